@@ -1,0 +1,69 @@
+#pragma once
+// The animated GIF control: shows a GIF, plays it at the file's own frame
+// delays or stays on one frame. Frames are composed here from giflib's raw
+// frames (disposal, transparency, local colour tables, partial frames),
+// because Qt's own GIF reader leaves trails on moving sprites.
+
+#include <QImage>
+#include <QList>
+#include <QTimer>
+#include <QWidget>
+
+namespace anigif {
+
+class AniGif : public QWidget {
+    Q_OBJECT
+    Q_PROPERTY(bool Playing READ Playing WRITE setPlaying)
+    Q_PROPERTY(int CurrentFrame READ CurrentFrame WRITE setCurrentFrame)
+    Q_PROPERTY(int FrameCount READ FrameCount)
+    Q_PROPERTY(bool AutoSize READ AutoSize WRITE setAutoSize)
+    Q_PROPERTY(int SizeMode READ SizeMode WRITE setSizeMode)
+public:
+    explicit AniGif(QWidget *parent = nullptr);
+
+    // Loads a GIF (a file path or a Qt resource path) and shows its first
+    // frame. A file that is not a readable GIF leaves the control empty and
+    // returns false.
+    bool LoadFile(const QString &path);
+    bool loadData(const QByteArray &data);
+
+    bool Playing() const;
+    void setPlaying(bool on);
+    int CurrentFrame() const;
+    void setCurrentFrame(int frame);     // shows that frame at once
+    int FrameCount() const;
+    bool AutoSize() const;
+    void setAutoSize(bool on);           // true: LoadFile sizes the control to the GIF
+    int SizeMode() const;
+    void setSizeMode(int mode);          // 0: unscaled at top-left, 2: scaled to the control
+
+    QSize gifSize() const;
+    int frameDelayMs(int frame) const;
+    QImage frameImage(int frame) const;  // composed frame, ARGB32 premultiplied
+
+    // Copies the settings an element of a control array takes from its
+    // template (sizing, mode). The picture is not copied.
+    void copySettingsFrom(const AniGif &other);
+
+signals:
+    // The shown frame changed; carries the control's "index" property (0 when unset).
+    void FrameChanged(int index);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    void advance();
+    void showFrame(int frame);
+
+    QList<QImage> m_frames;
+    QList<int> m_delaysMs;
+    QSize m_size;
+    int m_current = 0;
+    bool m_playing = false;
+    bool m_autoSize = true;
+    int m_sizeMode = 0;
+    QTimer m_timer;
+};
+
+} // namespace anigif

@@ -1,0 +1,47 @@
+#include "TestCommon.h"
+
+#include <QDir>
+#include <QFile>
+
+namespace testcommon {
+
+QImage solid(QSize size, QColor colour)
+{
+    QImage image(size, QImage::Format_ARGB32);
+    image.fill(colour);
+    return image;
+}
+
+QColor frameColour(int i)
+{
+    static const QRgb colours[] = {0xffff0000, 0xff00ff00, 0xff0000ff, 0xffffff00,
+                                   0xffff00ff, 0xff00ffff, 0xff800000, 0xff008000,
+                                   0xff000080, 0xff808000, 0xff800080, 0xff008080};
+    return QColor::fromRgb(colours[i % 12]);
+}
+
+QString writeSimpleGif(const QString &dir, const QString &name, QSize size, int frames, int delayCs)
+{
+    anigif::GifDocument doc;
+    doc.screen = size;
+    for (int i = 0; i < frames; ++i) {
+        anigif::GifFrame f;
+        f.image = solid(size, frameColour(i));
+        f.delayCs = delayCs;
+        doc.frames.append(f);
+    }
+    const QString path = QDir(dir).filePath(name);
+    anigif::writeGif(path, doc);
+    return path;
+}
+
+QString writeBytes(const QString &dir, const QString &name, const QByteArray &bytes)
+{
+    const QString path = QDir(dir).filePath(name);
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly))
+        f.write(bytes);
+    return path;
+}
+
+} // namespace testcommon
