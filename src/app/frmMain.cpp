@@ -1,0 +1,288 @@
+#include "app/frmMain.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QLabel>
+#include <QListWidget>
+#include <QScreen>
+
+#include "controls/Fonts.h"
+#include "controls/Twips.h"
+
+namespace {
+
+using controls::Button;
+using controls::PictureBox;
+using controls::SpinControl;
+
+// Client area of the window in twips: 771 x 494 pixels.
+constexpr int ClientWidthTwips = 11565;
+constexpr int ClientHeightTwips = 7410;
+
+template <class W>
+W *place(W *w, const char *name, double l, double t, double width, double h)
+{
+    if (name)
+        w->setObjectName(QLatin1String(name));
+    twips::setGeometry(w, l, t, width, h);
+    return w;
+}
+
+Button *button(QWidget *parent, const char *name, const QString &caption, double l, double t, double w, double h,
+               bool enabled = true)
+{
+    auto *b = place(new Button(caption, parent), name, l, t, w, h);
+    b->setEnabled(enabled);
+    b->setFont(fonts::msSansSerif());
+    return b;
+}
+
+// A disabled button that only shows as a raised panel behind other controls.
+Button *panel(QWidget *parent, const char *name, const QString &caption, double l, double t, double w, double h)
+{
+    auto *b = button(parent, name, caption, l, t, w, h, false);
+    b->setFocusPolicy(Qt::NoFocus);
+    return b;
+}
+
+QGroupBox *frame(QWidget *parent, const char *name, const QString &caption, double l, double t, double w, double h)
+{
+    auto *g = place(new QGroupBox(caption, parent), name, l, t, w, h);
+    g->setFont(fonts::msSansSerif());
+    return g;
+}
+
+QLabel *label(QWidget *parent, const char *name, const QString &caption, double l, double t, double w, double h,
+              const QFont &font)
+{
+    auto *lb = place(new QLabel(caption, parent), name, l, t, w, h);
+    lb->setFont(font);
+    lb->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return lb;
+}
+
+// A statistics value: black on the window colour.
+QLabel *valueLabel(QWidget *parent, const char *name, const QString &text, double l, double t, double w, double h)
+{
+    auto *lb = label(parent, name, text, l, t, w, h, fonts::msSansSerif(9.75));
+    QPalette pal = lb->palette();
+    pal.setColor(QPalette::Window, pal.color(QPalette::Base));
+    pal.setColor(QPalette::WindowText, Qt::black);
+    lb->setPalette(pal);
+    lb->setAutoFillBackground(true);
+    return lb;
+}
+
+QWidget *square(QWidget *parent, const char *name, QColor colour, double l, double t, double w, double h)
+{
+    auto *sq = place(new QWidget(parent), name, l, t, w, h);
+    QPalette pal = sq->palette();
+    pal.setColor(QPalette::Window, colour);
+    sq->setPalette(pal);
+    sq->setAutoFillBackground(true);
+    return sq;
+}
+
+SpinControl *spin(QWidget *parent, const char *name, Qt::Orientation o, double l, double t, double w, double h,
+                  int value, int step, int min, int max)
+{
+    auto *s = place(new SpinControl(o, parent), name, l, t, w, h);
+    s->setRange(min, max);
+    s->setValue(value);
+    s->setIncrement(step);
+    return s;
+}
+
+QCheckBox *checkBox(QWidget *parent, const char *name, const QString &caption, double l, double t, double w, double h)
+{
+    auto *c = place(new QCheckBox(caption, parent), name, l, t, w, h);
+    c->setFont(fonts::msSansSerif());
+    return c;
+}
+
+} // namespace
+
+frmMain::frmMain(AppState &state, QWidget *parent) : QWidget(parent), m_state(state)
+{
+    if (!m_state.endProgram)
+        m_state.endProgram = [] { QCoreApplication::exit(0); };
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(QStringLiteral(" Vellumo"));
+    QIcon icon;
+    icon.addFile(QStringLiteral(":/assets/icon32.png"), QSize(32, 32));
+    icon.addFile(QStringLiteral(":/assets/icon16.png"), QSize(16, 16));
+    setWindowIcon(icon);
+    // A fixed border: no resizing and no maximise button.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setFixedSize(twips::toPixels(ClientWidthTwips), twips::toPixels(ClientHeightTwips));
+    setFont(fonts::msSansSerif());
+
+    buildLayout();
+    Form_Load();
+
+    // Start centred on the screen.
+    if (QScreen *screen = QGuiApplication::primaryScreen()) {
+        const QRect avail = screen->availableGeometry();
+        move(avail.center() - rect().center());
+    }
+}
+
+frmMain::~frmMain() = default;
+
+void frmMain::buildLayout()
+{
+    // The disabled panel buttons come first so that everything else lies in front of them.
+    Command16 = panel(this, "Command16", QStringLiteral("Command16"), 45, 45, 6360, 7305);
+    Command10 = panel(this, "Command10", QStringLiteral("Command10"), 135, 135, 6180, 5460);
+    Command19 = panel(this, "Command19", QStringLiteral("Command19"), 6480, 45, 1725, 7305);
+    Command20 = panel(this, "Command20", QString(), 8280, 45, 3255, 3660);
+    Command21 = panel(this, "Command21", QString(), 8280, 3780, 3255, 3570);
+    Command18 = panel(this, "Command18", QString(), 2070, 5580, 2265, 150);
+    Command17 = panel(this, "Command17", QString(), 1755, 5715, 2895, 195);
+
+    // ---- Stage ----
+    Picture7 = place(new PictureBox(this, PictureBox::SunkenBorder), "Picture7", 225, 225, 6000, 5250);
+    Picture7->setBackColor(palette().color(QPalette::WindowText));
+    Picture3 = place(new PictureBox(Picture7->client(), PictureBox::FlatBorder), "Picture3", -45, -45, 6030, 5280);
+    Picture3->setBackColor(palette().color(QPalette::Base));
+    Picture3->setAutoSize(true);
+    Picture3->setPicture(QImage(QStringLiteral(":/assets/background.jpg")));
+
+    QWidget *scene = Picture3->client();
+    auto *propTemplate = place(new controls::ImageControl(scene), nullptr, 360, 450, 1410, 1455);
+    propTemplate->hide();
+    Image1.reset(QStringLiteral("Image1"), propTemplate);
+    auto *characterTemplate = place(new anigif::AniGif(scene), nullptr, 2160, 0, 1320, 1410);
+    characterTemplate->hide();
+    AniGIF1.reset(QStringLiteral("AniGIF1"), characterTemplate);
+    AniGIF2 = place(new anigif::AniGif(scene), "AniGIF2", 4050, -45, 1800, 1800);
+    AniGIF2->setAutoSize(false);
+    AniGIF2->setSizeMode(2);
+    AniGIF2->LoadFile(QStringLiteral(":/assets/stage.gif"));
+    AniGIF2->setPlaying(true);
+
+    Picture4 = place(new PictureBox(this, PictureBox::FlatBorder), "Picture4", 45, 5625, 330, 375);
+    Picture4->hide();
+
+    // ---- Frame "Управление фоном" ----
+    FrameBackground = frame(this, "Frame1", QStringLiteral("Управление фоном"), 135, 5985, 1995, 1275);
+    UpDown3 = spin(FrameBackground, "UpDown3", Qt::Horizontal, 135, 630, 690, 240, 0, 100, 0, 0);
+    UpDown4 = spin(FrameBackground, "UpDown4", Qt::Vertical, 360, 360, 240, 780, 0, 100, 0, 0);
+    Picture6 = square(FrameBackground, "Picture6", QColor(255, 0, 0), 360, 630, 240, 240);
+    Label1.setName(QStringLiteral("Label1"));
+    Label3.setName(QStringLiteral("Label3"));
+    const QFont small = fonts::smallFonts();
+    Label1.adopt(5, label(FrameBackground, nullptr, QStringLiteral("X = "), 1125, 270, 810, 255, small));
+    Label8 = label(FrameBackground, "Label8", QStringLiteral("Y = "), 1125, 495, 810, 255, small);
+    Label3.adopt(0, label(FrameBackground, nullptr, QStringLiteral("W ="), 1125, 720, 780, 240, small));
+    Label3.adopt(2, label(FrameBackground, nullptr, QStringLiteral("H ="), 1125, 945, 825, 240, small));
+
+    // ---- Frame "Управление объектом" ----
+    FrameObject = frame(this, "Frame2", QStringLiteral("Управление объектом"), 2205, 5985, 1995, 1275);
+    UpDown5 = spin(FrameObject, "UpDown5", Qt::Horizontal, 135, 630, 690, 240, 2160, 200, -5000, 32000);
+    UpDown6 = spin(FrameObject, "UpDown6", Qt::Vertical, 360, 360, 240, 780, 0, 100, -5000, 0);
+    Picture5 = square(FrameObject, "Picture5", QColor(0, 255, 0), 360, 630, 240, 240);
+    Label1.adopt(6, label(FrameObject, nullptr, QStringLiteral("X = "), 1125, 270, 810, 255, small));
+    Label9 = label(FrameObject, "Label9", QStringLiteral("Y = "), 1125, 495, 810, 255, small);
+    Label3.adopt(4, label(FrameObject, nullptr, QStringLiteral("W ="), 945, 720, 555, 240, small));
+    Label3.adopt(3, label(FrameObject, nullptr, QStringLiteral("H ="), 945, 945, 555, 240, small));
+
+    // ---- Frame "Действие" ----
+    FrameAction = frame(this, "Frame3", QStringLiteral("Действие"), 4275, 5985, 2040, 1275);
+    Label13 = label(FrameAction, "Label13", QStringLiteral("Размер"), 90, 405, 645, 240, fonts::msSansSerif());
+    UpDown7 = spin(FrameAction, "UpDown7", Qt::Horizontal, 1035, 360, 915, 285, 1000, 10, 100, 1000);
+    Check1 = checkBox(FrameAction, "Check1", QStringLiteral("Синхро"), 90, 810, 915, 240);
+    Command11 = button(FrameAction, "Command11", QStringLiteral("Шаг"), 1035, 810, 915, 285);
+
+    // ---- Command column ----
+    FrameCommands = frame(this, "Frame4", QStringLiteral("Управление"), 6570, 135, 1545, 7125);
+    Command4 = button(FrameCommands, "Command4", QStringLiteral("Загрузить фон"), 90, 360, 1365, 555);
+    Command9 = button(FrameCommands, "Command9", QStringLiteral("Удалить фон"), 90, 945, 1365, 555, false);
+    Command12 = button(FrameCommands, "Command12", QStringLiteral("Загрузить предмет"), 90, 1665, 1365, 555);
+    Command3 = button(FrameCommands, "Command3", QStringLiteral("Загрузить персонаж"), 90, 2385, 1365, 555);
+    Command6 = button(FrameCommands, "Command6", QStringLiteral("Сменить действие"), 90, 3105, 1365, 555, false);
+    Command7 = button(FrameCommands, "Command7", QStringLiteral("Оживить"), 90, 3825, 1365, 555, false);
+    Command5 = button(FrameCommands, "Command5", QStringLiteral("Удалить объект"), 90, 4545, 1365, 555);
+    Check2 = checkBox(FrameCommands, "Check2", QStringLiteral("Синхро"), 135, 5310, 1320, 195);
+    Command2 = button(FrameCommands, "Command2", QStringLiteral("ЗАПИСЬ"), 90, 5715, 1365, 1320);
+    Command2->setFont(fonts::msSansSerif(12));
+
+    // ---- Frame "Статистика" ----
+    FrameStatistics = frame(this, "Frame5", QStringLiteral("Статистика"), 8370, 135, 3075, 1635);
+    const QFont system = fonts::msSansSerif();
+    Label1.adopt(0, label(FrameStatistics, nullptr, QStringLiteral("Всего кадров:"), 180, 225, 1365, 285, system));
+    Label3.adopt(1, valueLabel(FrameStatistics, nullptr, QStringLiteral("000"), 180, 450, 1275, 285));
+    Label1.adopt(1, label(FrameStatistics, nullptr, QStringLiteral("Задний план:"), 1575, 225, 1365, 285, system));
+    Label2 = valueLabel(FrameStatistics, "Label2", QStringLiteral("0000"), 1575, 450, 1275, 285);
+    Label1.adopt(2, label(FrameStatistics, nullptr, QStringLiteral("Персонаж X:"), 135, 900, 1365, 285, system));
+    Label4 = valueLabel(FrameStatistics, "Label4", QStringLiteral("0000"), 180, 1170, 1275, 285);
+    Label1.adopt(3, label(FrameStatistics, nullptr, QStringLiteral("Кодр аним.:"), 1530, 945, 1365, 285, system));
+    Label5 = valueLabel(FrameStatistics, "Label5", QStringLiteral("00"), 1575, 1170, 1275, 285);
+
+    // ---- Frame "Слайды" ----
+    FrameSlides = frame(this, "Frame6", QStringLiteral("Слайды"), 8370, 1800, 1545, 1770);
+    Command15 = button(FrameSlides, "Command15", QStringLiteral("Сохранение"), 135, 360, 1275, 420);
+    Command8 = button(FrameSlides, "Command8", QStringLiteral("Просмотр"), 135, 810, 1275, 420, false);
+    Command1 = button(FrameSlides, "Command1", QStringLiteral("Очистка"), 135, 1260, 1275, 420, false);
+
+    // ---- Frame "Установки" ----
+    FrameSettings = frame(this, "Frame7", QStringLiteral("Установки"), 9990, 1800, 1455, 1770);
+    Label1.adopt(4, label(FrameSettings, nullptr, QStringLiteral("Интервал шаг"), 45, 315, 1365, 285, system));
+    Combo1 = place(new QComboBox(FrameSettings), "Combo1", 225, 720, 1005, 315);
+    Combo1->setFont(fonts::timesNewRoman(8.25, true));
+    Combo1->addItems({QStringLiteral("100"), QStringLiteral("200"), QStringLiteral("300"), QStringLiteral("400"),
+                      QStringLiteral("500")});
+    {
+        QPalette pal = Combo1->palette();
+        pal.setColor(QPalette::Base, Qt::white);
+        pal.setColor(QPalette::Button, Qt::white);
+        Combo1->setPalette(pal);
+    }
+
+    // ---- Frame "Выбор объекта" ----
+    FrameSelect = frame(this, "Frame8", QStringLiteral("Выбор объекта"), 8370, 3870, 3075, 2670);
+    List1 = place(new QListWidget(FrameSelect), "List1", 90, 360, 2895, 2205);
+    List1->setFont(fonts::msSansSerif(8.25, true));
+    List1->setSelectionMode(QAbstractItemView::SingleSelection);
+    {
+        QPalette pal = List1->palette();
+        pal.setColor(QPalette::Base, Qt::white);
+        pal.setColor(QPalette::Text, Qt::black);
+        List1->setPalette(pal);
+    }
+
+    Command14 = button(this, "Command14", QStringLiteral("Завершение работы"), 8640, 6750, 2580, 420);
+
+    connect(Combo1, &QComboBox::activated, this, &frmMain::Combo1_Click);
+}
+
+void frmMain::Form_Load()
+{
+    // Each step on its own: a folder that exists or cannot be made is no reason to stop.
+    QDir(m_state.programFolder).mkdir(QStringLiteral("Animations"));
+    m_state.AnimationsFolder = m_state.path(QStringLiteral("Animations/"));
+    Combo1->setCurrentText(QStringLiteral("200"));
+    // The step box shows "200", so the arrows move by 200 from the start, as a user reading it expects.
+    Combo1_Click();
+}
+
+void frmMain::Combo1_Click()
+{
+    const int step = Combo1->currentText().toInt();
+    UpDown5->setIncrement(step);
+    UpDown3->setIncrement(step);
+}
+
+void frmMain::closeEvent(QCloseEvent *event)
+{
+    // The close box ends the program at once, without asking.
+    event->accept();
+    m_state.endProgram();
+}

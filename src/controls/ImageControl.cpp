@@ -1,0 +1,79 @@
+#include "controls/ImageControl.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+
+#include "controls/Twips.h"
+
+namespace controls {
+
+ImageControl::ImageControl(QWidget *parent) : QWidget(parent)
+{
+}
+
+void ImageControl::setPicture(const QImage &picture)
+{
+    m_picture = picture;
+    if (!m_stretch && !picture.isNull())
+        twips::resize(this, twips::fromPixels(picture.width()), twips::fromPixels(picture.height()));
+    update();
+}
+
+void ImageControl::setStretch(bool on)
+{
+    m_stretch = on;
+    update();
+}
+
+void ImageControl::setPlaceholder(const QString &text)
+{
+    m_placeholder = text;
+    update();
+}
+
+void ImageControl::copySettingsFrom(const ImageControl &other)
+{
+    m_stretch = other.m_stretch;
+}
+
+void ImageControl::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    if (!m_picture.isNull()) {
+        if (m_stretch) {
+            p.setRenderHint(QPainter::SmoothPixmapTransform);
+            p.drawImage(rect(), m_picture);
+        } else {
+            p.drawImage(0, 0, m_picture);
+        }
+    } else if (!m_placeholder.isEmpty()) {
+        p.fillRect(rect(), QColor(60, 60, 60));
+        p.setPen(QPen(QColor(220, 60, 60), 2));
+        p.drawRect(rect().adjusted(1, 1, -1, -1));
+        p.drawLine(rect().topLeft(), rect().bottomRight());
+        p.setPen(Qt::white);
+        p.drawText(rect().adjusted(4, 4, -4, -4), Qt::AlignCenter | Qt::TextWrapAnywhere, m_placeholder);
+    }
+}
+
+void ImageControl::mousePressEvent(QMouseEvent *event)
+{
+    const QPointF pos = event->position();
+    emit MouseDown(event->button(), event->buttons(), event->modifiers(), pos.x() * twips::PerPixel,
+                   pos.y() * twips::PerPixel);
+}
+
+void ImageControl::mouseMoveEvent(QMouseEvent *event)
+{
+    const QPointF pos = event->position();
+    emit MouseMove(event->buttons(), event->modifiers(), pos.x() * twips::PerPixel, pos.y() * twips::PerPixel);
+}
+
+void ImageControl::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    // The press that starts a double-click has already been reported.
+    Q_UNUSED(event);
+    emit DblClick();
+}
+
+} // namespace controls

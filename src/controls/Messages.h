@@ -1,0 +1,29 @@
+#pragma once
+// Every message box of the program goes through one seam, so that tests can
+// answer them and check their texts without a person clicking.
+
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+
+namespace controls {
+
+enum class MsgIcon { None, Information, Warning, Error };
+enum class MsgButtons { Ok, OkCancel };
+enum class MsgResult { Ok, Cancel };
+
+struct Message {
+    QString text;
+    QString title;
+    MsgIcon icon = MsgIcon::None;
+    MsgButtons buttons = MsgButtons::Ok;
+};
+
+using MessageFn = std::function<MsgResult(QWidget *parent, const Message &message)>;
+
+// Shows a modal message box and waits for the answer.
+MsgResult showMessageBox(QWidget *parent, const Message &message);
+
+} // namespace controls
