@@ -260,7 +260,59 @@ void frmMain::buildLayout()
 
     Command14 = button(this, "Command14", QStringLiteral("Завершение работы"), 8640, 6750, 2580, 420);
 
+    connectHandlers();
+}
+
+void frmMain::connectHandlers()
+{
+    connect(List1, &QListWidget::itemSelectionChanged, this, [this] {
+        if (!List1->selectedItems().isEmpty())
+            List1_Click();
+    });
+    connect(Command5, &QPushButton::clicked, this, &frmMain::Command5_Click);
+    connect(Command9, &QPushButton::clicked, this, &frmMain::Command9_Click);
+    connect(Command3, &QPushButton::clicked, this, &frmMain::Command3_Click);
+    connect(Command4, &QPushButton::clicked, this, &frmMain::Command4_Click);
+    connect(Command6, &QPushButton::clicked, this, &frmMain::Command6_Click);
+    connect(Command12, &QPushButton::clicked, this, &frmMain::Command12_Click);
+
+    connect(Command2, &QPushButton::clicked, this, &frmMain::Command2_Click);
+    connect(Command15, &QPushButton::clicked, this, &frmMain::Command15_Click);
+    connect(Command1, &QPushButton::clicked, this, &frmMain::Command1_Click);
+
     connect(Combo1, &QComboBox::activated, this, &frmMain::Combo1_Click);
+    connect(UpDown3, &controls::SpinControl::Change, this, &frmMain::UpDown3_Change);
+    connect(UpDown4, &controls::SpinControl::Change, this, &frmMain::UpDown4_Change);
+    connect(UpDown5, &controls::SpinControl::Change, this, &frmMain::UpDown5_Change);
+    connect(UpDown6, &controls::SpinControl::Change, this, &frmMain::UpDown6_Change);
+    connect(UpDown7, &controls::SpinControl::UpClick, this, &frmMain::UpDown7_UpClick);
+    connect(UpDown7, &controls::SpinControl::DownClick, this, &frmMain::UpDown7_DownClick);
+    connect(Command7, &QPushButton::clicked, this, &frmMain::Command7_Click);
+    connect(Command11, &QPushButton::clicked, this, &frmMain::Command11_Click);
+
+    connect(Command8, &QPushButton::clicked, this, &frmMain::Command8_Click);
+    connect(Command14, &QPushButton::clicked, this, &frmMain::Command14_Click);
+}
+
+void frmMain::connectCharacter(int index)
+{
+    if (anigif::AniGif *c = AniGIF1.at(index))
+        connect(c, &anigif::AniGif::FrameChanged, this, &frmMain::AniGIF1_FrameChanged);
+}
+
+void frmMain::connectProp(int index)
+{
+    controls::ImageControl *p = Image1.at(index);
+    if (!p)
+        return;
+    connect(p, &controls::ImageControl::MouseDown, this,
+            [this, index](Qt::MouseButton b, Qt::MouseButtons bs, Qt::KeyboardModifiers m, double x, double y) {
+                Image1_MouseDown(index, b, bs, m, x, y);
+            });
+    connect(p, &controls::ImageControl::MouseMove, this,
+            [this, index](Qt::MouseButtons bs, Qt::KeyboardModifiers m, double x, double y) {
+                Image1_MouseMove(index, bs, m, x, y);
+            });
 }
 
 void frmMain::Form_Load()
@@ -271,13 +323,6 @@ void frmMain::Form_Load()
     Combo1->setCurrentText(QStringLiteral("200"));
     // The step box shows "200", so the arrows move by 200 from the start, as a user reading it expects.
     Combo1_Click();
-}
-
-void frmMain::Combo1_Click()
-{
-    const int step = Combo1->currentText().toInt();
-    UpDown5->setIncrement(step);
-    UpDown3->setIncrement(step);
 }
 
 void frmMain::closeEvent(QCloseEvent *event)

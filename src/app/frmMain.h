@@ -15,6 +15,9 @@
 #include "controls/PictureBox.h"
 #include "controls/SpinControl.h"
 
+class frmBuffer;
+class frmFon;
+class frmView;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -101,18 +104,61 @@ public:
     int GrabX = 0;         // where, inside a prop, the left button went down (twips)
     int GrabY = 0;
 
-    // The frame step of the selected character.
-    void DoPicture();
+    // ==== Scene, object list and picker (frmMainScene.cpp, frmMainPicker.cpp) ====
+    void List1_Click();
+    void Command5_Click();   // "Удалить объект"
+    void Command9_Click();   // "Удалить фон"
+    void Command3_Click();   // "Загрузить персонаж"
+    void Command4_Click();   // "Загрузить фон"
+    void Command6_Click();   // "Сменить действие"
+    void Command12_Click();  // "Загрузить предмет"
+    frmFon *Fon();           // the picker, created at first use
+    // ==== end scene ====
 
-public slots:
+    // ==== Slides (frmMainSlides.cpp) ====
+    void SaveBuffer();       // record one slide
+    void Command2_Click();   // "ЗАПИСЬ"
+    void Command15_Click();  // "Сохранение"
+    void Command1_Click();   // "Очистка"
+    frmBuffer *Buffer();     // the slide buffer, created hidden at first reference
+    // ==== end slides ====
+
+    // ==== Moving and animation (frmMainMove.cpp, frmMainAnimate.cpp) ====
+    void DoPicture();        // the frame step of the selected character
     void Combo1_Click();
+    void UpDown3_Change();
+    void UpDown4_Change();
+    void UpDown5_Change();
+    void UpDown6_Change();
+    void UpDown7_UpClick();
+    void UpDown7_DownClick();
+    void Image1_MouseDown(int index, Qt::MouseButton button, Qt::MouseButtons buttons, Qt::KeyboardModifiers shift,
+                          double x, double y);
+    void Image1_MouseMove(int index, Qt::MouseButtons buttons, Qt::KeyboardModifiers shift, double x, double y);
+    void Command7_Click();   // "Оживить" / "Остановить"
+    void Command11_Click();  // "Шаг"
+    void AniGIF1_FrameChanged(int index);
+    // Connects the events of a newly created scene element to the handlers above.
+    void connectCharacter(int index);
+    void connectProp(int index);
+    // ==== end moving ====
+
+    // ==== Preview and exit (frmMainPreview.cpp, frmMainExit.cpp) ====
+    void Command8_Click();   // "Просмотр"
+    void Command14_Click();  // "Завершение работы"
+    frmView *View();         // the preview, created at first use
+    // ==== end preview ====
 
 protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
     void buildLayout();
+    void connectHandlers();
     void Form_Load();
 
     AppState &m_state;
+    frmFon *m_fon = nullptr;
+    frmBuffer *m_buffer = nullptr;
+    frmView *m_view = nullptr;
 };

@@ -1,0 +1,39 @@
+#pragma once
+// A fresh program in a temporary program folder, with every message box
+// answered by the test and the program's end recorded instead of carried out.
+
+#include <QList>
+#include <QTemporaryDir>
+
+#include <memory>
+
+#include "app/AppState.h"
+#include "app/frmMain.h"
+
+namespace testcommon {
+
+struct Program {
+    QTemporaryDir dir;
+    AppState state;
+    std::unique_ptr<frmMain> main;
+    QList<controls::Message> messages;      // every message shown, in order
+    QList<controls::MsgResult> answers;     // answers to give, in order; OK when none left
+    int ended = 0;                          // how often the program was ended
+
+    explicit Program(bool show = true)
+    {
+        state.programFolder = dir.path();
+        state.message = [this](QWidget *, const controls::Message &m) {
+            messages << m;
+            return answers.isEmpty() ? controls::MsgResult::Ok : answers.takeFirst();
+        };
+        state.endProgram = [this] { ++ended; };
+        main = std::make_unique<frmMain>(state);
+        if (show)
+            main->show();
+    }
+
+    QString folder(const QString &relative) const { return dir.filePath(relative); }
+};
+
+} // namespace testcommon
