@@ -1,0 +1,329 @@
+// The main window as a person first sees it: every control in its place with
+// its caption, font and state; the program folder prepared; the close box.
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "Program.h"
+#include "controls/NumberFormat.h"
+#include "controls/Twips.h"
+
+using testcommon::Program;
+
+namespace {
+
+struct Expected {
+    const char *name;
+    int index; // -1: not an array element
+    QString caption;
+    QRectF twips;
+    bool enabled;
+    double pointSize; // 0: not checked
+    bool bold;
+};
+
+QWidget *find(frmMain *w, const char *name, int index)
+{
+    const auto all = w->findChildren<QWidget *>(QLatin1String(name));
+    for (QWidget *c : all)
+        if (index < 0 || c->property("index").toInt() == index)
+            return c;
+    return nullptr;
+}
+
+QString captionOf(QWidget *w)
+{
+    if (auto *b = qobject_cast<QAbstractButton *>(w))
+        return b->text();
+    if (auto *l = qobject_cast<QLabel *>(w))
+        return l->text();
+    if (auto *g = qobject_cast<QGroupBox *>(w))
+        return g->title();
+    return QString();
+}
+
+} // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+private slots:
+    void everyControlStandsWithItsCaptionFontAndState_data();
+    void everyControlStandsWithItsCaptionFontAndState();
+    void theWindowHasAFixedClientAreaAndItsTitle();
+    void theStageShowsTheDefaultBackgroundAndTheAnimatedPicture();
+    void startUpShowsTheDesignStateAndTheStepBoxAt200();
+    void startUpMakesTheSlideFolderOnceAndQuietly();
+    void startUpGoesOnWhenTheSlideFolderCannotBeMade();
+    void theCloseBoxEndsTheProgramWithoutAsking();
+    void panelsLieBehindTheControlsInFrontOfThem();
+};
+
+void MainWindowTest::everyControlStandsWithItsCaptionFontAndState_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QRectF>("geometry");
+    QTest::addColumn<bool>("enabled");
+    QTest::addColumn<double>("pointSize");
+    QTest::addColumn<bool>("bold");
+    const QString none;
+    const Expected rows[] = {
+        {"Command16", -1, "Command16", {45, 45, 6360, 7305}, false, 8.25, false},
+        {"Command10", -1, "Command10", {135, 135, 6180, 5460}, false, 8.25, false},
+        {"Picture7", -1, none, {225, 225, 6000, 5250}, true, 0, false},
+        {"Picture3", -1, none, {-45, -45, 6030, 5280}, true, 0, false},
+        {"AniGIF2", -1, none, {4050, -45, 1800, 1800}, true, 0, false},
+        {"AniGIF1", 0, none, {2160, 0, 1320, 1410}, true, 0, false},
+        {"Image1", 0, none, {360, 450, 1410, 1455}, true, 0, false},
+        {"Command18", -1, none, {2070, 5580, 2265, 150}, false, 0, false},
+        {"Command17", -1, none, {1755, 5715, 2895, 195}, false, 0, false},
+        {"Picture4", -1, none, {45, 5625, 330, 375}, true, 0, false},
+        {"Frame1", -1, "Управление фоном", {135, 5985, 1995, 1275}, true, 8.25, false},
+        {"Picture6", -1, none, {360, 630, 240, 240}, true, 0, false},
+        {"UpDown3", -1, none, {135, 630, 690, 240}, true, 0, false},
+        {"UpDown4", -1, none, {360, 360, 240, 780}, true, 0, false},
+        {"Label1", 5, "X = ", {1125, 270, 810, 255}, true, 6.75, false},
+        {"Label8", -1, "Y = ", {1125, 495, 810, 255}, true, 6.75, false},
+        {"Label3", 0, "W =", {1125, 720, 780, 240}, true, 6.75, false},
+        {"Label3", 2, "H =", {1125, 945, 825, 240}, true, 6.75, false},
+        {"Frame2", -1, "Управление объектом", {2205, 5985, 1995, 1275}, true, 8.25, false},
+        {"Picture5", -1, none, {360, 630, 240, 240}, true, 0, false},
+        {"UpDown5", -1, none, {135, 630, 690, 240}, true, 0, false},
+        {"UpDown6", -1, none, {360, 360, 240, 780}, true, 0, false},
+        {"Label1", 6, "X = ", {1125, 270, 810, 255}, true, 6.75, false},
+        {"Label9", -1, "Y = ", {1125, 495, 810, 255}, true, 6.75, false},
+        {"Label3", 4, "W =", {945, 720, 555, 240}, true, 6.75, false},
+        {"Label3", 3, "H =", {945, 945, 555, 240}, true, 6.75, false},
+        {"Frame3", -1, "Действие", {4275, 5985, 2040, 1275}, true, 8.25, false},
+        {"Label13", -1, "Размер", {90, 405, 645, 240}, true, 8.25, false},
+        {"UpDown7", -1, none, {1035, 360, 915, 285}, true, 0, false},
+        {"Check1", -1, "Синхро", {90, 810, 915, 240}, true, 8.25, false},
+        {"Command11", -1, "Шаг", {1035, 810, 915, 285}, true, 8.25, false},
+        {"Command19", -1, "Command19", {6480, 45, 1725, 7305}, false, 8.25, false},
+        {"Frame4", -1, "Управление", {6570, 135, 1545, 7125}, true, 8.25, false},
+        {"Command4", -1, "Загрузить фон", {90, 360, 1365, 555}, true, 8.25, false},
+        {"Command9", -1, "Удалить фон", {90, 945, 1365, 555}, false, 8.25, false},
+        {"Command12", -1, "Загрузить предмет", {90, 1665, 1365, 555}, true, 8.25, false},
+        {"Command3", -1, "Загрузить персонаж", {90, 2385, 1365, 555}, true, 8.25, false},
+        {"Command6", -1, "Сменить действие", {90, 3105, 1365, 555}, false, 8.25, false},
+        {"Command7", -1, "Оживить", {90, 3825, 1365, 555}, false, 8.25, false},
+        {"Command5", -1, "Удалить объект", {90, 4545, 1365, 555}, true, 8.25, false},
+        {"Check2", -1, "Синхро", {135, 5310, 1320, 195}, true, 8.25, false},
+        {"Command2", -1, "ЗАПИСЬ", {90, 5715, 1365, 1320}, true, 12, false},
+        {"Command20", -1, none, {8280, 45, 3255, 3660}, false, 0, false},
+        {"Command21", -1, none, {8280, 3780, 3255, 3570}, false, 0, false},
+        {"Frame5", -1, "Статистика", {8370, 135, 3075, 1635}, true, 8.25, false},
+        {"Label1", 0, "Всего кадров:", {180, 225, 1365, 285}, true, 8.25, false},
+        {"Label3", 1, "000", {180, 450, 1275, 285}, true, 9.75, false},
+        {"Label1", 1, "Задний план:", {1575, 225, 1365, 285}, true, 8.25, false},
+        {"Label2", -1, "0000", {1575, 450, 1275, 285}, true, 9.75, false},
+        {"Label1", 2, "Персонаж X:", {135, 900, 1365, 285}, true, 8.25, false},
+        {"Label4", -1, "0000", {180, 1170, 1275, 285}, true, 9.75, false},
+        {"Label1", 3, "Кодр аним.:", {1530, 945, 1365, 285}, true, 8.25, false},
+        {"Label5", -1, "00", {1575, 1170, 1275, 285}, true, 9.75, false},
+        {"Frame6", -1, "Слайды", {8370, 1800, 1545, 1770}, true, 8.25, false},
+        {"Command15", -1, "Сохранение", {135, 360, 1275, 420}, true, 8.25, false},
+        {"Command8", -1, "Просмотр", {135, 810, 1275, 420}, false, 8.25, false},
+        {"Command1", -1, "Очистка", {135, 1260, 1275, 420}, false, 8.25, false},
+        {"Frame7", -1, "Установки", {9990, 1800, 1455, 1770}, true, 8.25, false},
+        {"Label1", 4, "Интервал шаг", {45, 315, 1365, 285}, true, 8.25, false},
+        {"Combo1", -1, none, {225, 720, 1005, 315}, true, 8.25, true},
+        {"Frame8", -1, "Выбор объекта", {8370, 3870, 3075, 2670}, true, 8.25, false},
+        {"List1", -1, none, {90, 360, 2895, 2205}, true, 8.25, true},
+        {"Command14", -1, "Завершение работы", {8640, 6750, 2580, 420}, true, 8.25, false},
+    };
+    for (const Expected &e : rows) {
+        const QByteArray tag = QByteArray(e.name) + (e.index >= 0 ? "(" + QByteArray::number(e.index) + ")" : "");
+        QTest::newRow(tag.constData()) << QString::fromLatin1(e.name) << e.index << e.caption << e.twips << e.enabled
+                                       << e.pointSize << e.bold;
+    }
+}
+
+void MainWindowTest::everyControlStandsWithItsCaptionFontAndState()
+{
+    QFETCH(QString, name);
+    QFETCH(int, index);
+    QFETCH(QString, caption);
+    QFETCH(QRectF, geometry);
+    QFETCH(bool, enabled);
+    QFETCH(double, pointSize);
+    QFETCH(bool, bold);
+    Program p;
+    QWidget *w = find(p.main.get(), name.toLatin1().constData(), index);
+    QVERIFY2(w, "control missing");
+    QCOMPARE(twips::geometry(w), geometry);
+    QCOMPARE(w->geometry(), twips::toPixels(geometry));
+    QCOMPARE(captionOf(w), caption);
+    QCOMPARE(w->isEnabled(), enabled);
+    if (pointSize > 0) {
+        QCOMPARE(w->font().pointSizeF(), pointSize);
+        QCOMPARE(w->font().bold(), bold);
+    }
+}
+
+void MainWindowTest::theWindowHasAFixedClientAreaAndItsTitle()
+{
+    Program p;
+    frmMain *w = p.main.get();
+    QCOMPARE(w->objectName(), QStringLiteral("frmMain"));
+    QCOMPARE(w->windowTitle(), QStringLiteral(" Vellumo"));
+    QCOMPARE(w->size(), QSize(771, 494));
+    QCOMPARE(w->minimumSize(), QSize(771, 494));
+    QCOMPARE(w->maximumSize(), QSize(771, 494));
+    QVERIFY(!(w->windowFlags() & Qt::WindowMaximizeButtonHint));
+    w->resize(900, 700);
+    QCOMPARE(w->size(), QSize(771, 494));
+    QVERIFY(!w->windowIcon().isNull());
+    QVERIFY(w->windowIcon().availableSizes().contains(QSize(32, 32)));
+    QVERIFY(w->windowIcon().availableSizes().contains(QSize(16, 16)));
+}
+
+void MainWindowTest::theStageShowsTheDefaultBackgroundAndTheAnimatedPicture()
+{
+    Program p;
+    frmMain *w = p.main.get();
+    // The viewport shows 396 x 346 pixels inside its border; the background fills it.
+    QCOMPARE(w->Picture7->client()->size(), QSize(396, 346));
+    QCOMPARE(w->Picture3->picture().size(), QSize(400, 350));
+    QCOMPARE(w->Picture3->client()->size(), QSize(400, 350));
+    QCOMPARE(w->Picture3->scaleWidth(), 6000.0);
+    QCOMPARE(w->Picture3->scaleHeight(), 5250.0);
+    QVERIFY(w->AniGIF2->isVisible());
+    QCOMPARE(w->AniGIF2->gifSize(), QSize(120, 120));
+    QVERIFY(w->AniGIF2->FrameCount() >= 8);
+    QVERIFY(w->AniGIF2->Playing());
+    QSignalSpy frames(w->AniGIF2, &anigif::AniGif::FrameChanged);
+    QVERIFY(frames.wait(2000));
+    // Templates stay hidden and hold nothing.
+    QVERIFY(w->AniGIF1.at(0)->isHidden());
+    QCOMPARE(w->AniGIF1.at(0)->FrameCount(), 0);
+    QVERIFY(w->Image1.at(0)->isHidden());
+    QVERIFY(w->Picture4->isHidden());
+    // The stage is clipped: what the viewport shows is the background's own pixels.
+    const QImage shown = w->Picture7->client()->grab().toImage();
+    QCOMPARE(shown.size(), QSize(396, 346));
+    const QImage bg = w->Picture3->picture();
+    QCOMPARE(QColor(shown.pixel(10, 300)).name(), QColor(bg.pixel(12, 302)).name());
+}
+
+void MainWindowTest::startUpShowsTheDesignStateAndTheStepBoxAt200()
+{
+    Program p;
+    frmMain *w = p.main.get();
+    QCOMPARE(w->Label3.at(1)->text(), QStringLiteral("000"));
+    QCOMPARE(w->Label2->text(), QStringLiteral("0000"));
+    QCOMPARE(w->Label4->text(), QStringLiteral("0000"));
+    QCOMPARE(w->Label5->text(), QStringLiteral("00"));
+    QCOMPARE(w->List1->count(), 0);
+    QVERIFY(!w->Check1->isChecked());
+    QVERIFY(!w->Check2->isChecked());
+    QCOMPARE(w->Combo1->count(), 5);
+    QCOMPARE(w->Combo1->currentText(), QStringLiteral("200"));
+    // The step box reads 200, so both horizontal arrows step by 200; the vertical ones by 100.
+    QCOMPARE(w->UpDown5->increment(), 200);
+    QCOMPARE(w->UpDown3->increment(), 200);
+    QCOMPARE(w->UpDown4->increment(), 100);
+    QCOMPARE(w->UpDown6->increment(), 100);
+    QCOMPARE(w->UpDown5->value(), 2160);
+    QCOMPARE(w->UpDown5->minimum(), -5000);
+    QCOMPARE(w->UpDown5->maximum(), 32000);
+    QCOMPARE(w->UpDown6->minimum(), -5000);
+    QCOMPARE(w->UpDown6->maximum(), 0);
+    QCOMPARE(w->UpDown7->value(), 1000);
+    QCOMPARE(w->UpDown7->increment(), 10);
+    QCOMPARE(w->UpDown3->minimum(), 0);
+    QCOMPARE(w->UpDown3->maximum(), 0);
+    QCOMPARE(w->SlideCount, 0);
+    QCOMPARE(p.state.SelectedIndex, qint16(0));
+    QCOMPARE(p.state.CharacterCount, qint16(0));
+    QVERIFY(!p.state.SlidesUnsaved);
+    QVERIFY(p.messages.isEmpty());
+}
+
+void MainWindowTest::startUpMakesTheSlideFolderOnceAndQuietly()
+{
+    Program p;
+    QVERIFY(QFileInfo(p.folder(QStringLiteral("Animations"))).isDir());
+    QCOMPARE(p.state.AnimationsFolder, p.folder(QStringLiteral("Animations")) + QLatin1Char('/'));
+    // A second start over an existing folder with slides in it changes nothing.
+    QFile old(p.folder(QStringLiteral("Animations/001.bmp")));
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("x");
+    old.close();
+    AppState again;
+    again.programFolder = p.dir.path();
+    again.endProgram = [] {};
+    int shown = 0;
+    again.message = [&](QWidget *, const controls::Message &) {
+        ++shown;
+        return controls::MsgResult::Ok;
+    };
+    frmMain second(again);
+    QCOMPARE(shown, 0);
+    QVERIFY(QFile::exists(p.folder(QStringLiteral("Animations/001.bmp"))));
+}
+
+void MainWindowTest::startUpGoesOnWhenTheSlideFolderCannotBeMade()
+{
+    QTemporaryDir dir;
+    // A file stands where the folder would go.
+    QFile blocker(dir.filePath(QStringLiteral("Animations")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    AppState state;
+    state.programFolder = dir.path();
+    state.endProgram = [] {};
+    int shown = 0;
+    state.message = [&](QWidget *, const controls::Message &) {
+        ++shown;
+        return controls::MsgResult::Ok;
+    };
+    frmMain w(state);
+    w.show();
+    QCOMPARE(shown, 0);
+    QCOMPARE(state.AnimationsFolder, dir.filePath(QStringLiteral("Animations")) + QLatin1Char('/'));
+    QCOMPARE(w.Combo1->currentText(), QStringLiteral("200"));
+}
+
+void MainWindowTest::theCloseBoxEndsTheProgramWithoutAsking()
+{
+    Program p;
+    p.state.SlidesUnsaved = true;
+    p.main->close();
+    QCOMPARE(p.ended, 1);
+    QVERIFY(p.messages.isEmpty());
+}
+
+void MainWindowTest::panelsLieBehindTheControlsInFrontOfThem()
+{
+    Program p;
+    frmMain *w = p.main.get();
+    // The window's children paint in creation order: a panel must come before what lies on it.
+    const QObjectList order = w->children();
+    const auto pos = [&](QObject *o) { return order.indexOf(o); };
+    for (QWidget *panel : {static_cast<QWidget *>(w->Command16), static_cast<QWidget *>(w->Command10),
+                           static_cast<QWidget *>(w->Command19), static_cast<QWidget *>(w->Command20),
+                           static_cast<QWidget *>(w->Command21), static_cast<QWidget *>(w->Command17),
+                           static_cast<QWidget *>(w->Command18)}) {
+        for (QWidget *front : {static_cast<QWidget *>(w->Picture7), static_cast<QWidget *>(w->FrameCommands),
+                               static_cast<QWidget *>(w->FrameStatistics), static_cast<QWidget *>(w->FrameSelect),
+                               static_cast<QWidget *>(w->Command14), static_cast<QWidget *>(w->FrameBackground)})
+            QVERIFY2(pos(panel) < pos(front), qPrintable(panel->objectName() + " over " + front->objectName()));
+    }
+    // The coloured markers sit over the middle of their spin controls.
+    const QObjectList inFrame = w->FrameBackground->children();
+    QVERIFY(inFrame.indexOf(w->Picture6) > inFrame.indexOf(w->UpDown3));
+    QVERIFY(inFrame.indexOf(w->Picture6) > inFrame.indexOf(w->UpDown4));
+    // What the stage viewport shows at a panel's place is the stage, not the panel.
+    QCOMPARE(w->childAt(QPoint(200, 200)), w->Picture3->client());
+}
+
+QTEST_MAIN(MainWindowTest)
+#include "test_mainwindow.moc"

@@ -1,0 +1,97 @@
+# Shared steps of the tests that drive the built program in a real X window:
+# a private X server with a window manager, the program started from a
+# temporary program folder, windows found by their titles, clicks at the
+# places a person would click.
+set -u
+
+E2E_OUT=${E2E_OUT:-$(pwd)/e2e-screens}
+mkdir -p "$E2E_OUT"
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+note() { echo "-- $*"; }
+
+start_x() {
+    local n
+    for n in $(seq 90 140); do
+        [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] && continue
+        Xvfb :$n -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+        XVFB_PID=$!
+        export DISPLAY=:$n
+        for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+        xdpyinfo >/dev/null 2>&1 && break
+        kill $XVFB_PID 2>/dev/null
+    done
+    xdpyinfo >/dev/null 2>&1 || fail "no X server could be started"
+    openbox --sm-disable >/dev/null 2>&1 &
+    WM_PID=$!
+    sleep 1
+}
+
+stop_x() {
+    [ -n "${APP_PID:-}" ] && kill $APP_PID 2>/dev/null
+    [ -n "${WM_PID:-}" ] && kill $WM_PID 2>/dev/null
+    [ -n "${XVFB_PID:-}" ] && kill $XVFB_PID 2>/dev/null
+    [ -n "${PROGRAM_DIR:-}" ] && rm -rf "$PROGRAM_DIR"
+    true
+}
+
+# Copies the built program and its asset library into a fresh folder and starts it there.
+start_program() {
+    local exe=$1
+    PROGRAM_DIR=$(mktemp -d)
+    cp "$exe" "$PROGRAM_DIR/vellumo"
+    local d
+    for d in objects articles fones; do
+        [ -d "$(dirname "$exe")/$d" ] && cp -r "$(dirname "$exe")/$d" "$PROGRAM_DIR/"
+    done
+    (cd / && exec "$PROGRAM_DIR/vellumo" >"$E2E_OUT/program.log" 2>&1) &
+    APP_PID=$!
+}
+
+# Waits for a window whose title is exactly $1 (leading spaces count); prints its id.
+wait_window() {
+    local title=$1 id
+    for _ in $(seq 100); do
+        id=$(wmctrl -l | while read -r wid desk host rest; do
+                 # wmctrl pads the title after the host name with one space.
+                 line_title=$(wmctrl -l | grep "^$wid " | sed -E 's/^0x[0-9a-f]+ +-?[0-9]+ +[^ ]+ //')
+                 [ "$line_title" = "$title" ] && echo "$wid" && break
+             done)
+        [ -n "$id" ] && { echo "$id"; return 0; }
+        sleep 0.1
+    done
+    return 1
+}
+
+window_gone() {
+    local id=$1
+    ! wmctrl -l | grep -q "^$id "
+}
+
+client_size() { xwininfo -id "$1" | awk '/Width:/{w=$2} /Height:/{h=$2} END{print w "x" h}'; }
+
+# Clicks at pixel (x, y) of a window's client area.
+click_at() {
+    xdotool mousemove --window "$1" "$2" "$3" click "${4:-1}"
+    sleep 0.3
+}
+
+# Clicks the middle of a control given by its twips rectangle relative to the
+# window's client area (left, top, width, height).
+click_twips() {
+    local id=$1 l=$2 t=$3 w=$4 h=$5
+    click_at "$id" $(( (l + w / 2) / 15 )) $(( (t + h / 2) / 15 ))
+}
+
+screenshot() {
+    import -window root "$E2E_OUT/$1.png" && note "screenshot $E2E_OUT/$1.png"
+}
+
+wait_exit() {
+    local pid=$1
+    for _ in $(seq 100); do
+        kill -0 "$pid" 2>/dev/null || return 0
+        sleep 0.1
+    done
+    return 1
+}

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# A person starts Vellumo, sees its main window and closes it with the close box.
+source "$(dirname "$0")/lib.sh"
+exe=$(readlink -f "$1")
+trap stop_x EXIT
+
+start_x
+start_program "$exe"
+win=$(wait_window " Vellumo") || fail "the main window \" Vellumo\" did not appear"
+note "main window $win"
+[ "$(client_size "$win")" = "771x494" ] || fail "client area is $(client_size "$win"), expected 771x494"
+[ -d "$PROGRAM_DIR/Animations" ] || fail "\"Animations\" was not created beside the program"
+
+# The window keeps its size when asked to grow.
+xdotool windowsize "$win" 900 700; sleep 0.5
+[ "$(client_size "$win")" = "771x494" ] || fail "the window could be resized to $(client_size "$win")"
+
+sleep 1
+screenshot mainwindow
+
+wmctrl -i -c "$win"
+wait_exit $APP_PID || fail "the program did not end after its close box"
+APP_PID=
+echo "PASS: main window"
