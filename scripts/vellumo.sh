@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Sets up, builds, starts and tests Vellumo on Debian 12.
+#   scripts/vellumo.sh run    install what is missing, build, start the program
+#   scripts/vellumo.sh test   install what is missing, build, run every test
+#   scripts/vellumo.sh bench  install what is missing, build, run the benchmarks
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${VELLUMO_BUILD:-$root/build}
+action=${1:-run}
+
+build_packages=(cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
+                libgif-dev fonts-liberation fonts-dejavu-core)
+test_packages=(xvfb xauth x11-utils openbox wmctrl xdotool imagemagick ffmpeg)
+
+install_missing() {
+    local missing=() p
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    local sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    echo "Installing: ${missing[*]}"
+    "${sudo[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+build_all() {
+    cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build "$build" -j"$(nproc)"
+}
+
+case "$action" in
+run)
+    install_missing "${build_packages[@]}"
+    build_all
+    if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+        echo "Built $build/vellumo; no display to start it on (set DISPLAY)." >&2
+        exit 1
+    fi
+    exec "$build/vellumo"
+    ;;
+test)
+    install_missing "${build_packages[@]}" "${test_packages[@]}"
+    build_all
+    cd "$build"
+    ctest --output-on-failure --timeout 900
+    ;;
+bench)
+    install_missing "${build_packages[@]}"
+    build_all
+    cmake --build "$build" --target benchmarks
+    ;;
+*)
+    echo "usage: $0 run|test|bench" >&2
+    exit 2
+    ;;
+esac
