@@ -365,6 +365,12 @@ QByteArray encodeGif(const GifDocument &doc, QString *error)
         if (EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, int(gcbLength), gcbBytes) == GIF_ERROR)
             return finish(gifError(gif->Error));
 
+        // giflib forgets, without freeing, its copy of the previous frame's
+        // local table when this frame has none.
+        if (!localMap && gif->Image.ColorMap) {
+            GifFreeMapObject(gif->Image.ColorMap);
+            gif->Image.ColorMap = nullptr;
+        }
         if (EGifPutImageDesc(gif, frame.offset.x(), frame.offset.y(), image.width(), image.height(),
                              frame.interlaced, localMap.get())
             == GIF_ERROR)
