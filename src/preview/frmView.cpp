@@ -1,0 +1,224 @@
+#include "preview/frmView.h"
+
+#include <QLabel>
+#include <QShowEvent>
+#include <QSlider>
+
+#include "controls/Button.h"
+#include "controls/Fonts.h"
+#include "controls/PictureBox.h"
+#include "controls/SpinControl.h"
+#include "controls/Twips.h"
+#include "slides/SlideSource.h"
+
+namespace {
+
+const QString StartCaption = QStringLiteral("Старт");
+const QString StopCaption = QStringLiteral("Стоп");
+
+// Client area in twips: 412 x 439 pixels.
+constexpr int ClientWidthTwips = 6180;
+constexpr int ClientHeightTwips = 6585;
+
+template <class W>
+W *place(W *w, const char *name, double l, double t, double width, double h)
+{
+    w->setObjectName(QLatin1String(name));
+    twips::setGeometry(w, l, t, width, h);
+    return w;
+}
+
+controls::Button *button(QWidget *parent, const char *name, const QString &caption, double l, double t, double w,
+                         double h)
+{
+    auto *b = place(new controls::Button(caption, parent), name, l, t, w, h);
+    b->setFont(fonts::msSansSerif());
+    return b;
+}
+
+} // namespace
+
+frmView::frmView(slides::SlideSource *source, controls::MessageFn message, QWidget *parent)
+    : QDialog(parent), m_source(source), m_message(std::move(message))
+{
+    setObjectName(QStringLiteral("frmView"));
+    setWindowTitle(QStringLiteral("Предварительный просмотр"));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(twips::toPixels(ClientWidthTwips), twips::toPixels(ClientHeightTwips));
+    setFont(fonts::msSansSerif());
+    buildLayout();
+
+    m_pause.setSingleShot(true);
+    // The pauses are whole milliseconds; a coarse timer could be 5 % off.
+    m_pause.setTimerType(Qt::PreciseTimer);
+    m_clock.start();
+
+    connect(&m_pause, &QTimer::timeout, this, &frmView::afterPause);
+    connect(Command2, &QPushButton::clicked, this, &frmView::Command2_Click);
+    connect(Command1, &QPushButton::clicked, this, &frmView::Command1_Click);
+    // Only the user's moves are a Scroll; the program's own setValue raises no action.
+    connect(Slider1, &QSlider::actionTriggered, this, &frmView::Slider1_Scroll);
+    connect(UpDown1, &controls::SpinControl::Change, this, [this](int value) { Label1->setNum(value); });
+}
+
+frmView::~frmView() = default;
+
+void frmView::buildLayout()
+{
+    // Created from the bottom of the stacking order up: the panel lies behind the display.
+    Command3 = button(this, "Command3", QStringLiteral("Command3"), 90, 90, 6000, 5280);
+    Command3->setEnabled(false);
+    Command3->setFocusPolicy(Qt::NoFocus);
+
+    Picture1 = place(new controls::PictureBox(this, controls::PictureBox::SunkenBorder), "Picture1", 135, 180, 5910,
+                     5145);
+    Picture1->setBackColor(palette().color(QPalette::WindowText));
+
+    Slider1 = place(new QSlider(Qt::Horizontal, this), "Slider1", 90, 5400, 6000, 495);
+    Slider1->setRange(0, 0);
+    Slider1->setTickPosition(QSlider::TicksBelow);
+    // Nothing to jump to before the first start; every close disables it again.
+    Slider1->setEnabled(false);
+
+    UpDown1 = place(new controls::SpinControl(Qt::Vertical, this), "UpDown1", 675, 6030, 240, 330);
+    UpDown1->setRange(1, 24);
+    UpDown1->setIncrement(4);
+    UpDown1->setValue(12);
+
+    Command2 = button(this, "Command2", StartCaption, 3330, 6030, 1275, 330);
+    Command1 = button(this, "Command1", QStringLiteral("Закрыть"), 4680, 6030, 1275, 330);
+
+    Label2 = place(new QLabel(QStringLiteral("Кадров в секунду"), this), "Label2", 990, 6165, 1680, 240);
+    Label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    Label1 = place(new QLabel(QString::number(UpDown1->value()), this), "Label1", 225, 6030, 420, 330);
+    Label1->setAlignment(Qt::AlignCenter);
+    Label1->setFont(fonts::msSansSerif(9.75, true));
+
+    Command3->lower();
+    setTabOrder(Command1, Command2);
+    setTabOrder(Command2, UpDown1);
+    setTabOrder(UpDown1, Slider1);
+    Command1->setFocus();
+}
+
+void frmView::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (!event->spontaneous())
+        scheduleActivate();
+}
+
+bool frmView::event(QEvent *event)
+{
+    if (event->type() == QEvent::WindowActivate)
+        scheduleActivate();
+    return QDialog::event(event);
+}
+
+void frmView::scheduleActivate()
+{
+    // Run after the showing has finished: hiding a dialog from inside its own
+    // show() would leave exec() waiting on a window nobody can see. Showing and
+    // the window system's activation arrive together and set up only once.
+    if (m_activatePending)
+        return;
+    m_activatePending = true;
+    QTimer::singleShot(0, this, [this] {
+        m_activatePending = false;
+        if (isVisible())
+            Form_Activate();
+    });
+}
+
+void frmView::Form_Activate()
+{
+    const int n = m_source ? m_source->slideCount() : 0;
+    Slider1->setMaximum(std::max(0, n));
+    if (n < 1) {
+        m_message(this, {QStringLiteral("Слишком мало кадров"), QString(), controls::MsgIcon::Error,
+                         controls::MsgButtons::Ok});
+        hide();
+        return;
+    }
+    Slider1->setValue(1);
+}
+
+void frmView::Command2_Click()
+{
+    if (Command2->text() != StartCaption) {
+        Command2->setText(StartCaption);
+        StopRequested = true;
+        return;
+    }
+    Command2->setText(StopCaption);
+    Slider1->setEnabled(true);
+    StopRequested = false;
+    // Started again within the pause of the slide that a stop was waiting
+    // for: that slide's cycle simply goes on into the next one.
+    if (m_playing)
+        return;
+    m_playing = true;
+    m_schedule.start(m_clock.elapsed());
+    playSlide();
+}
+
+void frmView::playSlide()
+{
+    ++PlayPosition;
+    const int count = (m_source ? m_source->slideCount() : 0) + 1; // with the template, as the buffer counts
+    if (count - 1 < PlayPosition)
+        PlayPosition = 1;
+    showSlide(PlayPosition);
+    // The window repaints and answers clicks while the timer waits; the rate
+    // is read anew for every slide.
+    const int pause = preview::pauseForRate(UpDown1->value());
+    m_pause.start(int(m_schedule.waitAfterSlide(m_clock.elapsed(), pause)));
+}
+
+void frmView::afterPause()
+{
+    Slider1->setValue(PlayPosition);
+    if (StopRequested) {
+        m_playing = false;
+        return;
+    }
+    playSlide();
+}
+
+void frmView::Slider1_Scroll()
+{
+    PlayPosition = Slider1->sliderPosition();
+    showSlide(PlayPosition);
+}
+
+void frmView::showSlide(int position)
+{
+    Picture1->setPicture(position >= 1 && m_source ? m_source->slide(position) : QImage());
+}
+
+void frmView::Command1_Click()
+{
+    StopRequested = true;
+    Command2->setText(StartCaption);
+    Picture1->clearPicture();
+    Slider1->setValue(0);
+    PlayPosition = 0;
+    Slider1->setEnabled(false);
+    endPlayback();
+    hide();
+}
+
+void frmView::endPlayback()
+{
+    // The window is going out of sight: the rest of the slide in progress
+    // would change nothing the user can see.
+    m_pause.stop();
+    m_playing = false;
+}
+
+void frmView::reject()
+{
+    Command1_Click();
+}
