@@ -113,6 +113,14 @@ public:
     void Command6_Click();   // "Сменить действие"
     void Command12_Click();  // "Загрузить предмет"
     frmFon *Fon();           // the picker, created at first use
+    // The character that moving, sizing, animate/stop, the frame step and the
+    // change of action work on: element SelectedIndex of AniGIF1 while the
+    // last selected entry names a character; the hidden template before any
+    // selection (moving it sets where new characters appear; it is never
+    // shown); nullptr while a prop entry is selected or once the selected
+    // character has been deleted, so those operations leave every character alone.
+    anigif::AniGif *selectedCharacter() const;
+    bool SelectedIsProp = false;  // the last selected entry named a prop
     // ==== end scene ====
 
     // ==== Slides (frmMainSlides.cpp) ====
@@ -138,6 +146,9 @@ public:
     void Command7_Click();   // "Оживить" / "Остановить"
     void Command11_Click();  // "Шаг"
     void AniGIF1_FrameChanged(int index);
+    // The character the moving, sizing and animation commands act on; nullptr
+    // when there is none (deleted, or the last selected entry was a prop).
+    anigif::AniGif *targetCharacter() const;
     // Connects the events of a newly created scene element to the handlers above.
     void connectCharacter(int index);
     void connectProp(int index);
@@ -156,6 +167,7 @@ private:
     void buildLayout();
     void connectHandlers();
     void Form_Load();
+    void afterMove(); // the "Синхро" frame step and recording that follow a move
 
     AppState &m_state;
     frmFon *m_fon = nullptr;

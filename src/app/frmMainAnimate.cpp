@@ -1,7 +1,63 @@
 // Running and stepping the selected character's animation.
-#include "app/frmMain.h"
+#include <QCheckBox>
+#include <QLabel>
 
-void frmMain::DoPicture() {}
-void frmMain::Command7_Click() {}
-void frmMain::Command11_Click() {}
-void frmMain::AniGIF1_FrameChanged(int) {}
+#include "app/frmMain.h"
+#include "controls/Events.h"
+#include "controls/NumberFormat.h"
+
+namespace {
+const QString Animate = QStringLiteral("Оживить");
+const QString Stop = QStringLiteral("Остановить");
+} // namespace
+
+void frmMain::Command7_Click()
+{
+    anigif::AniGif *c = targetCharacter();
+    if (Command7->text() == Animate) {
+        Command7->setText(Stop);
+        if (c)
+            c->setPlaying(true);
+    } else {
+        Command7->setText(Animate);
+        if (c) {
+            c->setPlaying(false);
+            c->setCurrentFrame(0);
+        }
+    }
+    FrameCounter = 0;
+}
+
+void frmMain::DoPicture()
+{
+    if (m_state.SelectedIndex == 0)
+        return;
+    ++FrameCounter;
+    anigif::AniGif *c = targetCharacter();
+    // Wrap also when the counter ran past a character with fewer frames than
+    // the one stepped before, so that it comes back into range.
+    if (c && FrameCounter >= c->FrameCount())
+        FrameCounter = 0;
+    if (c)
+        c->setCurrentFrame(FrameCounter);
+    controls::doEvents();
+    Label5->setText(numfmt::frame2(FrameCounter));
+}
+
+void frmMain::Command11_Click()
+{
+    DoPicture();
+    if (Check2->isChecked())
+        SaveBuffer();
+}
+
+void frmMain::AniGIF1_FrameChanged(int index)
+{
+    if (anigif::AniGif *c = AniGIF1.at(index))
+        Label5->setText(numfmt::frame2(c->CurrentFrame()));
+}
+
+anigif::AniGif *frmMain::targetCharacter() const
+{
+    return AniGIF1.at(m_state.SelectedIndex);
+}
