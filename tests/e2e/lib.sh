@@ -52,11 +52,8 @@ start_program() {
 wait_window() {
     local title=$1 id
     for _ in $(seq 100); do
-        id=$(wmctrl -l | while read -r wid desk host rest; do
-                 # wmctrl pads the title after the host name with one space.
-                 line_title=$(wmctrl -l | grep "^$wid " | sed -E 's/^0x[0-9a-f]+ +-?[0-9]+ +[^ ]+ //')
-                 [ "$line_title" = "$title" ] && echo "$wid" && break
-             done)
+        # wmctrl -l: id, desktop, host, then the title after one space.
+        id=$(wmctrl -l | awk -v t="$title" '{ line = $0; sub(/^[^ ]+ +[^ ]+ +[^ ]+ /, "", line); if (line == t) { print $1; exit } }')
         [ -n "$id" ] && { echo "$id"; return 0; }
         sleep 0.1
     done

@@ -14,6 +14,8 @@ note "main window $win"
 # The window keeps its size when asked to grow.
 xdotool windowsize "$win" 900 700; sleep 0.5
 [ "$(client_size "$win")" = "771x494" ] || fail "the window could be resized to $(client_size "$win")"
+wmctrl -i -r "$win" -b add,maximized_vert,maximized_horz; sleep 0.5
+[ "$(client_size "$win")" = "771x494" ] || fail "the window could be maximised to $(client_size "$win")"
 
 sleep 1
 screenshot mainwindow
