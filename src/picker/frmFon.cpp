@@ -1,0 +1,315 @@
+#include "picker/frmFon.h"
+
+#include <QListWidget>
+#include <QPainter>
+#include <QShowEvent>
+#include <QScrollBar>
+
+#include "app/frmMain.h"
+#include "controls/Fonts.h"
+#include "controls/Twips.h"
+#include "picker/AssetLibrary.h"
+#include "picker/PickerGrid.h"
+#include "picker/Placing.h"
+
+namespace {
+
+namespace grid = picker::grid;
+
+// Client area in twips: 512 x 390 pixels.
+constexpr int ClientWidthTwips = 7680;
+constexpr int ClientHeightTwips = 5850;
+
+// Time the window lends to making cells before it answers its events again.
+constexpr int SliceBudgetMs = 8;
+
+// The marker: a red frame three pixels wide that lets presses through to the cell under it.
+class Marker : public QWidget {
+public:
+    explicit Marker(QWidget *parent) : QWidget(parent)
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter p(this);
+        const QColor red(255, 0, 0);
+        const QRect r = rect();
+        p.fillRect(QRect(r.left(), r.top(), r.width(), 3), red);
+        p.fillRect(QRect(r.left(), r.bottom() - 2, r.width(), 3), red);
+        p.fillRect(QRect(r.left(), r.top(), 3, r.height()), red);
+        p.fillRect(QRect(r.right() - 2, r.top(), 3, r.height()), red);
+    }
+};
+
+controls::PictureBox *blackBox(QWidget *parent, const char *name)
+{
+    auto *box = new controls::PictureBox(parent);
+    box->setObjectName(QLatin1String(name));
+    box->setBackColor(Qt::black);
+    return box;
+}
+
+} // namespace
+
+frmFon::frmFon(frmMain *main) : QDialog(main), m_main(main), m_loader(new picker::ThumbnailLoader(this))
+{
+    setObjectName(QStringLiteral("frmFon"));
+    // A fixed frame with no caption bar.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint);
+    setModal(true);
+    setFixedSize(twips::toPixels(ClientWidthTwips), twips::toPixels(ClientHeightTwips));
+    setFont(fonts::msSansSerif());
+
+    File1 = new QListWidget(this);
+    File1->setObjectName(QStringLiteral("File1"));
+    twips::setGeometry(File1, 6210, 3420, 1005, 480);
+    File1->hide();
+
+    Command1 = new controls::Button(QStringLiteral("&Закрыть"), this);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    twips::setGeometry(Command1, 6210, 5310, 1320, 330);
+    Command1->setAutoDefault(false);
+
+    Command2 = new controls::Button(QStringLiteral("&Выбрать"), this);
+    Command2->setObjectName(QStringLiteral("Command2"));
+    twips::setGeometry(Command2, 6210, 4905, 1320, 330);
+    Command2->setAutoDefault(false);
+
+    Command3 = new controls::Button(QStringLiteral("Command3"), this);
+    Command3->setObjectName(QStringLiteral("Command3"));
+    twips::setGeometry(Command3, 90, 45, 5910, 5730);
+    Command3->setEnabled(false);
+    Command3->setFocusPolicy(Qt::NoFocus);
+
+    VScroll1 = new QScrollBar(Qt::Vertical, this);
+    VScroll1->setObjectName(QStringLiteral("VScroll1"));
+    twips::setGeometry(VScroll1, 5715, 90, 195, 5640);
+    VScroll1->setRange(0, 0);
+    VScroll1->setSingleStep(100);
+    VScroll1->setPageStep(5000);
+
+    Picture1 = blackBox(this, "Picture1");
+    twips::setGeometry(Picture1, 135, 90, 5595, 5640);
+    Picture2 = blackBox(Picture1->client(), "Picture2");
+    twips::setGeometry(Picture2, 0, 0, grid::SheetWidth, grid::SheetHeight);
+
+    auto *cell0 = new controls::ImageControl(Picture2->client());
+    twips::setGeometry(cell0, grid::FirstLeft, grid::FirstTop, grid::CellWidth, grid::CellHeight);
+    cell0->setStretch(true);
+    Image1.reset(QStringLiteral("Image1"), cell0);
+    connectCell(0);
+
+    Shape1 = new Marker(Picture2->client());
+    Shape1->setObjectName(QStringLiteral("Shape1"));
+    twips::setGeometry(Shape1, 165, 165, 1660, 1310);
+    Shape1->hide();
+
+    // Tab order as laid out: the hidden list first, then close, choose and the bar.
+    setTabOrder(Command1, Command2);
+    setTabOrder(Command2, VScroll1);
+
+    connect(Command1, &QPushButton::clicked, this, &frmFon::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &frmFon::Command2_Click);
+    // valueChanged covers both the finished moves and the drag, so the sheet follows the thumb.
+    connect(VScroll1, &QScrollBar::valueChanged, this, &frmFon::VScroll1_Change);
+
+    m_slice.setInterval(0);
+    connect(&m_slice, &QTimer::timeout, this, &frmFon::buildSlice);
+    connect(m_loader, &picker::ThumbnailLoader::delivered, this, &frmFon::receive);
+    connect(m_loader, &picker::ThumbnailLoader::allDelivered, this, &frmFon::checkComplete);
+}
+
+frmFon::~frmFon()
+{
+    m_slice.stop();
+    m_loader->cancel();
+}
+
+QSize frmFon::thumbnailSize() const
+{
+    const qreal ratio = devicePixelRatioF();
+    return QSize(qRound(twips::toPixels(grid::CellWidth) * ratio), qRound(twips::toPixels(grid::CellHeight) * ratio));
+}
+
+int frmFon::fileCount() const { return File1->count(); }
+
+QString frmFon::fileName(int index) const
+{
+    const QListWidgetItem *item = File1->item(index);
+    return item ? item->text() : QString();
+}
+
+bool frmFon::gridComplete() const
+{
+    return !m_slice.isActive() && m_nextCell >= fileCount() && m_shown >= fileCount();
+}
+
+void frmFon::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (!event->spontaneous())
+        Form_Activate();
+}
+
+void frmFon::Form_Activate()
+{
+    m_slice.stop();
+    m_loader->cancel();
+
+    VScroll1->setRange(0, 0);
+    VScroll1->setValue(0);
+    twips::setGeometry(Picture2, 0, 0, grid::SheetWidth, grid::SheetHeight);
+
+    // Old cells go before anything is painted, so nothing of an earlier opening shows.
+    for (int index : Image1.indices())
+        if (index != 0)
+            Image1.destroy(index);
+    controls::ImageControl *cell0 = Image1.at(0);
+    cell0->setPicture(QImage());
+    cell0->setPlaceholder(QString());
+    // A choice never outlives the opening it was made in.
+    ThumbIndex = -1;
+    Shape1->hide();
+
+    const AppState &state = m_main->state();
+    const QString relative = picker::folderForMode(state.PickerMode);
+    m_folder = relative.isEmpty() ? QString() : state.path(relative);
+    const QStringList names = picker::listAssets(m_folder, picker::patternForMode(state.PickerMode));
+    File1->clear();
+    File1->addItems(names);
+
+    m_thumbs = QList<QImage>(names.size());
+    m_arrived = QBitArray(names.size());
+    m_shown = 0;
+    m_completeSignalled = false;
+    m_nextCell = names.isEmpty() ? 0 : 1;
+    // An empty folder shows an empty sheet: no cell to press.
+    cell0->setVisible(!names.isEmpty());
+    m_loader->start(m_folder, names, thumbnailSize());
+    if (m_nextCell < names.size())
+        m_slice.start();
+    else
+        checkComplete();
+}
+
+void frmFon::buildSlice()
+{
+    QElapsedTimer spent;
+    spent.start();
+    const int count = fileCount();
+    while (m_nextCell < count && spent.elapsed() < SliceBudgetMs)
+        addCell(m_nextCell++);
+    if (m_nextCell >= count) {
+        m_slice.stop();
+        checkComplete();
+    }
+}
+
+void frmFon::addCell(int index)
+{
+    controls::ImageControl *cell = Image1.create(index);
+    if (!cell)
+        return;
+    connectCell(index);
+    twips::move(cell, grid::cellLeft(index), grid::cellTop(index));
+    if (m_arrived.testBit(index))
+        showThumbnail(index);
+    cell->show();
+    if (Shape1->isVisible())
+        Shape1->raise();
+
+    // The sheet grows by one row whenever a cell would end below it.
+    const double sheetHeight = twips::height(Picture2);
+    const QRectF r = twips::geometry(cell);
+    if (r.bottom() > sheetHeight) {
+        twips::resize(Picture2, grid::SheetWidth, sheetHeight + r.height() + grid::Gap);
+        VScroll1->setMaximum(int(twips::height(Picture2)) - grid::SheetHeight);
+    }
+}
+
+void frmFon::connectCell(int index)
+{
+    controls::ImageControl *cell = Image1.at(index);
+    connect(cell, &controls::ImageControl::MouseDown, this,
+            [this, index](Qt::MouseButton, Qt::MouseButtons, Qt::KeyboardModifiers, double, double) {
+                Image1_MouseDown(index);
+            });
+    connect(cell, &controls::ImageControl::DblClick, this, [this, index] { Image1_DblClick(index); });
+}
+
+void frmFon::receive(const QList<picker::Thumbnail> &batch)
+{
+    for (const picker::Thumbnail &t : batch) {
+        if (t.index < 0 || t.index >= m_thumbs.size())
+            continue;
+        m_thumbs[t.index] = t.image;
+        m_arrived.setBit(t.index);
+        if (Image1.exists(t.index))
+            showThumbnail(t.index);
+    }
+    emit thumbnailsShownChanged(m_shown);
+    checkComplete();
+}
+
+void frmFon::showThumbnail(int index)
+{
+    controls::ImageControl *cell = Image1.at(index);
+    const QImage &image = m_thumbs.at(index);
+    cell->setPicture(image);
+    // A file the loader refuses still gets its cell, and the cell says which file it is.
+    cell->setPlaceholder(image.isNull() ? fileName(index) : QString());
+    ++m_shown;
+}
+
+void frmFon::checkComplete()
+{
+    if (m_completeSignalled || !gridComplete())
+        return;
+    m_completeSignalled = true;
+    emit gridCompleted();
+}
+
+void frmFon::Image1_MouseDown(int index)
+{
+    controls::ImageControl *cell = Image1.at(index);
+    if (!cell)
+        return;
+    ThumbIndex = qint16(index);
+    twips::move(Shape1, twips::left(cell), twips::top(cell));
+    Shape1->show();
+    Shape1->raise();
+}
+
+void frmFon::Image1_DblClick(int)
+{
+    Command2_Click();
+}
+
+void frmFon::Command2_Click()
+{
+    if (ThumbIndex < 0 || ThumbIndex >= fileCount())
+        return;
+    picker::placeAsset(*m_main, m_main->state().PickerMode, m_folder, fileName(ThumbIndex));
+    Shape1->hide();
+    hide();
+}
+
+void frmFon::Command1_Click()
+{
+    Shape1->hide();
+    hide();
+}
+
+void frmFon::reject()
+{
+    // Escape and the window's close behave as "&Закрыть".
+    Command1_Click();
+}
+
+void frmFon::VScroll1_Change(int value)
+{
+    twips::move(Picture2, 0, -value);
+}

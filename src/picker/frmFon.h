@@ -1,0 +1,88 @@
+#pragma once
+// The asset picker: one asset folder as a grid of thumbnails, three to a
+// row, on a black sheet that scrolls inside a fixed frame. Pressing a cell
+// marks it; "&Выбрать" or a double-click places the marked file on the
+// stage, "&Закрыть" closes. The grid is rebuilt at every opening: the cells
+// are made a few at a time between window events and their thumbnails come
+// from worker threads, so the window answers at once even for a large folder.
+
+#include <QBitArray>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include "controls/Button.h"
+#include "controls/ControlArray.h"
+#include "controls/ImageControl.h"
+#include "controls/PictureBox.h"
+#include "picker/ThumbnailLoader.h"
+
+class QListWidget;
+class QScrollBar;
+class frmMain;
+
+class frmFon : public QDialog {
+    Q_OBJECT
+public:
+    explicit frmFon(frmMain *main);
+    ~frmFon() override;
+
+    controls::Button *Command3;        // raised panel behind the viewport and the bar
+    controls::PictureBox *Picture1;    // black viewport that clips the sheet
+    controls::PictureBox *Picture2;    // black sheet carrying the cells; moved by the bar
+    controls::ControlArray<controls::ImageControl> Image1;  // thumbnail cells; element 0 is the template
+    QWidget *Shape1;                   // red frame around the pressed cell
+    // The bar's value is how far the sheet is lifted, in twips: 0 at the top,
+    // down to the sheet's extra height at the bottom.
+    QScrollBar *VScroll1;
+    controls::Button *Command2;        // "&Выбрать"
+    controls::Button *Command1;        // "&Закрыть"
+    QListWidget *File1;                // hidden list of the folder's file names; cell k shows entry k
+
+    // Index of the pressed cell; -1 when nothing has been pressed since the window opened.
+    qint16 ThumbIndex = -1;
+
+    void Form_Activate();              // rebuilds the grid
+    void Image1_MouseDown(int index);
+    void Image1_DblClick(int index);
+    void Command2_Click();             // "&Выбрать"
+    void Command1_Click();             // "&Закрыть"
+    void VScroll1_Change(int value);
+
+    int fileCount() const;
+    QString fileName(int index) const;
+    QString folder() const { return m_folder; }
+    // True once every cell of this opening exists and shows its thumbnail or placeholder.
+    bool gridComplete() const;
+    int thumbnailsShown() const { return m_shown; }
+    const picker::ThumbnailLoader &loader() const { return *m_loader; }
+
+    // Cell size on screen, in device pixels: the size thumbnails are read at.
+    QSize thumbnailSize() const;
+
+signals:
+    void thumbnailsShownChanged(int shown);
+    void gridCompleted();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void reject() override;
+
+private:
+    void buildSlice();
+    void addCell(int index);
+    void connectCell(int index);
+    void showThumbnail(int index);
+    void receive(const QList<picker::Thumbnail> &batch);
+    void checkComplete();
+
+    frmMain *m_main;
+    picker::ThumbnailLoader *m_loader;
+    QTimer m_slice;                    // makes the next few cells between window events
+    QString m_folder;
+    int m_nextCell = 0;
+    QList<QImage> m_thumbs;            // by file index, as delivered
+    QBitArray m_arrived;
+    int m_shown = 0;
+    bool m_completeSignalled = false;
+};
