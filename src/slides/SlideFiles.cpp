@@ -1,0 +1,104 @@
+#include "slides/SlideFiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QtEndian>
+
+#include <cstring>
+#include <filesystem>
+#include <new>
+
+#include "controls/NumberFormat.h"
+
+namespace slides {
+
+QString slideFileName(int i)
+{
+    return numfmt::count3(i) + QStringLiteral(".bmp");
+}
+
+namespace {
+
+void put16(char *p, quint16 v) { qToLittleEndian(v, p); }
+void put32(char *p, quint32 v) { qToLittleEndian(v, p); }
+
+const QDir::Filters FileFilter = QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
+
+} // namespace
+
+QByteArray bmpBytes(const QImage &image)
+{
+    if (image.isNull())
+        return QByteArray();
+    try {
+        const QImage bgr = image.format() == QImage::Format_BGR888 ? image
+                                                                     : image.convertToFormat(QImage::Format_BGR888);
+        const int w = bgr.width();
+        const int h = bgr.height();
+        const qsizetype rowBytes = qsizetype(w) * 3;
+        const qsizetype stride = (rowBytes + 3) & ~qsizetype(3);
+        const qsizetype pixelBytes = stride * h;
+        constexpr int HeaderBytes = 14 + 40;
+        QByteArray out(HeaderBytes + pixelBytes, '\0');
+        char *p = out.data();
+        p[0] = 'B';
+        p[1] = 'M';
+        put32(p + 2, quint32(out.size()));
+        put32(p + 10, HeaderBytes);
+        put32(p + 14, 40);
+        put32(p + 18, quint32(w));
+        put32(p + 22, quint32(h)); // positive: rows bottom-up, which every reader understands
+        put16(p + 26, 1);
+        put16(p + 28, 24);
+        put32(p + 30, 0); // BI_RGB
+        put32(p + 34, quint32(pixelBytes));
+        put32(p + 38, 3780); // 96 dots per inch
+        put32(p + 42, 3780);
+        char *rows = p + HeaderBytes;
+        for (int y = 0; y < h; ++y)
+            std::memcpy(rows + stride * (h - 1 - y), bgr.constScanLine(y), size_t(rowBytes));
+        return out;
+    } catch (const std::bad_alloc &) {
+        return QByteArray();
+    }
+}
+
+bool writeFileWhole(const QString &path, const QByteArray &bytes)
+{
+    const QFileInfo info(path);
+    // Hidden and beside the target, so that the rename stays on one file system.
+    const QString temp = info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".part");
+    QFile file(temp);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    const bool written = file.write(bytes) == bytes.size();
+    file.close();
+    if (!written || file.error() != QFileDevice::NoError) {
+        QFile::remove(temp);
+        return false;
+    }
+    // std::filesystem replaces an existing file in one step, where QFile::rename refuses.
+    std::error_code ec;
+    std::filesystem::rename(QFile::encodeName(temp).toStdString(), QFile::encodeName(path).toStdString(), ec);
+    if (ec) {
+        QFile::remove(temp);
+        return false;
+    }
+    return true;
+}
+
+bool folderHasFiles(const QString &folder)
+{
+    return !QDir(folder).entryList(FileFilter).isEmpty();
+}
+
+bool deleteFilesIn(const QString &folder)
+{
+    const QDir dir(folder);
+    for (const QString &name : dir.entryList(FileFilter))
+        QFile::remove(dir.filePath(name));
+    return !folderHasFiles(folder);
+}
+
+} // namespace slides

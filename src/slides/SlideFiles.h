@@ -1,0 +1,36 @@
+#pragma once
+// Slide files on disk: their names, the uncompressed 24-bit BMP they are
+// written as, and the clearing of the slide folder.
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+
+namespace slides {
+
+// "001.bmp" for slide 1, "100.bmp", "1000.bmp": at least three digits.
+QString slideFileName(int i);
+
+// The whole file: BITMAPFILEHEADER, BITMAPINFOHEADER, bottom-up rows of
+// blue-green-red triples padded to four bytes, no compression (BI_RGB).
+QByteArray bmpBytes(const QImage &image);
+
+// Writes `bytes` under `path` whole or not at all: a temporary name beside
+// it first, then a rename over the final name. False when anything failed;
+// no temporary file is left behind then.
+bool writeFileWhole(const QString &path, const QByteArray &bytes);
+
+inline bool writeBmp(const QString &path, const QImage &image)
+{
+    const QByteArray bytes = bmpBytes(image);
+    return !bytes.isEmpty() && writeFileWhole(path, bytes);
+}
+
+// True when the folder holds at least one file (subfolders do not count).
+bool folderHasFiles(const QString &folder);
+
+// Deletes every file in the folder, leaving subfolders alone. False when
+// any file is still there afterwards.
+bool deleteFilesIn(const QString &folder);
+
+} // namespace slides

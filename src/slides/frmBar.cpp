@@ -1,0 +1,72 @@
+#include "slides/frmBar.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QTimer>
+
+#include "controls/Events.h"
+#include "controls/Fonts.h"
+#include "controls/Twips.h"
+#include "slides/SlideFiles.h"
+
+frmBar::frmBar(AppState &state, const slides::SlideSource &source, QWidget *parent)
+    // No caption, no icon and no close box: the only way out is the end of the loop.
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::MSWindowsFixedSizeDialogHint),
+      m_state(state), m_source(source)
+{
+    setObjectName(QStringLiteral("frmBar"));
+    setFixedSize(twips::toPixels(5355), twips::toPixels(1350));
+    setFont(fonts::msSansSerif());
+
+    Label1 = new QLabel(QStringLiteral("Идет сохранение слайдов. Ждите..."), this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setFont(fonts::msSansSerif(8.25, true));
+    twips::setGeometry(Label1, 135, 180, 3525, 285);
+
+    ProgressBar1 = new QProgressBar(this);
+    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
+    twips::setGeometry(ProgressBar1, 135, 810, 5100, 285);
+}
+
+void frmBar::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    // Once the window is up, so that it is painted before the first file.
+    QTimer::singleShot(0, this, &frmBar::Form_Activate);
+}
+
+void frmBar::Form_Activate()
+{
+    if (m_running || !isVisible())
+        return;
+    m_running = true;
+    const int n = m_source.slideCount() + 1;
+    m_total = n - 1;
+    m_written = 0;
+    ProgressBar1->setMaximum(n);
+    controls::doEvents();
+    const QString folder = m_state.AnimationsFolder;
+    for (int i = 1; i <= n - 1; ++i) {
+        // A file that fails is counted and the next one tried, so that the report can say how many made it.
+        if (slides::writeBmp(folder + slides::slideFileName(i), m_source.slide(i)))
+            ++m_written;
+        controls::doEvents();
+        ProgressBar1->setValue(i);
+    }
+    ProgressBar1->setValue(0);
+    hide();
+    controls::doEvents();
+    m_running = false;
+    if (allWritten()) {
+        m_state.message(this, {QStringLiteral("Все слайды сохранены"), QString(), controls::MsgIcon::Information,
+                               controls::MsgButtons::Ok});
+    } else {
+        m_state.message(this, {QStringLiteral("Не удалось сохранить все слайды: сохранено %1 из %2.")
+                                   .arg(m_written)
+                                   .arg(m_total),
+                               QString(), controls::MsgIcon::Error, controls::MsgButtons::Ok});
+    }
+}

@@ -1,0 +1,43 @@
+#pragma once
+// The progress window of a save: each time it is shown it writes every
+// slide as "001.bmp", "002.bmp", ... into the slide folder, then hides and
+// says how it went.
+
+#include <QDialog>
+
+#include "app/AppState.h"
+#include "slides/SlideSource.h"
+
+class QLabel;
+class QProgressBar;
+
+class frmBar : public QDialog {
+    Q_OBJECT
+public:
+    frmBar(AppState &state, const slides::SlideSource &source, QWidget *parent = nullptr);
+
+    QLabel *Label1;              // "Идет сохранение слайдов. Ждите..."
+    QProgressBar *ProgressBar1;  // one step per file written
+
+    // The writing loop; runs once per showing.
+    void Form_Activate();
+
+    // How the last writing loop ended.
+    int written() const { return m_written; }
+    int total() const { return m_total; }
+    bool allWritten() const { return m_total > 0 && m_written == m_total; }
+
+public slots:
+    // Escape must not end the dialog half-way through the files.
+    void reject() override {}
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    AppState &m_state;
+    const slides::SlideSource &m_source;
+    bool m_running = false;
+    int m_written = 0;
+    int m_total = 0;
+};

@@ -1,0 +1,222 @@
+#include "slides/frmBuffer.h"
+
+#include <QDir>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QScrollBar>
+
+#include <new>
+
+#include "controls/Button.h"
+#include "controls/Events.h"
+#include "controls/Fonts.h"
+#include "controls/ImageControl.h"
+#include "controls/PictureBox.h"
+#include "controls/Twips.h"
+#include "slides/SlideFiles.h"
+#include "slides/ThumbLayout.h"
+#include "slides/frmBar.h"
+#include "slides/frmLoad.h"
+
+namespace lay = slides::layout;
+
+namespace slides {
+
+ThumbCanvas::ThumbCanvas(const std::vector<QImage> &thumbs, QWidget *parent) : QWidget(parent), m_thumbs(thumbs)
+{
+    setObjectName(QStringLiteral("Picture1"));
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, Qt::black);
+    setPalette(pal);
+    setAutoFillBackground(true);
+}
+
+void ThumbCanvas::paintEvent(QPaintEvent *event)
+{
+    const QRect r = event->rect();
+    const auto span = lay::slidesInBand(int(twips::fromPixels(r.top())), int(twips::fromPixels(r.bottom() + 1)),
+                                        int(m_thumbs.size()));
+    if (span.first > span.last)
+        return;
+    QPainter p(this);
+    for (int n = span.first; n <= span.last; ++n) {
+        const QPoint at = lay::thumbPosition(n);
+        const QRect target = twips::toPixels(QRectF(at.x(), at.y(), lay::ThumbWidth, lay::ThumbHeight));
+        if (target.intersects(r))
+            p.drawImage(target, m_thumbs[size_t(n - 1)]);
+    }
+}
+
+} // namespace slides
+
+namespace {
+
+QFont bold() { return fonts::msSansSerif(8.25, true); }
+
+template <class W>
+W *place(W *w, const char *name, double l, double t, double width, double h)
+{
+    if (name)
+        w->setObjectName(QLatin1String(name));
+    twips::setGeometry(w, l, t, width, h);
+    return w;
+}
+
+} // namespace
+
+frmBuffer::frmBuffer(AppState &state, QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                          Qt::MSWindowsFixedSizeDialogHint),
+      m_state(state), m_canvasHeight(lay::CanvasStartHeight)
+{
+    setObjectName(QStringLiteral("frmBuffer"));
+    setWindowTitle(QStringLiteral(" Буфер слайдов"));
+    setFixedSize(twips::toPixels(10815), twips::toPixels(7380));
+    setFont(fonts::msSansSerif());
+
+    Picture2 = place(new controls::PictureBox(this), "Picture2", 50, 0, 10455, 6660);
+    Picture2->setBackColor(Qt::black);
+    Picture1 = new slides::ThumbCanvas(m_thumbs, Picture2->client());
+    twips::setGeometry(Picture1, lay::CanvasLeft, 0, lay::CanvasWidth, m_canvasHeight);
+    Image1 = place(new controls::ImageControl(Picture1), "Image1", -1000, 120, 1125, 945);
+    Image1->setProperty("index", 0);
+    Image1->setStretch(true);
+    Image1->hide();
+
+    VScroll1 = place(new QScrollBar(Qt::Vertical, this), "VScroll1", 10530, 45, 255, 6570);
+    VScroll1->setRange(0, 0);
+    VScroll1->setSingleStep(1000);
+    VScroll1->setPageStep(32000);
+
+    Label1 = place(new QLabel(QStringLiteral("Всего слайдов:"), this), "Label1", 135, 6795, 2445, 240);
+    Label1->setFont(bold());
+    Command2 = place(new controls::Button(QStringLiteral("Сохранить"), this), "Command2", 7290, 6795, 1455, 420);
+    Command2->setFont(bold());
+    Command1 = place(new controls::Button(QStringLiteral("Закрыть"), this), "Command1", 8820, 6795, 1455, 420);
+    Command1->setFont(bold());
+    for (QPushButton *b : {Command2, Command1})
+        b->setAutoDefault(false);
+
+    setTabOrder(Picture2, VScroll1);
+    setTabOrder(VScroll1, Command1);
+    setTabOrder(Command1, Label1);
+    setTabOrder(Label1, Command2);
+
+    connect(VScroll1, &QScrollBar::valueChanged, this, &frmBuffer::VScroll1_Change);
+    connect(Command1, &QPushButton::clicked, this, &frmBuffer::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &frmBuffer::Command2_Click);
+
+    // Centred on the screen, not on the main window; placing it now keeps Qt from re-centring it.
+    if (QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+frmBuffer::~frmBuffer() = default;
+
+bool frmBuffer::append(const QImage &image)
+{
+    const int n = slideCount() + 1;
+    try {
+        QImage thumb = image.scaled(75, 63, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                           .convertToFormat(QImage::Format_RGB888);
+        if (thumb.isNull())
+            return false;
+        // Reserved before the slide goes in, so the thumbnail can follow it without failing.
+        m_thumbs.reserve(m_thumbs.size() + 1);
+        if (!m_store.append(image))
+            return false;
+        m_thumbs.push_back(std::move(thumb));
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+
+    const QPoint at = lay::thumbPosition(n);
+    Picture1->update(twips::toPixels(QRectF(at.x(), at.y(), lay::ThumbWidth, lay::ThumbHeight)));
+    controls::doEvents();
+
+    const int height = lay::canvasHeightFor(m_canvasHeight, n);
+    if (height != m_canvasHeight) {
+        m_canvasHeight = height;
+        twips::resize(Picture1, lay::CanvasWidth, m_canvasHeight);
+        VScroll1->setMaximum(lay::scrollRange(m_canvasHeight));
+    }
+    return true;
+}
+
+void frmBuffer::clear()
+{
+    m_store.clear();
+    std::vector<QImage>().swap(m_thumbs);
+    Picture1->update();
+}
+
+void frmBuffer::Form_Activate()
+{
+    Label1->setText(QStringLiteral("Всего слайдов: ") + QString::number(slideCount()));
+}
+
+bool frmBuffer::event(QEvent *e)
+{
+    if (e->type() == QEvent::WindowActivate)
+        Form_Activate();
+    return QDialog::event(e);
+}
+
+void frmBuffer::showEvent(QShowEvent *e)
+{
+    // Not every window system activates a window that is shown; the total must be right all the same.
+    Form_Activate();
+    QDialog::showEvent(e);
+}
+
+void frmBuffer::VScroll1_Change()
+{
+    // The thumb at the top shows the first row; pulling it down brings later rows up.
+    twips::move(Picture1, lay::CanvasLeft, -VScroll1->value());
+}
+
+void frmBuffer::Command1_Click()
+{
+    hide();
+}
+
+void frmBuffer::Command2_Click()
+{
+    const QString folder = m_state.AnimationsFolder;
+    // A folder removed while the program ran is made again; if it cannot be, every write fails and says so.
+    QDir().mkpath(folder);
+
+    if (slides::folderHasFiles(folder)) {
+        frmLoad confirm(folder, this);
+        const int answer = confirm.exec();
+        if (answer == frmLoad::DeleteFailed) {
+            m_state.message(this, {QStringLiteral("Не удалось удалить старые слайды."), QString(),
+                                   controls::MsgIcon::Error, controls::MsgButtons::Ok});
+            return;
+        }
+        // Closed without "&Ok": old and new frames must not mix, so nothing is written.
+        if (answer != frmLoad::Deleted)
+            return;
+    }
+
+    if (slideCount() == 0) {
+        m_state.message(this, {QStringLiteral("Нет слайдов для сохранения"), QString(), controls::MsgIcon::None,
+                               controls::MsgButtons::Ok});
+        return;
+    }
+
+    frmBar *bar = Bar();
+    bar->exec();
+    if (bar->allWritten())
+        m_state.SlidesUnsaved = false;
+}
+
+frmBar *frmBuffer::Bar()
+{
+    if (!m_bar)
+        m_bar = new frmBar(m_state, *this, this);
+    return m_bar;
+}
