@@ -1,0 +1,649 @@
+// The slide subsystem on its own: slides kept exactly, thumbnails laid out
+// eight to a row with every row reachable, BMP files that other programs
+// read, and the save command with its confirmation and its failures.
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QtEndian>
+
+#include <functional>
+
+#include "app/AppState.h"
+#include "controls/Button.h"
+#include "controls/PictureBox.h"
+#include "controls/Twips.h"
+#include "slides/SlideFiles.h"
+#include "slides/SlideStore.h"
+#include "slides/StageCapture.h"
+#include "slides/ThumbLayout.h"
+#include "slides/frmBar.h"
+#include "slides/frmBuffer.h"
+#include "slides/frmLoad.h"
+
+using namespace slides;
+
+namespace {
+
+// A stage-like picture: a gradient background with two squares that move with `t`.
+QImage scene(int t)
+{
+    QImage img(SlideWidth, SlideHeight, QImage::Format_RGB32);
+    for (int y = 0; y < SlideHeight; ++y) {
+        auto *row = reinterpret_cast<QRgb *>(img.scanLine(y));
+        for (int x = 0; x < SlideWidth; ++x)
+            row[x] = qRgb((x * 7 + y) & 255, (y * 3) & 255, (x ^ y) & 255);
+    }
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 30; ++x) {
+            img.setPixel((t * 5 + x) % SlideWidth, 100 + y, qRgb(200, t & 255, 30));
+            img.setPixel(SlideWidth - 1 - (t * 3 + x) % SlideWidth, 250 + y % 60, qRgb(10, 250, t * 7 & 255));
+        }
+    return img;
+}
+
+QImage noise(quint32 seed)
+{
+    QImage img(SlideWidth, SlideHeight, QImage::Format_RGB32);
+    QRandomGenerator rng(seed);
+    for (int y = 0; y < SlideHeight; ++y) {
+        auto *row = reinterpret_cast<QRgb *>(img.scanLine(y));
+        for (int x = 0; x < SlideWidth; ++x)
+            row[x] = 0xff000000u | (rng.generate() & 0xffffffu);
+    }
+    return img;
+}
+
+bool samePixels(const QImage &a, const QImage &b)
+{
+    return a.size() == b.size() && a.convertToFormat(QImage::Format_RGB32) == b.convertToFormat(QImage::Format_RGB32);
+}
+
+// Runs `act` on the first visible modal dialog of class T once it shows up.
+template <class T>
+void whenShown(std::function<void(T *)> act, int tries = 200)
+{
+    QTimer::singleShot(10, [act, tries] {
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (auto *d = qobject_cast<T *>(w); d && d->isVisible()) {
+                act(d);
+                return;
+            }
+        if (tries > 0)
+            whenShown<T>(act, tries - 1);
+    });
+}
+
+// Makes the folder refuse deletions: by its permissions, or, for a superuser
+// whom permissions do not stop, by the immutable attribute. False when neither works.
+bool deletionBlocked(const QString &folder)
+{
+    QFile probe(folder + QStringLiteral("/.probe"));
+    const bool created = probe.open(QIODevice::WriteOnly);
+    probe.close();
+    if (created)
+        QFile::remove(probe.fileName());
+    return !created;
+}
+
+void unlockFolder(const QString &folder)
+{
+    QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), folder});
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+bool lockFolder(const QString &folder)
+{
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
+    if (deletionBlocked(folder))
+        return true;
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    if (QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), folder}) == 0 && deletionBlocked(folder))
+        return true;
+    unlockFolder(folder);
+    return false;
+}
+
+struct Fixture {
+    QTemporaryDir dir;
+    AppState state;
+    QList<controls::Message> messages;
+    std::unique_ptr<frmBuffer> buffer;
+
+    Fixture()
+    {
+        state.programFolder = dir.path();
+        state.AnimationsFolder = dir.path() + QStringLiteral("/Animations/");
+        QDir().mkpath(state.AnimationsFolder);
+        state.message = [this](QWidget *, const controls::Message &m) {
+            messages << m;
+            return controls::MsgResult::Ok;
+        };
+        buffer = std::make_unique<frmBuffer>(state);
+    }
+    void record(int n, int from = 0)
+    {
+        for (int i = 0; i < n; ++i)
+            QVERIFY(buffer->append(scene(from + i)));
+    }
+    QString file(const QString &name) const { return state.AnimationsFolder + name; }
+    QStringList files() const { return QDir(state.AnimationsFolder).entryList(QDir::Files | QDir::Hidden); }
+};
+
+} // namespace
+
+class TestSlides : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    // ---- the store ----
+    void everySlideReadsBackExactlyWhateverTheContent();
+    void readingInAnyOrderGivesTheSameSlides();
+    void aSlideOfTheWrongSizeIsRefusedAndNothingChanges();
+    void aSlideThatDoesNotFitLeavesTheEarlierOnesIntact();
+    void aTypicalSceneIsHeldInAFewKilobytesPerSlide();
+
+    // ---- names and files ----
+    void slideFilesAreNumberedWithAtLeastThreeDigits();
+    void aBmpFileIsUncompressed24BitBottomUp();
+    void aWrittenFileReadsBackPixelEqual();
+    void anIndependentReaderSeesTheSameFile();
+    void aFolderStandingUnderTheNameFailsAndLeavesNoTemporaryFile();
+
+    // ---- the stage drawn into a slide ----
+    void captureDrawsTheStageAtScaleOneWhereverItIs();
+
+    // ---- thumbnails ----
+    void thumbnailsSitEightToARow();
+    void theCanvasGrowsSoThatTheNewestRowIsWhole();
+    void theScrollBarBringsTheNewestRowIntoView();
+    void onlyTheRowsInViewArePainted();
+
+    // ---- the buffer window ----
+    void theTotalIsShownWhenTheWindowOpens();
+    void closingTheWindowAnyWayKeepsTheSlides();
+    void clearEmptiesTheBufferButKeepsTheCanvas();
+
+    // ---- saving ----
+    void savingWritesEveryFileWithProgressAndClearsTheFlag();
+    void savingAgainAsksBeforeReplacingTheOldFiles();
+    void anUnrelatedFileIsDeletedWithTheOldSlides();
+    void closingTheOldSlidesWindowCancelsTheWholeSave();
+    void anEmptyBufferIsToldAfterTheOldSlidesCheck();
+    void aSlideThatCannotBeWrittenIsReportedNotHidden();
+    void aFolderThatCannotBeMadeIsReported();
+    void oldSlidesThatCannotBeDeletedStopTheSave();
+    void aMissingFolderIsMadeWhenSavingStarts();
+};
+
+void TestSlides::everySlideReadsBackExactlyWhateverTheContent()
+{
+    SlideStore store;
+    QList<QImage> kept;
+    // Small moves, a noise frame that forces a key, back to small moves, and a pan-like shift.
+    for (int i = 0; i < 40; ++i)
+        kept << scene(i);
+    kept << noise(1) << noise(2);
+    for (int i = 0; i < 20; ++i)
+        kept << scene(100 + i);
+    for (int i = 0; i < 10; ++i)
+        kept << scene(i).copy(i * 10, 0, SlideWidth, SlideHeight);
+    for (const QImage &img : kept)
+        QVERIFY(store.append(img));
+    QCOMPARE(store.count(), kept.size());
+    for (int i = 0; i < kept.size(); ++i)
+        QVERIFY2(samePixels(store.slide(i + 1), kept[i]), qPrintable(QStringLiteral("slide %1 differs").arg(i + 1)));
+    QVERIFY(store.slide(0).isNull());
+    QVERIFY(store.slide(kept.size() + 1).isNull());
+}
+
+void TestSlides::readingInAnyOrderGivesTheSameSlides()
+{
+    SlideStore store;
+    for (int i = 0; i < 50; ++i)
+        QVERIFY(store.append(i % 17 == 0 ? noise(i) : scene(i)));
+    QRandomGenerator rng(7);
+    for (int k = 0; k < 100; ++k) {
+        const int i = int(rng.bounded(50));
+        QVERIFY(samePixels(store.slide(i + 1), i % 17 == 0 ? noise(i) : scene(i)));
+    }
+}
+
+void TestSlides::aSlideOfTheWrongSizeIsRefusedAndNothingChanges()
+{
+    SlideStore store;
+    QVERIFY(store.append(scene(0)));
+    QVERIFY(!store.append(QImage(400, 350, QImage::Format_RGB32)));
+    QVERIFY(!store.append(QImage()));
+    QCOMPARE(store.count(), 1);
+    QVERIFY(samePixels(store.slide(1), scene(0)));
+}
+
+void TestSlides::aSlideThatDoesNotFitLeavesTheEarlierOnesIntact()
+{
+    SlideStore store;
+    for (int i = 0; i < 5; ++i)
+        QVERIFY(store.append(scene(i)));
+    store.setByteLimit(store.packedBytes());
+    QVERIFY(!store.append(noise(3)));
+    QCOMPARE(store.count(), 5);
+    for (int i = 0; i < 5; ++i)
+        QVERIFY(samePixels(store.slide(i + 1), scene(i)));
+    store.setByteLimit(-1);
+    QVERIFY(store.append(scene(5)));
+    QVERIFY(samePixels(store.slide(6), scene(5)));
+}
+
+void TestSlides::aTypicalSceneIsHeldInAFewKilobytesPerSlide()
+{
+    SlideStore store;
+    for (int i = 0; i < 200; ++i)
+        QVERIFY(store.append(scene(i)));
+    // Raw, 200 slides would take 80 MB.
+    QVERIFY2(store.packedBytes() < 200 * 40 * 1024,
+             qPrintable(QStringLiteral("%1 bytes for 200 slides").arg(store.packedBytes())));
+}
+
+void TestSlides::slideFilesAreNumberedWithAtLeastThreeDigits()
+{
+    QCOMPARE(slideFileName(1), QStringLiteral("001.bmp"));
+    QCOMPARE(slideFileName(7), QStringLiteral("007.bmp"));
+    QCOMPARE(slideFileName(99), QStringLiteral("099.bmp"));
+    QCOMPARE(slideFileName(100), QStringLiteral("100.bmp"));
+    QCOMPARE(slideFileName(1000), QStringLiteral("1000.bmp"));
+    QCOMPARE(slideFileName(12345), QStringLiteral("12345.bmp"));
+}
+
+void TestSlides::aBmpFileIsUncompressed24BitBottomUp()
+{
+    QImage img(SlideWidth, SlideHeight, QImage::Format_RGB32);
+    img.fill(qRgb(0, 0, 0));
+    img.setPixel(0, 0, qRgb(10, 20, 30));             // top-left: the last row in the file
+    img.setPixel(0, SlideHeight - 1, qRgb(40, 50, 60)); // bottom-left: the first row
+    const QByteArray b = bmpBytes(img);
+    QCOMPARE(b.size(), 411102);
+    auto u32 = [&](int at) { return qFromLittleEndian<quint32>(b.constData() + at); };
+    auto u16 = [&](int at) { return qFromLittleEndian<quint16>(b.constData() + at); };
+    QCOMPARE(b.left(2), QByteArray("BM"));
+    QCOMPARE(u32(2), 411102u);
+    QCOMPARE(u32(10), 54u);
+    QCOMPARE(u32(14), 40u);
+    QCOMPARE(u32(18), 396u);
+    QCOMPARE(u32(22), 346u);
+    QCOMPARE(u16(26), quint16(1));
+    QCOMPARE(u16(28), quint16(24));
+    QCOMPARE(u32(30), 0u);
+    const char *px = b.constData() + 54;
+    QCOMPARE(QByteArray(px, 3), QByteArray("\x3c\x32\x28", 3));                          // 60, 50, 40 as B, G, R
+    QCOMPARE(QByteArray(px + 1188 * (SlideHeight - 1), 3), QByteArray("\x1e\x14\x0a", 3)); // 30, 20, 10
+}
+
+void TestSlides::aWrittenFileReadsBackPixelEqual()
+{
+    QTemporaryDir dir;
+    SlideStore store;
+    QVERIFY(store.append(noise(9)));
+    const QString path = dir.filePath(QStringLiteral("001.bmp"));
+    QVERIFY(writeBmp(path, store.slide(1)));
+    const QImage back(path, "BMP");
+    QCOMPARE(back.size(), QSize(SlideWidth, SlideHeight));
+    QVERIFY(samePixels(back, noise(9)));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("001.bmp")});
+}
+
+void TestSlides::anIndependentReaderSeesTheSameFile()
+{
+    const QString identify = QStandardPaths::findExecutable(QStringLiteral("identify"), {QStringLiteral("/usr/bin")});
+    if (identify.isEmpty())
+        QSKIP("ImageMagick's identify is not installed");
+    QTemporaryDir dir;
+    QImage img = scene(3);
+    img.setPixel(5, 7, qRgb(1, 2, 3));
+    const QString path = dir.filePath(QStringLiteral("007.bmp"));
+    QVERIFY(writeBmp(path, img));
+    QProcess p;
+    p.start(identify, {QStringLiteral("-format"), QStringLiteral("%m %w %h %[compression] %[pixel:p{5,7}]"), path});
+    QVERIFY(p.waitForFinished(30000));
+    const QString out = QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+    QVERIFY2(out.startsWith(QStringLiteral("BMP3 396 346 None")), qPrintable(out));
+    QVERIFY2(out.contains(QStringLiteral("srgb(1,2,3)")), qPrintable(out));
+}
+
+void TestSlides::aFolderStandingUnderTheNameFailsAndLeavesNoTemporaryFile()
+{
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("001.bmp")));
+    QVERIFY(!writeBmp(dir.filePath(QStringLiteral("001.bmp")), scene(0)));
+    QVERIFY(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    QVERIFY(!writeBmp(dir.filePath(QStringLiteral("missing/001.bmp")), scene(0)));
+}
+
+void TestSlides::captureDrawsTheStageAtScaleOneWhereverItIs()
+{
+    QWidget stage;
+    stage.setFixedSize(SlideWidth, SlideHeight);
+    QPalette pal;
+    pal.setColor(QPalette::Window, Qt::white);
+    stage.setPalette(pal);
+    stage.setAutoFillBackground(true);
+    QWidget red(&stage);
+    red.setGeometry(100, 50, 20, 10);
+    pal.setColor(QPalette::Window, Qt::red);
+    red.setPalette(pal);
+    red.setAutoFillBackground(true);
+    // Mostly off the screen: a copy of screen pixels would lose the stage here.
+    stage.move(-5000, -5000);
+    stage.show();
+    QCoreApplication::processEvents();
+
+    const QImage shot = captureStage(&stage);
+    QCOMPARE(shot.size(), QSize(SlideWidth, SlideHeight));
+    QCOMPARE(shot.devicePixelRatio(), 1.0);
+    QCOMPARE(shot.pixel(0, 0), qRgb(255, 255, 255));
+    QCOMPARE(shot.pixel(100, 50), qRgb(255, 0, 0));
+    QCOMPARE(shot.pixel(119, 59), qRgb(255, 0, 0));
+    QCOMPARE(shot.pixel(120, 59), qRgb(255, 255, 255));
+    QCOMPARE(shot.pixel(SlideWidth - 1, SlideHeight - 1), qRgb(255, 255, 255));
+}
+
+void TestSlides::thumbnailsSitEightToARow()
+{
+    using layout::thumbPosition;
+    QCOMPARE(thumbPosition(1), QPoint(225, 120));
+    QCOMPARE(thumbPosition(2), QPoint(1450, 120));
+    QCOMPARE(thumbPosition(8), QPoint(225 + 7 * 1225, 120));
+    QCOMPARE(thumbPosition(9), QPoint(225, 1165));
+    QCOMPARE(thumbPosition(17), QPoint(225, 2210));
+    QCOMPARE(thumbPosition(49), QPoint(225, 120 + 6 * 1045));
+    // Every row fits in the window: the eighth thumbnail ends inside the canvas.
+    QVERIFY(thumbPosition(8).x() + layout::ThumbWidth <= layout::CanvasWidth);
+}
+
+void TestSlides::theCanvasGrowsSoThatTheNewestRowIsWhole()
+{
+    int h = layout::CanvasStartHeight;
+    for (int n = 1; n <= 48; ++n)
+        h = layout::canvasHeightFor(h, n);
+    QCOMPARE(h, 6615);
+    for (int n = 49; n <= 5000; ++n) {
+        h = layout::canvasHeightFor(h, n);
+        QVERIFY2(layout::thumbPosition(n).y() + 1000 <= h, qPrintable(QString::number(n)));
+    }
+    QCOMPARE(layout::canvasHeightFor(6615, 49), 7615);
+    QCOMPARE(layout::canvasHeightFor(7615, 50), 7615);
+}
+
+void TestSlides::theScrollBarBringsTheNewestRowIntoView()
+{
+    Fixture f;
+    f.buffer->show();
+    f.record(300);
+    QScrollBar *bar = f.buffer->VScroll1;
+    QCOMPARE(bar->minimum(), 0);
+    bar->setValue(bar->maximum());
+    QCoreApplication::processEvents();
+    // The newest thumbnail, in the viewport's own coordinates, lies wholly inside it.
+    const QPoint at = layout::thumbPosition(300);
+    const QRect thumb = twips::toPixels(QRectF(at.x(), at.y(), layout::ThumbWidth, layout::ThumbHeight));
+    QWidget *viewport = f.buffer->Picture2->client();
+    const QRect inViewport(f.buffer->Picture1->mapTo(viewport, thumb.topLeft()), thumb.size());
+    QVERIFY2(viewport->rect().contains(inViewport),
+             qPrintable(QStringLiteral("thumbnail at %1,%2 in a viewport of %3 x %4")
+                            .arg(inViewport.x()).arg(inViewport.y()).arg(viewport->width()).arg(viewport->height())));
+    // And back at the top, the first row shows again.
+    bar->setValue(bar->minimum());
+    QCOMPARE(f.buffer->Picture1->y(), 0);
+}
+
+void TestSlides::onlyTheRowsInViewArePainted()
+{
+    const auto span = layout::slidesInBand(0, 6660, 10000);
+    QCOMPARE(span.first, 1);
+    QCOMPARE(span.last, 7 * 8); // rows at 120 .. 6390 meet the band
+    const auto deep = layout::slidesInBand(120 + 1000 * 1045, 120 + 1000 * 1045 + 6660, 10000);
+    QCOMPARE(deep.first, 1000 * 8 + 1);
+    QVERIFY(deep.last - deep.first < 8 * 8);
+    const auto empty = layout::slidesInBand(0, 6660, 0);
+    QVERIFY(empty.first > empty.last);
+}
+
+void TestSlides::theTotalIsShownWhenTheWindowOpens()
+{
+    Fixture f;
+    f.buffer->show();
+    QCOMPARE(f.buffer->Label1->text(), QStringLiteral("Всего слайдов: 0"));
+    f.buffer->hide();
+    f.record(12);
+    f.buffer->show();
+    QCOMPARE(f.buffer->Label1->text(), QStringLiteral("Всего слайдов: 12"));
+    QCOMPARE(f.buffer->ImageCount(), 13);
+}
+
+void TestSlides::closingTheWindowAnyWayKeepsTheSlides()
+{
+    Fixture f;
+    f.record(3);
+    f.buffer->show();
+    f.buffer->VScroll1->setValue(0);
+    QTest::mouseClick(f.buffer->Command1, Qt::LeftButton);
+    QVERIFY(!f.buffer->isVisible());
+    f.buffer->show();
+    QVERIFY(f.buffer->close());
+    QVERIFY(!f.buffer->isVisible());
+    f.buffer->show();
+    QTest::keyClick(f.buffer.get(), Qt::Key_Escape);
+    QVERIFY(!f.buffer->isVisible());
+    QCOMPARE(f.buffer->slideCount(), 3);
+    QVERIFY(samePixels(f.buffer->slide(2), scene(1)));
+}
+
+void TestSlides::clearEmptiesTheBufferButKeepsTheCanvas()
+{
+    Fixture f;
+    f.record(60);
+    const int height = f.buffer->canvasHeight();
+    QVERIFY(height > layout::CanvasStartHeight);
+    f.buffer->clear();
+    QCOMPARE(f.buffer->ImageCount(), 1);
+    QVERIFY(f.buffer->slide(1).isNull());
+    QCOMPARE(f.buffer->canvasHeight(), height);
+    QVERIFY(f.buffer->append(scene(5)));
+    QVERIFY(samePixels(f.buffer->slide(1), scene(5)));
+}
+
+void TestSlides::savingWritesEveryFileWithProgressAndClearsTheFlag()
+{
+    Fixture f;
+    f.record(12);
+    f.state.SlidesUnsaved = true;
+    QProgressBar *bar = f.buffer->Bar()->ProgressBar1;
+    QList<int> values;
+    connect(bar, &QProgressBar::valueChanged, [&](int v) { values << v; });
+    int max = 0;
+    connect(bar, &QProgressBar::valueChanged, [&] { max = bar->maximum(); });
+    QTest::mouseClick(f.buffer->Command2, Qt::LeftButton);
+
+    QStringList expected;
+    for (int i = 1; i <= 12; ++i)
+        expected << slideFileName(i);
+    QCOMPARE(f.files(), expected);
+    for (int i = 1; i <= 12; ++i)
+        QVERIFY(samePixels(QImage(f.file(slideFileName(i))), scene(i - 1)));
+    QCOMPARE(max, 13);
+    QVERIFY(values.size() >= 2);
+    QCOMPARE(values[values.size() - 2], 12);
+    QCOMPARE(values.last(), 0);
+    QVERIFY(!f.buffer->Bar()->isVisible());
+    QCOMPARE(f.messages.size(), 1);
+    QCOMPARE(f.messages[0].text, QStringLiteral("Все слайды сохранены"));
+    QCOMPARE(f.messages[0].icon, controls::MsgIcon::Information);
+    QVERIFY(f.messages[0].title.isEmpty());
+    QVERIFY(!f.state.SlidesUnsaved);
+}
+
+void TestSlides::savingAgainAsksBeforeReplacingTheOldFiles()
+{
+    Fixture f;
+    f.record(12);
+    f.buffer->Command2_Click();
+    f.buffer->clear();
+    f.record(3, 50);
+    bool asked = false;
+    whenShown<frmLoad>([&](frmLoad *d) {
+        asked = true;
+        QCOMPARE(d->windowTitle(), QStringLiteral("  Vellumo"));
+        QCOMPARE(d->Command1->text(), QStringLiteral("&Ok"));
+        QTest::mouseClick(d->Command1, Qt::LeftButton);
+    });
+    f.buffer->Command2_Click();
+    QVERIFY(asked);
+    // The twelve old frames are gone: nothing of the old take mixes into the new one.
+    QCOMPARE(f.files(), (QStringList{"001.bmp", "002.bmp", "003.bmp"}));
+    QVERIFY(samePixels(QImage(f.file("003.bmp")), scene(52)));
+    QCOMPARE(f.messages.last().text, QStringLiteral("Все слайды сохранены"));
+}
+
+void TestSlides::anUnrelatedFileIsDeletedWithTheOldSlides()
+{
+    Fixture f;
+    f.record(2);
+    QFile note(f.file("notes.txt"));
+    QVERIFY(note.open(QIODevice::WriteOnly));
+    note.close();
+    QVERIFY(QDir(f.state.AnimationsFolder).mkdir("keep"));
+    whenShown<frmLoad>([](frmLoad *d) { d->Command1->click(); });
+    f.buffer->Command2_Click();
+    QCOMPARE(f.files(), (QStringList{"001.bmp", "002.bmp"}));
+    QVERIFY(QDir(f.file("keep")).exists());
+}
+
+void TestSlides::closingTheOldSlidesWindowCancelsTheWholeSave()
+{
+    for (int way = 0; way < 2; ++way) {
+        Fixture f;
+        f.record(4);
+        f.state.SlidesUnsaved = true;
+        QFile old(f.file("001.bmp"));
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("old frame");
+        old.close();
+        whenShown<frmLoad>([way](frmLoad *d) {
+            if (way == 0)
+                d->close();
+            else
+                QTest::keyClick(d, Qt::Key_Escape);
+        });
+        f.buffer->Command2_Click();
+        QCOMPARE(f.files(), QStringList{"001.bmp"});
+        QFile check(f.file("001.bmp"));
+        QVERIFY(check.open(QIODevice::ReadOnly));
+        QCOMPARE(check.readAll(), QByteArray("old frame"));
+        QVERIFY(f.messages.isEmpty());
+        QVERIFY(f.state.SlidesUnsaved);
+    }
+}
+
+void TestSlides::anEmptyBufferIsToldAfterTheOldSlidesCheck()
+{
+    Fixture f;
+    f.buffer->Command2_Click();
+    QCOMPARE(f.messages.size(), 1);
+    QCOMPARE(f.messages[0].text, QStringLiteral("Нет слайдов для сохранения"));
+    QVERIFY(f.messages[0].title.isEmpty());
+    QCOMPARE(f.messages[0].buttons, controls::MsgButtons::Ok);
+
+    QFile old(f.file("005.bmp"));
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.close();
+    f.state.SlidesUnsaved = true;
+    bool asked = false;
+    whenShown<frmLoad>([&](frmLoad *d) {
+        asked = true;
+        d->Command1->click();
+    });
+    f.buffer->Command2_Click();
+    QVERIFY(asked);
+    QVERIFY(f.files().isEmpty());
+    QCOMPARE(f.messages.size(), 2);
+    QCOMPARE(f.messages[1].text, QStringLiteral("Нет слайдов для сохранения"));
+    QVERIFY(f.state.SlidesUnsaved);
+}
+
+void TestSlides::aSlideThatCannotBeWrittenIsReportedNotHidden()
+{
+    Fixture f;
+    f.record(12);
+    f.state.SlidesUnsaved = true;
+    QVERIFY(QDir(f.state.AnimationsFolder).mkdir("001.bmp"));
+    f.buffer->Command2_Click();
+    QCOMPARE(f.messages.size(), 1);
+    QCOMPARE(f.messages[0].text, QStringLiteral("Не удалось сохранить все слайды: сохранено 11 из 12."));
+    QCOMPARE(f.messages[0].icon, controls::MsgIcon::Error);
+    QVERIFY(f.messages[0].title.isEmpty());
+    QVERIFY(f.state.SlidesUnsaved);
+    QCOMPARE(f.files().size(), 11); // 002 .. 012, no temporary leftovers
+    QVERIFY(!f.files().contains("001.bmp"));
+}
+
+void TestSlides::aFolderThatCannotBeMadeIsReported()
+{
+    Fixture f;
+    f.record(3);
+    f.state.SlidesUnsaved = true;
+    QFile blocker(f.dir.filePath("Blocked"));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    f.state.AnimationsFolder = f.dir.filePath("Blocked") + "/";
+    f.buffer->Command2_Click();
+    QCOMPARE(f.messages.size(), 1);
+    QCOMPARE(f.messages[0].text, QStringLiteral("Не удалось сохранить все слайды: сохранено 0 из 3."));
+    QCOMPARE(f.messages[0].icon, controls::MsgIcon::Error);
+    QVERIFY(f.state.SlidesUnsaved);
+}
+
+void TestSlides::oldSlidesThatCannotBeDeletedStopTheSave()
+{
+    Fixture f;
+    f.record(2);
+    QFile old(f.file("001.bmp"));
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("old");
+    old.close();
+    const QString folder = QDir(f.state.AnimationsFolder).absolutePath();
+    if (!lockFolder(folder))
+        QSKIP("no way to stop this user from deleting files here");
+    whenShown<frmLoad>([](frmLoad *d) { d->Command1->click(); });
+    f.buffer->Command2_Click();
+    unlockFolder(folder);
+    QCOMPARE(f.messages.size(), 1);
+    QCOMPARE(f.messages[0].text, QStringLiteral("Не удалось удалить старые слайды."));
+    QCOMPARE(f.messages[0].icon, controls::MsgIcon::Error);
+    QVERIFY(f.messages[0].title.isEmpty());
+    QCOMPARE(f.files(), QStringList{"001.bmp"});
+}
+
+void TestSlides::aMissingFolderIsMadeWhenSavingStarts()
+{
+    Fixture f;
+    f.record(2);
+    QVERIFY(QDir(f.state.AnimationsFolder).removeRecursively());
+    f.buffer->Command2_Click();
+    QCOMPARE(f.files(), (QStringList{"001.bmp", "002.bmp"}));
+    QCOMPARE(f.messages.last().text, QStringLiteral("Все слайды сохранены"));
+}
+
+QTEST_MAIN(TestSlides)
+#include "test_slides.moc"
