@@ -163,21 +163,28 @@ void frmFon::Form_Activate()
     VScroll1->setValue(0);
     twips::setGeometry(Picture2, 0, 0, grid::SheetWidth, grid::SheetHeight);
 
-    // Old cells go before anything is painted, so nothing of an earlier opening shows.
-    for (int index : Image1.indices())
-        if (index != 0)
-            Image1.destroy(index);
-    controls::ImageControl *cell0 = Image1.at(0);
-    cell0->setPicture(QImage());
-    cell0->setPlaceholder(QString());
-    // A choice never outlives the opening it was made in.
-    ThumbIndex = -1;
-    Shape1->hide();
-
     const AppState &state = m_main->state();
     const QString relative = picker::folderForMode(state.PickerMode);
     m_folder = relative.isEmpty() ? QString() : state.path(relative);
     const QStringList names = picker::listAssets(m_folder, picker::patternForMode(state.PickerMode));
+
+    // Nothing of an earlier opening may show. Cells beyond the new listing go;
+    // the others are emptied and serve again, since a cell's place depends on
+    // its index only and making a thousand widgets anew would dominate a reopening.
+    for (int index : Image1.indices()) {
+        if (index != 0 && index >= names.size()) {
+            Image1.destroy(index);
+        } else {
+            controls::ImageControl *cell = Image1.at(index);
+            cell->setPicture(QImage());
+            cell->setPlaceholder(QString());
+        }
+    }
+    controls::ImageControl *cell0 = Image1.at(0);
+    // A choice never outlives the opening it was made in.
+    ThumbIndex = -1;
+    Shape1->hide();
+
     File1->clear();
     File1->addItems(names);
 
@@ -210,10 +217,13 @@ void frmFon::buildSlice()
 
 void frmFon::addCell(int index)
 {
-    controls::ImageControl *cell = Image1.create(index);
-    if (!cell)
-        return;
-    connectCell(index);
+    controls::ImageControl *cell = Image1.at(index);
+    if (!cell) {
+        cell = Image1.create(index);
+        if (!cell)
+            return;
+        connectCell(index);
+    }
     twips::move(cell, grid::cellLeft(index), grid::cellTop(index));
     if (m_arrived.testBit(index))
         showThumbnail(index);
