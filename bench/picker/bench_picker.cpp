@@ -33,11 +33,11 @@ long rssKb()
 }
 
 // A character-like GIF: a ball crossing a transparent 120 x 120 canvas in 8 frames.
-void writeCharacter(const QString &path, int seed)
+void writeCharacter(const QString &path, int n)
 {
     anigif::GifDocument doc;
     doc.screen = QSize(120, 120);
-    const QColor colour = QColor::fromHsv(seed * 37 % 360, 200, 230);
+    const QColor colour = QColor::fromHsv(n * 37 % 360, 200, 230);
     for (int i = 0; i < 8; ++i) {
         QImage img(120, 120, QImage::Format_ARGB32);
         img.fill(Qt::transparent);
