@@ -1,6 +1,7 @@
 #include "preview/frmView.h"
 
 #include <QLabel>
+#include <QScopedValueRollback>
 #include <QShowEvent>
 #include <QSlider>
 
@@ -134,6 +135,11 @@ void frmView::scheduleActivate()
 
 void frmView::Form_Activate()
 {
+    // The message box below takes the activation away and gives it back
+    // while it is open; that must not set up again and ask a second time.
+    if (m_activating)
+        return;
+    const QScopedValueRollback<bool> busy(m_activating, true);
     const int n = m_source ? m_source->slideCount() : 0;
     Slider1->setMaximum(std::max(0, n));
     if (n < 1) {

@@ -74,4 +74,5 @@ private:
     preview::FrameSchedule m_schedule;
     bool m_playing = false;
     bool m_activatePending = false;
+    bool m_activating = false;
 };

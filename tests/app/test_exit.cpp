@@ -44,7 +44,6 @@ private slots:
     void savedSlidesEndWithoutAWarning();
     void cancelAtTheWarningEndsTheProgram();
     void okShowsTheBufferModallyThenEndsEvenWhenNothingWasSaved();
-    void buttonClickRunsTheExit();
 };
 
 void ExitTest::emptyBufferEndsAtOnceWhateverTheUnsavedFlag()
@@ -128,14 +127,6 @@ void ExitTest::okShowsTheBufferModallyThenEndsEvenWhenNothingWasSaved()
     QCOMPARE(p.ended, 1);
     QVERIFY(p.state.SlidesUnsaved);
     QCOMPARE(p.main->Buffer()->ImageCount(), 4);
-}
-
-void ExitTest::buttonClickRunsTheExit()
-{
-    Program p;
-    QCOMPARE(p.main->Command14->text(), QStringLiteral("Завершение работы"));
-    p.main->Command14->click();
-    QCOMPARE(p.ended, 1);
 }
 
 QTEST_MAIN(ExitTest)

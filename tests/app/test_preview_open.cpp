@@ -45,21 +45,10 @@ void whilePreviewShows(Program &p, bool &gaveUp, std::function<bool(frmView *)> 
 class PreviewOpenTest : public QObject {
     Q_OBJECT
 private slots:
-    void previewIsAvailableFromTheSecondRecordedSlide();
     void previewPlaysTheBufferModallyAndCloseGivesTheMainWindowBack();
     void closeBoxWhilePlayingEndsThePlaybackAndTheNextOpeningStartsAtSlideOne();
     void emptyBufferGivesTheMessageAndReturns();
 };
-
-void PreviewOpenTest::previewIsAvailableFromTheSecondRecordedSlide()
-{
-    Program p;
-    QVERIFY(!p.main->Command8->isEnabled());
-    p.main->Command2_Click();
-    QVERIFY(!p.main->Command8->isEnabled());
-    p.main->Command2_Click();
-    QVERIFY(p.main->Command8->isEnabled());
-}
 
 void PreviewOpenTest::previewPlaysTheBufferModallyAndCloseGivesTheMainWindowBack()
 {
