@@ -146,9 +146,6 @@ public:
     void Command7_Click();   // "Оживить" / "Остановить"
     void Command11_Click();  // "Шаг"
     void AniGIF1_FrameChanged(int index);
-    // The character the moving, sizing and animation commands act on; nullptr
-    // when there is none (deleted, or the last selected entry was a prop).
-    anigif::AniGif *targetCharacter() const;
     // Connects the events of a newly created scene element to the handlers above.
     void connectCharacter(int index);
     void connectProp(int index);

@@ -13,7 +13,7 @@ const QString Stop = QStringLiteral("Остановить");
 
 void frmMain::Command7_Click()
 {
-    anigif::AniGif *c = targetCharacter();
+    anigif::AniGif *c = selectedCharacter();
     if (Command7->text() == Animate) {
         Command7->setText(Stop);
         if (c)
@@ -33,7 +33,7 @@ void frmMain::DoPicture()
     if (m_state.SelectedIndex == 0)
         return;
     ++FrameCounter;
-    anigif::AniGif *c = targetCharacter();
+    anigif::AniGif *c = selectedCharacter();
     // Wrap also when the counter ran past a character with fewer frames than
     // the one stepped before, so that it comes back into range.
     if (c && FrameCounter >= c->FrameCount())
@@ -55,9 +55,4 @@ void frmMain::AniGIF1_FrameChanged(int index)
 {
     if (anigif::AniGif *c = AniGIF1.at(index))
         Label5->setText(numfmt::frame2(c->CurrentFrame()));
-}
-
-anigif::AniGif *frmMain::targetCharacter() const
-{
-    return AniGIF1.at(m_state.SelectedIndex);
 }

@@ -43,7 +43,7 @@ void frmMain::UpDown4_Change()
 
 void frmMain::UpDown5_Change()
 {
-    if (anigif::AniGif *c = targetCharacter())
+    if (anigif::AniGif *c = selectedCharacter())
         twips::move(c, UpDown5->value(), twips::top(c));
     controls::doEvents();
     const QString x = numfmt::pos4(UpDown5->value());
@@ -56,7 +56,7 @@ void frmMain::UpDown5_Change()
 void frmMain::UpDown6_Change()
 {
     // The control counts upwards, the screen's Y axis downwards.
-    if (anigif::AniGif *c = targetCharacter())
+    if (anigif::AniGif *c = selectedCharacter())
         twips::move(c, twips::left(c), -UpDown6->value());
     controls::doEvents();
     Label9->setText(QStringLiteral("Y = ") + numfmt::pos4(UpDown6->value()));
@@ -66,7 +66,7 @@ void frmMain::UpDown6_Change()
 
 void frmMain::UpDown7_DownClick()
 {
-    anigif::AniGif *c = targetCharacter();
+    anigif::AniGif *c = selectedCharacter();
     if (!c)
         return;
     QRectF r = twips::geometry(c);
@@ -86,7 +86,7 @@ void frmMain::UpDown7_DownClick()
 
 void frmMain::UpDown7_UpClick()
 {
-    anigif::AniGif *c = targetCharacter();
+    anigif::AniGif *c = selectedCharacter();
     if (!c)
         return;
     c->setAutoSize(false);
