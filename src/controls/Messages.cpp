@@ -8,7 +8,8 @@ MsgResult showMessageBox(QWidget *parent, const Message &message)
 {
     QMessageBox box(parent);
     box.setObjectName(QStringLiteral("MessageBox"));
-    box.setWindowTitle(message.title);
+    // An empty title would be replaced by the program's name on X11; a space shows as empty.
+    box.setWindowTitle(message.title.isEmpty() ? QStringLiteral(" ") : message.title);
     box.setText(message.text);
     switch (message.icon) {
     case MsgIcon::Information:

@@ -54,15 +54,11 @@ wait_window() {
     for _ in $(seq 100); do
         # wmctrl -l: id, desktop, host, then the title after one space.
         id=$(wmctrl -l | awk -v t="$title" '{ line = $0; sub(/^[^ ]+ +[^ ]+ +[^ ]+ /, "", line); if (line == t) { print $1; exit } }')
-        [ -n "$id" ] && { echo "$id"; return 0; }
+        # Decimal, as xdotool prints window ids.
+        [ -n "$id" ] && { printf '%d\n' "$id"; return 0; }
         sleep 0.1
     done
     return 1
-}
-
-window_gone() {
-    local id=$1
-    ! wmctrl -l | grep -q "^$id "
 }
 
 client_size() { xwininfo -id "$1" | awk '/Width:/{w=$2} /Height:/{h=$2} END{print w "x" h}'; }
@@ -92,3 +88,29 @@ wait_exit() {
     done
     return 1
 }
+
+# The window that has the focus, e.g. a modal window just opened.
+active_window() {
+    sleep 0.8
+    xdotool getactivewindow
+}
+
+# Waits until the window that has the focus is no longer $1; prints the one that has it.
+wait_not_active() {
+    local now
+    for _ in $(seq 100); do
+        now=$(xdotool getactivewindow 2>/dev/null)
+        [ -n "$now" ] && [ "$now" != "$1" ] && { echo "$now"; return 0; }
+        sleep 0.1
+    done
+    return 1
+}
+
+# Presses a key in the window that has the focus.
+press_key() {
+    xdotool key "$1"
+    sleep 0.4
+}
+
+# Twips rounded to the nearest pixel, as the program draws them.
+px() { echo $(( ($1 * 2 + 15) / 30 )); }
