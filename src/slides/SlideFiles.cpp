@@ -10,6 +10,8 @@
 #include <new>
 
 #include "controls/NumberFormat.h"
+#include "slides/SlideSource.h"
+#include "slides/SlideStore.h"
 
 namespace slides {
 
@@ -22,6 +24,29 @@ namespace {
 
 void put16(char *p, quint16 v) { qToLittleEndian(v, p); }
 void put32(char *p, quint32 v) { qToLittleEndian(v, p); }
+
+constexpr int HeaderBytes = 14 + 40;
+
+qsizetype bmpStride(int width) { return (qsizetype(width) * 3 + 3) & ~qsizetype(3); }
+
+void putHeader(char *p, int w, int h)
+{
+    const qsizetype pixelBytes = bmpStride(w) * h;
+    std::memset(p, 0, HeaderBytes);
+    p[0] = 'B';
+    p[1] = 'M';
+    put32(p + 2, quint32(HeaderBytes + pixelBytes));
+    put32(p + 10, HeaderBytes);
+    put32(p + 14, 40);
+    put32(p + 18, quint32(w));
+    put32(p + 22, quint32(h)); // positive: rows bottom-up, which every reader understands
+    put16(p + 26, 1);
+    put16(p + 28, 24);
+    put32(p + 30, 0); // BI_RGB
+    put32(p + 34, quint32(pixelBytes));
+    put32(p + 38, 3780); // 96 dots per inch
+    put32(p + 42, 3780);
+}
 
 const QDir::Filters FileFilter = QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
 
@@ -37,24 +62,10 @@ QByteArray bmpBytes(const QImage &image)
         const int w = bgr.width();
         const int h = bgr.height();
         const qsizetype rowBytes = qsizetype(w) * 3;
-        const qsizetype stride = (rowBytes + 3) & ~qsizetype(3);
-        const qsizetype pixelBytes = stride * h;
-        constexpr int HeaderBytes = 14 + 40;
-        QByteArray out(HeaderBytes + pixelBytes, '\0');
+        const qsizetype stride = bmpStride(w);
+        QByteArray out(HeaderBytes + stride * h, '\0');
         char *p = out.data();
-        p[0] = 'B';
-        p[1] = 'M';
-        put32(p + 2, quint32(out.size()));
-        put32(p + 10, HeaderBytes);
-        put32(p + 14, 40);
-        put32(p + 18, quint32(w));
-        put32(p + 22, quint32(h)); // positive: rows bottom-up, which every reader understands
-        put16(p + 26, 1);
-        put16(p + 28, 24);
-        put32(p + 30, 0); // BI_RGB
-        put32(p + 34, quint32(pixelBytes));
-        put32(p + 38, 3780); // 96 dots per inch
-        put32(p + 42, 3780);
+        putHeader(p, w, h);
         char *rows = p + HeaderBytes;
         for (int y = 0; y < h; ++y)
             std::memcpy(rows + stride * (h - 1 - y), bgr.constScanLine(y), size_t(rowBytes));
@@ -86,6 +97,34 @@ bool writeFileWhole(const QString &path, const QByteArray &bytes)
         return false;
     }
     return true;
+}
+
+int writeSlideFiles(const QString &folder, const SlideStore &store, const std::function<void(int)> &afterEach)
+{
+    constexpr qsizetype Size = HeaderBytes + qsizetype(SlideStore::RowBytes) * SlideHeight;
+    static_assert(SlideStore::RowBytes % 4 == 0, "slide rows need no padding in a BMP file");
+    const int n = store.count();
+    if (n == 0)
+        return 0;
+    QByteArray file;
+    try {
+        file.resize(Size);
+        putHeader(file.data(), SlideWidth, SlideHeight);
+    } catch (const std::bad_alloc &) {
+        for (int i = 1; i <= n; ++i)
+            afterEach(i);
+        return 0;
+    }
+    // Rows go in bottom-up, starting from the last row of the file.
+    char *lastRow = file.data() + HeaderBytes + qsizetype(SlideStore::RowBytes) * (SlideHeight - 1);
+    int written = 0;
+    for (int i = 1; i <= n; ++i) {
+        if (store.readRows(i, lastRow, -qsizetype(SlideStore::RowBytes)) &&
+            writeFileWhole(folder + slideFileName(i), file))
+            ++written;
+        afterEach(i);
+    }
+    return written;
 }
 
 bool folderHasFiles(const QString &folder)

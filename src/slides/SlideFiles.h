@@ -6,6 +6,8 @@
 #include <QImage>
 #include <QString>
 
+#include <functional>
+
 namespace slides {
 
 // "001.bmp" for slide 1, "100.bmp", "1000.bmp": at least three digits.
@@ -19,6 +21,14 @@ QByteArray bmpBytes(const QImage &image);
 // it first, then a rename over the final name. False when anything failed;
 // no temporary file is left behind then.
 bool writeFileWhole(const QString &path, const QByteArray &bytes);
+
+class SlideStore;
+
+// Writes every slide of the store into `folder` (ending in a separator) as
+// "001.bmp", "002.bmp", ..., each whole or not at all, in order; a file
+// that fails is skipped. `afterEach(i)` runs on the calling thread after
+// file i. Returns the number of files written.
+int writeSlideFiles(const QString &folder, const SlideStore &store, const std::function<void(int)> &afterEach);
 
 inline bool writeBmp(const QString &path, const QImage &image)
 {

@@ -1,5 +1,6 @@
 #include "slides/SlideStore.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -28,114 +29,251 @@ void xorInto(char *dst, const char *a, const char *b, qsizetype n)
         dst[i] = char(a[i] ^ b[i]);
 }
 
+void putCount(QByteArray &out, quint64 v)
+{
+    while (v >= 0x80) {
+        out.append(char(0x80 | (v & 0x7f)));
+        v >>= 7;
+    }
+    out.append(char(v));
+}
+
+bool getCount(const char *&p, const char *end, quint64 &v)
+{
+    v = 0;
+    for (int shift = 0; p < end && shift < 64; shift += 7) {
+        const auto byte = quint8(*p++);
+        v |= quint64(byte & 0x7f) << shift;
+        if (!(byte & 0x80))
+            return true;
+    }
+    return false;
+}
+
+quint64 load8(const char *p)
+{
+    quint64 v;
+    std::memcpy(&v, p, 8);
+    return v;
+}
+
+// The difference between two slides as runs: bytes to skip, then bytes to
+// XOR in. Only what changed is written down, so that unpacking touches only
+// the changed pixels and needs no buffer of a whole slide.
+void encodeDifference(const char *now, const char *before, qsizetype n, QByteArray &out)
+{
+    // Equal stretches shorter than this stay inside a run: two counts cost more than a few zeros.
+    constexpr qsizetype Gap = 16;
+    out.resize(0);
+    qsizetype pos = 0;
+    for (;;) {
+        qsizetype start = pos;
+        while (start + 8 <= n && load8(now + start) == load8(before + start))
+            start += 8;
+        while (start < n && now[start] == before[start])
+            ++start;
+        if (start >= n)
+            break;
+        qsizetype last = start;
+        for (qsizetype k = start + 1; k < n && k - last <= Gap; ++k)
+            if (now[k] != before[k])
+                last = k;
+        const qsizetype end = last + 1;
+        putCount(out, quint64(start - pos));
+        putCount(out, quint64(end - start));
+        const qsizetype at = out.size();
+        out.resize(at + (end - start));
+        xorInto(out.data() + at, now + start, before + start, end - start);
+        pos = end;
+    }
+}
+
+bool applyDifference(char *pixels, qsizetype n, const QByteArray &runs)
+{
+    const char *p = runs.constData();
+    const char *end = p + runs.size();
+    qsizetype pos = 0;
+    while (p < end) {
+        quint64 skip, len;
+        if (!getCount(p, end, skip) || !getCount(p, end, len))
+            return false;
+        if (skip > quint64(n - pos) || len > quint64(n - pos - qsizetype(skip)) || len > quint64(end - p))
+            return false;
+        pos += qsizetype(skip);
+        xorInto(pixels + pos, pixels + pos, p, qsizetype(len));
+        pos += qsizetype(len);
+        p += len;
+    }
+    return true;
+}
+
 } // namespace
 
-bool SlideStore::toRaw(const QImage &image, QByteArray &raw)
+bool SlideStore::toRaw(const QImage &image, char *raw)
 {
     if (image.width() != SlideWidth || image.height() != SlideHeight)
         return false;
+    if (image.format() == QImage::Format_RGB32 || image.format() == QImage::Format_ARGB32) {
+        // The capture's own format, done here to spare a converted copy per slide.
+        for (int y = 0; y < SlideHeight; ++y) {
+            const auto *in = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+            char *out = raw + qsizetype(y) * RowBytes;
+            for (int x = 0; x < SlideWidth; ++x) {
+                out[3 * x] = char(qBlue(in[x]));
+                out[3 * x + 1] = char(qGreen(in[x]));
+                out[3 * x + 2] = char(qRed(in[x]));
+            }
+        }
+        return true;
+    }
     const QImage bgr = image.format() == QImage::Format_BGR888 ? image
                                                                  : image.convertToFormat(QImage::Format_BGR888);
     if (bgr.isNull())
         return false;
-    raw.resize(RawBytes);
-    char *out = raw.data();
     for (int y = 0; y < SlideHeight; ++y)
-        std::memcpy(out + qsizetype(y) * RowBytes, bgr.constScanLine(y), RowBytes);
+        std::memcpy(raw + qsizetype(y) * RowBytes, bgr.constScanLine(y), RowBytes);
     return true;
+}
+
+bool SlideStore::storePacked(const QByteArray &packed, Entry &e)
+{
+    const qint64 size = packed.size();
+    if (size <= 0 || size > BlockBytes)
+        return false;
+    if (m_blocks.empty() || m_used + size > BlockBytes) {
+        if (m_blocks.size() == m_blocks.capacity())
+            m_blocks.reserve(std::max<size_t>(16, m_blocks.capacity() * 2));
+        m_blocks.push_back(std::make_unique_for_overwrite<char[]>(size_t(BlockBytes)));
+        m_used = 0;
+    }
+    e.at = qint64(m_blocks.size() - 1) * BlockBytes + m_used;
+    e.size = qint32(size);
+    std::memcpy(m_blocks.back().get() + m_used, packed.constData(), size_t(size));
+    m_used += size;
+    return true;
+}
+
+const char *SlideStore::packedData(const Entry &e) const
+{
+    return m_blocks[size_t(e.at / BlockBytes)].get() + e.at % BlockBytes;
+}
+
+QByteArray SlideStore::unpack(const Entry &e) const
+{
+    return qUncompress(reinterpret_cast<const uchar *>(packedData(e)), e.size);
 }
 
 bool SlideStore::append(const QImage &image)
 {
     try {
-        QByteArray raw;
-        if (!toRaw(image, raw))
+        if (m_raw.size() != RawBytes)
+            m_raw.resize(RawBytes);
+        if (m_prevRaw.size() != RawBytes)
+            m_prevRaw.resize(RawBytes);
+        if (!toRaw(image, m_raw.data()))
             return false;
+        const char *raw = m_raw.constData();
         const int index = count();
-        Entry entry{QByteArray(), index};
+        Entry entry{0, 0, index};
+        QByteArray packed;
         bool newKey = m_keyIndex < 0;
         if (!newKey) {
-            QByteArray diff(RawBytes, Qt::Uninitialized);
-            xorInto(diff.data(), raw.constData(), m_keyRaw.constData(), RawBytes);
-            entry.packed = qCompress(diff, PackLevel);
+            encodeDifference(raw, m_prevRaw.constData(), RawBytes, m_diff);
+            packed = qCompress(m_diff, PackLevel);
             entry.key = m_keyIndex;
-            // When the scene has drifted so far from the key that the
-            // difference packs to more than half the key, a new key is cheaper.
-            const qsizetype keySize = m_entries[size_t(m_keyIndex)].packed.size();
-            newKey = entry.packed.isEmpty() || entry.packed.size() * 2 > keySize;
+            // A difference that packs to more than half the key (a pan, a new
+            // background) is no saving, and costs reading time for the slides after it.
+            const qint32 keySize = m_entries[size_t(m_keyIndex)].size;
+            newKey = packed.isEmpty() || packed.size() * 2 > keySize || index - m_keyIndex >= KeyInterval;
         }
         if (newKey) {
-            entry.packed = qCompress(raw, PackLevel);
+            packed = qCompress(m_raw, PackLevel);
             entry.key = index;
         }
-        if (entry.packed.isEmpty())
+        if (packed.isEmpty())
             return false;
-        if (m_byteLimit >= 0 && m_packedBytes + entry.packed.size() > m_byteLimit)
+        if (m_byteLimit >= 0 && m_packedBytes + packed.size() > m_byteLimit)
             return false;
-        entry.packed.squeeze();
-        m_entries.push_back(std::move(entry));
-        m_packedBytes += m_entries.back().packed.size();
+        if (m_entries.size() == m_entries.capacity())
+            m_entries.reserve(std::max<size_t>(64, m_entries.capacity() * 2));
+        if (!storePacked(packed, entry))
+            return false;
+        // Nothing below can throw: the room for the entry is reserved.
+        m_entries.push_back(entry);
+        m_packedBytes += entry.size;
+        m_prevRaw.swap(m_raw);
         if (newKey) {
-            m_keyRaw = std::move(raw);
             m_keyIndex = index;
+            ++m_keys;
         }
         return true;
     } catch (const std::bad_alloc &) {
-        // Nothing was committed before push_back, and push_back either adds or leaves the vector as it was.
+        // Nothing is committed before the last steps, which cannot fail.
         return false;
     }
 }
 
-bool SlideStore::decodeKey(int key) const
+bool SlideStore::readRows(int i, char *first, qsizetype stride) const
 {
-    if (m_readKeyIndex == key)
-        return true;
-    m_readKeyIndex = -1;
-    m_readKeyRaw = qUncompress(m_entries[size_t(key)].packed);
-    if (m_readKeyRaw.size() != RawBytes)
+    return readRowsWith(i, first, stride, m_readRaw, m_readIndex);
+}
+
+bool SlideStore::readRowsWith(int i, char *first, qsizetype stride, QByteArray &lastRaw, int &lastIndex) const
+{
+    if (i < 1 || i > count())
         return false;
-    m_readKeyIndex = key;
-    return true;
+    const int target = i - 1;
+    try {
+        const int key = m_entries[size_t(target)].key;
+        // Go on from the slide read last when it lies between the key and this one.
+        if (lastIndex < key || lastIndex > target) {
+            lastIndex = -1;
+            lastRaw = unpack(m_entries[size_t(key)]);
+            if (lastRaw.size() != RawBytes)
+                return false;
+            lastIndex = key;
+        }
+        while (lastIndex < target) {
+            const int next = lastIndex + 1;
+            lastIndex = -1; // until the difference is in, the pixels are neither slide
+            const QByteArray runs = unpack(m_entries[size_t(next)]);
+            if (!applyDifference(lastRaw.data(), RawBytes, runs))
+                return false;
+            lastIndex = next;
+        }
+        const char *pixels = lastRaw.constData();
+        for (int y = 0; y < SlideHeight; ++y)
+            std::memcpy(first + stride * y, pixels + qsizetype(y) * RowBytes, RowBytes);
+        return true;
+    } catch (const std::bad_alloc &) {
+        lastIndex = -1;
+        return false;
+    }
 }
 
 QImage SlideStore::slide(int i) const
 {
     if (i < 1 || i > count())
         return QImage();
-    try {
-        const Entry &e = m_entries[size_t(i - 1)];
-        if (!decodeKey(e.key))
-            return QImage();
-        QImage out(SlideWidth, SlideHeight, QImage::Format_BGR888);
-        if (out.isNull())
-            return QImage();
-        const char *key = m_readKeyRaw.constData();
-        if (e.key == i - 1) {
-            for (int y = 0; y < SlideHeight; ++y)
-                std::memcpy(out.scanLine(y), key + qsizetype(y) * RowBytes, RowBytes);
-            return out;
-        }
-        const QByteArray diff = qUncompress(e.packed);
-        if (diff.size() != RawBytes)
-            return QImage();
-        for (int y = 0; y < SlideHeight; ++y) {
-            const qsizetype at = qsizetype(y) * RowBytes;
-            xorInto(reinterpret_cast<char *>(out.scanLine(y)), diff.constData() + at, key + at, RowBytes);
-        }
-        return out;
-    } catch (const std::bad_alloc &) {
+    QImage out(SlideWidth, SlideHeight, QImage::Format_BGR888);
+    if (out.isNull() || !readRows(i, reinterpret_cast<char *>(out.bits()), out.bytesPerLine()))
         return QImage();
-    }
+    return out;
 }
 
 void SlideStore::clear()
 {
     std::vector<Entry>().swap(m_entries);
+    std::vector<std::unique_ptr<char[]>>().swap(m_blocks);
+    m_used = 0;
     m_packedBytes = 0;
-    m_keyRaw = QByteArray();
+    m_keys = 0;
+    m_raw = QByteArray();
+    m_diff = QByteArray();
+    m_prevRaw = QByteArray();
     m_keyIndex = -1;
-    m_readKeyRaw = QByteArray();
-    m_readKeyIndex = -1;
+    m_readRaw = QByteArray();
+    m_readIndex = -1;
 }
 
 } // namespace slides

@@ -1,14 +1,17 @@
 #pragma once
 // The pixels of every recorded slide, kept compact and exact. A slide is
 // held as 24-bit rows (blue, green, red, as a BMP file wants them); most
-// slides are stored as the zlib-packed XOR against the latest key slide, so
-// that a scene where only the characters move costs a few kilobytes per
-// slide, and a new key is taken whenever the difference stops paying off.
-// Reading slide i unpacks at most two blocks.
+// slides are stored as the zlib-packed XOR against the slide before, so that
+// a scene where only the characters move costs a few kilobytes per slide. A
+// whole key slide is packed every KeyInterval slides, and whenever the
+// difference stops paying off, so that reading any slide unpacks at most
+// one key and KeyInterval - 1 differences; reading in order, as saving and
+// the preview do, unpacks one difference per slide.
 
 #include <QByteArray>
 #include <QImage>
 
+#include <memory>
 #include <vector>
 
 namespace slides {
@@ -26,6 +29,30 @@ public:
     // or memory runs out.
     QImage slide(int i) const;
 
+    // Unpacks slide i straight into 346 rows of 1188 bytes that lie `stride`
+    // bytes apart from `first` (a negative stride writes bottom-up, as BMP
+    // files hold their rows). False when i is out of range or memory runs out.
+    bool readRows(int i, char *first, qsizetype stride) const;
+
+    int keyCount() const { return m_keys; }
+
+    // Reads slides with a key cache of its own, so that one thread can
+    // unpack slides while another goes on with other work; the store must
+    // not change while a reader is in use.
+    class Reader {
+    public:
+        explicit Reader(const SlideStore &store) : m_store(store) {}
+        bool readRows(int i, char *first, qsizetype stride)
+        {
+            return m_store.readRowsWith(i, first, stride, m_lastRaw, m_lastIndex);
+        }
+
+    private:
+        const SlideStore &m_store;
+        QByteArray m_lastRaw;
+        int m_lastIndex = -1;
+    };
+
     void clear();
 
     // Bytes held by the packed slides.
@@ -36,23 +63,40 @@ public:
 
     static constexpr int RowBytes = 396 * 3;
     static constexpr int RawBytes = RowBytes * 346;
+    static constexpr int KeyInterval = 32;
 
 private:
     struct Entry {
-        QByteArray packed;
-        int key; // 0-based index of the key slide this one is XORed against; its own index for a key
+        qint64 at;   // where the packed bytes start in the pool
+        qint32 size;
+        qint32 key;  // 0-based index of the key slide this one is XORed against; its own index for a key
     };
 
-    static bool toRaw(const QImage &image, QByteArray &raw);
-    bool decodeKey(int key) const;
+    static bool toRaw(const QImage &image, char *raw);
+    bool readRowsWith(int i, char *first, qsizetype stride, QByteArray &lastRaw, int &lastIndex) const;
+    QByteArray unpack(const Entry &e) const;
+    const char *packedData(const Entry &e) const;
+    bool storePacked(const QByteArray &packed, Entry &e);
+
+    // The packed slides lie back to back in large blocks: thousands of small
+    // allocations of odd sizes would leave the heap full of holes that the
+    // process keeps resident.
+    static constexpr qint64 BlockBytes = 8 << 20;
+    std::vector<std::unique_ptr<char[]>> m_blocks;
+    qint64 m_used = 0; // bytes taken in the last block
 
     std::vector<Entry> m_entries;
     qint64 m_packedBytes = 0;
+    int m_keys = 0;
     qint64 m_byteLimit = -1;
-    QByteArray m_keyRaw;       // unpacked pixels of the latest key, for the next append
-    int m_keyIndex = -1;
-    mutable QByteArray m_readKeyRaw; // the key that the last read unpacked: sequential reads reuse it
-    mutable int m_readKeyIndex = -1;
+    // Kept from append to append: allocating and freeing three buffers of
+    // 400 KB per slide would hand the pages back to the system and fault them in again.
+    QByteArray m_raw;
+    QByteArray m_diff;         // the runs of the newest difference, before packing
+    QByteArray m_prevRaw;      // pixels of the newest slide, that the next one is told against
+    int m_keyIndex = -1;       // the newest key slide
+    mutable QByteArray m_readRaw; // the slide that the last read unpacked: reading on from it is cheap
+    mutable int m_readIndex = -1;
 };
 
 } // namespace slides

@@ -9,10 +9,10 @@
 #include "controls/Twips.h"
 #include "slides/SlideFiles.h"
 
-frmBar::frmBar(AppState &state, const slides::SlideSource &source, QWidget *parent)
+frmBar::frmBar(AppState &state, const slides::SlideStore &slides, QWidget *parent)
     // No caption, no icon and no close box: the only way out is the end of the loop.
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::MSWindowsFixedSizeDialogHint),
-      m_state(state), m_source(source)
+      m_state(state), m_slides(slides)
 {
     setObjectName(QStringLiteral("frmBar"));
     setFixedSize(twips::toPixels(5355), twips::toPixels(1350));
@@ -43,19 +43,16 @@ void frmBar::Form_Activate()
     if (m_running || !isVisible())
         return;
     m_running = true;
-    const int n = m_source.slideCount() + 1;
+    const int n = m_slides.count() + 1;
     m_total = n - 1;
     m_written = 0;
     ProgressBar1->setMaximum(n);
     controls::doEvents();
-    const QString folder = m_state.AnimationsFolder;
-    for (int i = 1; i <= n - 1; ++i) {
-        // A file that fails is counted and the next one tried, so that the report can say how many made it.
-        if (slides::writeBmp(folder + slides::slideFileName(i), m_source.slide(i)))
-            ++m_written;
+    // A file that fails is counted out and the next one tried, so that the report can say how many made it.
+    m_written = slides::writeSlideFiles(m_state.AnimationsFolder, m_slides, [this](int i) {
         controls::doEvents();
         ProgressBar1->setValue(i);
-    }
+    });
     ProgressBar1->setValue(0);
     hide();
     controls::doEvents();

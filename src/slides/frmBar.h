@@ -6,7 +6,7 @@
 #include <QDialog>
 
 #include "app/AppState.h"
-#include "slides/SlideSource.h"
+#include "slides/SlideStore.h"
 
 class QLabel;
 class QProgressBar;
@@ -14,7 +14,7 @@ class QProgressBar;
 class frmBar : public QDialog {
     Q_OBJECT
 public:
-    frmBar(AppState &state, const slides::SlideSource &source, QWidget *parent = nullptr);
+    frmBar(AppState &state, const slides::SlideStore &slides, QWidget *parent = nullptr);
 
     QLabel *Label1;              // "Идет сохранение слайдов. Ждите..."
     QProgressBar *ProgressBar1;  // one step per file written
@@ -36,7 +36,7 @@ protected:
 
 private:
     AppState &m_state;
-    const slides::SlideSource &m_source;
+    const slides::SlideStore &m_slides;
     bool m_running = false;
     int m_written = 0;
     int m_total = 0;

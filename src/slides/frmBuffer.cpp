@@ -8,6 +8,7 @@
 #include <QScreen>
 #include <QScrollBar>
 
+#include <algorithm>
 #include <new>
 
 #include "controls/Button.h"
@@ -125,7 +126,8 @@ bool frmBuffer::append(const QImage &image)
         if (thumb.isNull())
             return false;
         // Reserved before the slide goes in, so the thumbnail can follow it without failing.
-        m_thumbs.reserve(m_thumbs.size() + 1);
+        if (m_thumbs.size() == m_thumbs.capacity())
+            m_thumbs.reserve(std::max<size_t>(64, m_thumbs.capacity() * 2));
         if (!m_store.append(image))
             return false;
         m_thumbs.push_back(std::move(thumb));
@@ -217,6 +219,6 @@ void frmBuffer::Command2_Click()
 frmBar *frmBuffer::Bar()
 {
     if (!m_bar)
-        m_bar = new frmBar(m_state, *this, this);
+        m_bar = new frmBar(m_state, m_store, this);
     return m_bar;
 }

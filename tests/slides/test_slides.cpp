@@ -201,6 +201,10 @@ void TestSlides::everySlideReadsBackExactlyWhateverTheContent()
         kept << scene(100 + i);
     for (int i = 0; i < 10; ++i)
         kept << scene(i).copy(i * 10, 0, SlideWidth, SlideHeight);
+    // The same picture several times over: a difference of nothing.
+    for (int i = 0; i < 3; ++i)
+        kept << scene(7);
+    kept << QImage(scene(8).convertToFormat(QImage::Format_RGB888));
     for (const QImage &img : kept)
         QVERIFY(store.append(img));
     QCOMPARE(store.count(), kept.size());
