@@ -54,10 +54,10 @@ QImage scene(int t)
     return img;
 }
 
-QImage noise(quint32 seed)
+QImage noise(quint32 variant)
 {
     QImage img(SlideWidth, SlideHeight, QImage::Format_RGB32);
-    QRandomGenerator rng(seed);
+    QRandomGenerator rng(variant);
     for (int y = 0; y < SlideHeight; ++y) {
         auto *row = reinterpret_cast<QRgb *>(img.scanLine(y));
         for (int x = 0; x < SlideWidth; ++x)
