@@ -124,7 +124,7 @@ public:
     // ==== end scene ====
 
     // ==== Slides (frmMainSlides.cpp) ====
-    void SaveBuffer();       // record one slide
+    bool SaveBuffer();       // record one slide; false when it could not be stored
     void Command2_Click();   // "ЗАПИСЬ"
     void Command15_Click();  // "Сохранение"
     void Command1_Click();   // "Очистка"

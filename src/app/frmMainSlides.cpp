@@ -8,7 +8,7 @@
 #include "slides/StageCapture.h"
 #include "slides/frmBuffer.h"
 
-void frmMain::SaveBuffer()
+bool frmMain::SaveBuffer()
 {
     // The capture box's drawing surface is the slide's size: 396 x 346 inside a 1-pixel border.
     twips::resize(Picture4, twips::fromPixels(398), twips::fromPixels(348));
@@ -25,18 +25,20 @@ void frmMain::SaveBuffer()
         --SlideCount;
         m_state.message(this, {QStringLiteral("Не удалось сохранить слайд: недостаточно памяти."), QString(),
                                controls::MsgIcon::Error, controls::MsgButtons::Ok});
-        return;
+        return false;
     }
     Label3.at(1)->setText(numfmt::count3(SlideCount));
     Command1->setEnabled(true);
     if (SlideCount > 1)
         Command8->setEnabled(true);
+    return true;
 }
 
 void frmMain::Command2_Click()
 {
-    SaveBuffer();
-    m_state.SlidesUnsaved = true;
+    // A recording that could not be stored leaves nothing new to warn about.
+    if (SaveBuffer())
+        m_state.SlidesUnsaved = true;
 }
 
 void frmMain::Command15_Click()

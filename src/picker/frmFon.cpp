@@ -59,6 +59,8 @@ frmFon::frmFon(frmMain *main) : QDialog(main), m_main(main), m_loader(new picker
     setObjectName(QStringLiteral("frmFon"));
     // A fixed frame with no caption bar.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint);
+    // No caption text; an empty title would be replaced by the program's name on X11.
+    setWindowTitle(QStringLiteral(" "));
     setModal(true);
     setFixedSize(twips::toPixels(ClientWidthTwips), twips::toPixels(ClientHeightTwips));
     setFont(fonts::msSansSerif());

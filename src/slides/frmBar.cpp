@@ -15,6 +15,8 @@ frmBar::frmBar(AppState &state, const slides::SlideStore &slides, QWidget *paren
       m_state(state), m_slides(slides)
 {
     setObjectName(QStringLiteral("frmBar"));
+    // An empty title would be replaced by the program's name on X11.
+    setWindowTitle(QStringLiteral(" "));
     setFixedSize(twips::toPixels(5355), twips::toPixels(1350));
     setFont(fonts::msSansSerif());
 

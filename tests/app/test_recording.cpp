@@ -155,6 +155,7 @@ void TestRecording::aSlideThatCannotBeStoredIsReportedAndNothingIsLost()
     QCOMPARE(buffer->ImageCount(), 3);
     QVERIFY(samePixels(buffer->slide(1), first));
     QCOMPARE(p.ended, 0);
+    QVERIFY2(!p.state.SlidesUnsaved, "a failed recording is nothing to warn about at the exit");
     buffer->store().setByteLimit(-1);
     p.main->SaveBuffer();
     QCOMPARE(countLabel(p), QStringLiteral("003"));

@@ -7,6 +7,9 @@ set -u
 E2E_OUT=${E2E_OUT:-$(pwd)/e2e-screens}
 mkdir -p "$E2E_OUT"
 
+# ImageMagick itself, whatever stands in front of it on the PATH.
+convert() { /usr/bin/convert "$@"; }
+
 fail() { echo "FAIL: $*" >&2; exit 1; }
 note() { echo "-- $*"; }
 
