@@ -13,6 +13,7 @@
 #include <QScreen>
 
 #include "controls/Fonts.h"
+#include "controls/Frame.h"
 #include "controls/Twips.h"
 
 namespace {
@@ -53,7 +54,7 @@ Button *panel(QWidget *parent, const char *name, const QString &caption, double 
 
 QGroupBox *frame(QWidget *parent, const char *name, const QString &caption, double l, double t, double w, double h)
 {
-    auto *g = place(new QGroupBox(caption, parent), name, l, t, w, h);
+    auto *g = place(new controls::Frame(caption, parent), name, l, t, w, h);
     g->setFont(fonts::msSansSerif());
     return g;
 }
@@ -64,6 +65,8 @@ QLabel *label(QWidget *parent, const char *name, const QString &caption, double 
     auto *lb = place(new QLabel(caption, parent), name, l, t, w, h);
     lb->setFont(font);
     lb->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // Opaque like the frame around it: a new caption repaints only the label.
+    lb->setAutoFillBackground(true);
     return lb;
 }
 

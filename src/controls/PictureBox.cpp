@@ -36,6 +36,8 @@ private:
 PictureBox::PictureBox(QWidget *parent, Border border)
     : QWidget(parent), m_border(border), m_client(new PictureClient(this))
 {
+    // Opaque, so that repainting the inside never repaints what lies behind the box.
+    setAutoFillBackground(true);
 }
 
 int PictureBox::borderWidth() const

@@ -19,6 +19,7 @@ wmctrl -i -r "$win" -b add,maximized_vert,maximized_horz; sleep 0.5
 
 sleep 1
 screenshot mainwindow
+import -window "$win" "$E2E_OUT/mainwindow-window.png"
 
 wmctrl -i -c "$win"
 wait_exit $APP_PID || fail "the program did not end after its close box"
