@@ -3,10 +3,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QThreadPool>
 #include <QtEndian>
 
 #include <cstring>
 #include <filesystem>
+#include <future>
+#include <memory>
 #include <new>
 
 #include "controls/NumberFormat.h"
@@ -106,21 +109,40 @@ int writeSlideFiles(const QString &folder, const SlideStore &store, const std::f
     const int n = store.count();
     if (n == 0)
         return 0;
-    QByteArray file;
+    // Two file images: a second thread unpacks the next slide into one while
+    // this thread writes the other. The store does not change meanwhile: the
+    // save runs in a modal window and nothing else records.
+    QByteArray files[2];
     try {
-        file.resize(Size);
-        putHeader(file.data(), SlideWidth, SlideHeight);
+        for (QByteArray &file : files) {
+            file.resize(Size);
+            putHeader(file.data(), SlideWidth, SlideHeight);
+        }
     } catch (const std::bad_alloc &) {
         for (int i = 1; i <= n; ++i)
             afterEach(i);
         return 0;
     }
+    SlideStore::Reader reader(store);
     // Rows go in bottom-up, starting from the last row of the file.
-    char *lastRow = file.data() + HeaderBytes + qsizetype(SlideStore::RowBytes) * (SlideHeight - 1);
+    const auto unpack = [&reader, &files](int i) {
+        char *lastRow = files[i % 2].data() + HeaderBytes + qsizetype(SlideStore::RowBytes) * (SlideHeight - 1);
+        return reader.readRows(i, lastRow, -qsizetype(SlideStore::RowBytes));
+    };
+    // The pool's threads are kept between tasks, so a handover costs no thread start.
+    const auto unpackAside = [&unpack](int i) {
+        auto done = std::make_shared<std::promise<bool>>();
+        std::future<bool> result = done->get_future();
+        QThreadPool::globalInstance()->start([done, i, &unpack] { done->set_value(unpack(i)); });
+        return result;
+    };
+    std::future<bool> next = unpackAside(1);
     int written = 0;
     for (int i = 1; i <= n; ++i) {
-        if (store.readRows(i, lastRow, -qsizetype(SlideStore::RowBytes)) &&
-            writeFileWhole(folder + slideFileName(i), file))
+        const bool unpacked = next.get();
+        if (i < n)
+            next = unpackAside(i + 1);
+        if (unpacked && writeFileWhole(folder + slideFileName(i), files[i % 2]))
             ++written;
         afterEach(i);
     }

@@ -1,7 +1,6 @@
 #include "slides/frmBar.h"
 
 #include <QLabel>
-#include <QProgressBar>
 #include <QTimer>
 
 #include "controls/Events.h"
@@ -25,11 +24,10 @@ frmBar::frmBar(AppState &state, const slides::SlideStore &slides, QWidget *paren
     Label1->setFont(fonts::msSansSerif(8.25, true));
     twips::setGeometry(Label1, 135, 180, 3525, 285);
 
-    ProgressBar1 = new QProgressBar(this);
+    ProgressBar1 = new controls::ProgressBar(this);
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
-    ProgressBar1->setTextVisible(false);
     twips::setGeometry(ProgressBar1, 135, 810, 5100, 285);
 }
 

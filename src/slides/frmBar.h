@@ -5,11 +5,12 @@
 
 #include <QDialog>
 
+#include "controls/ProgressBar.h"
+
 #include "app/AppState.h"
 #include "slides/SlideStore.h"
 
 class QLabel;
-class QProgressBar;
 
 class frmBar : public QDialog {
     Q_OBJECT
@@ -17,7 +18,7 @@ public:
     frmBar(AppState &state, const slides::SlideStore &slides, QWidget *parent = nullptr);
 
     QLabel *Label1;              // "Идет сохранение слайдов. Ждите..."
-    QProgressBar *ProgressBar1;  // one step per file written
+    controls::ProgressBar *ProgressBar1;  // one step per file written
 
     // The writing loop; runs once per showing.
     void Form_Activate();

@@ -8,7 +8,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QProcess>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QScrollBar>
@@ -473,11 +472,11 @@ void TestSlides::savingWritesEveryFileWithProgressAndClearsTheFlag()
     Fixture f;
     f.record(12);
     f.state.SlidesUnsaved = true;
-    QProgressBar *bar = f.buffer->Bar()->ProgressBar1;
+    controls::ProgressBar *bar = f.buffer->Bar()->ProgressBar1;
     QList<int> values;
-    connect(bar, &QProgressBar::valueChanged, [&](int v) { values << v; });
+    connect(bar, &controls::ProgressBar::valueChanged, [&](int v) { values << v; });
     int max = 0;
-    connect(bar, &QProgressBar::valueChanged, [&] { max = bar->maximum(); });
+    connect(bar, &controls::ProgressBar::valueChanged, [&] { max = bar->maximum(); });
     QTest::mouseClick(f.buffer->Command2, Qt::LeftButton);
 
     QStringList expected;
