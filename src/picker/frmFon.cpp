@@ -289,7 +289,7 @@ void frmFon::Image1_MouseDown(int index)
     controls::ImageControl *cell = Image1.at(index);
     if (!cell)
         return;
-    ThumbIndex = qint16(index);
+    ThumbIndex = index;
     twips::move(Shape1, twips::left(cell), twips::top(cell));
     Shape1->show();
     Shape1->raise();

@@ -40,7 +40,7 @@ public:
     QListWidget *File1;                // hidden list of the folder's file names; cell k shows entry k
 
     // Index of the pressed cell; -1 when nothing has been pressed since the window opened.
-    qint16 ThumbIndex = -1;
+    int ThumbIndex = -1;
 
     void Form_Activate();              // rebuilds the grid
     void Image1_MouseDown(int index);
