@@ -16,6 +16,8 @@
 #include "controls/Frame.h"
 #include "controls/Twips.h"
 
+using twips::place;
+
 namespace {
 
 using controls::Button;
@@ -25,15 +27,6 @@ using controls::SpinControl;
 // Client area of the window in twips: 771 x 494 pixels.
 constexpr int ClientWidthTwips = 11565;
 constexpr int ClientHeightTwips = 7410;
-
-template <class W>
-W *place(W *w, const char *name, double l, double t, double width, double h)
-{
-    if (name)
-        w->setObjectName(QLatin1String(name));
-    twips::setGeometry(w, l, t, width, h);
-    return w;
-}
 
 Button *button(QWidget *parent, const char *name, const QString &caption, double l, double t, double w, double h,
                bool enabled = true)

@@ -23,6 +23,16 @@ void setGeometry(QWidget *w, double left, double top, double width, double heigh
 void move(QWidget *w, double left, double top);
 void resize(QWidget *w, double width, double height);
 
+// Names a control and places it, for building a window one control a line.
+template <class W>
+W *place(W *w, const char *name, double left, double top, double width, double height)
+{
+    if (name)
+        w->setObjectName(QLatin1String(name));
+    setGeometry(w, left, top, width, height);
+    return w;
+}
+
 double left(const QWidget *w);
 double top(const QWidget *w);
 double width(const QWidget *w);

@@ -12,6 +12,8 @@
 #include "controls/Twips.h"
 #include "slides/SlideSource.h"
 
+using twips::place;
+
 namespace {
 
 const QString StartCaption = QStringLiteral("Старт");
@@ -20,14 +22,6 @@ const QString StopCaption = QStringLiteral("Стоп");
 // Client area in twips: 412 x 439 pixels.
 constexpr int ClientWidthTwips = 6180;
 constexpr int ClientHeightTwips = 6585;
-
-template <class W>
-W *place(W *w, const char *name, double l, double t, double width, double h)
-{
-    w->setObjectName(QLatin1String(name));
-    twips::setGeometry(w, l, t, width, h);
-    return w;
-}
 
 controls::Button *button(QWidget *parent, const char *name, const QString &caption, double l, double t, double w,
                          double h)

@@ -53,18 +53,11 @@ void ThumbCanvas::paintEvent(QPaintEvent *event)
 
 } // namespace slides
 
+using twips::place;
+
 namespace {
 
 QFont bold() { return fonts::msSansSerif(8.25, true); }
-
-template <class W>
-W *place(W *w, const char *name, double l, double t, double width, double h)
-{
-    if (name)
-        w->setObjectName(QLatin1String(name));
-    twips::setGeometry(w, l, t, width, h);
-    return w;
-}
 
 } // namespace
 
