@@ -3,13 +3,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QThreadPool>
 #include <QtEndian>
 
 #include <cstring>
 #include <filesystem>
-#include <future>
-#include <memory>
 #include <new>
 
 #include "controls/NumberFormat.h"
@@ -109,40 +106,23 @@ int writeSlideFiles(const QString &folder, const SlideStore &store, const std::f
     const int n = store.count();
     if (n == 0)
         return 0;
-    // Two file images: a second thread unpacks the next slide into one while
-    // this thread writes the other. The store does not change meanwhile: the
-    // save runs in a modal window and nothing else records.
-    QByteArray files[2];
+    QByteArray file;
     try {
-        for (QByteArray &file : files) {
-            file.resize(Size);
-            putHeader(file.data(), SlideWidth, SlideHeight);
-        }
+        file.resize(Size);
+        putHeader(file.data(), SlideWidth, SlideHeight);
     } catch (const std::bad_alloc &) {
         for (int i = 1; i <= n; ++i)
             afterEach(i);
         return 0;
     }
-    SlideStore::Reader reader(store);
-    // Rows go in bottom-up, starting from the last row of the file.
-    const auto unpack = [&reader, &files](int i) {
-        char *lastRow = files[i % 2].data() + HeaderBytes + qsizetype(SlideStore::RowBytes) * (SlideHeight - 1);
-        return reader.readRows(i, lastRow, -qsizetype(SlideStore::RowBytes));
-    };
-    // The pool's threads are kept between tasks, so a handover costs no thread start.
-    const auto unpackAside = [&unpack](int i) {
-        auto done = std::make_shared<std::promise<bool>>();
-        std::future<bool> result = done->get_future();
-        QThreadPool::globalInstance()->start([done, i, &unpack] { done->set_value(unpack(i)); });
-        return result;
-    };
-    std::future<bool> next = unpackAside(1);
+    // The file's pixel rows hold one slide after another: each is the one
+    // before with its difference applied, bottom-up as BMP files keep rows.
+    char *lastRow = file.data() + HeaderBytes + qsizetype(SlideStore::RowBytes) * (SlideHeight - 1);
+    int held = 0;
     int written = 0;
     for (int i = 1; i <= n; ++i) {
-        const bool unpacked = next.get();
-        if (i < n)
-            next = unpackAside(i + 1);
-        if (unpacked && writeFileWhole(folder + slideFileName(i), files[i % 2]))
+        if (store.readOnInto(i, lastRow, -qsizetype(SlideStore::RowBytes), held) &&
+            writeFileWhole(folder + slideFileName(i), file))
             ++written;
         afterEach(i);
     }

@@ -88,8 +88,12 @@ void encodeDifference(const char *now, const char *before, qsizetype n, QByteArr
     }
 }
 
-bool applyDifference(char *pixels, qsizetype n, const QByteArray &runs)
+// Applies a difference to a slide whose rows lie `stride` bytes apart from
+// `first` (a negative stride for bottom-up rows); runs are split where rows end.
+bool applyDifference(char *first, qsizetype stride, const QByteArray &runs)
 {
+    constexpr qsizetype n = SlideStore::RawBytes;
+    constexpr qsizetype row = SlideStore::RowBytes;
     const char *p = runs.constData();
     const char *end = p + runs.size();
     qsizetype pos = 0;
@@ -100,9 +104,15 @@ bool applyDifference(char *pixels, qsizetype n, const QByteArray &runs)
         if (skip > quint64(n - pos) || len > quint64(n - pos - qsizetype(skip)) || len > quint64(end - p))
             return false;
         pos += qsizetype(skip);
-        xorInto(pixels + pos, pixels + pos, p, qsizetype(len));
-        pos += qsizetype(len);
-        p += len;
+        for (qsizetype left = qsizetype(len); left > 0;) {
+            const qsizetype column = pos % row;
+            const qsizetype chunk = std::min(left, row - column);
+            char *at = first + stride * (pos / row) + column;
+            xorInto(at, at, p, chunk);
+            pos += chunk;
+            p += chunk;
+            left -= chunk;
+        }
     }
     return true;
 }
@@ -215,38 +225,50 @@ bool SlideStore::append(const QImage &image)
 
 bool SlideStore::readRows(int i, char *first, qsizetype stride) const
 {
-    return readRowsWith(i, first, stride, m_readRaw, m_readIndex);
+    try {
+        if (m_readRaw.size() != RawBytes)
+            m_readRaw.resize(RawBytes);
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    // The last slide read stays in m_readRaw, so that reading on from it is cheap.
+    if (!readOnInto(i, m_readRaw.data(), RowBytes, m_readIndex))
+        return false;
+    const char *pixels = m_readRaw.constData();
+    for (int y = 0; y < SlideHeight; ++y)
+        std::memcpy(first + stride * y, pixels + qsizetype(y) * RowBytes, RowBytes);
+    return true;
 }
 
-bool SlideStore::readRowsWith(int i, char *first, qsizetype stride, QByteArray &lastRaw, int &lastIndex) const
+bool SlideStore::readOnInto(int i, char *first, qsizetype stride, int &held) const
 {
     if (i < 1 || i > count())
         return false;
     const int target = i - 1;
+    const int key = m_entries[size_t(target)].key;
     try {
-        const int key = m_entries[size_t(target)].key;
-        // Go on from the slide read last when it lies between the key and this one.
-        if (lastIndex < key || lastIndex > target) {
-            lastIndex = -1;
-            lastRaw = unpack(m_entries[size_t(key)]);
-            if (lastRaw.size() != RawBytes)
+        // Go on from the slide held when it lies between the key and this one.
+        int at = held - 1;
+        if (at < key || at > target) {
+            held = 0;
+            const QByteArray raw = unpack(m_entries[size_t(key)]);
+            if (raw.size() != RawBytes)
                 return false;
-            lastIndex = key;
+            for (int y = 0; y < SlideHeight; ++y)
+                std::memcpy(first + stride * y, raw.constData() + qsizetype(y) * RowBytes, RowBytes);
+            at = key;
         }
-        while (lastIndex < target) {
-            const int next = lastIndex + 1;
-            lastIndex = -1; // until the difference is in, the pixels are neither slide
-            const QByteArray runs = unpack(m_entries[size_t(next)]);
-            if (!applyDifference(lastRaw.data(), RawBytes, runs))
+        while (at < target) {
+            // Until the difference is in, the rows are neither slide.
+            held = 0;
+            if (!applyDifference(first, stride, unpack(m_entries[size_t(at + 1)])))
                 return false;
-            lastIndex = next;
+            ++at;
         }
-        const char *pixels = lastRaw.constData();
-        for (int y = 0; y < SlideHeight; ++y)
-            std::memcpy(first + stride * y, pixels + qsizetype(y) * RowBytes, RowBytes);
+        held = target + 1;
         return true;
     } catch (const std::bad_alloc &) {
-        lastIndex = -1;
+        held = 0;
         return false;
     }
 }
@@ -273,7 +295,7 @@ void SlideStore::clear()
     m_prevRaw = QByteArray();
     m_keyIndex = -1;
     m_readRaw = QByteArray();
-    m_readIndex = -1;
+    m_readIndex = 0;
 }
 
 } // namespace slides

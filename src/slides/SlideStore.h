@@ -36,22 +36,11 @@ public:
 
     int keyCount() const { return m_keys; }
 
-    // Reads slides with a key cache of its own, so that one thread can
-    // unpack slides while another goes on with other work; the store must
-    // not change while a reader is in use.
-    class Reader {
-    public:
-        explicit Reader(const SlideStore &store) : m_store(store) {}
-        bool readRows(int i, char *first, qsizetype stride)
-        {
-            return m_store.readRowsWith(i, first, stride, m_lastRaw, m_lastIndex);
-        }
-
-    private:
-        const SlideStore &m_store;
-        QByteArray m_lastRaw;
-        int m_lastIndex = -1;
-    };
+    // Unpacks slide i into 346 rows of 1188 bytes `stride` bytes apart from
+    // `first`, which hold slide `held` (0: nothing yet). Reading the slides in
+    // order applies each one's difference where it lies, touching only the
+    // pixels that changed. `held` is i afterwards, 0 when it failed.
+    bool readOnInto(int i, char *first, qsizetype stride, int &held) const;
 
     void clear();
 
@@ -73,7 +62,6 @@ private:
     };
 
     static bool toRaw(const QImage &image, char *raw);
-    bool readRowsWith(int i, char *first, qsizetype stride, QByteArray &lastRaw, int &lastIndex) const;
     QByteArray unpack(const Entry &e) const;
     const char *packedData(const Entry &e) const;
     bool storePacked(const QByteArray &packed, Entry &e);
@@ -96,7 +84,7 @@ private:
     QByteArray m_prevRaw;      // pixels of the newest slide, that the next one is told against
     int m_keyIndex = -1;       // the newest key slide
     mutable QByteArray m_readRaw; // the slide that the last read unpacked: reading on from it is cheap
-    mutable int m_readIndex = -1;
+    mutable int m_readIndex = 0;
 };
 
 } // namespace slides
