@@ -6,9 +6,7 @@
 #include <QtEndian>
 
 #include <cstring>
-#include <atomic>
 #include <filesystem>
-#include <thread>
 #include <new>
 
 #include "controls/NumberFormat.h"
@@ -104,61 +102,30 @@ bool writeFileWhole(const QString &path, const QByteArray &bytes)
 int writeSlideFiles(const QString &folder, const SlideStore &store, const std::function<void(int)> &afterEach)
 {
     constexpr qsizetype Size = HeaderBytes + qsizetype(SlideStore::RowBytes) * SlideHeight;
-    constexpr qsizetype Row = SlideStore::RowBytes;
     static_assert(SlideStore::RowBytes % 4 == 0, "slide rows need no padding in a BMP file");
     const int n = store.count();
     if (n == 0)
         return 0;
-    // Two file images. A second thread unpacks slide i + 1 into one while this
-    // thread writes slide i from the other; it keeps the slides in order in a
-    // buffer of its own, each the one before with its difference applied, and
-    // lays the rows bottom-up into the file image. The store does not change
-    // meanwhile: the save runs in a modal window and nothing else records.
-    QByteArray files[2];
-    QByteArray running;
+    QByteArray file;
     try {
-        for (QByteArray &file : files) {
-            file.resize(Size);
-            putHeader(file.data(), SlideWidth, SlideHeight);
-        }
-        running.resize(SlideStore::RawBytes);
+        file.resize(Size);
+        putHeader(file.data(), SlideWidth, SlideHeight);
     } catch (const std::bad_alloc &) {
         for (int i = 1; i <= n; ++i)
             afterEach(i);
         return 0;
     }
-    std::atomic<int> wanted{1};   // the slide the unpacking thread may go on to
-    std::atomic<int> unpacked{0}; // the last slide it has laid out
-    bool good[2] = {false, false};
-    // The hand-over is a matter of microseconds; sleeping on it would cost
-    // more than unpacking, so both sides only yield while they wait.
-    std::thread unpacker([&] {
-        int held = 0;
-        for (int i = 1; i <= n; ++i) {
-            while (wanted.load(std::memory_order_acquire) < i)
-                std::this_thread::yield();
-            bool ok = store.readOnInto(i, running.data(), Row, held);
-            if (ok) {
-                char *lastRow = files[i % 2].data() + HeaderBytes + Row * (SlideHeight - 1);
-                for (int y = 0; y < SlideHeight; ++y)
-                    std::memcpy(lastRow - Row * y, running.constData() + Row * y, size_t(Row));
-            }
-            good[i % 2] = ok;
-            unpacked.store(i, std::memory_order_release);
-        }
-    });
+    // The file's pixel rows hold one slide after another: each is the one
+    // before with its difference applied, bottom-up as BMP files keep rows.
+    char *lastRow = file.data() + HeaderBytes + qsizetype(SlideStore::RowBytes) * (SlideHeight - 1);
+    int held = 0;
     int written = 0;
     for (int i = 1; i <= n; ++i) {
-        while (unpacked.load(std::memory_order_acquire) < i)
-            std::this_thread::yield();
-        const bool ok = good[i % 2];
-        // The other image is free now: its file was written in the round before.
-        wanted.store(i + 1, std::memory_order_release);
-        if (ok && writeFileWhole(folder + slideFileName(i), files[i % 2]))
+        if (store.readOnInto(i, lastRow, -qsizetype(SlideStore::RowBytes), held) &&
+            writeFileWhole(folder + slideFileName(i), file))
             ++written;
         afterEach(i);
     }
-    unpacker.join();
     return written;
 }
 

@@ -10,8 +10,7 @@ namespace slides {
 
 namespace {
 
-// Level 1: recording must stay quick, and most of a difference is zeros
-// that any level packs well.
+// Level 1 for the key slides: recording must stay quick.
 constexpr int PackLevel = 1;
 
 void xorInto(char *dst, const char *a, const char *b, qsizetype n)
@@ -147,8 +146,9 @@ bool SlideStore::toRaw(const QImage &image, char *raw)
 
 bool SlideStore::storePacked(const QByteArray &packed, Entry &e)
 {
+    // A slide equal to the one before is a difference of nothing: an empty entry.
     const qint64 size = packed.size();
-    if (size <= 0 || size > BlockBytes)
+    if (size < 0 || size > BlockBytes)
         return false;
     if (m_blocks.empty() || m_used + size > BlockBytes) {
         if (m_blocks.size() == m_blocks.capacity())
@@ -170,6 +170,8 @@ const char *SlideStore::packedData(const Entry &e) const
 
 QByteArray SlideStore::unpack(const Entry &e) const
 {
+    if (!e.compressed)
+        return QByteArray::fromRawData(packedData(e), e.size);
     return qUncompress(reinterpret_cast<const uchar *>(packedData(e)), e.size);
 }
 
@@ -184,23 +186,26 @@ bool SlideStore::append(const QImage &image)
             return false;
         const char *raw = m_raw.constData();
         const int index = count();
-        Entry entry{0, 0, index};
+        Entry entry{0, 0, index, false};
         QByteArray packed;
         bool newKey = m_keyIndex < 0;
         if (!newKey) {
             encodeDifference(raw, m_prevRaw.constData(), RawBytes, m_diff);
-            packed = qCompress(m_diff, PackLevel);
+            // The runs hold only changed pixels and pack to little more than half:
+            // kept as they are, a slide is read back without unpacking anything.
+            packed = m_diff;
             entry.key = m_keyIndex;
             // A difference that packs to more than half the key (a pan, a new
             // background) is no saving, and costs reading time for the slides after it.
             const qint32 keySize = m_entries[size_t(m_keyIndex)].size;
-            newKey = packed.isEmpty() || packed.size() * 2 > keySize || index - m_keyIndex >= KeyInterval;
+            newKey = packed.size() * 2 > keySize || index - m_keyIndex >= KeyInterval;
         }
         if (newKey) {
             packed = qCompress(m_raw, PackLevel);
             entry.key = index;
+            entry.compressed = true;
         }
-        if (packed.isEmpty())
+        if (newKey && packed.isEmpty())
             return false;
         if (m_byteLimit >= 0 && m_packedBytes + packed.size() > m_byteLimit)
             return false;

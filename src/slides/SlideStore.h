@@ -1,12 +1,12 @@
 #pragma once
 // The pixels of every recorded slide, kept compact and exact. A slide is
 // held as 24-bit rows (blue, green, red, as a BMP file wants them); most
-// slides are stored as the zlib-packed XOR against the slide before, so that
-// a scene where only the characters move costs a few kilobytes per slide. A
-// whole key slide is packed every KeyInterval slides, and whenever the
-// difference stops paying off, so that reading any slide unpacks at most
-// one key and KeyInterval - 1 differences; reading in order, as saving and
-// the preview do, unpacks one difference per slide.
+// slides are stored as runs of the bytes that changed since the slide
+// before, XORed, so that a scene where only the characters move costs a few
+// kilobytes per slide and reading on applies them where they lie, without
+// unpacking anything. A whole key slide is packed (zlib) every KeyInterval
+// slides, and whenever the difference stops paying off, so that reading any
+// slide unpacks one key and applies at most KeyInterval - 1 differences.
 
 #include <QByteArray>
 #include <QImage>
@@ -52,13 +52,14 @@ public:
 
     static constexpr int RowBytes = 396 * 3;
     static constexpr int RawBytes = RowBytes * 346;
-    static constexpr int KeyInterval = 32;
+    static constexpr int KeyInterval = 128;
 
 private:
     struct Entry {
         qint64 at;   // where the packed bytes start in the pool
         qint32 size;
         qint32 key;  // 0-based index of the key slide this one is XORed against; its own index for a key
+        bool compressed; // keys are; differences are kept as their runs, which pack poorly
     };
 
     static bool toRaw(const QImage &image, char *raw);
