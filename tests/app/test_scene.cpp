@@ -32,13 +32,7 @@ struct Scene {
         picker::placeAsset(m(), "person", objects, file);
     }
     void prop() { picker::placeAsset(m(), "articles", articles, "z.gif"); }
-    QStringList entries()
-    {
-        QStringList out;
-        for (int i = 0; i < m().List1->count(); ++i)
-            out << m().List1->item(i)->text();
-        return out;
-    }
+    QStringList entries() { return p.entries(); }
     void select(int row) { m().List1->setCurrentRow(row); }
     void deleteRow(int row)
     {

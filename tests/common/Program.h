@@ -3,6 +3,7 @@
 // answered by the test and the program's end recorded instead of carried out.
 
 #include <QList>
+#include <QListWidget>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -34,6 +35,15 @@ struct Program {
     }
 
     QString folder(const QString &relative) const { return dir.filePath(relative); }
+
+    // The object list's entries, top to bottom.
+    QStringList entries() const
+    {
+        QStringList out;
+        for (int i = 0; i < main->List1->count(); ++i)
+            out << main->List1->item(i)->text();
+        return out;
+    }
 };
 
 } // namespace testcommon

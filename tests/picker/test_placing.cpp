@@ -34,13 +34,7 @@ struct Library {
         picture(fones, "stage.bmp", QSize(400, 350), Qt::yellow, "BMP");
     }
     frmMain &m() { return *p.main; }
-    QStringList entries()
-    {
-        QStringList out;
-        for (int i = 0; i < m().List1->count(); ++i)
-            out << m().List1->item(i)->text();
-        return out;
-    }
+    QStringList entries() { return p.entries(); }
     void select(int row) { m().List1->setCurrentRow(row); }
 };
 
