@@ -10,7 +10,7 @@ namespace slides {
 
 namespace {
 
-// Level 1 for the key slides: recording must stay quick.
+// Level 1 for the keys that a large change forces: recording must stay quick.
 constexpr int PackLevel = 1;
 
 void xorInto(char *dst, const char *a, const char *b, qsizetype n)
@@ -188,22 +188,26 @@ bool SlideStore::append(const QImage &image)
         const int index = count();
         Entry entry{0, 0, index, false};
         QByteArray packed;
-        bool newKey = m_keyIndex < 0;
+        const bool byCount = m_keyIndex < 0 || index - m_keyIndex >= KeyInterval;
+        bool newKey = byCount;
         if (!newKey) {
             encodeDifference(raw, m_prevRaw.constData(), RawBytes, m_diff);
             // The runs hold only changed pixels and pack to little more than half:
             // kept as they are, a slide is read back without unpacking anything.
             packed = m_diff;
             entry.key = m_keyIndex;
-            // A difference that packs to more than half the key (a pan, a new
+            // A difference of more than a quarter of the slide (a pan, a new
             // background) is no saving, and costs reading time for the slides after it.
-            const qint32 keySize = m_entries[size_t(m_keyIndex)].size;
-            newKey = packed.size() * 2 > keySize || index - m_keyIndex >= KeyInterval;
+            newKey = packed.size() > RawBytes / 4;
         }
         if (newKey) {
-            packed = qCompress(m_raw, PackLevel);
+            // Keys that come by the count are few and kept whole, so that reading
+            // on through them costs a copy. A key forced by a large change is
+            // packed: a pan changes everything slide after slide, and a run of
+            // whole keys would eat memory.
+            packed = byCount ? m_raw : qCompress(m_raw, PackLevel);
             entry.key = index;
-            entry.compressed = true;
+            entry.compressed = !byCount;
         }
         if (newKey && packed.isEmpty())
             return false;

@@ -4,9 +4,9 @@
 // slides are stored as runs of the bytes that changed since the slide
 // before, XORed, so that a scene where only the characters move costs a few
 // kilobytes per slide and reading on applies them where they lie, without
-// unpacking anything. A whole key slide is packed (zlib) every KeyInterval
-// slides, and whenever the difference stops paying off, so that reading any
-// slide unpacks one key and applies at most KeyInterval - 1 differences.
+// unpacking anything. A whole key slide is kept every KeyInterval slides,
+// and a zlib-packed one whenever the difference stops paying off, so that
+// reading any slide takes one key and at most KeyInterval - 1 differences.
 
 #include <QByteArray>
 #include <QImage>
