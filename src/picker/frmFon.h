@@ -54,7 +54,6 @@ public:
     QString folder() const { return m_folder; }
     // True once every cell of this opening exists and shows its thumbnail or placeholder.
     bool gridComplete() const;
-    int thumbnailsShown() const { return m_shown; }
     const picker::ThumbnailLoader &loader() const { return *m_loader; }
 
     // Cell size on screen, in device pixels: the size thumbnails are read at.
