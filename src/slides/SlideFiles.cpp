@@ -5,9 +5,15 @@
 #include <QFileInfo>
 #include <QtEndian>
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <new>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 #include "controls/NumberFormat.h"
 #include "slides/SlideSource.h"
@@ -75,28 +81,81 @@ QByteArray bmpBytes(const QImage &image)
     }
 }
 
-bool writeFileWhole(const QString &path, const QByteArray &bytes)
+namespace {
+
+#ifdef Q_OS_UNIX
+// Straight system calls: a slide file is one write of bytes already laid out,
+// and QFile's work around opening and closing costs about as much again as
+// the rename that keeps the file whole.
+bool writeAllTo(const QByteArray &temp, const char *data, qsizetype size)
 {
-    const QFileInfo info(path);
-    // Hidden and beside the target, so that the rename stays on one file system.
-    const QString temp = info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".part");
-    QFile file(temp);
+    const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return false;
+    bool ok = true;
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size_t(size));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ok = false;
+            break;
+        }
+        data += n;
+        size -= n;
+    }
+    // Some file systems report a failed write only when the file is closed.
+    if (::close(fd) != 0)
+        ok = false;
+    return ok;
+}
+
+bool writeWhole(const QByteArray &path, const QByteArray &temp, const char *data, qsizetype size)
+{
+    // rename replaces an existing file in one step and refuses a folder standing under the name.
+    if (writeAllTo(temp, data, size) && ::rename(temp.constData(), path.constData()) == 0)
+        return true;
+    ::unlink(temp.constData());
+    return false;
+}
+#else
+bool writeWhole(const QByteArray &path, const QByteArray &temp, const char *data, qsizetype size)
+{
+    const QString tempName = QFile::decodeName(temp);
+    QFile file(tempName);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
-    const bool written = file.write(bytes) == bytes.size();
+    const bool written = file.write(data, size) == size;
     file.close();
     if (!written || file.error() != QFileDevice::NoError) {
-        QFile::remove(temp);
+        QFile::remove(tempName);
         return false;
     }
     // std::filesystem replaces an existing file in one step, where QFile::rename refuses.
     std::error_code ec;
-    std::filesystem::rename(QFile::encodeName(temp).toStdString(), QFile::encodeName(path).toStdString(), ec);
+    std::filesystem::rename(temp.toStdString(), path.toStdString(), ec);
     if (ec) {
-        QFile::remove(temp);
+        QFile::remove(tempName);
         return false;
     }
     return true;
+}
+#endif
+
+// Hidden and beside the target, so that the rename stays on one file system.
+QByteArray tempNameFor(const QByteArray &folder, const QByteArray &name)
+{
+    return folder + '.' + name + ".part";
+}
+
+} // namespace
+
+bool writeFileWhole(const QString &path, const QByteArray &bytes)
+{
+    const QFileInfo info(path);
+    const QByteArray folder = QFile::encodeName(info.absolutePath() + QLatin1Char('/'));
+    const QByteArray name = QFile::encodeName(info.fileName());
+    return writeWhole(folder + name, tempNameFor(folder, name), bytes.constData(), bytes.size());
 }
 
 int writeSlideFiles(const QString &folder, const SlideStore &store, const std::function<void(int)> &afterEach)
@@ -118,11 +177,13 @@ int writeSlideFiles(const QString &folder, const SlideStore &store, const std::f
     // The file's pixel rows hold one slide after another: each is the one
     // before with its difference applied, bottom-up as BMP files keep rows.
     char *lastRow = file.data() + HeaderBytes + qsizetype(SlideStore::RowBytes) * (SlideHeight - 1);
+    const QByteArray encodedFolder = QFile::encodeName(folder);
     int held = 0;
     int written = 0;
     for (int i = 1; i <= n; ++i) {
+        const QByteArray name = QFile::encodeName(slideFileName(i));
         if (store.readOnInto(i, lastRow, -qsizetype(SlideStore::RowBytes), held) &&
-            writeFileWhole(folder + slideFileName(i), file))
+            writeWhole(encodedFolder + name, tempNameFor(encodedFolder, name), file.constData(), file.size()))
             ++written;
         afterEach(i);
     }

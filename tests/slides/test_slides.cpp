@@ -18,7 +18,12 @@
 #include <QTimer>
 #include <QtEndian>
 
+#include <csignal>
 #include <functional>
+
+#ifdef Q_OS_UNIX
+#include <sys/resource.h>
+#endif
 
 #include "app/AppState.h"
 #include "controls/Button.h"
@@ -163,6 +168,7 @@ private slots:
     void anIndependentReaderSeesTheSameFile();
     void filesWrittenInOrderAreTheirSlidesAcrossKeysAndJumps();
     void aFolderStandingUnderTheNameFailsAndLeavesNoTemporaryFile();
+    void aFileCutShortByAFullDiskLeavesTheOldFileWhole();
 
     // ---- the stage drawn into a slide ----
     void captureDrawsTheStageAtScaleOneWhereverItIs();
@@ -374,6 +380,44 @@ void TestSlides::aFolderStandingUnderTheNameFailsAndLeavesNoTemporaryFile()
     QVERIFY(!writeBmp(dir.filePath(QStringLiteral("001.bmp")), scene(0)));
     QVERIFY(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
     QVERIFY(!writeBmp(dir.filePath(QStringLiteral("missing/001.bmp")), scene(0)));
+}
+
+void TestSlides::aFileCutShortByAFullDiskLeavesTheOldFileWhole()
+{
+#ifdef Q_OS_UNIX
+    // A limit on file size stands in for a full disk: writes stop part way with an error.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("001.bmp"));
+    const QByteArray old("the frame saved last time");
+    {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(old);
+    }
+    SlideStore store;
+    QVERIFY(store.append(scene(1)));
+    QVERIFY(store.append(scene(2)));
+
+    struct rlimit before {};
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &before), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = before;
+    small.rlim_cur = 100000;
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool one = writeBmp(path, scene(0));
+    const int many = writeSlideFiles(dir.path() + QLatin1Char('/'), store, [](int) {});
+    setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, oldHandler);
+
+    QVERIFY(!one);
+    QCOMPARE(many, 0);
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), old);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("001.bmp")});
+#else
+    QSKIP("needs a file size limit");
+#endif
 }
 
 void TestSlides::captureDrawsTheStageAtScaleOneWhereverItIs()
