@@ -1,6 +1,7 @@
 #include "controls/Messages.h"
 
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace controls {
 
@@ -25,12 +26,15 @@ MsgResult showMessageBox(QWidget *parent, const Message &message)
         box.setIcon(QMessageBox::NoIcon);
         break;
     }
+    // The buttons speak the interface's language, as the system's own boxes do on a Russian desktop.
     if (message.buttons == MsgButtons::OkCancel) {
         box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
         box.setEscapeButton(QMessageBox::Cancel);
+        box.button(QMessageBox::Cancel)->setText(QStringLiteral("Отмена"));
     } else {
         box.setStandardButtons(QMessageBox::Ok);
     }
+    box.button(QMessageBox::Ok)->setText(QStringLiteral("ОК"));
     box.setDefaultButton(QMessageBox::Ok);
     return box.exec() == QMessageBox::Ok ? MsgResult::Ok : MsgResult::Cancel;
 }

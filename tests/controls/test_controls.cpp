@@ -1,13 +1,18 @@
 // The platform stand-ins every window builds on: the spin control, control
 // arrays with a template, twips placement and the number patterns.
 
+#include <QApplication>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
 #include <QToolButton>
 
 #include "controls/ControlArray.h"
+#include "controls/Messages.h"
 #include "controls/NumberFormat.h"
 #include "controls/SpinControl.h"
 #include "controls/Twips.h"
@@ -32,6 +37,8 @@ private slots:
 
     void arrayElementIsAHiddenCopyOfTheTemplate();
     void arrayDestroyKeepsTheTemplateAndNeverReusesTakenIndices();
+
+    void messageBoxesAnswerInRussianAndEscapeCancels();
 };
 
 void ControlsTest::numberPatternsPadAndKeepTheSignInFront()
@@ -288,6 +295,31 @@ void ControlsTest::arrayDestroyKeepsTheTemplateAndNeverReusesTakenIndices()
     // An element deleted behind the array's back is no longer counted.
     delete array.at(1);
     QCOMPARE(array.count(), 2);
+}
+
+void ControlsTest::messageBoxesAnswerInRussianAndEscapeCancels()
+{
+    // Each box is answered from inside its own event loop, by a key as a person would.
+    const auto ask = [](controls::MsgButtons buttons, int key, QStringList *texts) {
+        QTimer::singleShot(0, [key, texts] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            for (QAbstractButton *b : box->buttons())
+                texts->append(b->text());
+            QTest::keyClick(box, Qt::Key(key));
+        });
+        return controls::showMessageBox(nullptr, {QStringLiteral("Буфер не пустой, сохраните слайды."),
+                                                  QStringLiteral("Внимание..."), controls::MsgIcon::None, buttons});
+    };
+    QStringList texts;
+    QCOMPARE(ask(controls::MsgButtons::OkCancel, Qt::Key_Escape, &texts), controls::MsgResult::Cancel);
+    texts.sort();
+    QCOMPARE(texts, (QStringList{QStringLiteral("ОК"), QStringLiteral("Отмена")}));
+    texts.clear();
+    QCOMPARE(ask(controls::MsgButtons::OkCancel, Qt::Key_Return, &texts), controls::MsgResult::Ok);
+    texts.clear();
+    QCOMPARE(ask(controls::MsgButtons::Ok, Qt::Key_Return, &texts), controls::MsgResult::Ok);
+    QCOMPARE(texts, QStringList{QStringLiteral("ОК")});
 }
 
 QTEST_MAIN(ControlsTest)
