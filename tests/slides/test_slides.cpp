@@ -323,12 +323,19 @@ void TestSlides::aWrittenFileReadsBackPixelEqual()
     QTemporaryDir dir;
     SlideStore store;
     QVERIFY(store.append(noise(9)));
-    const QString path = dir.filePath(QStringLiteral("001.bmp"));
-    QVERIFY(writeBmp(path, store.slide(1)));
-    const QImage back(path, "BMP");
-    QCOMPARE(back.size(), QSize(SlideWidth, SlideHeight));
-    QVERIFY(samePixels(back, noise(9)));
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("001.bmp")});
+    QVERIFY(store.append(noise(10)));
+    // A program folder with Cyrillic letters and spaces in its name, as a Russian user's may have.
+    const QString folder = dir.filePath(QStringLiteral("Мои мультики/Animations/"));
+    QVERIFY(QDir().mkpath(folder));
+    QVERIFY(writeBmp(folder + QStringLiteral("001.bmp"), store.slide(1)));
+    QCOMPARE(writeSlideFiles(folder, store, [](int) {}), 2);
+    for (int i = 1; i <= 2; ++i) {
+        const QImage back(folder + slideFileName(i), "BMP");
+        QCOMPARE(back.size(), QSize(SlideWidth, SlideHeight));
+        QVERIFY(samePixels(back, noise(quint32(8 + i))));
+    }
+    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden),
+             (QStringList{QStringLiteral("001.bmp"), QStringLiteral("002.bmp")}));
 }
 
 void TestSlides::anIndependentReaderSeesTheSameFile()
