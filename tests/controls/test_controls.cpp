@@ -1,14 +1,15 @@
 // The platform stand-ins every window builds on: the spin control, control
-// arrays with a template, twips placement and the number patterns.
+// arrays with a template, twips placement, the number patterns and the
+// message boxes.
 
 #include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTimer>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 #include <QToolButton>
 
 #include "controls/ControlArray.h"
