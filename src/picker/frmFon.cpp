@@ -259,7 +259,8 @@ void frmFon::receive(const QList<picker::Thumbnail> &batch)
             continue;
         m_thumbs[t.index] = t.image;
         m_arrived.setBit(t.index);
-        if (Image1.exists(t.index))
+        // A cell not yet placed in this opening (maybe one left from the last) takes it when placed.
+        if (t.index < m_nextCell)
             showThumbnail(t.index);
     }
     emit thumbnailsShownChanged(m_shown);

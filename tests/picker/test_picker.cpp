@@ -44,6 +44,7 @@ private slots:
     void unreadableFilesGetACellWithAPlaceholderNamingThem();
     void reopeningAnUnchangedFolderTakesEveryThumbnailFromTheCache();
     void changedAddedAndRemovedFilesShowAsTheyAreNow();
+    void aReopenedGridIsCompleteOnlyWhenEveryCellShowsItsThumbnail();
     void windowAnswersWhileAFolderOf5000FilesIsBuilt();
 };
 
@@ -394,6 +395,37 @@ void TestPicker::changedAddedAndRemovedFilesShowAsTheyAreNow()
     QCOMPARE(centreColour(fon->Image1.at(1)->picture()), QColor(Qt::yellow));
     QCOMPARE(centreColour(fon->Image1.at(2)->picture()), QColor(Qt::magenta));
     QCOMPARE(fon->loader().cachedBytes(), threeHeld);
+    fon->Command1->click();
+}
+
+void TestPicker::aReopenedGridIsCompleteOnlyWhenEveryCellShowsItsThumbnail()
+{
+    // On a reopening the cells of the last one are still there and the cached
+    // thumbnails come at once, often before their cell is placed again: each
+    // must be counted once, or the grid reports itself complete too early.
+    Program p;
+    const QString objects = assetFolder(p, "objects");
+    QFile source(colourGif(objects, "0000.gif", QSize(6, 6), Qt::blue));
+    QVERIFY(source.open(QIODevice::ReadOnly));
+    const QByteArray bytes = source.readAll();
+    constexpr int Files = 3000;
+    for (int i = 1; i < Files; ++i)
+        testcommon::writeBytes(objects, QString("%1.gif").arg(i, 4, 10, QChar('0')), bytes);
+    frmFon *fon = openPicker(p, "person");
+    fon->Command1->click();
+
+    int mostShown = 0;
+    int emptyAtCompletion = -1;
+    connect(fon, &frmFon::thumbnailsShownChanged, fon, [&](int shown) { mostShown = std::max(mostShown, shown); });
+    connect(fon, &frmFon::gridCompleted, fon, [&] {
+        emptyAtCompletion = 0;
+        for (int i = 0; i < Files; ++i)
+            if (fon->Image1.at(i)->picture().isNull())
+                ++emptyAtCompletion;
+    });
+    fon = openPicker(p, "person");
+    QCOMPARE(emptyAtCompletion, 0);
+    QVERIFY2(mostShown <= Files, qPrintable(QString::number(mostShown)));
     fon->Command1->click();
 }
 
