@@ -28,20 +28,24 @@ bool AniGif::LoadFile(const QString &path)
 
 bool AniGif::loadData(const QByteArray &data)
 {
-    m_timer.stop();
     DecodedGif gif;
     const bool ok = !data.isEmpty() && decodeGif(data, &gif);
-    // A failed load must not keep showing the previous picture.
-    m_frames = gif.frames;
-    m_delaysMs = gif.delaysMs;
-    m_size = ok ? gif.screen : QSize();
-    m_current = 0;
-    if (ok && m_autoSize)
-        twips::resize(this, twips::fromPixels(m_size.width()), twips::fromPixels(m_size.height()));
-    if (m_playing && m_frames.size() > 1)
-        m_timer.start(m_delaysMs[0]);
-    update();
+    // A failed load must not keep showing the previous picture: an empty result clears it.
+    setGif(std::move(gif));
     return ok;
+}
+
+void AniGif::setGif(DecodedGif gif)
+{
+    m_timer.stop();
+    m_frames = std::move(gif.frames);
+    m_delaysMs = std::move(gif.delaysMs);
+    m_size = m_frames.isEmpty() ? QSize() : gif.screen;
+    m_current = 0;
+    if (m_autoSize)
+        fitToGif();
+    scheduleNext();
+    update();
 }
 
 bool AniGif::Playing() const { return m_playing; }
@@ -51,10 +55,8 @@ void AniGif::setPlaying(bool on)
     if (on == m_playing)
         return;
     m_playing = on;
-    if (on && m_frames.size() > 1)
-        m_timer.start(m_delaysMs[m_current]);
-    else
-        m_timer.stop();
+    m_timer.stop();
+    scheduleNext();
 }
 
 int AniGif::CurrentFrame() const { return m_current; }
@@ -73,8 +75,8 @@ bool AniGif::AutoSize() const { return m_autoSize; }
 void AniGif::setAutoSize(bool on)
 {
     m_autoSize = on;
-    if (on && !m_frames.isEmpty())
-        twips::resize(this, twips::fromPixels(m_size.width()), twips::fromPixels(m_size.height()));
+    if (on)
+        fitToGif();
 }
 
 int AniGif::SizeMode() const { return m_sizeMode; }
@@ -129,9 +131,20 @@ void AniGif::showFrame(int frame)
 {
     m_current = frame;
     update();
-    if (m_playing && m_frames.size() > 1)
-        m_timer.start(m_delaysMs[frame]);
+    scheduleNext();
     emit FrameChanged(property("index").toInt());
+}
+
+void AniGif::scheduleNext()
+{
+    if (m_playing && m_frames.size() > 1)
+        m_timer.start(m_delaysMs[m_current]);
+}
+
+void AniGif::fitToGif()
+{
+    if (!m_frames.isEmpty())
+        twips::resize(this, twips::fromPixels(m_size.width()), twips::fromPixels(m_size.height()));
 }
 
 } // namespace anigif

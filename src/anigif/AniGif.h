@@ -9,6 +9,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "anigif/GifDecoder.h"
+
 namespace anigif {
 
 class AniGif : public QWidget {
@@ -26,6 +28,8 @@ public:
     // returns false.
     bool LoadFile(const QString &path);
     bool loadData(const QByteArray &data);
+    // Shows a GIF decoded already; an empty one leaves the control empty.
+    void setGif(DecodedGif gif);
 
     bool Playing() const;
     void setPlaying(bool on);
@@ -55,6 +59,8 @@ protected:
 private:
     void advance();
     void showFrame(int frame);
+    void scheduleNext();   // starts the shown frame's delay while playing
+    void fitToGif();       // sizes the control to the GIF when it holds one
 
     QList<QImage> m_frames;
     QList<int> m_delaysMs;

@@ -78,10 +78,10 @@ Placed changeAction(frmMain &m, const QString &path, const QString &fileName)
     if (!file.open(QIODevice::ReadOnly))
         return Placed::Nothing;
     const QByteArray data = file.readAll();
-    anigif::DecodedGif probe;
-    if (!anigif::decodeGif(data, &probe))
+    anigif::DecodedGif gif;
+    if (!anigif::decodeGif(data, &gif))
         return Placed::Nothing;
-    c->loadData(data);
+    c->setGif(std::move(gif));
     c->show();
     m.Command5->setEnabled(true);
     item->setText(characterEntry(assetName(fileName), *n));

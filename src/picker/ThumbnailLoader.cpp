@@ -89,7 +89,6 @@ void ThumbnailLoader::start(const QString &folder, const QStringList &names, QSi
     m_received = 0;
     m_fresh.clear();
     m_fresh.reserve(names.size());
-    m_current->store(m_generation);
     const FolderCache previous = m_cache.value(folder);
     QList<QPair<int, QString>> files;
     for (int i = 0; i < names.size(); ++i) {

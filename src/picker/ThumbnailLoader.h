@@ -36,7 +36,6 @@ public:
     void cancel();
 
     bool finished() const { return m_received >= m_expected; }
-    int received() const { return m_received; }
 
     // Bytes of picture data the cache holds.
     qint64 cachedBytes() const;

@@ -234,11 +234,10 @@ void frmFon::addCell(int index)
         Shape1->raise();
 
     // The sheet grows by one row whenever a cell would end below it.
-    const double sheetHeight = twips::height(Picture2);
-    const QRectF r = twips::geometry(cell);
-    if (r.bottom() > sheetHeight) {
-        twips::resize(Picture2, grid::SheetWidth, sheetHeight + r.height() + grid::Gap);
-        VScroll1->setMaximum(int(twips::height(Picture2)) - grid::SheetHeight);
+    const int cells = index + 1;
+    if (grid::sheetHeight(cells) > twips::height(Picture2)) {
+        twips::resize(Picture2, grid::SheetWidth, grid::sheetHeight(cells));
+        VScroll1->setMaximum(grid::scrollTravel(cells));
     }
 }
 

@@ -51,7 +51,6 @@ public:
 
     int fileCount() const;
     QString fileName(int index) const;
-    QString folder() const { return m_folder; }
     // True once every cell of this opening exists and shows its thumbnail or placeholder.
     bool gridComplete() const;
     const picker::ThumbnailLoader &loader() const { return *m_loader; }
