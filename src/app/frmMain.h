@@ -165,6 +165,8 @@ private:
     void connectHandlers();
     void Form_Load();
     void afterMove(); // the "Синхро" frame step and recording that follow a move
+    void showCharacterX();   // "Персонаж X:" and "X =" from UpDown5
+    void showCharacterY();   // "Y =" from UpDown6
 
     AppState &m_state;
     frmFon *m_fon = nullptr;

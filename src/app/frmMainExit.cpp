@@ -4,8 +4,8 @@
 
 void frmMain::Command14_Click()
 {
-    const int count = Buffer()->ImageCount();
-    if (m_state.SlidesUnsaved && count > 1) {
+    // Unsaved slides mean the buffer exists already; nothing else needs it built on the way out.
+    if (m_state.SlidesUnsaved && Buffer()->ImageCount() > 1) {
         const controls::MsgResult answer =
             m_state.message(this, {QStringLiteral("Буфер не пустой, сохраните слайды."), QStringLiteral("Внимание..."),
                                    controls::MsgIcon::None, controls::MsgButtons::OkCancel});

@@ -46,11 +46,17 @@ void frmMain::UpDown5_Change()
     if (anigif::AniGif *c = selectedCharacter())
         twips::move(c, UpDown5->value(), twips::top(c));
     controls::doEvents();
-    const QString x = numfmt::pos4(UpDown5->value());
-    Label4->setText(x);
-    Label1.at(6)->setText(QStringLiteral("X = ") + x);
+    showCharacterX();
     controls::doEvents();
     afterMove();
+}
+
+void frmMain::showCharacterX()
+{
+    const QString x = numfmt::pos4(UpDown5->value());
+    Label4->setText(x);
+    if (QLabel *l = Label1.at(6))
+        l->setText(QStringLiteral("X = ") + x);
 }
 
 void frmMain::UpDown6_Change()
@@ -59,9 +65,14 @@ void frmMain::UpDown6_Change()
     if (anigif::AniGif *c = selectedCharacter())
         twips::move(c, twips::left(c), -UpDown6->value());
     controls::doEvents();
-    Label9->setText(QStringLiteral("Y = ") + numfmt::pos4(UpDown6->value()));
+    showCharacterY();
     controls::doEvents();
     afterMove();
+}
+
+void frmMain::showCharacterY()
+{
+    Label9->setText(QStringLiteral("Y = ") + numfmt::pos4(UpDown6->value()));
 }
 
 void frmMain::UpDown7_DownClick()

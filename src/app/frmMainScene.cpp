@@ -34,15 +34,12 @@ void frmMain::List1_Click()
     controls::doEvents();
     // The character may have gone while events ran.
     c = selectedCharacter();
-    const QString x = numfmt::pos4(UpDown5->value());
-    Label4->setText(x);
-    if (QLabel *l = Label1.at(6))
-        l->setText(QStringLiteral("X = ") + x);
+    showCharacterX();
     // The spin control counts upwards, the stage downwards.
     if (c)
         UpDown6->setValue(-qRound(twips::top(c)));
     controls::doEvents();
-    Label9->setText(QStringLiteral("Y = ") + numfmt::pos4(UpDown6->value()));
+    showCharacterY();
     controls::doEvents();
 }
 
