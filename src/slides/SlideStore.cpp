@@ -10,6 +10,14 @@ namespace slides {
 
 namespace {
 
+// Copies the 346 rows of a slide, 1188 bytes each, between two strides (a
+// negative one runs bottom-up).
+void copyRows(char *dst, qsizetype dstStride, const char *src, qsizetype srcStride)
+{
+    for (int y = 0; y < SlideHeight; ++y)
+        std::memcpy(dst + dstStride * y, src + srcStride * y, SlideStore::RowBytes);
+}
+
 // Level 1 for the keys that a large change forces: recording must stay quick.
 constexpr int PackLevel = 1;
 
@@ -139,8 +147,7 @@ bool SlideStore::toRaw(const QImage &image, char *raw)
                                                                  : image.convertToFormat(QImage::Format_BGR888);
     if (bgr.isNull())
         return false;
-    for (int y = 0; y < SlideHeight; ++y)
-        std::memcpy(raw + qsizetype(y) * RowBytes, bgr.constScanLine(y), RowBytes);
+    copyRows(raw, RowBytes, reinterpret_cast<const char *>(bgr.constBits()), bgr.bytesPerLine());
     return true;
 }
 
@@ -243,9 +250,7 @@ bool SlideStore::readRows(int i, char *first, qsizetype stride) const
     // The last slide read stays in m_readRaw, so that reading on from it is cheap.
     if (!readOnInto(i, m_readRaw.data(), RowBytes, m_readIndex))
         return false;
-    const char *pixels = m_readRaw.constData();
-    for (int y = 0; y < SlideHeight; ++y)
-        std::memcpy(first + stride * y, pixels + qsizetype(y) * RowBytes, RowBytes);
+    copyRows(first, stride, m_readRaw.constData(), RowBytes);
     return true;
 }
 
@@ -263,8 +268,7 @@ bool SlideStore::readOnInto(int i, char *first, qsizetype stride, int &held) con
             const QByteArray raw = unpack(m_entries[size_t(key)]);
             if (raw.size() != RawBytes)
                 return false;
-            for (int y = 0; y < SlideHeight; ++y)
-                std::memcpy(first + stride * y, raw.constData() + qsizetype(y) * RowBytes, RowBytes);
+            copyRows(first, stride, raw.constData(), RowBytes);
             at = key;
         }
         while (at < target) {
