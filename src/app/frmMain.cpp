@@ -6,44 +6,28 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
 #include <QListWidget>
-#include <QScreen>
 
 #include "controls/Fonts.h"
 #include "controls/Frame.h"
 #include "controls/Twips.h"
+#include "controls/Widgets.h"
 
+using controls::button;
+using controls::panel;
+using controls::square;
 using twips::place;
 
 namespace {
 
-using controls::Button;
 using controls::PictureBox;
 using controls::SpinControl;
 
 // Client area of the window in twips: 771 x 494 pixels.
 constexpr int ClientWidthTwips = 11565;
 constexpr int ClientHeightTwips = 7410;
-
-Button *button(QWidget *parent, const char *name, const QString &caption, double l, double t, double w, double h,
-               bool enabled = true)
-{
-    auto *b = place(new Button(caption, parent), name, l, t, w, h);
-    b->setEnabled(enabled);
-    b->setFont(fonts::msSansSerif());
-    return b;
-}
-
-// A disabled button that only shows as a raised panel behind other controls.
-Button *panel(QWidget *parent, const char *name, const QString &caption, double l, double t, double w, double h)
-{
-    auto *b = button(parent, name, caption, l, t, w, h, false);
-    b->setFocusPolicy(Qt::NoFocus);
-    return b;
-}
 
 QGroupBox *frame(QWidget *parent, const char *name, const QString &caption, double l, double t, double w, double h)
 {
@@ -73,16 +57,6 @@ QLabel *valueLabel(QWidget *parent, const char *name, const QString &text, doubl
     lb->setPalette(pal);
     lb->setAutoFillBackground(true);
     return lb;
-}
-
-QWidget *square(QWidget *parent, const char *name, QColor colour, double l, double t, double w, double h)
-{
-    auto *sq = place(new QWidget(parent), name, l, t, w, h);
-    QPalette pal = sq->palette();
-    pal.setColor(QPalette::Window, colour);
-    sq->setPalette(pal);
-    sq->setAutoFillBackground(true);
-    return sq;
 }
 
 SpinControl *spin(QWidget *parent, const char *name, Qt::Orientation o, double l, double t, double w, double h,
@@ -124,10 +98,7 @@ frmMain::frmMain(AppState &state, QWidget *parent) : QWidget(parent), m_state(st
     Form_Load();
 
     // Start centred on the screen.
-    if (QScreen *screen = QGuiApplication::primaryScreen()) {
-        const QRect avail = screen->availableGeometry();
-        move(avail.center() - rect().center());
-    }
+    controls::centreOnScreen(this);
 }
 
 frmMain::~frmMain() = default;

@@ -10,8 +10,11 @@
 #include "controls/PictureBox.h"
 #include "controls/SpinControl.h"
 #include "controls/Twips.h"
+#include "controls/Widgets.h"
 #include "slides/SlideSource.h"
 
+using controls::button;
+using controls::panel;
 using twips::place;
 
 namespace {
@@ -22,14 +25,6 @@ const QString StopCaption = QStringLiteral("Стоп");
 // Client area in twips: 412 x 439 pixels.
 constexpr int ClientWidthTwips = 6180;
 constexpr int ClientHeightTwips = 6585;
-
-controls::Button *button(QWidget *parent, const char *name, const QString &caption, double l, double t, double w,
-                         double h)
-{
-    auto *b = place(new controls::Button(caption, parent), name, l, t, w, h);
-    b->setFont(fonts::msSansSerif());
-    return b;
-}
 
 } // namespace
 
@@ -62,9 +57,7 @@ frmView::~frmView() = default;
 void frmView::buildLayout()
 {
     // Created from the bottom of the stacking order up: the panel lies behind the display.
-    Command3 = button(this, "Command3", QStringLiteral("Command3"), 90, 90, 6000, 5280);
-    Command3->setEnabled(false);
-    Command3->setFocusPolicy(Qt::NoFocus);
+    Command3 = panel(this, "Command3", QStringLiteral("Command3"), 90, 90, 6000, 5280);
 
     Picture1 = place(new controls::PictureBox(this, controls::PictureBox::SunkenBorder), "Picture1", 135, 180, 5910,
                      5145);
@@ -167,8 +160,8 @@ void frmView::Command2_Click()
 void frmView::playSlide()
 {
     ++PlayPosition;
-    const int count = (m_source ? m_source->slideCount() : 0) + 1; // with the template, as the buffer counts
-    if (count - 1 < PlayPosition)
+    const int count = m_source ? m_source->slideCount() : 0;
+    if (count < PlayPosition)
         PlayPosition = 1;
     showSlide(PlayPosition);
     // The window repaints and answers clicks while the timer waits; the rate

@@ -3,12 +3,16 @@
 // to a row, the first at 225, 120, columns 1225 apart, rows 1045 apart.
 
 #include <QPoint>
+#include <QRect>
+#include <QRectF>
+
+#include "controls/Twips.h"
 
 namespace slides::layout {
 
 constexpr int ThumbWidth = 1125;   // 75 pixels
 constexpr int ThumbHeight = 945;   // 63 pixels
-constexpr int FirstLeft = 225;     // the template's Left -1000 plus its width plus 100
+constexpr int FirstLeft = 225;
 constexpr int FirstTop = 120;
 constexpr int ColumnStep = ThumbWidth + 100;
 constexpr int RowStep = ThumbHeight + 100;
@@ -24,6 +28,13 @@ constexpr int ViewportHeight = 6660;
 constexpr QPoint thumbPosition(int n)
 {
     return QPoint(FirstLeft + ((n - 1) % PerRow) * ColumnStep, FirstTop + ((n - 1) / PerRow) * RowStep);
+}
+
+// Where slide n's thumbnail is drawn on the canvas, in pixels.
+inline QRect thumbRect(int n)
+{
+    const QPoint at = thumbPosition(n);
+    return twips::toPixels(QRectF(at.x(), at.y(), ThumbWidth, ThumbHeight));
 }
 
 // The canvas height once slide n is on it: grown in 500-twip steps until

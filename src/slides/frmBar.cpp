@@ -20,16 +20,13 @@ frmBar::frmBar(AppState &state, const slides::SlideStore &slides, QWidget *paren
     setFixedSize(twips::toPixels(5355), twips::toPixels(1350));
     setFont(fonts::msSansSerif());
 
-    Label1 = new QLabel(QStringLiteral("Идет сохранение слайдов. Ждите..."), this);
-    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1 = twips::place(new QLabel(QStringLiteral("Идет сохранение слайдов. Ждите..."), this), "Label1", 135, 180,
+                          3525, 285);
     Label1->setFont(fonts::msSansSerif(8.25, true));
-    twips::setGeometry(Label1, 135, 180, 3525, 285);
 
-    ProgressBar1 = new controls::ProgressBar(this);
-    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    ProgressBar1 = twips::place(new controls::ProgressBar(this), "ProgressBar1", 135, 810, 5100, 285);
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
-    twips::setGeometry(ProgressBar1, 135, 810, 5100, 285);
 }
 
 void frmBar::showEvent(QShowEvent *event)
@@ -44,10 +41,9 @@ void frmBar::Form_Activate()
     if (m_running || !isVisible())
         return;
     m_running = true;
-    const int n = m_slides.count() + 1;
-    m_total = n - 1;
+    m_total = m_slides.count();
     m_written = 0;
-    ProgressBar1->setMaximum(n);
+    ProgressBar1->setMaximum(m_total + 1);
     controls::doEvents();
     // A file that fails is counted out and the next one tried, so that the report can say how many made it.
     // Events run after a file whenever a few milliseconds have passed: the

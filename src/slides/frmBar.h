@@ -23,9 +23,7 @@ public:
     // The writing loop; runs once per showing.
     void Form_Activate();
 
-    // How the last writing loop ended.
-    int written() const { return m_written; }
-    int total() const { return m_total; }
+    // Whether the last writing loop wrote every slide.
     bool allWritten() const { return m_total > 0 && m_written == m_total; }
 
 public slots:

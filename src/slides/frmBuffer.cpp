@@ -1,11 +1,9 @@
 #include "slides/frmBuffer.h"
 
 #include <QDir>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QPaintEvent>
 #include <QPainter>
-#include <QScreen>
 #include <QScrollBar>
 
 #include <algorithm>
@@ -14,9 +12,9 @@
 #include "controls/Button.h"
 #include "controls/Events.h"
 #include "controls/Fonts.h"
-#include "controls/ImageControl.h"
 #include "controls/PictureBox.h"
 #include "controls/Twips.h"
+#include "controls/Widgets.h"
 #include "slides/SlideFiles.h"
 #include "slides/ThumbLayout.h"
 #include "slides/frmBar.h"
@@ -44,8 +42,7 @@ void ThumbCanvas::paintEvent(QPaintEvent *event)
         return;
     QPainter p(this);
     for (int n = span.first; n <= span.last; ++n) {
-        const QPoint at = lay::thumbPosition(n);
-        const QRect target = twips::toPixels(QRectF(at.x(), at.y(), lay::ThumbWidth, lay::ThumbHeight));
+        const QRect target = lay::thumbRect(n);
         if (target.intersects(r))
             p.drawImage(target, m_thumbs[size_t(n - 1)]);
     }
@@ -71,14 +68,10 @@ frmBuffer::frmBuffer(AppState &state, QWidget *parent)
     setFixedSize(twips::toPixels(10815), twips::toPixels(7380));
     setFont(fonts::msSansSerif());
 
-    Picture2 = place(new controls::PictureBox(this), "Picture2", 50, 0, 10455, 6660);
+    Picture2 = place(new controls::PictureBox(this), "Picture2", 50, 0, 10455, lay::ViewportHeight);
     Picture2->setBackColor(Qt::black);
     Picture1 = new slides::ThumbCanvas(m_thumbs, Picture2->client());
     twips::setGeometry(Picture1, lay::CanvasLeft, 0, lay::CanvasWidth, m_canvasHeight);
-    Image1 = place(new controls::ImageControl(Picture1), "Image1", -1000, 120, 1125, 945);
-    Image1->setProperty("index", 0);
-    Image1->setStretch(true);
-    Image1->hide();
 
     VScroll1 = place(new QScrollBar(Qt::Vertical, this), "VScroll1", 10530, 45, 255, 6570);
     VScroll1->setRange(0, 0);
@@ -104,8 +97,7 @@ frmBuffer::frmBuffer(AppState &state, QWidget *parent)
     connect(Command2, &QPushButton::clicked, this, &frmBuffer::Command2_Click);
 
     // Centred on the screen, not on the main window; placing it now keeps Qt from re-centring it.
-    if (QScreen *screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    controls::centreOnScreen(this);
 }
 
 frmBuffer::~frmBuffer() = default;
@@ -128,8 +120,7 @@ bool frmBuffer::append(const QImage &image)
         return false;
     }
 
-    const QPoint at = lay::thumbPosition(n);
-    Picture1->update(twips::toPixels(QRectF(at.x(), at.y(), lay::ThumbWidth, lay::ThumbHeight)));
+    Picture1->update(lay::thumbRect(n));
     controls::doEvents();
 
     const int height = lay::canvasHeightFor(m_canvasHeight, n);

@@ -18,7 +18,6 @@ class QScrollBar;
 class frmBar;
 namespace controls {
 class Button;
-class ImageControl;
 class PictureBox;
 }
 
@@ -48,7 +47,7 @@ public:
     int slideCount() const override { return m_store.count(); }
     QImage slide(int i) const override { return m_store.slide(i); }
 
-    // Slides plus the template, as the rest of the program counts them.
+    // One more than the slides, as the rest of the program counts them.
     int ImageCount() const { return slideCount() + 1; }
 
     // Adds the newest slide and its thumbnail. False, with every slide
@@ -62,7 +61,6 @@ public:
 
     controls::PictureBox *Picture2;   // viewport that clips the canvas
     slides::ThumbCanvas *Picture1;    // black canvas with the thumbnails, moves up and down
-    controls::ImageControl *Image1;   // the hidden template element 0 of the slide thumbnails
     QScrollBar *VScroll1;             // scrolls the canvas
     QLabel *Label1;                   // "Всего слайдов: N"
     controls::Button *Command2;       // "Сохранить"

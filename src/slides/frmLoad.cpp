@@ -1,40 +1,36 @@
 #include "slides/frmLoad.h"
 
-#include <QGuiApplication>
 #include <QLabel>
-#include <QScreen>
 
 #include "controls/Button.h"
 #include "controls/Events.h"
 #include "controls/Fonts.h"
 #include "controls/Twips.h"
+#include "controls/Widgets.h"
 #include "slides/SlideFiles.h"
+
+using twips::place;
 
 namespace {
 
-QLabel *colouredLabel(QWidget *parent, const char *name, const QString &text, QColor colour)
+QLabel *colouredLabel(QWidget *parent, const char *name, const QString &text, QColor colour, double l, double t,
+                      double w, double h)
 {
-    auto *l = new QLabel(text, parent);
-    l->setObjectName(QLatin1String(name));
-    l->setFont(fonts::msSansSerif(8.25, true));
-    l->setWordWrap(true);
-    l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    QPalette pal = l->palette();
+    auto *lb = place(new QLabel(text, parent), name, l, t, w, h);
+    lb->setFont(fonts::msSansSerif(8.25, true));
+    lb->setWordWrap(true);
+    lb->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    QPalette pal = lb->palette();
     pal.setColor(QPalette::WindowText, colour);
-    l->setPalette(pal);
-    return l;
+    lb->setPalette(pal);
+    return lb;
 }
 
+// One pixel-high strip of the etched separator; both strips share the name "Line1".
 QWidget *line(QWidget *parent, int index, QColor colour, double top)
 {
-    auto *w = new QWidget(parent);
-    w->setObjectName(QStringLiteral("Line1"));
+    QWidget *w = controls::square(parent, "Line1", colour, 45, top, 5400, twips::PerPixel);
     w->setProperty("index", index);
-    QPalette pal = w->palette();
-    pal.setColor(QPalette::Window, colour);
-    w->setPalette(pal);
-    w->setAutoFillBackground(true);
-    twips::setGeometry(w, 45, top, 5400, twips::PerPixel);
     return w;
 }
 
@@ -53,22 +49,18 @@ frmLoad::frmLoad(const QString &folder, QWidget *parent)
     Label1 = colouredLabel(this, "Label1",
                            QStringLiteral("В рабочей папке программы обнаружены старые слайды, для работы с новым "
                                           "проектом необходимо их удалить. "),
-                           QColor(255, 0, 0));
-    twips::setGeometry(Label1, 180, 90, 5235, 465);
-    Label2 = colouredLabel(this, "Label2", QStringLiteral("Подтвердите удаление."), QColor(0, 0, 255));
-    twips::setGeometry(Label2, 180, 675, 2220, 240);
+                           QColor(255, 0, 0), 180, 90, 5235, 465);
+    Label2 = colouredLabel(this, "Label2", QStringLiteral("Подтвердите удаление."), QColor(0, 0, 255), 180, 675, 2220,
+                           240);
     Line1[0] = line(this, 0, palette().color(QPalette::WindowText), 990);
     Line1[1] = line(this, 1, palette().color(QPalette::Base), 1000);
 
-    Command1 = new controls::Button(QStringLiteral("&Ok"), this);
-    Command1->setObjectName(QStringLiteral("Command1"));
-    twips::setGeometry(Command1, 4095, 1170, 1185, 285);
+    Command1 = place(new controls::Button(QStringLiteral("&Ok"), this), "Command1", 4095, 1170, 1185, 285);
     Command1->setDefault(true);
     Command1->setFocus();
     connect(Command1, &QPushButton::clicked, this, &frmLoad::Command1_Click);
 
-    if (QScreen *screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    controls::centreOnScreen(this);
 }
 
 void frmLoad::Command1_Click()
