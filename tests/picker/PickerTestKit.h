@@ -34,6 +34,19 @@ inline QString colourGif(const QString &dir, const QString &name, QSize size, QC
     return path;
 }
 
+// A folder of `count` copies of one small blue GIF, named "0000.gif", "0001.gif", ...
+// with `digits` digits: a large folder that is quick to make.
+inline void gifCopies(const QString &dir, int count, QSize size, int digits)
+{
+    const auto name = [digits](int i) { return QString("%1.gif").arg(i, digits, 10, QChar('0')); };
+    QFile source(colourGif(dir, name(0), size, Qt::blue));
+    if (!source.open(QIODevice::ReadOnly))
+        return;
+    const QByteArray bytes = source.readAll();
+    for (int i = 1; i < count; ++i)
+        testcommon::writeBytes(dir, name(i), bytes);
+}
+
 inline QString picture(const QString &dir, const QString &name, QSize size, QColor colour, const char *format)
 {
     const QString path = QDir(dir).filePath(name);

@@ -158,12 +158,8 @@ void TestPicker::scrollTravelCoversEveryRowOfALargeFolder()
 {
     Program p;
     const QString objects = assetFolder(p, "objects");
-    QFile source(colourGif(objects, "000.gif", QSize(4, 4), Qt::blue));
-    QVERIFY(source.open(QIODevice::ReadOnly));
-    const QByteArray bytes = source.readAll();
     // 300 files are 100 rows: far beyond the 26 rows a 16-bit range can hold.
-    for (int i = 1; i < 300; ++i)
-        testcommon::writeBytes(objects, QString("%1.gif").arg(i, 3, 10, QChar('0')), bytes);
+    gifCopies(objects, 300, QSize(4, 4), 3);
     frmFon *fon = openPicker(p, "person");
     QCOMPARE(fon->VScroll1->maximum(), 1375 * 97);
     fon->VScroll1->setValue(fon->VScroll1->maximum());
@@ -405,12 +401,8 @@ void TestPicker::aReopenedGridIsCompleteOnlyWhenEveryCellShowsItsThumbnail()
     // must be counted once, or the grid reports itself complete too early.
     Program p;
     const QString objects = assetFolder(p, "objects");
-    QFile source(colourGif(objects, "0000.gif", QSize(6, 6), Qt::blue));
-    QVERIFY(source.open(QIODevice::ReadOnly));
-    const QByteArray bytes = source.readAll();
     constexpr int Files = 3000;
-    for (int i = 1; i < Files; ++i)
-        testcommon::writeBytes(objects, QString("%1.gif").arg(i, 4, 10, QChar('0')), bytes);
+    gifCopies(objects, Files, QSize(6, 6), 4);
     frmFon *fon = openPicker(p, "person");
     fon->Command1->click();
 
@@ -433,11 +425,7 @@ void TestPicker::windowAnswersWhileAFolderOf5000FilesIsBuilt()
 {
     Program p;
     const QString objects = assetFolder(p, "objects");
-    QFile source(colourGif(objects, "0000.gif", QSize(6, 6), Qt::blue));
-    QVERIFY(source.open(QIODevice::ReadOnly));
-    const QByteArray bytes = source.readAll();
-    for (int i = 1; i < 5000; ++i)
-        testcommon::writeBytes(objects, QString("%1.gif").arg(i, 4, 10, QChar('0')), bytes);
+    gifCopies(objects, 5000, QSize(6, 6), 4);
 
     p.state.PickerMode = "person";
     frmFon *fon = p.main->Fon();
