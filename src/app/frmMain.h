@@ -165,6 +165,7 @@ private:
     void connectHandlers();
     void Form_Load();
     void afterMove(); // the "Синхро" frame step and recording that follow a move
+    void setAnimateCaption(bool playing);   // Command7: "Остановить" while playing, else "Оживить"
     void showCharacterX();   // "Персонаж X:" and "X =" from UpDown5
     void showCharacterY();   // "Y =" from UpDown6
 

@@ -15,17 +15,22 @@ void frmMain::Command7_Click()
 {
     anigif::AniGif *c = selectedCharacter();
     if (Command7->text() == Animate) {
-        Command7->setText(Stop);
+        setAnimateCaption(true);
         if (c)
             c->setPlaying(true);
     } else {
-        Command7->setText(Animate);
+        setAnimateCaption(false);
         if (c) {
             c->setPlaying(false);
             c->setCurrentFrame(0);
         }
     }
     FrameCounter = 0;
+}
+
+void frmMain::setAnimateCaption(bool playing)
+{
+    Command7->setText(playing ? Stop : Animate);
 }
 
 void frmMain::DoPicture()

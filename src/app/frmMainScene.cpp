@@ -28,7 +28,7 @@ void frmMain::List1_Click()
     List1->setToolTip(QString::number(m_state.SelectedIndex));
 
     anigif::AniGif *c = selectedCharacter();
-    Command7->setText(c && c->Playing() ? QStringLiteral("Остановить") : QStringLiteral("Оживить"));
+    setAnimateCaption(c && c->Playing());
     if (c)
         UpDown5->setValue(qRound(twips::left(c)));
     controls::doEvents();
