@@ -26,15 +26,20 @@ install_missing() {
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-build_all() {
-    cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-    cmake --build "$build" -j"$(nproc)"
+# Builds the named targets, or everything when none is named.
+build() {
+    local launcher=()
+    command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" >/dev/null
+    local targets=() t
+    for t in "$@"; do targets+=(--target "$t"); done
+    cmake --build "$build" -j"$(nproc)" "${targets[@]}"
 }
 
 case "$action" in
 run)
     install_missing "${build_packages[@]}"
-    build_all
+    build vellumo
     if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
         echo "Built $build/vellumo; no display to start it on (set DISPLAY)." >&2
         exit 1
@@ -43,14 +48,13 @@ run)
     ;;
 test)
     install_missing "${build_packages[@]}" "${test_packages[@]}"
-    build_all
+    build
     cd "$build"
     ctest --output-on-failure --timeout 900
     ;;
 bench)
     install_missing "${build_packages[@]}"
-    build_all
-    cmake --build "$build" --target benchmarks
+    build benchmarks
     ;;
 *)
     echo "usage: $0 run|test|bench" >&2

@@ -13,27 +13,34 @@ convert() { /usr/bin/convert "$@"; }
 fail() { echo "FAIL: $*" >&2; exit 1; }
 note() { echo "-- $*"; }
 
+# The server picks a free display itself and writes its number once it
+# answers (-displayfd), so no probing can meet a server that is going away.
 start_x() {
-    local n
-    for n in $(seq 90 140); do
-        [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] && continue
-        Xvfb :$n -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-        XVFB_PID=$!
-        export DISPLAY=:$n
-        for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-        xdpyinfo >/dev/null 2>&1 && break
-        kill $XVFB_PID 2>/dev/null
-    done
-    xdpyinfo >/dev/null 2>&1 || fail "no X server could be started"
+    local fifo dir n=""
+    dir=$(mktemp -d)
+    fifo=$dir/displayfd
+    mkfifo "$fifo"
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+    XVFB_PID=$!
+    # Read the number with a bound, so a server that dies early cannot hang the test.
+    read -r -t 30 n <"$fifo" || true
+    rm -rf "$dir"
+    [ -n "$n" ] || fail "no X server could be started"
+    export DISPLAY=:$n
+    xdpyinfo >/dev/null 2>&1 || fail "the X server on :$n does not answer"
     openbox --sm-disable >/dev/null 2>&1 &
     WM_PID=$!
-    sleep 1
+    for _ in $(seq 50); do wmctrl -m >/dev/null 2>&1 && break; sleep 0.1; done
 }
 
+# Ends the program, the window manager and the server, and waits until each
+# is gone, so that the next test starts on a quiet machine.
 stop_x() {
-    [ -n "${APP_PID:-}" ] && kill $APP_PID 2>/dev/null
-    [ -n "${WM_PID:-}" ] && kill $WM_PID 2>/dev/null
-    [ -n "${XVFB_PID:-}" ] && kill $XVFB_PID 2>/dev/null
+    local pid
+    for pid in ${APP_PID:-} ${WM_PID:-} ${XVFB_PID:-}; do
+        kill "$pid" 2>/dev/null
+        wait "$pid" 2>/dev/null
+    done
     [ -n "${PROGRAM_DIR:-}" ] && rm -rf "$PROGRAM_DIR"
     true
 }
