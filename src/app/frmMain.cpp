@@ -8,10 +8,11 @@
 #include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
-#include <QListWidget>
 
 #include "controls/Fonts.h"
 #include "controls/Frame.h"
+#include "controls/ListBox.h"
+#include "controls/MinimiseTogether.h"
 #include "controls/Twips.h"
 #include "controls/Widgets.h"
 
@@ -99,6 +100,7 @@ frmMain::frmMain(AppState &state, QWidget *parent) : QWidget(parent), m_state(st
 
     // Start centred on the screen.
     controls::centreOnScreen(this);
+    new controls::MinimiseTogether(this);
 }
 
 frmMain::~frmMain() = default;
@@ -215,9 +217,8 @@ void frmMain::buildLayout()
 
     // ---- Frame "Выбор объекта" ----
     FrameSelect = frame(this, "Frame8", QStringLiteral("Выбор объекта"), 8370, 3870, 3075, 2670);
-    List1 = place(new QListWidget(FrameSelect), "List1", 90, 360, 2895, 2205);
-    List1->setFont(fonts::msSansSerif(8.25, true));
-    List1->setSelectionMode(QAbstractItemView::SingleSelection);
+    List1 = place(new controls::ListBox(FrameSelect), "List1", 90, 360, 2895, 2205);
+    List1->setFont(fonts::listFont());
     {
         QPalette pal = List1->palette();
         pal.setColor(QPalette::Base, Qt::white);
@@ -232,10 +233,7 @@ void frmMain::buildLayout()
 
 void frmMain::connectHandlers()
 {
-    connect(List1, &QListWidget::itemSelectionChanged, this, [this] {
-        if (!List1->selectedItems().isEmpty())
-            List1_Click();
-    });
+    connect(List1, &controls::ListBox::choiceChanged, this, &frmMain::List1_Click);
     connect(Command5, &QPushButton::clicked, this, &frmMain::Command5_Click);
     connect(Command9, &QPushButton::clicked, this, &frmMain::Command9_Click);
     connect(Command3, &QPushButton::clicked, this, &frmMain::Command3_Click);

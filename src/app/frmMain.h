@@ -12,6 +12,7 @@
 #include "controls/Button.h"
 #include "controls/ControlArray.h"
 #include "controls/ImageControl.h"
+#include "controls/ListBox.h"
 #include "controls/PictureBox.h"
 #include "controls/SpinControl.h"
 
@@ -22,7 +23,6 @@ class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
-class QListWidget;
 
 class frmMain : public QWidget {
     Q_OBJECT
@@ -92,7 +92,7 @@ public:
     QGroupBox *FrameSettings;
     QComboBox *Combo1;                   // step box "Интервал шаг": 100 to 500
     QGroupBox *FrameSelect;
-    QListWidget *List1;                  // object list
+    controls::ListBox *List1;                // object list
     controls::Button *Command14;          // "Завершение работы"
 
     controls::ControlArray<QLabel> Label1; // captions: 0-3 statistics, 4 "Интервал шаг", 5 and 6 "X = "

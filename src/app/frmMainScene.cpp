@@ -63,8 +63,7 @@ void frmMain::Command5_Click()
         // Removing the entry must not select its neighbour, which would count as a new selection.
         const QSignalBlocker quiet(List1);
         delete List1->takeItem(List1->row(item));
-        List1->clearSelection();
-        List1->setCurrentItem(nullptr);
+        List1->clearChoice();
     }
     if (AniGIF1.count() == 1) {
         Command6->setEnabled(false);

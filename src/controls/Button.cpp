@@ -1,5 +1,6 @@
 #include "controls/Button.h"
 
+#include <QKeyEvent>
 #include <QStyleOptionButton>
 #include <QStylePainter>
 
@@ -7,6 +8,17 @@ namespace controls {
 
 Button::Button(const QString &caption, QWidget *parent) : QPushButton(caption, parent)
 {
+}
+
+void Button::keyPressEvent(QKeyEvent *event)
+{
+    // A plain widget's push button ignores Enter, and a dialog would press its
+    // default button instead of the focused one.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        click();
+        return;
+    }
+    QPushButton::keyPressEvent(event);
 }
 
 void Button::paintEvent(QPaintEvent *)

@@ -2,6 +2,7 @@
 // A push button whose caption wraps onto several lines when it does not fit
 // on one, as the program's tall command buttons need ("Загрузить персонаж").
 // "&" in the caption marks the access key, underlined and not shown.
+// Enter presses the focused button, as Space does, in any window.
 
 #include <QPushButton>
 
@@ -14,6 +15,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 };
 
 } // namespace controls

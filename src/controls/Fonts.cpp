@@ -27,4 +27,9 @@ QFont timesNewRoman(double pointSize, bool bold)
     return make(QStringLiteral("Liberation Serif"), pointSize, bold);
 }
 
+QFont listFont()
+{
+    return make(QStringLiteral("Liberation Sans Narrow"), 8.25, true);
+}
+
 } // namespace fonts

@@ -1,8 +1,11 @@
 #include "controls/Widgets.h"
 
+#include <QElapsedTimer>
+#include <QEvent>
 #include <QGuiApplication>
 #include <QPalette>
 #include <QScreen>
+#include <QTimer>
 #include <QWidget>
 
 #include "controls/Fonts.h"
@@ -38,10 +41,60 @@ QWidget *square(QWidget *parent, const char *name, QColor colour, double left, d
     return sq;
 }
 
+namespace {
+
+// The window manager's frame is known only after the window is mapped; until
+// then the window is centred by its client area, and once the frame shows
+// (within two seconds of the first showing) the frame is centred instead.
+class FrameCentring : public QObject {
+public:
+    explicit FrameCentring(QWidget *window) : QObject(window), m_window(window)
+    {
+        window->installEventFilter(this);
+        m_poll.setInterval(10);
+        connect(&m_poll, &QTimer::timeout, this, &FrameCentring::check);
+    }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Show && !m_poll.isActive()) {
+            m_clock.start();
+            m_poll.start();
+        }
+        return false;
+    }
+
+private:
+    void check()
+    {
+        const QRect frame = m_window->frameGeometry();
+        if (frame.size() != m_window->size()) {
+            if (QScreen *screen = m_window->screen())
+                m_window->move(screen->availableGeometry().center() - QRect(QPoint(), frame.size()).center());
+        } else if (m_clock.elapsed() < 2000) {
+            return;
+        }
+        m_poll.stop();
+        m_window->removeEventFilter(this);
+        deleteLater();
+    }
+
+    QWidget *m_window;
+    QTimer m_poll;
+    QElapsedTimer m_clock;
+};
+
+} // namespace
+
 void centreOnScreen(QWidget *window)
 {
-    if (QScreen *screen = QGuiApplication::primaryScreen())
-        window->move(screen->availableGeometry().center() - window->rect().center());
+    QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    window->move(screen->availableGeometry().center() - window->rect().center());
+    if (!window->isVisible())
+        new FrameCentring(window);
 }
 
 } // namespace controls

@@ -24,8 +24,9 @@ Button *panel(QWidget *parent, const char *name, const QString &caption, double 
 QWidget *square(QWidget *parent, const char *name, QColor colour, double left, double top, double width,
                 double height);
 
-// Moves a window so that it is centred on the primary screen's free area; call
-// it once the window's size is fixed.
+// Moves a window so that it is centred on the primary screen's free area, by
+// its outer frame once the window manager has framed it; call it once the
+// window's size is fixed and before it is first shown.
 void centreOnScreen(QWidget *window);
 
 } // namespace controls

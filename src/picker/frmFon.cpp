@@ -8,6 +8,7 @@
 #include "app/frmMain.h"
 #include "controls/Fonts.h"
 #include "controls/Twips.h"
+#include "controls/WindowFrame.h"
 #include "picker/AssetLibrary.h"
 #include "picker/PickerGrid.h"
 #include "picker/Placing.h"
@@ -64,6 +65,7 @@ frmFon::frmFon(frmMain *main) : QDialog(main), m_main(main), m_loader(new picker
     setModal(true);
     setFixedSize(twips::toPixels(ClientWidthTwips), twips::toPixels(ClientHeightTwips));
     setFont(fonts::msSansSerif());
+    controls::setBorderOnlyFrame(this);
 
     File1 = new QListWidget(this);
     File1->setObjectName(QStringLiteral("File1"));

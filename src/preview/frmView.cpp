@@ -10,6 +10,7 @@
 #include "controls/PictureBox.h"
 #include "controls/SpinControl.h"
 #include "controls/Twips.h"
+#include "controls/WindowFrame.h"
 #include "controls/Widgets.h"
 #include "slides/SlideSource.h"
 
@@ -37,6 +38,7 @@ frmView::frmView(slides::SlideSource *source, controls::MessageFn message, QWidg
                    Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(twips::toPixels(ClientWidthTwips), twips::toPixels(ClientHeightTwips));
     setFont(fonts::msSansSerif());
+    controls::clearWindowIcon(this);
     buildLayout();
 
     m_pause.setSingleShot(true);

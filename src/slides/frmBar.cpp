@@ -7,6 +7,7 @@
 #include "controls/Events.h"
 #include "controls/Fonts.h"
 #include "controls/Twips.h"
+#include "controls/WindowFrame.h"
 #include "slides/SlideFiles.h"
 
 frmBar::frmBar(AppState &state, const slides::SlideStore &slides, QWidget *parent)
@@ -19,6 +20,7 @@ frmBar::frmBar(AppState &state, const slides::SlideStore &slides, QWidget *paren
     setWindowTitle(QStringLiteral(" "));
     setFixedSize(twips::toPixels(5355), twips::toPixels(1350));
     setFont(fonts::msSansSerif());
+    controls::setBorderOnlyFrame(this);
 
     Label1 = twips::place(new QLabel(QStringLiteral("Идет сохранение слайдов. Ждите..."), this), "Label1", 135, 180,
                           3525, 285);

@@ -10,7 +10,18 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <QDir>
+#include <QFontMetrics>
+#include <QScrollBar>
+
 #include "Program.h"
+#include "picker/AssetLibrary.h"
+#include "picker/ObjectEntry.h"
+#include "picker/frmFon.h"
+#include "preview/frmView.h"
+#include "slides/frmBar.h"
+#include "slides/frmBuffer.h"
+#include "slides/frmLoad.h"
 #include "controls/NumberFormat.h"
 #include "controls/Twips.h"
 
@@ -62,6 +73,9 @@ private slots:
     void startUpGoesOnWhenTheSlideFolderCannotBeMade();
     void theCloseBoxEndsTheProgramWithoutAsking();
     void panelsLieBehindTheControlsInFrontOfThem();
+    void everySampleEntryShowsWholeWithItsNumber();
+    void fixedWindowsOfferNoMaximiseAndModalOnesNoMinimise();
+    void aMinimisedModalWindowTakesTheProgramWithItAndComesBackWithIt();
 };
 
 void MainWindowTest::everyControlStandsWithItsCaptionFontAndState_data()
@@ -323,6 +337,64 @@ void MainWindowTest::panelsLieBehindTheControlsInFrontOfThem()
     QVERIFY(inFrame.indexOf(w->Picture6) > inFrame.indexOf(w->UpDown4));
     // What the stage viewport shows at a panel's place is the stage, not the panel.
     QCOMPARE(w->childAt(QPoint(200, 200)), w->Picture3->client());
+}
+
+// The number at the end is all that tells two entries of one action apart.
+void MainWindowTest::everySampleEntryShowsWholeWithItsNumber()
+{
+    Program p;
+    controls::ListBox *list = p.main->List1;
+    QStringList entries;
+    for (const QString &name : QDir(VELLUMO_SAMPLE_LIBRARY "/objects").entryList(QDir::Files))
+        entries << picker::characterEntry(picker::assetName(name), 99);
+    for (const QString &name : QDir(VELLUMO_SAMPLE_LIBRARY "/articles").entryList(QDir::Files))
+        entries << picker::propEntry(picker::assetName(name), 99);
+    QVERIFY(entries.size() >= 17);
+    list->addItems(entries);
+    list->doItemsLayout();
+    // With more entries than rows the vertical bar takes its share of the width too.
+    QVERIFY(list->verticalScrollBar()->maximum() > 0);
+    const QFontMetrics metrics(list->font());
+    for (const QString &e : entries)
+        QVERIFY2(metrics.horizontalAdvance(e) + 6 <= list->viewport()->width(),
+                 qPrintable(QStringLiteral("%1: %2 px in %3").arg(e).arg(metrics.horizontalAdvance(e)).arg(list->viewport()->width())));
+    QCOMPARE(list->horizontalScrollBar()->maximum(), 0);
+}
+
+void MainWindowTest::fixedWindowsOfferNoMaximiseAndModalOnesNoMinimise()
+{
+    Program p;
+    frmLoad confirm(p.folder("Animations"), p.main.get());
+    const QList<QWidget *> modal = {p.main->Buffer(), p.main->View(), p.main->Fon(), p.main->Buffer()->Bar(),
+                                    &confirm};
+    for (QWidget *w : QList<QWidget *>{p.main.get()} + modal) {
+        QVERIFY2(!(w->windowFlags() & Qt::WindowMaximizeButtonHint), qPrintable(w->objectName()));
+        QVERIFY2(w->minimumSize() == w->maximumSize(), qPrintable(w->objectName()));
+    }
+    for (QWidget *w : modal) {
+        QVERIFY2(!(w->windowFlags() & Qt::WindowMinimizeButtonHint), qPrintable(w->objectName()));
+        QVERIFY2(w->parentWidget(), qPrintable(w->objectName() + " has no owner to stand over"));
+    }
+    QVERIFY(p.main->windowFlags() & Qt::WindowMinimizeButtonHint);
+}
+
+void MainWindowTest::aMinimisedModalWindowTakesTheProgramWithItAndComesBackWithIt()
+{
+    Program p;
+    frmView *view = p.main->View();
+    view->setWindowModality(Qt::ApplicationModal);
+    view->show();
+    view->showMinimized();
+    QVERIFY(p.main->isMinimized());
+    p.main->showNormal();
+    QVERIFY(!view->isMinimized());
+    QVERIFY(view->isVisible());
+    // Minimising the main window alone, with no modal window open, takes nothing else.
+    view->hide();
+    p.main->showMinimized();
+    QVERIFY(!view->isVisible());
+    p.main->showNormal();
+    QVERIFY(!view->isVisible());
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -62,6 +62,7 @@ private slots:
     void deletingWithNothingSelectedDeletesNothing();
     void aDeletedCharacterIsNoLongerAddressed();
     void deletingTheBackgroundLeavesTheObjectsWhereTheyAre();
+    void theChosenEntryStaysChosenWhateverTheUserPresses();
 };
 
 void TestScene::entriesAreWrittenAndReadBackByKindAndNumber()
@@ -277,6 +278,53 @@ void TestScene::deletingTheBackgroundLeavesTheObjectsWhereTheyAre()
     QCOMPARE(twips::left(m.AniGIF1.at(1)), 2160.0);
     QCOMPARE(twips::left(m.Image1.at(1)), 360.0);
     QCOMPARE(m.Picture3->client()->grab().toImage().pixelColor(5, 5), m.Picture3->backColor());
+}
+
+// A list box that lost its highlight left "Удалить объект" and "Сменить
+// действие" doing nothing while the arrows still moved the old character.
+void TestScene::theChosenEntryStaysChosenWhateverTheUserPresses()
+{
+    Scene s;
+    frmMain &m = s.m();
+    s.character();
+    s.character();
+    s.prop();
+    QWidget *area = m.List1->viewport();
+    const QPoint second = m.List1->visualItemRect(m.List1->item(1)).center();
+    const QPoint belowTheEntries(area->width() / 2, area->height() - 5);
+    QVERIFY(!m.List1->itemAt(belowTheEntries));
+    auto chosen = [&] {
+        const QList<QListWidgetItem *> items = m.List1->selectedItems();
+        return items.size() == 1 ? m.List1->row(items.first()) : -items.size() - 1;
+    };
+
+    QTest::mouseClick(area, Qt::LeftButton, {}, belowTheEntries);
+    QCOMPARE(chosen(), -1); // nothing was chosen yet, and a click on nothing chooses nothing
+
+    QTest::mouseClick(area, Qt::LeftButton, {}, second);
+    QCOMPARE(chosen(), 1);
+    QCOMPARE(s.p.state.SelectedIndex, qint16(2));
+    QTest::mouseClick(area, Qt::LeftButton, {}, belowTheEntries);
+    QCOMPARE(chosen(), 1);
+    QTest::mouseClick(area, Qt::LeftButton, Qt::ControlModifier, second);
+    QCOMPARE(chosen(), 1);
+    QTest::mouseClick(area, Qt::RightButton, {}, belowTheEntries);
+    QCOMPARE(chosen(), 1);
+    m.List1->setFocus();
+    QTest::keyClick(m.List1, Qt::Key_Space, Qt::ControlModifier);
+    QCOMPARE(chosen(), 1);
+    QTest::keyClick(m.List1, Qt::Key_Down);
+    QCOMPARE(chosen(), 2);
+    QTest::keyClick(m.List1, Qt::Key_Up);
+    QCOMPARE(chosen(), 1);
+    QCOMPARE(s.p.state.SelectedIndex, qint16(2));
+
+    // The commands still act on the entry the user sees chosen.
+    QTest::mouseClick(area, Qt::LeftButton, {}, belowTheEntries);
+    m.Command5->click();
+    QCOMPARE(s.entries(), QStringList({"персонаж (x) индекс > 1", "предмет (z) индекс > 1"}));
+    QVERIFY(!m.AniGIF1.exists(2));
+    QCOMPARE(chosen(), -1); // only the program's own clearing after a deletion leaves none
 }
 
 QTEST_MAIN(TestScene)

@@ -12,6 +12,9 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <QDialog>
+
+#include "controls/Button.h"
 #include "controls/ControlArray.h"
 #include "controls/Messages.h"
 #include "controls/NumberFormat.h"
@@ -40,6 +43,7 @@ private slots:
     void arrayDestroyKeepsTheTemplateAndNeverReusesTakenIndices();
 
     void messageBoxesAnswerInRussianAndEscapeCancels();
+    void enterPressesTheFocusedButtonAsSpaceDoes();
 };
 
 void ControlsTest::numberPatternsPadAndKeepTheSignInFront()
@@ -321,6 +325,44 @@ void ControlsTest::messageBoxesAnswerInRussianAndEscapeCancels()
     texts.clear();
     QCOMPARE(ask(controls::MsgButtons::Ok, Qt::Key_Return, &texts), controls::MsgResult::Ok);
     QCOMPARE(texts, QStringList{QStringLiteral("ОК")});
+}
+
+void ControlsTest::enterPressesTheFocusedButtonAsSpaceDoes()
+{
+    // In a plain window, which has no default button at all.
+    QWidget window;
+    auto *first = new controls::Button(QStringLiteral("Первая"), &window);
+    auto *second = new controls::Button(QStringLiteral("&Вторая"), &window);
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QSignalSpy firstClicks(first, &QPushButton::clicked);
+    QSignalSpy secondClicks(second, &QPushButton::clicked);
+    second->setFocus();
+    QTest::keyClick(second, Qt::Key_Return);
+    QTest::keyClick(second, Qt::Key_Enter, Qt::KeypadModifier);
+    QTest::keyClick(second, Qt::Key_Space);
+    QCOMPARE(secondClicks.count(), 3);
+    QCOMPARE(firstClicks.count(), 0);
+    // The access key still presses its button wherever the focus is.
+    first->setFocus();
+    QTest::sendKeyEvent(QTest::Click, first, Qt::Key(0x0412), QStringLiteral("в"), Qt::AltModifier); // Alt+В
+    QTRY_COMPARE(secondClicks.count(), 4); // an access key presses with a short animation
+    QCOMPARE(firstClicks.count(), 0);
+
+    // In a dialog, the focused button rather than the default one.
+    QDialog dialog;
+    auto *ok = new controls::Button(QStringLiteral("Ok"), &dialog);
+    auto *other = new controls::Button(QStringLiteral("Другая"), &dialog);
+    ok->setDefault(true);
+    QObject::connect(ok, &QPushButton::clicked, &dialog, &QDialog::accept);
+    dialog.show();
+    QSignalSpy otherClicks(other, &QPushButton::clicked);
+    other->setFocus();
+    QTest::keyClick(other, Qt::Key_Return);
+    QCOMPARE(otherClicks.count(), 1);
+    QCOMPARE(dialog.result(), int(QDialog::Rejected));
+    QVERIFY(dialog.isVisible());
 }
 
 QTEST_MAIN(ControlsTest)

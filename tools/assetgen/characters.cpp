@@ -460,15 +460,15 @@ void makeCharacters(const QString &root)
 
     writeAnimation(dir + QStringLiteral("Кот идёт.gif"), render(kCatW, kCatH, drawCat, walkPoses(28, 22, 1.5)), delay);
     writeAnimation(dir + QStringLiteral("Кот машет.gif"), render(kCatW, kCatH, drawCat, wavePoses(6)), delay);
-    writeAnimation(dir + QStringLiteral("Кот прыгает.gif"), render(kCatW, kCatH, drawCat, jumpPoses(26)), delay);
+    writeAnimation(dir + QStringLiteral("Кот скачет.gif"), render(kCatW, kCatH, drawCat, jumpPoses(26)), delay);
 
-    writeAnimation(dir + QStringLiteral("Птичка летит.gif"), render(kBirdW, kBirdH, drawBird, flyPoses()), {8});
-    writeAnimation(dir + QStringLiteral("Птичка машет.gif"), render(kBirdW, kBirdH, drawBird, birdWavePoses()), delay);
-    writeAnimation(dir + QStringLiteral("Птичка прыгает.gif"), render(kBirdW, kBirdH, drawBird, birdHopPoses()), delay);
+    writeAnimation(dir + QStringLiteral("Птица летит.gif"), render(kBirdW, kBirdH, drawBird, flyPoses()), {8});
+    writeAnimation(dir + QStringLiteral("Птица машет.gif"), render(kBirdW, kBirdH, drawBird, birdWavePoses()), delay);
+    writeAnimation(dir + QStringLiteral("Птица скачет.gif"), render(kBirdW, kBirdH, drawBird, birdHopPoses()), delay);
 
     writeAnimation(dir + QStringLiteral("Робот идёт.gif"), render(kRobotW, kRobotH, drawRobot, walkPoses(22, 25, 1.2)), delay);
     writeAnimation(dir + QStringLiteral("Робот машет.gif"), render(kRobotW, kRobotH, drawRobot, wavePoses(4)), delay);
-    writeAnimation(dir + QStringLiteral("Робот прыгает.gif"), render(kRobotW, kRobotH, drawRobot, jumpPoses(18)), delay);
+    writeAnimation(dir + QStringLiteral("Робот скачет.gif"), render(kRobotW, kRobotH, drawRobot, jumpPoses(18)), delay);
 }
 
 } // namespace assetgen
