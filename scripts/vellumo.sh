@@ -10,7 +10,7 @@ build=${VELLUMO_BUILD:-$root/build}
 action=${1:-run}
 
 build_packages=(cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
-                libgif-dev fonts-liberation fonts-dejavu-core)
+                libgif-dev libxcb1-dev fonts-liberation fonts-dejavu-core)
 test_packages=(xvfb xauth x11-utils openbox wmctrl xdotool imagemagick ffmpeg)
 
 install_missing() {
