@@ -9,7 +9,9 @@
 #include "controls/Messages.h"
 
 struct AppState {
-    QString programFolder;      // where the program runs from; assets and output lie beside it
+    QString programFolder;      // where the shipped asset library lies (beside the program when portable)
+    QString userAssets;         // the user's own "objects", "articles", "fones"; empty when portable
+    QString slidesParent;       // "Animations" is made in here; the program folder when empty
     QString AnimationsFolder;   // programFolder + "/Animations/", set at start-up
     bool SlidesUnsaved = false; // slides recorded with the record button and not saved since
     qint16 SelectedIndex = 0;   // number of the object last selected in the object list; 0 = the template

@@ -283,8 +283,16 @@ void frmMain::connectProp(int index)
 void frmMain::Form_Load()
 {
     // Each step on its own: a folder that exists or cannot be made is no reason to stop.
-    QDir(m_state.programFolder).mkdir(QStringLiteral("Animations"));
-    m_state.AnimationsFolder = m_state.path(QStringLiteral("Animations/"));
+    const QString parent = m_state.slidesParent.isEmpty() ? m_state.programFolder : m_state.slidesParent;
+    if (m_state.slidesParent.isEmpty())
+        QDir(parent).mkdir(QStringLiteral("Animations"));
+    else
+        QDir(parent).mkpath(QStringLiteral("Animations")); // the user's Pictures folder may not hold "Vellumo" yet
+    m_state.AnimationsFolder = parent + QStringLiteral("/Animations/");
+    // The user's own asset folders, empty until the user fills them.
+    if (!m_state.userAssets.isEmpty())
+        for (const char *kind : {"objects", "articles", "fones"})
+            QDir(m_state.userAssets).mkpath(QLatin1String(kind));
     Combo1->setCurrentText(QStringLiteral("200"));
     // The step box shows "200", so the arrows move by 200 from the start, as a user reading it expects.
     Combo1_Click();

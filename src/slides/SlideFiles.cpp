@@ -98,6 +98,8 @@ bool writeAllTo(const QByteArray &temp, const char *data, qsizetype size)
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
+            if (n == 0)
+                errno = ENOSPC; // a write that makes no progress has run out of room
             ok = false;
             break;
         }
@@ -105,8 +107,11 @@ bool writeAllTo(const QByteArray &temp, const char *data, qsizetype size)
         size -= n;
     }
     // Some file systems report a failed write only when the file is closed.
+    const int writeError = errno;
     if (::close(fd) != 0)
         ok = false;
+    else if (!ok)
+        errno = writeError;
     return ok;
 }
 
@@ -115,7 +120,9 @@ bool writeWhole(const QByteArray &path, const QByteArray &temp, const char *data
     // rename replaces an existing file in one step and refuses a folder standing under the name.
     if (writeAllTo(temp, data, size) && ::rename(temp.constData(), path.constData()) == 0)
         return true;
+    const int error = errno; // the reason, not the clean-up's
     ::unlink(temp.constData());
+    errno = error;
     return false;
 }
 #else
@@ -158,8 +165,12 @@ bool writeFileWhole(const QString &path, const QByteArray &bytes)
     return writeWhole(folder + name, tempNameFor(folder, name), bytes.constData(), bytes.size());
 }
 
-int writeSlideFiles(const QString &folder, const SlideStore &store, const std::function<void(int)> &afterEach)
+int writeSlideFiles(const QString &folder, const SlideStore &store, const std::function<void(int)> &afterEach,
+                    int *firstError)
 {
+    int dummy = 0;
+    int &error = firstError ? *firstError : dummy;
+    error = 0;
     constexpr qsizetype Size = HeaderBytes + qsizetype(SlideStore::RowBytes) * SlideHeight;
     static_assert(SlideStore::RowBytes % 4 == 0, "slide rows need no padding in a BMP file");
     const int n = store.count();
@@ -170,6 +181,7 @@ int writeSlideFiles(const QString &folder, const SlideStore &store, const std::f
         file.resize(Size);
         putHeader(file.data(), SlideWidth, SlideHeight);
     } catch (const std::bad_alloc &) {
+        error = ENOMEM;
         for (int i = 1; i <= n; ++i)
             afterEach(i);
         return 0;
@@ -182,9 +194,14 @@ int writeSlideFiles(const QString &folder, const SlideStore &store, const std::f
     int written = 0;
     for (int i = 1; i <= n; ++i) {
         const QByteArray name = QFile::encodeName(slideFileName(i));
-        if (store.readOnInto(i, lastRow, -qsizetype(SlideStore::RowBytes), held) &&
-            writeWhole(encodedFolder + name, tempNameFor(encodedFolder, name), file.constData(), file.size()))
+        if (!store.readOnInto(i, lastRow, -qsizetype(SlideStore::RowBytes), held)) {
+            if (!error)
+                error = ENOMEM;
+        } else if (writeWhole(encodedFolder + name, tempNameFor(encodedFolder, name), file.constData(), file.size())) {
             ++written;
+        } else if (!error) {
+            error = errno ? errno : EIO;
+        }
         afterEach(i);
     }
     return written;

@@ -27,8 +27,10 @@ class SlideStore;
 // Writes every slide of the store into `folder` (ending in a separator) as
 // "001.bmp", "002.bmp", ..., each whole or not at all, in order; a file
 // that fails is skipped. `afterEach(i)` runs on the calling thread after
-// file i. Returns the number of files written.
-int writeSlideFiles(const QString &folder, const SlideStore &store, const std::function<void(int)> &afterEach);
+// file i. Returns the number of files written; `firstError` gets the system's
+// error number for the first file that failed (0 when none did).
+int writeSlideFiles(const QString &folder, const SlideStore &store, const std::function<void(int)> &afterEach,
+                    int *firstError = nullptr);
 
 inline bool writeBmp(const QString &path, const QImage &image)
 {

@@ -1,11 +1,15 @@
 #include "slides/frmBar.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QTimer>
 
+#include <cerrno>
+
 #include "controls/Events.h"
 #include "controls/Fonts.h"
+#include "controls/SystemError.h"
 #include "controls/Twips.h"
 #include "controls/WindowFrame.h"
 #include "slides/SlideFiles.h"
@@ -53,13 +57,16 @@ void frmBar::Form_Activate()
     // files is not slowed down by handling events hundreds of times a second.
     QElapsedTimer sinceEvents;
     sinceEvents.start();
-    m_written = slides::writeSlideFiles(m_state.AnimationsFolder, m_slides, [this, &sinceEvents](int i) {
-        if (sinceEvents.elapsed() >= 5) {
-            controls::doEvents();
-            sinceEvents.restart();
-        }
-        ProgressBar1->setValue(i);
-    });
+    m_written = slides::writeSlideFiles(
+        m_state.AnimationsFolder, m_slides,
+        [this, &sinceEvents](int i) {
+            if (sinceEvents.elapsed() >= 5) {
+                controls::doEvents();
+                sinceEvents.restart();
+            }
+            ProgressBar1->setValue(i);
+        },
+        &m_error);
     ProgressBar1->setValue(0);
     hide();
     controls::doEvents();
@@ -68,9 +75,12 @@ void frmBar::Form_Activate()
         m_state.message(this, {QStringLiteral("Все слайды сохранены"), QString(), controls::MsgIcon::Information,
                                controls::MsgButtons::Ok});
     } else {
-        m_state.message(this, {QStringLiteral("Не удалось сохранить все слайды: сохранено %1 из %2.")
+        // The first line as it always was; the second says where and why.
+        const QString folder = QDir::toNativeSeparators(QDir::cleanPath(m_state.AnimationsFolder));
+        m_state.message(this, {QStringLiteral("Не удалось сохранить все слайды: сохранено %1 из %2.\n%3: %4.")
                                    .arg(m_written)
-                                   .arg(m_total),
+                                   .arg(m_total)
+                                   .arg(folder, controls::systemReason(m_error ? m_error : EIO)),
                                QString(), controls::MsgIcon::Error, controls::MsgButtons::Ok});
     }
 }

@@ -39,4 +39,5 @@ private:
     bool m_running = false;
     int m_written = 0;
     int m_total = 0;
+    int m_error = 0; // the system's error number for the first file that failed
 };

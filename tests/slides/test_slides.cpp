@@ -23,10 +23,13 @@
 
 #ifdef Q_OS_UNIX
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 #include "app/AppState.h"
 #include "controls/Button.h"
+#include "controls/SystemError.h"
 #include "controls/PictureBox.h"
 #include "controls/Twips.h"
 #include "slides/SlideFiles.h"
@@ -194,6 +197,7 @@ private slots:
     void aFolderThatCannotBeMadeIsReported();
     void oldSlidesThatCannotBeDeletedStopTheSave();
     void aMissingFolderIsMadeWhenSavingStarts();
+    void aFailedSaveSaysWhichFolderAndWhy();
 };
 
 void TestSlides::everySlideReadsBackExactlyWhateverTheContent()
@@ -686,7 +690,8 @@ void TestSlides::aSlideThatCannotBeWrittenIsReportedNotHidden()
     QVERIFY(QDir(f.state.AnimationsFolder).mkdir("001.bmp"));
     f.buffer->Command2_Click();
     QCOMPARE(f.messages.size(), 1);
-    QCOMPARE(f.messages[0].text, QStringLiteral("Не удалось сохранить все слайды: сохранено 11 из 12."));
+    QCOMPARE(f.messages[0].text, QStringLiteral("Не удалось сохранить все слайды: сохранено 11 из 12.\n%1: Это каталог.")
+                                     .arg(QDir(f.state.AnimationsFolder).absolutePath()));
     QCOMPARE(f.messages[0].icon, controls::MsgIcon::Error);
     QVERIFY(f.messages[0].title.isEmpty());
     QVERIFY(f.state.SlidesUnsaved);
@@ -705,7 +710,9 @@ void TestSlides::aFolderThatCannotBeMadeIsReported()
     f.state.AnimationsFolder = f.dir.filePath("Blocked") + "/";
     f.buffer->Command2_Click();
     QCOMPARE(f.messages.size(), 1);
-    QCOMPARE(f.messages[0].text, QStringLiteral("Не удалось сохранить все слайды: сохранено 0 из 3."));
+    QCOMPARE(f.messages[0].text.section('\n', 0, 0),
+             QStringLiteral("Не удалось сохранить все слайды: сохранено 0 из 3."));
+    QCOMPARE(f.messages[0].text.section('\n', 1), f.dir.filePath("Blocked") + QStringLiteral(": Это не каталог."));
     QCOMPARE(f.messages[0].icon, controls::MsgIcon::Error);
     QVERIFY(f.state.SlidesUnsaved);
 }
@@ -739,6 +746,55 @@ void TestSlides::aMissingFolderIsMadeWhenSavingStarts()
     f.buffer->Command2_Click();
     QCOMPARE(f.files(), (QStringList{"001.bmp", "002.bmp"}));
     QCOMPARE(f.messages.last().text, QStringLiteral("Все слайды сохранены"));
+}
+
+// The first line says how many; the second names the folder and the system's
+// reason, so that a child or a teacher knows what to put right.
+void TestSlides::aFailedSaveSaysWhichFolderAndWhy()
+{
+    const auto secondLine = [](const QString &text) { return text.section('\n', 1); };
+    // A disk that fills up: a small file system of its own, where this user may make one.
+    {
+        Fixture f;
+        f.record(3);
+        const QString mount = f.dir.filePath("small");
+        QDir().mkpath(mount);
+        if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=600k", "tmpfs", mount}) == 0) {
+            f.state.AnimationsFolder = mount + "/Animations/";
+            f.buffer->Command2_Click();
+            QProcess::execute("umount", {mount});
+            QCOMPARE(f.messages.size(), 1);
+            QCOMPARE(f.messages[0].text.section('\n', 0, 0),
+                     QStringLiteral("Не удалось сохранить все слайды: сохранено 1 из 3."));
+            QCOMPARE(secondLine(f.messages[0].text), mount + "/Animations: Нет места на устройстве.");
+        } else {
+            qInfo("no small file system could be mounted: the full disk is not tried");
+        }
+    }
+    // A folder this user may not write into. Root may write anywhere, so a
+    // child process gives up root first and reports what the system said.
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath("Animations/");
+        QVERIFY(QDir().mkpath(folder));
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
+        SlideStore store;
+        QVERIFY(store.append(scene(1)));
+        const pid_t child = fork();
+        if (child == 0) {
+            if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+                _exit(100);
+            int error = 0;
+            const int written = writeSlideFiles(folder, store, [](int) {}, &error);
+            _exit(written == 0 ? error : 101);
+        }
+        int status = 0;
+        QCOMPARE(waitpid(child, &status, 0), child);
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), EACCES);
+        QCOMPARE(controls::systemReason(WEXITSTATUS(status)), QStringLiteral("Отказано в доступе"));
+    }
 }
 
 QTEST_MAIN(TestSlides)

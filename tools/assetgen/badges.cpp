@@ -4,6 +4,9 @@
 #include "characters.h"
 #include "paint.h"
 
+#include <QDir>
+
+#include <algorithm>
 #include <cmath>
 
 namespace assetgen {
@@ -163,6 +166,24 @@ QImage icon16()
     return img;
 }
 
+// The desktop's icon at `size` pixels, drawn at that size: the board's
+// outline, stripes and star keep their weight instead of blurring or
+// thinning as a scaled copy of a small icon would.
+QImage desktopIcon(int size)
+{
+    if (size <= 16)
+        return icon16();
+    QImage img = blankImage(size, size);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    const double u = size / 32.0;
+    // Thin lines would vanish at small sizes and look spindly at large ones.
+    const double outline = std::clamp(1.6 * u * (size >= 128 ? 0.7 : 1.0), 1.4, 6.0);
+    clapperboard(p, QRectF(3 * u, 12 * u, 26 * u, 18 * u), 22, outline, size >= 64);
+    p.end();
+    return img;
+}
+
 // A 16-colour indexed picture: 15 opaque colours and one transparent slot.
 QImage sixteenColours(QImage img)
 {
@@ -185,6 +206,12 @@ void makeBadges(const QString &root)
     writeAnimation(root + QStringLiteral("/assets/stage.gif"), frames, {9, 9, 9, 9, 9, 11, 11, 8, 9, 9, 10, 12});
     saveImage(sixteenColours(icon32()), root + QStringLiteral("/assets/icon32.png"), "PNG");
     saveImage(sixteenColours(icon16()), root + QStringLiteral("/assets/icon16.png"), "PNG");
+    // The desktop's icon theme, one picture per size.
+    for (int size : {16, 24, 32, 48, 64, 128, 256}) {
+        const QString dir = root + QStringLiteral("/data/icons/%1x%1/apps/").arg(size);
+        QDir().mkpath(dir);
+        saveImage(desktopIcon(size), dir + QStringLiteral("vellumo.png"), "PNG");
+    }
 }
 
 } // namespace assetgen

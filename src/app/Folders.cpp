@@ -1,0 +1,42 @@
+#include "app/Folders.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+namespace app {
+
+bool holdsAssetLibrary(const QString &folder)
+{
+    const QDir dir(folder);
+    for (const char *kind : {"objects", "articles", "fones"})
+        if (!QFileInfo(dir.filePath(QLatin1String(kind))).isDir())
+            return false;
+    return true;
+}
+
+Folders resolveFolders(const QString &exeFolder, const QString &userData, const QString &pictures)
+{
+    Folders f;
+    if (holdsAssetLibrary(exeFolder)) {
+        f.programFolder = exeFolder;
+        f.slidesParent = exeFolder;
+        return f;
+    }
+    f.portable = false;
+    f.programFolder = QDir::cleanPath(exeFolder + QStringLiteral("/../share/vellumo"));
+    f.userAssets = userData;
+    f.slidesParent = QDir(pictures).filePath(QStringLiteral("Vellumo"));
+    return f;
+}
+
+Folders foldersForExecutable(const QString &exeFolder)
+{
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    if (pictures.isEmpty())
+        pictures = QDir::home().filePath(QStringLiteral("Pictures"));
+    return resolveFolders(exeFolder, QDir(data).filePath(QStringLiteral("vellumo")), pictures);
+}
+
+} // namespace app
