@@ -48,13 +48,14 @@ QLabel *label(QWidget *parent, const char *name, const QString &caption, double 
     return lb;
 }
 
-// A statistics value: black on the window colour.
+// A statistics value: the text colour of a field on the field colour, black
+// on white on a light desktop and readable on a dark one.
 QLabel *valueLabel(QWidget *parent, const char *name, const QString &text, double l, double t, double w, double h)
 {
     auto *lb = label(parent, name, text, l, t, w, h, fonts::msSansSerif(9.75));
     QPalette pal = lb->palette();
     pal.setColor(QPalette::Window, pal.color(QPalette::Base));
-    pal.setColor(QPalette::WindowText, Qt::black);
+    pal.setColor(QPalette::WindowText, pal.color(QPalette::Text));
     lb->setPalette(pal);
     lb->setAutoFillBackground(true);
     return lb;
@@ -118,6 +119,7 @@ void frmMain::buildLayout()
 
     // ---- Stage ----
     Picture7 = place(new PictureBox(this, PictureBox::SunkenBorder), "Picture7", 225, 225, 6000, 5250);
+    Picture7->setAccessibleName(QStringLiteral("Сцена"));
     Picture7->setBackColor(palette().color(QPalette::WindowText));
     Picture3 = place(new PictureBox(Picture7->client(), PictureBox::FlatBorder), "Picture3", -45, -45, 6030, 5280);
     Picture3->setBackColor(palette().color(QPalette::Base));
@@ -145,6 +147,10 @@ void frmMain::buildLayout()
     UpDown3 = spin(FrameBackground, "UpDown3", Qt::Horizontal, 135, 630, 690, 240, 0, 100, 0, 0);
     UpDown4 = spin(FrameBackground, "UpDown4", Qt::Vertical, 360, 360, 240, 780, 0, 100, 0, 0);
     Picture6 = square(FrameBackground, "Picture6", QColor(255, 0, 0), 360, 630, 240, 240);
+    UpDown3->setAccessibleNames(QStringLiteral("Фон: влево/вправо"), QStringLiteral("Фон влево"),
+                                QStringLiteral("Фон вправо"));
+    UpDown4->setAccessibleNames(QStringLiteral("Фон: вверх/вниз"), QStringLiteral("Фон вниз"),
+                                QStringLiteral("Фон вверх"));
     Label1.setName(QStringLiteral("Label1"));
     Label3.setName(QStringLiteral("Label3"));
     const QFont small = fonts::smallFonts();
@@ -158,6 +164,10 @@ void frmMain::buildLayout()
     UpDown5 = spin(FrameObject, "UpDown5", Qt::Horizontal, 135, 630, 690, 240, 2160, 200, -5000, 32000);
     UpDown6 = spin(FrameObject, "UpDown6", Qt::Vertical, 360, 360, 240, 780, 0, 100, -5000, 0);
     Picture5 = square(FrameObject, "Picture5", QColor(0, 255, 0), 360, 630, 240, 240);
+    UpDown5->setAccessibleNames(QStringLiteral("Персонаж: влево/вправо"), QStringLiteral("Персонаж влево"),
+                                QStringLiteral("Персонаж вправо"));
+    UpDown6->setAccessibleNames(QStringLiteral("Персонаж: вверх/вниз"), QStringLiteral("Персонаж вниз"),
+                                QStringLiteral("Персонаж вверх"));
     Label1.adopt(6, label(FrameObject, nullptr, QStringLiteral("X = "), 1125, 270, 810, 255, small));
     Label9 = label(FrameObject, "Label9", QStringLiteral("Y = "), 1125, 495, 810, 255, small);
     Label3.adopt(4, label(FrameObject, nullptr, QStringLiteral("W ="), 945, 720, 555, 240, small));
@@ -167,6 +177,8 @@ void frmMain::buildLayout()
     FrameAction = frame(this, "Frame3", QStringLiteral("Действие"), 4275, 5985, 2040, 1275);
     Label13 = label(FrameAction, "Label13", QStringLiteral("Размер"), 90, 405, 645, 240, fonts::msSansSerif());
     UpDown7 = spin(FrameAction, "UpDown7", Qt::Horizontal, 1035, 360, 915, 285, 1000, 10, 100, 1000);
+    UpDown7->setAccessibleNames(QStringLiteral("Размер: меньше/больше"), QStringLiteral("Меньше"),
+                                QStringLiteral("Больше"));
     Check1 = checkBox(FrameAction, "Check1", QStringLiteral("Синхро"), 90, 810, 915, 240);
     Command11 = button(FrameAction, "Command11", QStringLiteral("Шаг"), 1035, 810, 915, 285);
 
@@ -206,12 +218,19 @@ void frmMain::buildLayout()
     Label1.adopt(4, label(FrameSettings, nullptr, QStringLiteral("Интервал шаг"), 45, 315, 1365, 285, system));
     Combo1 = place(new QComboBox(FrameSettings), "Combo1", 225, 720, 1005, 315);
     Combo1->setFont(fonts::timesNewRoman(8.25, true));
+    Combo1->setAccessibleName(QStringLiteral("Интервал шаг"));
+    // On Linux a screen reader names a drop-down list by the label that stands for it.
+    Label1.at(4)->setBuddy(Combo1);
     Combo1->addItems({QStringLiteral("100"), QStringLiteral("200"), QStringLiteral("300"), QStringLiteral("400"),
                       QStringLiteral("500")});
     {
+        // White whatever the desktop's colours, so its text is black too.
         QPalette pal = Combo1->palette();
         pal.setColor(QPalette::Base, Qt::white);
         pal.setColor(QPalette::Button, Qt::white);
+        pal.setColor(QPalette::Text, Qt::black);
+        pal.setColor(QPalette::ButtonText, Qt::black);
+        pal.setColor(QPalette::WindowText, Qt::black);
         Combo1->setPalette(pal);
     }
 
@@ -219,6 +238,7 @@ void frmMain::buildLayout()
     FrameSelect = frame(this, "Frame8", QStringLiteral("Выбор объекта"), 8370, 3870, 3075, 2670);
     List1 = place(new controls::ListBox(FrameSelect), "List1", 90, 360, 2895, 2205);
     List1->setFont(fonts::listFont());
+    List1->setAccessibleName(QStringLiteral("Объекты на сцене"));
     {
         QPalette pal = List1->palette();
         pal.setColor(QPalette::Base, Qt::white);

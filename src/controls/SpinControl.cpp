@@ -88,6 +88,13 @@ void SpinControl::step(int direction)
         emit DownClick();
 }
 
+void SpinControl::setAccessibleNames(const QString &control, const QString &down, const QString &up)
+{
+    setAccessibleName(control);
+    m_down->setAccessibleName(down);
+    m_up->setAccessibleName(up);
+}
+
 void SpinControl::stepUp()
 {
     step(+1);

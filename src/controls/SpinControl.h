@@ -43,6 +43,9 @@ public:
     void stepUp();
     void stepDown();
 
+    // What a screen reader calls the control and its two arrows.
+    void setAccessibleNames(const QString &control, const QString &down, const QString &up);
+
     QToolButton *upButton() const { return m_up; }
     QToolButton *downButton() const { return m_down; }
 

@@ -8,32 +8,48 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "controls/Accessibility.h"
 #include "controls/Fonts.h"
 #include "controls/Twips.h"
 
 namespace controls {
 
-Button *button(QWidget *parent, const char *name, const QString &caption, double left, double top, double width,
-               double height, bool enabled)
+namespace {
+
+Button *placedButton(Button *b, const char *name, double left, double top, double width, double height,
+                     bool enabled)
 {
-    auto *b = twips::place(new Button(caption, parent), name, left, top, width, height);
+    twips::place(b, name, left, top, width, height);
     b->setEnabled(enabled);
     b->setFont(fonts::msSansSerif());
     return b;
 }
 
+} // namespace
+
+Button *button(QWidget *parent, const char *name, const QString &caption, double left, double top, double width,
+               double height, bool enabled)
+{
+    return placedButton(new Button(caption, parent), name, left, top, width, height, enabled);
+}
+
 Button *panel(QWidget *parent, const char *name, const QString &caption, double left, double top, double width,
               double height)
 {
-    auto *b = button(parent, name, caption, left, top, width, height, false);
+    // Marked before anything else happens to it: Qt settles a widget's
+    // accessible interface at the first change it reports.
+    auto *b = new Button(caption, parent);
+    setDecorative(b);
     b->setFocusPolicy(Qt::NoFocus);
-    return b;
+    return placedButton(b, name, left, top, width, height, false);
 }
 
 QWidget *square(QWidget *parent, const char *name, QColor colour, double left, double top, double width,
                 double height)
 {
-    auto *sq = twips::place(new QWidget(parent), name, left, top, width, height);
+    auto *sq = new QWidget(parent);
+    setDecorative(sq);
+    twips::place(sq, name, left, top, width, height);
     QPalette pal = sq->palette();
     pal.setColor(QPalette::Window, colour);
     sq->setPalette(pal);

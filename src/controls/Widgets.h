@@ -20,7 +20,7 @@ Button *button(QWidget *parent, const char *name, const QString &caption, double
 Button *panel(QWidget *parent, const char *name, const QString &caption, double left, double top, double width,
               double height);
 
-// A plain rectangle filled with one colour.
+// A plain rectangle filled with one colour; decoration for screen readers.
 QWidget *square(QWidget *parent, const char *name, QColor colour, double left, double top, double width,
                 double height);
 

@@ -64,10 +64,12 @@ void frmView::buildLayout()
     Picture1 = place(new controls::PictureBox(this, controls::PictureBox::SunkenBorder), "Picture1", 135, 180, 5910,
                      5145);
     Picture1->setBackColor(palette().color(QPalette::WindowText));
+    Picture1->setAccessibleName(QStringLiteral("Слайд"));
 
     Slider1 = place(new QSlider(Qt::Horizontal, this), "Slider1", 90, 5400, 6000, 495);
     Slider1->setRange(0, 0);
     Slider1->setTickPosition(QSlider::TicksBelow);
+    Slider1->setAccessibleName(QStringLiteral("Номер слайда"));
     // Nothing to jump to before the first start; every close disables it again.
     Slider1->setEnabled(false);
 
@@ -75,6 +77,8 @@ void frmView::buildLayout()
     UpDown1->setRange(1, 24);
     UpDown1->setIncrement(4);
     UpDown1->setValue(12);
+    UpDown1->setAccessibleNames(QStringLiteral("Кадров в секунду"), QStringLiteral("Медленнее"),
+                                QStringLiteral("Быстрее"));
 
     Command2 = button(this, "Command2", StartCaption, 3330, 6030, 1275, 330);
     Command1 = button(this, "Command1", QStringLiteral("Закрыть"), 4680, 6030, 1275, 330);

@@ -70,6 +70,7 @@ frmBuffer::frmBuffer(AppState &state, QWidget *parent)
 
     Picture2 = place(new controls::PictureBox(this), "Picture2", 50, 0, 10455, lay::ViewportHeight);
     Picture2->setBackColor(Qt::black);
+    Picture2->setAccessibleName(QStringLiteral("Слайды"));
     Picture1 = new slides::ThumbCanvas(m_thumbs, Picture2->client());
     twips::setGeometry(Picture1, lay::CanvasLeft, 0, lay::CanvasWidth, m_canvasHeight);
 
@@ -77,6 +78,7 @@ frmBuffer::frmBuffer(AppState &state, QWidget *parent)
     VScroll1->setRange(0, 0);
     VScroll1->setSingleStep(1000);
     VScroll1->setPageStep(32000);
+    VScroll1->setAccessibleName(QStringLiteral("Прокрутка слайдов"));
 
     Label1 = place(new QLabel(QStringLiteral("Всего слайдов:"), this), "Label1", 135, 6795, 2445, 240);
     Label1->setFont(bold());

@@ -10,11 +10,17 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <QAccessible>
+#include <QApplication>
 #include <QDir>
+#include <QProgressBar>
+#include <QSlider>
 #include <QFontMetrics>
 #include <QScrollBar>
 
 #include "Program.h"
+#include "controls/Accessibility.h"
+#include "controls/SpinControl.h"
 #include "picker/AssetLibrary.h"
 #include "picker/ObjectEntry.h"
 #include "picker/frmFon.h"
@@ -76,6 +82,8 @@ private slots:
     void everySampleEntryShowsWholeWithItsNumber();
     void fixedWindowsOfferNoMaximiseAndModalOnesNoMinimise();
     void aMinimisedModalWindowTakesTheProgramWithItAndComesBackWithIt();
+    void everyControlHasARussianNameForScreenReadersAndPanelsNone();
+    void everyTextStaysReadableUnderADarkPalette();
 };
 
 void MainWindowTest::everyControlStandsWithItsCaptionFontAndState_data()
@@ -395,6 +403,79 @@ void MainWindowTest::aMinimisedModalWindowTakesTheProgramWithItAndComesBackWithI
     QVERIFY(!view->isVisible());
     p.main->showNormal();
     QVERIFY(!view->isVisible());
+}
+
+void MainWindowTest::everyControlHasARussianNameForScreenReadersAndPanelsNone()
+{
+    Program p;
+    const QList<QWidget *> windows = {p.main.get(), p.main->Buffer(), p.main->View(), p.main->Buffer()->Bar()};
+    int named = 0, decorative = 0;
+    for (QWidget *window : windows) {
+        for (QWidget *w : window->findChildren<QWidget *>()) {
+            QAccessibleInterface *a = QAccessible::queryAccessibleInterface(w);
+            QVERIFY(a);
+            QString name = a->text(QAccessible::Name);
+            // A drop-down list is named by its label; its own name is its current entry.
+            if (qobject_cast<QComboBox *>(w))
+                for (const auto &[label, relation] : a->relations(QAccessible::Label))
+                    name = label->text(QAccessible::Name);
+            const QString where = window->objectName() + "/" + w->objectName() + " " + w->metaObject()->className();
+            if (controls::isDecorative(w)) {
+                QVERIFY2(name.isEmpty() && a->state().invisible, qPrintable(where));
+                ++decorative;
+                continue;
+            }
+            const bool control = qobject_cast<QAbstractButton *>(w) || qobject_cast<QAbstractSlider *>(w) ||
+                                 qobject_cast<QComboBox *>(w) || qobject_cast<QAbstractItemView *>(w) ||
+                                 qobject_cast<controls::SpinControl *>(w) || qobject_cast<QProgressBar *>(w);
+            if (!control || !w->isVisibleTo(window))
+                continue;
+            const bool russian = std::any_of(name.begin(), name.end(), [](QChar c) { return c.script() == QChar::Script_Cyrillic; });
+            QVERIFY2(russian && !name.contains("Command"), qPrintable(where + ": \"" + name + "\""));
+            ++named;
+        }
+    }
+    QVERIFY(named >= 40);
+    QVERIFY(decorative >= 9); // seven panels on the main window, the preview's, the markers
+}
+
+void MainWindowTest::everyTextStaysReadableUnderADarkPalette()
+{
+    const QPalette before = QApplication::palette();
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(45, 45, 48));
+    dark.setColor(QPalette::WindowText, QColor(230, 230, 230));
+    dark.setColor(QPalette::Base, QColor(30, 30, 30));
+    dark.setColor(QPalette::Text, QColor(230, 230, 230));
+    dark.setColor(QPalette::Button, QColor(60, 60, 64));
+    dark.setColor(QPalette::ButtonText, QColor(230, 230, 230));
+    QApplication::setPalette(dark);
+    {
+        Program p;
+        // Luminance apart by at least half the scale: black on white is 1, grey on grey near 0.
+        const auto apart = [](const QColor &a, const QColor &b) { return std::abs(a.lightnessF() - b.lightnessF()); };
+        const auto background = [](const QWidget *w) {
+            while (w->parentWidget() && !w->autoFillBackground())
+                w = w->parentWidget();
+            return w->palette().color(w->backgroundRole());
+        };
+        for (QLabel *l : p.main->findChildren<QLabel *>()) {
+            if (!l->isVisibleTo(p.main.get()) || l->text().isEmpty())
+                continue;
+            QVERIFY2(apart(l->palette().color(QPalette::WindowText), background(l)) > 0.5, qPrintable(l->text()));
+        }
+        for (QCheckBox *c : p.main->findChildren<QCheckBox *>())
+            QVERIFY2(apart(c->palette().color(QPalette::WindowText), background(c)) > 0.5, qPrintable(c->text()));
+        // The step box and the object list stay white, so their text is black.
+        QCOMPARE(p.main->Combo1->palette().color(QPalette::Button), QColor(Qt::white));
+        QCOMPARE(p.main->Combo1->palette().color(QPalette::ButtonText), QColor(Qt::black));
+        QCOMPARE(p.main->Combo1->palette().color(QPalette::Text), QColor(Qt::black));
+        QCOMPARE(p.main->List1->palette().color(QPalette::Text), QColor(Qt::black));
+        // For a person to look at, beside the real-window tests' screenshots.
+        QDir().mkpath(QStringLiteral("e2e-screens"));
+        p.main->grab().save(QStringLiteral("e2e-screens/mainwindow-dark.png"));
+    }
+    QApplication::setPalette(before);
 }
 
 QTEST_MAIN(MainWindowTest)
