@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Vellumo installed as a desktop program: `cmake --install` into a fresh
+# prefix lays out what the desktop needs, and the installed program, run by an
+# ordinary user, saves its slides into that user's Pictures folder and writes
+# nothing under the prefix.
+source "$(dirname "$0")/lib.sh"
+exe=$(readlink -f "$1")
+build=$(dirname "$exe")
+work=$(mktemp -d)
+trap 'stop_x; rm -rf "$work"' EXIT
+chmod 755 "$work"
+
+RECORD="489 434"; SLIDES="609 158"; SAVE="534 467"; CLOSE_BUFFER="634 467"
+
+prefix=$work/prefix
+cmake --install "$build" --prefix "$prefix" >/dev/null || fail "cmake --install failed"
+for f in bin/vellumo share/applications/org.vellumo.Vellumo.desktop share/metainfo/org.vellumo.Vellumo.metainfo.xml \
+         share/man/man1/vellumo.1.gz share/doc/vellumo/copyright; do
+    [ -f "$prefix/$f" ] || fail "$f was not installed"
+done
+for size in 16 24 32 48 64 128 256; do
+    icon=$prefix/share/icons/hicolor/${size}x${size}/apps/vellumo.png
+    [ "$(identify -format '%wx%h' "$icon" 2>/dev/null)" = "${size}x${size}" ] || fail "no ${size}x${size} icon"
+done
+for kind in objects articles fones; do
+    [ -n "$(ls "$prefix/share/vellumo/$kind")" ] || fail "the sample library's $kind were not installed"
+done
+desktop-file-validate "$prefix/share/applications/org.vellumo.Vellumo.desktop" || fail "the desktop entry does not validate"
+appstreamcli validate --no-net "$prefix/share/metainfo/org.vellumo.Vellumo.metainfo.xml" >"$work/as.log" 2>&1 ||
+    fail "the metainfo does not validate: $(cat "$work/as.log")"
+grep -q '^Name\[ru\]=' "$prefix/share/applications/org.vellumo.Vellumo.desktop" || fail "no Russian name in the desktop entry"
+zcat "$prefix/share/man/man1/vellumo.1.gz" | man -l - >/dev/null 2>&1 || fail "the manual page does not format"
+
+# An ordinary user with a home of their own; root gives up its rights first.
+home=$work/home
+mkdir -p "$home"
+as_user=()
+if [ "$(id -u)" = 0 ]; then
+    chown -R 65534:65534 "$home"
+    as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+fi
+find "$prefix" -printf '%p %s %T@\n' | sort >"$work/before"
+
+start_x
+(cd / && exec env -i DISPLAY="$DISPLAY" HOME="$home" PATH=/usr/bin:/bin LANG=C.UTF-8 XDG_RUNTIME_DIR= \
+    "${as_user[@]}" "$prefix/bin/vellumo" >"$E2E_OUT/installed.log" 2>&1) &
+APP_PID=$!
+win=$(wait_window " Vellumo") || fail "the installed program's main window did not appear"
+sleep 1
+pictures=$home/Pictures/Vellumo/Animations
+[ -d "$pictures" ] || fail "\"Animations\" was not made in the user's Pictures folder"
+for kind in objects articles fones; do
+    [ -d "$home/.local/share/vellumo/$kind" ] || fail "the user's own $kind folder was not made"
+done
+
+for _ in 1 2 3; do click_at "$win" $RECORD; done
+click_at "$win" $SLIDES
+buffer=$(active_window)
+[ "$buffer" != "$win" ] || fail "the slide buffer did not open"
+click_at "$buffer" $SAVE
+for _ in $(seq 50); do [ -f "$pictures/003.bmp" ] && break; sleep 0.1; done
+sleep 0.5
+screenshot installed-saved
+press_key Return    # "Все слайды сохранены"
+click_at "$buffer" $CLOSE_BUFFER
+[ "$(ls "$pictures")" = "$(printf '001.bmp\n002.bmp\n003.bmp')" ] || fail "saved into Pictures: $(ls "$pictures" | tr '\n' ' ')"
+[ "$(stat -c %u "$pictures/001.bmp")" = "$(stat -c %u "$home")" ] || fail "the slides do not belong to the user"
+
+wmctrl -i -c "$win"
+wait_exit $APP_PID || fail "the installed program did not end after its close box"
+APP_PID=
+find "$prefix" -printf '%p %s %T@\n' | sort >"$work/after"
+cmp -s "$work/before" "$work/after" || fail "something was written under the prefix: $(diff "$work/before" "$work/after" | head -5)"
+echo "PASS: installed program"
