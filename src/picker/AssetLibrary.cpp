@@ -2,6 +2,8 @@
 
 #include <QDir>
 
+#include "files/AssetFile.h"
+
 namespace picker {
 
 QString folderForMode(const QString &mode)
@@ -30,7 +32,11 @@ QStringList listAssets(const QString &folder, const QString &pattern)
     // A file list box treats "*.*" as "every file"; QDir would demand a dot.
     if (pattern != QLatin1String("*.*"))
         dir.setNameFilters({pattern});
-    return dir.entryList(QDir::Files, QDir::Name | QDir::IgnoreCase);
+    // QDir counts a link to a FIFO or a device as a file; the picker reads only regular files.
+    QStringList names = dir.entryList(QDir::Files, QDir::Name | QDir::IgnoreCase);
+    const QString prefix = dir.path() + QLatin1Char('/');
+    names.removeIf([&prefix](const QString &name) { return !files::isRegularFile(prefix + name); });
+    return names;
 }
 
 QString assetName(const QString &fileName)
