@@ -38,13 +38,6 @@ FileData readResource(const QString &path, qint64 maxBytes)
 
 } // namespace
 
-bool isRegularFile(const QString &path)
-{
-    struct stat st {};
-    const QByteArray native = QFile::encodeName(path);
-    return ::stat(native.constData(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
 FileData readAsset(const QString &path, qint64 maxBytes)
 {
     if (path.isEmpty())

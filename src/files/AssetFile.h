@@ -31,9 +31,6 @@ struct FileData {
     bool ok() const { return status == ReadStatus::Ok; }
 };
 
-// True when `path`, with symbolic links followed, is a regular file.
-bool isRegularFile(const QString &path);
-
 // Reads a whole asset. The file is opened without blocking (a FIFO would
 // otherwise wait for a writer), its type and size are checked on the opened
 // descriptor, so that a file swapped after listing is caught, and never more
