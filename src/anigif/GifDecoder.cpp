@@ -9,6 +9,7 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <vector>
 
 namespace anigif {
@@ -142,13 +143,20 @@ int rowsToDecode(const GifImageDesc &desc, const QRect &visible)
 
 } // namespace
 
-bool decodeGif(const QByteArray &data, DecodedGif *out, QString *error)
+namespace {
+
+bool decodeGifUnguarded(const QByteArray &data, DecodedGif *out, QString *error)
 {
     *out = DecodedGif();
     auto fail = [&](const QString &why) {
         *out = DecodedGif();
         if (error)
             *error = why;
+        return false;
+    };
+    auto outOfMemory = [&] {
+        fail(QStringLiteral("out of memory"));
+        out->outOfMemory = true;
         return false;
     };
 
@@ -170,7 +178,7 @@ bool decodeGif(const QByteArray &data, DecodedGif *out, QString *error)
 
     QImage canvas(width, height, QImage::Format_ARGB32_Premultiplied);
     if (canvas.isNull())
-        return fail(QStringLiteral("out of memory"));
+        return outOfMemory();
     canvas.fill(Qt::transparent);
 
     // Each control block speaks for the next frame only; without one a frame
@@ -243,7 +251,7 @@ bool decodeGif(const QByteArray &data, DecodedGif *out, QString *error)
             const bool hasTransparent = gcb.TransparentColor >= 0 && gcb.TransparentColor < 256;
             const QImage before = restore ? canvas.copy() : QImage();
             if (restore && before.isNull())
-                return fail(QStringLiteral("out of memory"));
+                return outOfMemory();
 
             bool complete = true;
             if (rows == 0) {
@@ -251,6 +259,7 @@ bool decodeGif(const QByteArray &data, DecodedGif *out, QString *error)
             } else {
                 line.assign(size_t(desc.Width), 0);
                 budget.decoded(work);
+                out->decodedPixels += work;
                 for (int k = 0; k < rows; ++k) {
                     if (DGifGetLine(gif.get(), line.data(), desc.Width) == GIF_ERROR) {
                         complete = false;
@@ -281,7 +290,7 @@ bool decodeGif(const QByteArray &data, DecodedGif *out, QString *error)
 
             const QImage composed = canvas.copy();
             if (composed.isNull())
-                return fail(QStringLiteral("out of memory"));
+                return outOfMemory();
             out->frames.append(composed);
             out->delaysMs.append(playedDelayMs(gcb.DelayTime));
             if (gcb.DisposalMode == DISPOSE_BACKGROUND) {
@@ -311,6 +320,21 @@ bool decodeGif(const QByteArray &data, DecodedGif *out, QString *error)
     return true;
 }
 
+} // namespace
+
+bool decodeGif(const QByteArray &data, DecodedGif *out, QString *error)
+{
+    try {
+        return decodeGifUnguarded(data, out, error);
+    } catch (const std::bad_alloc &) {
+        *out = DecodedGif();
+        out->outOfMemory = true;
+        if (error)
+            *error = QStringLiteral("out of memory");
+        return false;
+    }
+}
+
 GifLoad loadGifFile(const QString &path, DecodedGif *out)
 {
     *out = DecodedGif();
@@ -323,7 +347,10 @@ GifLoad loadGifFile(const QString &path, DecodedGif *out)
         files::FileData file = files::readAsset(path);
         if (!file.ok())
             return r;
-        r.status = decodeGif(file.bytes, &r.gif) ? GifLoad::Ok : GifLoad::Undecodable;
+        if (decodeGif(file.bytes, &r.gif))
+            r.status = GifLoad::Ok;
+        else if (!r.gif.outOfMemory)
+            r.status = GifLoad::Undecodable;
         return r;
     };
     // The program's own pictures are in memory already and are trusted.

@@ -16,6 +16,8 @@ struct DecodedGif {
     QList<QImage> frames;      // ARGB32 premultiplied, screen-sized
     QList<int> delaysMs;
     bool truncated = false;    // the data ended early or the work limit was reached; the frames before are complete
+    bool outOfMemory = false;  // on failure: memory ran out, the file itself may be sound
+    qint64 decodedPixels = 0;  // pixels taken out of the compressed data: the work done
 };
 
 // Largest logical screen or frame side accepted.

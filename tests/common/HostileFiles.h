@@ -118,10 +118,10 @@ public:
     explicit Lzw(int minCodeSize) : m_min(minCodeSize), m_clear(1 << minCodeSize), m_eoi(m_clear + 1)
     {
         reset();
-        emit(m_clear);
+        put(m_clear);
     }
 
-    void literal(int index) { emit(index); ++m_sinceClear; }
+    void literal(int index) { put(index); ++m_sinceClear; }
 
     // `count` pixels of one index, as few codes as the growing table allows.
     void run(int index, qint64 count)
@@ -129,11 +129,11 @@ public:
         while (count > 0) {
             // The code read next may stand for any length up to one more than the codes read since the clear.
             if (m_first + m_sinceClear > 4000) {
-                emit(m_clear);
+                put(m_clear);
                 m_sinceClear = 0;
             }
             const qint64 length = std::min<qint64>(count, m_sinceClear + 1);
-            emit(length == 1 ? index : int(m_first + length - 2));
+            put(length == 1 ? index : int(m_first + length - 2));
             ++m_sinceClear;
             count -= length;
         }
@@ -141,7 +141,7 @@ public:
 
     QByteArray finish()
     {
-        emit(m_eoi);
+        put(m_eoi);
         if (m_bitCount > 0)
             m_out.append(char(m_bits & 0xff));
         return m_out;
@@ -154,7 +154,7 @@ private:
         m_width = m_min + 1;
         m_max = 1 << m_width;
     }
-    void emit(int code)
+    void put(int code)
     {
         m_bits |= quint32(code) << m_bitCount;
         m_bitCount += m_width;
