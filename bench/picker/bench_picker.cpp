@@ -149,6 +149,14 @@ void print(const char *name, const Opening &o)
                 name, o.shownMs, o.answeredMs, o.firstMs, o.lastMs, o.longestStallMs, o.stallCpuMs);
 }
 
+// A program in `folder` whose messages answer themselves and whose end is not carried out.
+void quietProgram(AppState &state, const QString &folder)
+{
+    state.programFolder = folder;
+    state.message = [](QWidget *, const controls::Message &) { return controls::MsgResult::Ok; };
+    state.endProgram = [] {};
+}
+
 // Opens the picker twice on a folder of `files` copies of one small GIF and
 // returns the second opening, whose cells are left from the first.
 Opening reopening(int files)
@@ -166,9 +174,7 @@ Opening reopening(int files)
             copy.write(bytes);
     }
     AppState state;
-    state.programFolder = dir.path();
-    state.message = [](QWidget *, const controls::Message &) { return controls::MsgResult::Ok; };
-    state.endProgram = [] {};
+    quietProgram(state, dir.path());
     frmMain main(state);
     main.show();
     QCoreApplication::processEvents();
@@ -205,9 +211,7 @@ int main(int argc, char **argv)
     std::printf("serial full-size decoding of the folder: %.1f ms\n", serialMs);
 
     AppState state;
-    state.programFolder = dir.path();
-    state.message = [](QWidget *, const controls::Message &) { return controls::MsgResult::Ok; };
-    state.endProgram = [] {};
+    quietProgram(state, dir.path());
     frmMain main(state);
     main.show();
     QCoreApplication::processEvents();
