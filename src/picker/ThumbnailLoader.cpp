@@ -89,10 +89,10 @@ private:
 };
 
 ThumbnailLoader::ThumbnailLoader(QObject *parent, Reader reader)
-    : QObject(parent), m_link(std::make_shared<Link>()), m_reader(reader ? std::move(reader) : Reader(readThumbnail))
+    : QObject(parent), m_link(std::make_shared<Link>())
 {
     m_link->owner = this;
-    m_link->reader = m_reader;
+    m_link->reader = reader ? std::move(reader) : Reader(readThumbnail);
     m_pool = newPool();
 }
 

@@ -87,7 +87,6 @@ private:
     std::shared_ptr<Link> m_link;          // shared with the jobs, which may outlive the loader
     std::unique_ptr<QThreadPool> m_pool;
     std::vector<std::unique_ptr<QThreadPool>> m_retired;   // pools still busy with cancelled work
-    Reader m_reader;
     int m_generation = 0;
     QHash<QString, FolderCache> m_cache;   // folder path -> file name -> thumbnail
     QString m_folder;
