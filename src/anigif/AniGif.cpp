@@ -3,7 +3,6 @@
 #include "anigif/GifDecoder.h"
 #include "controls/Twips.h"
 
-#include <QFile>
 #include <QPainter>
 #include <QVariant>
 
@@ -18,12 +17,11 @@ AniGif::AniGif(QWidget *parent) : QWidget(parent)
 
 bool AniGif::LoadFile(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        loadData(QByteArray());
-        return false;
-    }
-    return loadData(file.readAll());
+    DecodedGif gif;
+    const bool ok = loadGifFile(path, &gif) == GifLoad::Ok;
+    // A failed load must not keep showing the previous picture: an empty result clears it.
+    setGif(std::move(gif));
+    return ok;
 }
 
 bool AniGif::loadData(const QByteArray &data)

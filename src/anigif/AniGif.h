@@ -24,8 +24,9 @@ public:
     explicit AniGif(QWidget *parent = nullptr);
 
     // Loads a GIF (a file path or a Qt resource path) and shows its first
-    // frame. A file that is not a readable GIF leaves the control empty and
-    // returns false.
+    // frame. A file that is not a readable GIF, or that is refused (see
+    // loadGifFile), leaves the control empty and returns false. The file is
+    // read off the user-interface thread, with a limit on the wait.
     bool LoadFile(const QString &path);
     bool loadData(const QByteArray &data);
     // Shows a GIF decoded already; an empty one leaves the control empty.

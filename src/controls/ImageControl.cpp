@@ -16,19 +16,49 @@ void ImageControl::setPicture(const QImage &picture)
     m_picture = picture;
     if (!m_stretch && !picture.isNull())
         twips::resize(this, twips::fromPixels(picture.width()), twips::fromPixels(picture.height()));
-    update();
+    repaintIfExposed();
 }
 
 void ImageControl::setStretch(bool on)
 {
     m_stretch = on;
-    update();
+    repaintIfExposed();
 }
 
 void ImageControl::setPlaceholder(const QString &text)
 {
     m_placeholder = text;
-    update();
+    repaintIfExposed();
+}
+
+bool ImageControl::exposed() const
+{
+    QRect area = rect();
+    for (const QWidget *w = this; !w->isWindow() && w->parentWidget(); w = w->parentWidget()) {
+        area = area.translated(w->pos()) & w->parentWidget()->rect();
+        if (area.isEmpty())
+            return false;
+    }
+    return true;
+}
+
+void ImageControl::repaintIfExposed()
+{
+    if (exposed())
+        update();
+}
+
+bool ImageControl::event(QEvent *event)
+{
+    // Qt keeps every updated widget on its list for the next repaint even
+    // when its containers clip it away wholly, and then compares each with
+    // all the siblings stacked above it. A widget being shown asks for such
+    // an update too. Among thousands of images (the picker's cells) that made
+    // a repaint cost a hundred milliseconds and more. A widget out of sight
+    // is painted anyway when it comes into view, so its updates are dropped.
+    if (event->type() == QEvent::UpdateLater && !exposed())
+        return true;
+    return QWidget::event(event);
 }
 
 void ImageControl::copySettingsFrom(const ImageControl &other)

@@ -32,12 +32,15 @@ signals:
     void DblClick();
 
 protected:
+    bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
 
 private:
+    bool exposed() const;      // false when the containers clip the control away wholly
+    void repaintIfExposed();
     QImage m_picture;
     QString m_placeholder;
     bool m_stretch = false;

@@ -17,8 +17,9 @@ QString patternForMode(const QString &mode);
 
 // The names (without folder) of the files lying directly in `folder` that
 // match `pattern` case-insensitively, sorted by name without regard to case.
-// "*.*" matches every file, with or without an extension. A missing folder
-// lists nothing.
+// "*.*" matches every file, with or without an extension. Only regular
+// files are listed, after symbolic links are followed: no directories,
+// FIFOs, devices or sockets. A missing folder lists nothing.
 QStringList listAssets(const QString &folder, const QString &pattern);
 
 // The name an asset goes by in the object list: the file name without its

@@ -1,11 +1,11 @@
 #include "picker/Placing.h"
 
-#include <QFile>
 #include <QLabel>
 #include <QListWidget>
 
 #include "anigif/GifDecoder.h"
 #include "app/frmMain.h"
+#include "files/Deadline.h"
 #include "picker/AssetLibrary.h"
 #include "picker/ObjectEntry.h"
 #include "picker/ThumbnailLoader.h"
@@ -19,10 +19,27 @@ constexpr int StageWidth = 6000;
 constexpr int StageHeight = 5000;
 constexpr qint16 LastNumber = 32767;
 
+struct Picture {
+    QImage image;
+    bool refused = true;   // the file was refused rather than read and found no picture
+};
+
+// The whole picture, read on a thread of its own so that a file that does
+// not answer is refused instead of freezing the window.
+Picture readPictureBounded(const QString &path)
+{
+    const std::optional<Picture> read = files::runWithDeadline<Picture>([path] {
+        Picture p;
+        p.image = ThumbnailLoader::readPicture(path, &p.refused);
+        return p;
+    });
+    return read.value_or(Picture());
+}
+
 Placed placeBackground(frmMain &m, const QString &path)
 {
     // The picker holds only thumbnails, so the background is read whole now.
-    const QImage picture = ThumbnailLoader::readPicture(path);
+    const QImage picture = readPictureBounded(path).image;
     if (picture.isNull())
         return Placed::Nothing;
     m.Picture3->setPicture(picture);
@@ -49,9 +66,14 @@ Placed placeCharacter(frmMain &m, const QString &path, const QString &fileName)
     // Numbers are never handed out twice, so past the last one nothing more is placed.
     if (s.CharacterCount >= LastNumber)
         return Placed::Nothing;
+    // A file that is not a GIF still makes an empty character; one that is
+    // refused (not a regular file, too large, out of memory, no answer) makes nothing.
+    anigif::DecodedGif gif;
+    if (anigif::loadGifFile(path, &gif) == anigif::GifLoad::Refused)
+        return Placed::Nothing;
     const qint16 n = ++s.CharacterCount;
     if (anigif::AniGif *c = m.AniGIF1.create(n)) {
-        c->LoadFile(path);
+        c->setGif(std::move(gif));
         c->show();
         m.connectCharacter(n);
     }
@@ -74,12 +96,8 @@ Placed changeAction(frmMain &m, const QString &path, const QString &fileName)
     if (!c)
         return Placed::Nothing;
     // A file that is no GIF would leave the character without any picture: keep the old action instead.
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return Placed::Nothing;
-    const QByteArray data = file.readAll();
     anigif::DecodedGif gif;
-    if (!anigif::decodeGif(data, &gif))
+    if (anigif::loadGifFile(path, &gif) != anigif::GifLoad::Ok)
         return Placed::Nothing;
     c->setGif(std::move(gif));
     c->show();
@@ -93,10 +111,14 @@ Placed placeProp(frmMain &m, const QString &path, const QString &fileName)
     AppState &s = m.state();
     if (s.PropCount >= LastNumber)
         return Placed::Nothing;
+    // A GIF gives its first frame: props stand still. A file that is no
+    // picture makes an empty prop; a refused one makes nothing.
+    const Picture picture = readPictureBounded(path);
+    if (picture.refused)
+        return Placed::Nothing;
     const qint16 n = ++s.PropCount;
     if (controls::ImageControl *p = m.Image1.create(n)) {
-        // A GIF gives its first frame: props stand still.
-        p->setPicture(ThumbnailLoader::readPicture(path));
+        p->setPicture(picture.image);
         p->show();
         m.connectProp(n);
     }

@@ -1,10 +1,18 @@
 #include "picker/ThumbnailLoader.h"
 
+#include <QBuffer>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QRunnable>
 #include <QThread>
+
+#include <atomic>
+#include <mutex>
+#include <new>
+
+#include "files/AssetFile.h"
 
 namespace picker {
 
@@ -13,6 +21,9 @@ namespace {
 // Files per worker job: small enough that the first row shows at once,
 // large enough that the window is not flooded with tiny deliveries.
 constexpr int FilesPerJob = 8;
+
+// How long the loader's end waits for its workers before it leaves them.
+constexpr int ShutdownWaitMs = 200;
 
 bool withinAllocationLimit(const QSize &size)
 {
@@ -24,11 +35,20 @@ bool withinAllocationLimit(const QSize &size)
 
 } // namespace
 
+// What the jobs know of their loader. The loader clears `owner` under the
+// lock as it goes, so a job that finds it set may post to it.
+struct ThumbnailLoader::Link {
+    std::mutex mutex;
+    ThumbnailLoader *owner = nullptr;
+    std::atomic<int> current{0};   // the generation still wanted; -1 once the loader is gone
+    Reader reader;
+};
+
 class ThumbnailLoader::Job : public QRunnable {
 public:
-    Job(ThumbnailLoader *owner, std::shared_ptr<std::atomic<int>> current, int generation, QString folder,
-        QList<QPair<int, QString>> files, FolderCache previous, QSize size)
-        : m_owner(owner), m_current(std::move(current)), m_generation(generation), m_folder(std::move(folder)),
+    Job(std::shared_ptr<Link> link, int generation, QString folder, QList<QPair<int, QString>> files,
+        FolderCache previous, QSize size)
+        : m_link(std::move(link)), m_generation(generation), m_folder(std::move(folder)),
           m_files(std::move(files)), m_previous(std::move(previous)), m_size(size)
     {
     }
@@ -37,7 +57,7 @@ public:
     {
         QList<Result> results;
         for (const auto &[index, name] : m_files) {
-            if (m_current->load() != m_generation)
+            if (m_link->current.load() != m_generation)
                 return;
             const QFileInfo info(m_folder + QLatin1Char('/') + name);
             Entry e;
@@ -47,19 +67,20 @@ public:
             const auto old = m_previous.constFind(name);
             const bool hit = old != m_previous.constEnd() && old->size == e.size && old->modified == e.modified &&
                              old->thumbSize == m_size;
-            e.image = hit ? old->image : readThumbnail(info.filePath(), m_size);
+            e.image = hit ? old->image : m_link->reader(info.filePath(), m_size);
             results.append({index, name, e, hit});
         }
-        // The owner waits for every job before it goes, so it is alive here.
-        ThumbnailLoader *owner = m_owner;
+        std::lock_guard lock(m_link->mutex);
+        ThumbnailLoader *owner = m_link->owner;
+        if (!owner || m_link->current.load() != m_generation)
+            return;
         const int generation = m_generation;
         QMetaObject::invokeMethod(
             owner, [owner, generation, results] { owner->receive(generation, results); }, Qt::QueuedConnection);
     }
 
 private:
-    ThumbnailLoader *m_owner;
-    std::shared_ptr<std::atomic<int>> m_current;
+    std::shared_ptr<Link> m_link;
     int m_generation;
     QString m_folder;
     QList<QPair<int, QString>> m_files;
@@ -67,18 +88,50 @@ private:
     QSize m_size;
 };
 
-ThumbnailLoader::ThumbnailLoader(QObject *parent)
-    : QObject(parent), m_current(std::make_shared<std::atomic<int>>(0))
+ThumbnailLoader::ThumbnailLoader(QObject *parent, Reader reader)
+    : QObject(parent), m_link(std::make_shared<Link>())
 {
-    // Decoding must never compete with the window for the processor.
-    m_pool.setThreadPriority(QThread::LowPriority);
+    m_link->owner = this;
+    m_link->reader = reader ? std::move(reader) : Reader(readThumbnail);
+    m_pool = newPool();
 }
 
 ThumbnailLoader::~ThumbnailLoader()
 {
-    m_current->store(-1);
-    m_pool.clear();
-    m_pool.waitForDone();
+    {
+        std::lock_guard lock(m_link->mutex);
+        m_link->owner = nullptr;
+        m_link->current.store(-1);
+    }
+    m_retired.push_back(std::move(m_pool));
+    QElapsedTimer waited;
+    waited.start();
+    for (std::unique_ptr<QThreadPool> &pool : m_retired) {
+        pool->clear();
+        // A worker stuck in a file would hold the program's end for ever:
+        // past the wait its pool is left running, never to be deleted.
+        if (!pool->waitForDone(int(std::max<qint64>(0, ShutdownWaitMs - waited.elapsed()))))
+            (void)pool.release();
+    }
+}
+
+std::unique_ptr<QThreadPool> ThumbnailLoader::newPool() const
+{
+    auto pool = std::make_unique<QThreadPool>();
+    // Decoding must never compete with the window for the processor.
+    pool->setThreadPriority(QThread::LowPriority);
+    return pool;
+}
+
+void ThumbnailLoader::retireBusyPool()
+{
+    // Pools that have ended their cancelled work go; deleting an idle pool does not wait.
+    std::erase_if(m_retired, [](const std::unique_ptr<QThreadPool> &pool) { return pool->activeThreadCount() == 0; });
+    // A worker of a cancelled request may be stuck in a file: the next request gets threads of its own.
+    if (m_pool->activeThreadCount() > 0) {
+        m_retired.push_back(std::move(m_pool));
+        m_pool = newPool();
+    }
 }
 
 void ThumbnailLoader::start(const QString &folder, const QStringList &names, QSize size)
@@ -94,7 +147,7 @@ void ThumbnailLoader::start(const QString &folder, const QStringList &names, QSi
     for (int i = 0; i < names.size(); ++i) {
         files.append({i, names[i]});
         if (files.size() == FilesPerJob || i + 1 == names.size()) {
-            m_pool.start(new Job(this, m_current, m_generation, folder, files, previous, size));
+            m_pool->start(new Job(m_link, m_generation, folder, files, previous, size));
             files.clear();
         }
     }
@@ -107,8 +160,9 @@ void ThumbnailLoader::start(const QString &folder, const QStringList &names, QSi
 void ThumbnailLoader::cancel()
 {
     ++m_generation;
-    m_current->store(m_generation);
-    m_pool.clear();
+    m_link->current.store(m_generation);
+    m_pool->clear();
+    retireBusyPool();
     keepFinishedResults();
 }
 
@@ -125,7 +179,7 @@ void ThumbnailLoader::keepFinishedResults()
 
 void ThumbnailLoader::receive(int generation, const QList<Result> &results)
 {
-    if (generation != m_current->load())
+    if (generation != m_link->current.load())
         return;
     QList<Thumbnail> batch;
     batch.reserve(results.size());
@@ -135,7 +189,7 @@ void ThumbnailLoader::receive(int generation, const QList<Result> &results)
     }
     m_received += int(results.size());
     emit delivered(batch);
-    if (m_received >= m_expected && generation == m_current->load()) {
+    if (m_received >= m_expected && generation == m_link->current.load()) {
         // Only the files of this listing stay: removed files leave the cache.
         m_cache[m_folder] = m_fresh;
         m_fresh.clear();
@@ -154,29 +208,71 @@ qint64 ThumbnailLoader::cachedBytes() const
     return bytes;
 }
 
+namespace {
+
+// A reader over the file's bytes, read under files::readAsset's checks: a
+// reader given the path would open it itself and wait on a FIFO. The
+// extension still hints the format, as it does for a path.
+struct PictureSource {
+    files::FileData file;
+    QBuffer buffer;
+    QImageReader reader;
+
+    explicit PictureSource(const QString &path) : file(files::readAsset(path))
+    {
+        if (!file.ok())
+            return;
+        buffer.setData(file.bytes);
+        buffer.open(QIODevice::ReadOnly);
+        reader.setDevice(&buffer);
+        reader.setFormat(QFileInfo(path).suffix().toLower().toLatin1());
+    }
+};
+
+} // namespace
+
 QImage ThumbnailLoader::readThumbnail(const QString &path, QSize size)
 {
-    QImageReader reader(path);
-    const QSize full = reader.size();
-    if (!withinAllocationLimit(full))
+    try {
+        PictureSource source(path);
+        if (!source.file.ok())
+            return QImage();
+        QImageReader &reader = source.reader;
+        const QSize full = reader.size();
+        if (!withinAllocationLimit(full))
+            return QImage();
+        // JPEG decodes straight at the small size; other formats are scaled by the reader after decoding.
+        if (full.isValid() && size.isValid())
+            reader.setScaledSize(size);
+        QImage image = reader.read();
+        if (image.isNull())
+            return QImage();
+        if (size.isValid() && image.size() != size)
+            image = image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    } catch (const std::bad_alloc &) {
         return QImage();
-    // JPEG decodes straight at the small size; other formats are scaled by the reader after decoding.
-    if (full.isValid() && size.isValid())
-        reader.setScaledSize(size);
-    QImage image = reader.read();
-    if (image.isNull())
-        return QImage();
-    if (size.isValid() && image.size() != size)
-        image = image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    }
 }
 
-QImage ThumbnailLoader::readPicture(const QString &path)
+QImage ThumbnailLoader::readPicture(const QString &path, bool *refused)
 {
-    QImageReader reader(path);
-    if (!withinAllocationLimit(reader.size()))
+    if (refused)
+        *refused = true;
+    try {
+        PictureSource source(path);
+        if (!source.file.ok())
+            return QImage();
+        if (refused)
+            *refused = false;
+        if (!withinAllocationLimit(source.reader.size()))
+            return QImage();
+        return source.reader.read();
+    } catch (const std::bad_alloc &) {
+        if (refused)
+            *refused = true;
         return QImage();
-    return reader.read();
+    }
 }
 
 } // namespace picker

@@ -3,7 +3,9 @@
 // hands them to the user-interface thread in batches, so that a folder of
 // thousands of pictures never holds up the window. Thumbnails of files whose
 // size and modification time have not changed are taken from a cache; a
-// folder's cache keeps only the files of its latest listing.
+// folder's cache keeps only the files of its latest listing. A worker stuck
+// in a file that does not answer holds up neither later openings (their
+// work goes to fresh threads) nor the end of the program.
 
 #include <QHash>
 #include <QImage>
@@ -13,8 +15,9 @@
 #include <QStringList>
 #include <QThreadPool>
 
-#include <atomic>
+#include <functional>
 #include <memory>
+#include <vector>
 
 namespace picker {
 
@@ -27,7 +30,12 @@ struct Thumbnail {
 class ThumbnailLoader : public QObject {
     Q_OBJECT
 public:
-    explicit ThumbnailLoader(QObject *parent = nullptr);
+    // Reads one thumbnail; readThumbnail unless a test puts another in.
+    using Reader = std::function<QImage(const QString &path, QSize size)>;
+
+    explicit ThumbnailLoader(QObject *parent = nullptr, Reader reader = {});
+    // Waits a moment for the workers; those still busy then are left to end
+    // on their own, and what they deliver goes nowhere.
     ~ThumbnailLoader() override;
 
     // Starts reading thumbnails of `size` pixels for the files `names` of
@@ -41,12 +49,14 @@ public:
     qint64 cachedBytes() const;
 
     // A picture scaled to `size` (proportions not kept), or a null image when
-    // the file is not a picture the loader reads, or is larger than its
-    // allocation limit allows.
+    // the file is not a picture the loader reads, is larger than its
+    // allocation limit allows, or is refused by files::readAsset.
     static QImage readThumbnail(const QString &path, QSize size);
 
-    // The whole picture at full size, under the same refusals.
-    static QImage readPicture(const QString &path);
+    // The whole picture at full size, under the same refusals. `refused`, if
+    // given, tells a file refused before decoding (not a regular file, too
+    // large, out of memory) from one read but not a picture.
+    static QImage readPicture(const QString &path, bool *refused = nullptr);
 
 signals:
     void delivered(const QList<picker::Thumbnail> &batch);
@@ -67,12 +77,16 @@ private:
         bool fromCache;
     };
     class Job;
+    struct Link;
 
     void receive(int generation, const QList<Result> &results);
     void keepFinishedResults();
+    void retireBusyPool();
+    std::unique_ptr<QThreadPool> newPool() const;
 
-    QThreadPool m_pool;
-    std::shared_ptr<std::atomic<int>> m_current;
+    std::shared_ptr<Link> m_link;          // shared with the jobs, which may outlive the loader
+    std::unique_ptr<QThreadPool> m_pool;
+    std::vector<std::unique_ptr<QThreadPool>> m_retired;   // pools still busy with cancelled work
     int m_generation = 0;
     QHash<QString, FolderCache> m_cache;   // folder path -> file name -> thumbnail
     QString m_folder;

@@ -2,6 +2,7 @@
 
 #include <QListWidget>
 #include <QPainter>
+#include <QHideEvent>
 #include <QShowEvent>
 #include <QScrollBar>
 
@@ -148,7 +149,7 @@ QString frmFon::fileName(int index) const
 
 bool frmFon::gridComplete() const
 {
-    return !m_slice.isActive() && m_nextCell >= fileCount() && m_shown >= fileCount();
+    return !m_slice.isActive() && m_nextCell >= fileCount() && m_shown >= fileCount() && m_surplus.isEmpty();
 }
 
 void frmFon::showEvent(QShowEvent *event)
@@ -156,6 +157,20 @@ void frmFon::showEvent(QShowEvent *event)
     QDialog::showEvent(event);
     if (!event->spontaneous())
         Form_Activate();
+}
+
+void frmFon::hideEvent(QHideEvent *event)
+{
+    QDialog::hideEvent(event);
+    if (event->spontaneous())
+        return;
+    // Cells left visible would all be shown again with the window at its next
+    // opening, before the grid is rebuilt: with thousands of them that alone
+    // stalled the window for seconds. Hidden now, while the window is, they
+    // cost nothing and come back one by one as the grid is rebuilt.
+    for (int index : Image1.indices())
+        if (index != 0)
+            Image1.at(index)->hide();
 }
 
 void frmFon::Form_Activate()
@@ -172,12 +187,15 @@ void frmFon::Form_Activate()
     m_folder = relative.isEmpty() ? QString() : state.path(relative);
     const QStringList names = picker::listAssets(m_folder, picker::patternForMode(state.PickerMode));
 
-    // Nothing of an earlier opening may show. Cells beyond the new listing go;
-    // the others are emptied and serve again, since a cell's place depends on
-    // its index only and making a thousand widgets anew would dominate a reopening.
+    // Nothing of an earlier opening may show. Cells beyond the new listing go,
+    // a slice at a time like the making of cells, since destroying thousands
+    // at once holds up the window; the others are emptied and serve again, as
+    // a cell's place depends on its index only and making a thousand widgets
+    // anew would dominate a reopening.
+    m_surplus.clear();
     for (int index : Image1.indices()) {
         if (index != 0 && index >= names.size()) {
-            Image1.destroy(index);
+            m_surplus.append(index);
         } else {
             controls::ImageControl *cell = Image1.at(index);
             cell->setPicture(QImage());
@@ -200,7 +218,7 @@ void frmFon::Form_Activate()
     // An empty folder shows an empty sheet: no cell to press.
     cell0->setVisible(!names.isEmpty());
     m_loader->start(m_folder, names, thumbnailSize());
-    if (m_nextCell < names.size())
+    if (m_nextCell < names.size() || !m_surplus.isEmpty())
         m_slice.start();
     else
         checkComplete();
@@ -211,9 +229,12 @@ void frmFon::buildSlice()
     QElapsedTimer spent;
     spent.start();
     const int count = fileCount();
+    while (!m_surplus.isEmpty() && spent.elapsed() < SliceBudgetMs)
+        Image1.destroy(m_surplus.takeFirst());
     while (m_nextCell < count && spent.elapsed() < SliceBudgetMs)
         addCell(m_nextCell++);
-    if (m_nextCell >= count) {
+    growSheet(m_nextCell);
+    if (m_nextCell >= count && m_surplus.isEmpty()) {
         m_slice.stop();
         checkComplete();
     }
@@ -231,12 +252,20 @@ void frmFon::addCell(int index)
     twips::move(cell, grid::cellLeft(index), grid::cellTop(index));
     if (m_arrived.testBit(index))
         showThumbnail(index);
-    cell->show();
+    // The building goes on after the window was closed; cells made then stay
+    // hidden with it rather than all be shown at once at the next opening.
+    if (isVisible())
+        cell->show();
     if (Shape1->isVisible())
         Shape1->raise();
+}
 
-    // The sheet grows by one row whenever a cell would end below it.
-    const int cells = index + 1;
+void frmFon::growSheet(int cells)
+{
+    // The sheet grows by one row whenever a cell would end below it. This
+    // runs once per slice, not per row: every change of the bar repaints the
+    // raised panel behind it, which on a folder of thousands cost more than
+    // making the cells.
     if (grid::sheetHeight(cells) > twips::height(Picture2)) {
         twips::resize(Picture2, grid::SheetWidth, grid::sheetHeight(cells));
         VScroll1->setMaximum(grid::scrollTravel(cells));

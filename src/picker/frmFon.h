@@ -64,11 +64,13 @@ signals:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
     void reject() override;
 
 private:
     void buildSlice();
     void addCell(int index);
+    void growSheet(int cells);
     void connectCell(int index);
     void showThumbnail(int index);
     void receive(const QList<picker::Thumbnail> &batch);
@@ -79,6 +81,7 @@ private:
     QTimer m_slice;                    // makes the next few cells between window events
     QString m_folder;
     int m_nextCell = 0;
+    QList<int> m_surplus;              // cells of an earlier opening beyond this listing, still to be destroyed
     QList<QImage> m_thumbs;            // by file index, as delivered
     QBitArray m_arrived;
     int m_shown = 0;
