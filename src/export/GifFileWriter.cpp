@@ -43,6 +43,12 @@ QRect differingIndexes(const uchar *now, const uchar *canvas, int canvasWidth, c
     return QRect(r.left() + left, r.top() + top, right - left + 1, bottom - top + 1);
 }
 
+inline int distance(const uchar *bgr, QRgb c)
+{
+    const int db = bgr[0] - qBlue(c), dg = bgr[1] - qGreen(c), dr = bgr[2] - qRed(c);
+    return dr * dr + dg * dg + db * db;
+}
+
 } // namespace
 
 // libimagequant's state: the histogram the survey fills, then the palette.
@@ -91,7 +97,7 @@ bool GifFileWriter::fail(const QString &why)
 
 QString GifFileWriter::error() const { return m_error; }
 
-bool GifFileWriter::begin(const QString &path, QSize size, int fps, int)
+bool GifFileWriter::begin(const QString &path, QSize size, int fps, int frameCount)
 {
     abort();
     m_error.clear();
@@ -99,6 +105,9 @@ bool GifFileWriter::begin(const QString &path, QSize size, int fps, int)
     m_fps = std::max(1, fps);
     m_ticks = 0;
     m_written = 0;
+    m_surveyed = 0;
+    // A palette needs no more than a few hundred frames' worth of colours.
+    m_surveyStep = std::max(1, frameCount / 500);
     m_distinct = 0;
     m_palette.clear();
     m_transparent = -1;
@@ -124,7 +133,9 @@ bool GifFileWriter::begin(const QString &path, QSize size, int fps, int)
 
 bool GifFileWriter::survey(const Frame &frame)
 {
-    const QRect r = frame.changed & QRect(QPoint(0, 0), m_size);
+    const QRect r = m_surveyed == 0 ? QRect(QPoint(0, 0), m_size) : frame.changed & QRect(QPoint(0, 0), m_size);
+    const bool sampled = m_surveyed % m_surveyStep == 0;
+    ++m_surveyed;
     if (r.isEmpty())
         return true;
     // Counting stops mattering once there are more colours than a table holds.
@@ -142,8 +153,10 @@ bool GifFileWriter::survey(const Frame &frame)
             }
         }
     }
-    // The histogram counts changed pixels as often as they change, so the
-    // moving figures get the colours they need, as often as they are seen.
+    if (!sampled)
+        return true;
+    // The changed rectangles count as often as they change, so the moving
+    // figures and what lies around them get the colours they need.
     uchar *out = m_rgba.data();
     for (int y = r.top(); y <= r.bottom(); ++y) {
         const uchar *p = frame.bgr + y * frame.stride + r.left() * 3;
@@ -191,16 +204,85 @@ bool GifFileWriter::choosePalette()
         std::vector<quint64>().swap(m_seen);
         return true;
     }
-    std::vector<quint64>().swap(m_seen);
     if (liq_histogram_quantize(m_quant->histogram, m_quant->attr, &m_quant->result) != LIQ_OK)
         return fail(QStringLiteral("Не удалось подобрать цвета"));
-    liq_set_dithering_level(m_quant->result, 1.0f);
     const liq_palette *pal = liq_get_palette(m_quant->result);
     for (unsigned i = 0; i < pal->count; ++i)
         m_palette.push_back(qRgb(pal->entries[i].r, pal->entries[i].g, pal->entries[i].b));
     m_transparent = int(m_palette.size());
     m_palette.push_back(qRgb(0, 0, 0));
+    // From here on the survey's bits say which colours have their nearest
+    // palette entry in m_nearest; untouched pages of it cost no memory.
+    std::fill(m_seen.begin(), m_seen.end(), 0);
+    m_nearest.reset(static_cast<uchar *>(std::calloc(size_t(1) << 24, 1)));
+    if (!m_nearest)
+        return fail(QStringLiteral("Недостаточно памяти"));
     return true;
+}
+
+uchar GifFileWriter::nearest(uint32_t colour)
+{
+    const uint32_t c = colour & 0xffffff;
+    quint64 &word = m_seen[c >> 6];
+    const quint64 bit = quint64(1) << (c & 63);
+    if (word & bit)
+        return m_nearest[c];
+    const int r = int(c >> 16), g = int((c >> 8) & 0xff), b = int(c & 0xff);
+    int best = 0, bestDistance = INT_MAX;
+    for (int i = 0; i < int(m_palette.size()); ++i) {
+        if (i == m_transparent)
+            continue;
+        const int dr = qRed(m_palette[size_t(i)]) - r, dg = qGreen(m_palette[size_t(i)]) - g,
+                  db = qBlue(m_palette[size_t(i)]) - b;
+        const int d = dr * dr + dg * dg + db * db;
+        if (d < bestDistance) {
+            bestDistance = d;
+            best = i;
+        }
+    }
+    word |= bit;
+    m_nearest[c] = uchar(best);
+    return uchar(best);
+}
+
+void GifFileWriter::ditherRect(const Frame &frame, const QRect &r, uchar *out)
+{
+    // Floyd-Steinberg at three quarters strength: flat areas in a colour of
+    // the palette stay clean, gradients of a photo do not band. Dithering the
+    // rectangle afresh would make still pixels flicker at its edges, so a
+    // pixel whose colour stayed keeps the index it had, and its error is
+    // passed on as if it had been chosen again.
+    constexpr int Strength = 12; // of 16
+    const int w = r.width();
+    const int canvasWidth = m_size.width();
+    const bool later = m_written > 0;
+    m_errors.assign(size_t(w + 2) * 6, 0);
+    int *now = m_errors.data() + 3, *below = m_errors.data() + size_t(w + 2) * 3 + 3;
+    for (int y = r.top(); y <= r.bottom(); ++y) {
+        const uchar *p = frame.bgr + y * frame.stride + r.left() * 3;
+        const uchar *before = m_previous.data() + (qsizetype(y) * canvasWidth + r.left()) * 3;
+        const uchar *held = m_canvas.data() + qsizetype(y) * canvasWidth + r.left();
+        for (int x = 0; x < w; ++x, p += 3) {
+            int want[3];
+            for (int ch = 0; ch < 3; ++ch)
+                want[ch] = std::clamp(int(p[2 - ch]) + now[3 * x + ch] / 16, 0, 255);
+            const bool stayed = later && std::memcmp(p, before + 3 * x, 3) == 0;
+            const uchar idx =
+                stayed ? held[x] : nearest(uint32_t(want[0]) << 16 | uint32_t(want[1]) << 8 | uint32_t(want[2]));
+            *out++ = idx;
+            const QRgb got = m_palette[idx];
+            const int error[3] = {want[0] - qRed(got), want[1] - qGreen(got), want[2] - qBlue(got)};
+            for (int ch = 0; ch < 3; ++ch) {
+                const int e = error[ch] * Strength / 16;
+                now[3 * (x + 1) + ch] += e * 7;
+                below[3 * (x - 1) + ch] += e * 3;
+                below[3 * x + ch] += e * 5;
+                below[3 * (x + 1) + ch] += e;
+            }
+        }
+        std::swap(now, below);
+        std::fill(below - 3, below + size_t(w + 1) * 3, 0);
+    }
 }
 
 int GifFileWriter::putBytes(GifFileType *gif, const unsigned char *data, int length)
@@ -261,36 +343,7 @@ void GifFileWriter::indexRect(const Frame &frame, const QRect &r)
         }
         return;
     }
-    uchar *rgba = m_rgba.data();
-    for (int y = r.top(); y <= r.bottom(); ++y) {
-        const uchar *p = frame.bgr + y * frame.stride + r.left() * 3;
-        for (int x = 0; x < r.width(); ++x, p += 3, rgba += 4) {
-            rgba[0] = p[2];
-            rgba[1] = p[1];
-            rgba[2] = p[0];
-            rgba[3] = 255;
-        }
-    }
-    liq_image *image = liq_image_create_rgba(m_quant->attr, m_rgba.data(), r.width(), r.height(), 0);
-    if (!image || liq_write_remapped_image(m_quant->result, image, out, size_t(r.width()) * size_t(r.height()))
-                      != LIQ_OK)
-        std::memset(out, 0, size_t(r.width()) * size_t(r.height()));
-    if (image)
-        liq_image_destroy(image);
-    // Dithering the rectangle afresh would make still pixels flicker at its
-    // edges: a pixel whose colour stayed keeps the index it had.
-    if (m_written > 0) {
-        const int w = m_size.width();
-        for (int y = 0; y < r.height(); ++y) {
-            const uchar *now = frame.bgr + (r.top() + y) * frame.stride + r.left() * 3;
-            const uchar *before = m_previous.data() + (qsizetype(r.top() + y) * w + r.left()) * 3;
-            const uchar *held = m_canvas.data() + qsizetype(r.top() + y) * w + r.left();
-            uchar *idx = m_indexes.data() + qsizetype(y) * r.width();
-            for (int x = 0; x < r.width(); ++x)
-                if (std::memcmp(now + 3 * x, before + 3 * x, 3) == 0)
-                    idx[x] = held[x];
-        }
-    }
+    ditherRect(frame, r, out);
     for (int y = r.top(); y <= r.bottom(); ++y)
         std::memcpy(m_previous.data() + (qsizetype(y) * m_size.width() + r.left()) * 3,
                     frame.bgr + y * frame.stride + r.left() * 3, size_t(r.width()) * 3);
@@ -353,13 +406,35 @@ bool GifFileWriter::addFrame(const Frame &frame, int duration)
     // The differing part of the rectangle, packed row after row in place;
     // pixels that show already become transparent.
     const bool transparent = m_written > 0 && m_transparent >= 0;
+    // With a palette of chosen colours, a pixel may keep the colour it shows,
+    // or take its left neighbour's, when that is hardly further from the slide
+    // than its own pick (the squared distance in RGB within Slack): still
+    // pixels stay still and runs grow, which the LZW codes pack, for a
+    // fraction of a decibel. Exact colours are never bent.
+    constexpr int Slack = 150;
+    const int slack = exactColours() ? -1 : Slack;
     uchar *out = m_indexes.data();
     for (int y = r.top(); y <= r.bottom(); ++y) {
         const uchar *in = m_indexes.data() + qsizetype(y - changed.top()) * changed.width() + (r.left() - changed.left());
         uchar *held = m_canvas.data() + qsizetype(y) * w + r.left();
-        for (int x = 0; x < r.width(); ++x) {
-            const uchar v = in[x];
-            *out++ = transparent && v == held[x] ? uchar(m_transparent) : v;
+        const uchar *src = frame.bgr + y * frame.stride + r.left() * 3;
+        uchar last = uchar(m_transparent);
+        for (int x = 0; x < r.width(); ++x, src += 3) {
+            uchar v = in[x];
+            if (slack >= 0 && v != held[x]) {
+                const int wantV = distance(src, m_palette[v]);
+                if (distance(src, m_palette[held[x]]) <= wantV + slack)
+                    v = held[x];
+                else if (last != m_transparent && distance(src, m_palette[last]) <= wantV + slack)
+                    v = last;
+            }
+            // A pixel that shows already may be written either way: it goes
+            // on with the run in progress, which is what the LZW codes pack.
+            if (transparent && v == held[x])
+                last = last == v ? v : uchar(m_transparent);
+            else
+                last = v;
+            *out++ = last;
             held[x] = v;
         }
     }

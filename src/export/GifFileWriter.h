@@ -9,6 +9,7 @@
 
 #include <QRgb>
 
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -46,6 +47,8 @@ private:
     bool choosePalette();
     bool writeHeader();
     void indexRect(const Frame &frame, const QRect &r);
+    void ditherRect(const Frame &frame, const QRect &r, uchar *out);
+    uchar nearest(uint32_t colour); // the palette entry nearest to a 24-bit colour, remembered
     bool writeImage(const QRect &r, const uchar *indexes, int delay, bool transparent);
     static int putBytes(GifFileType *gif, const unsigned char *data, int length);
 
@@ -55,6 +58,8 @@ private:
     int m_fps = 12;
     qint64 m_ticks = 0;
     int m_written = 0;
+    int m_surveyed = 0;
+    int m_surveyStep = 1; // every how many frames the histogram takes one
     GifFileType *m_gif = nullptr;
 
     // The survey: a bit per 24-bit colour until there are too many to keep.
@@ -71,6 +76,11 @@ private:
     std::vector<uchar> m_previous; // source pixels of the last frame, to keep a dithered pixel that stays
     std::vector<uchar> m_indexes;  // the changed rectangle's new indexes
     std::vector<uchar> m_rgba;     // the changed rectangle for libimagequant
+    struct FreeDeleter {
+        void operator()(uchar *p) const { std::free(p); }
+    };
+    std::unique_ptr<uchar[], FreeDeleter> m_nearest; // per 24-bit colour, once m_seen has its bit
+    std::vector<int> m_errors;     // two rows of dithering errors, in sixteenths
 };
 
 } // namespace exporting
