@@ -193,9 +193,11 @@ void frmExport::ended()
     switch (outcome.status) {
     case Outcome::Written:
         Label3->setText(QStringLiteral("Готово"));
-        m_state.message(this, {QStringLiteral("Мультфильм сохранён в файл «%1».").arg(QDir::toNativeSeparators(m_path)),
-                               QString(), controls::MsgIcon::Information, controls::MsgButtons::Ok});
+        // The window has done its work; the message stands over the slide buffer.
         hide();
+        m_state.message(parentWidget() ? parentWidget() : this,
+                        {QStringLiteral("Мультфильм сохранён в файл «%1».").arg(QDir::toNativeSeparators(m_path)),
+                         QString(), controls::MsgIcon::Information, controls::MsgButtons::Ok});
         break;
     case Outcome::Cancelled:
         Label3->setText(QStringLiteral("Экспорт отменён"));
