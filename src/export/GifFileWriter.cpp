@@ -107,7 +107,7 @@ bool GifFileWriter::begin(const QString &path, QSize size, int fps, int frameCou
     m_written = 0;
     m_surveyed = 0;
     // A palette needs no more than a few hundred frames' worth of colours.
-    m_surveyStep = std::max(1, frameCount / 500);
+    m_surveyStep = std::max(1, frameCount / 250);
     m_distinct = 0;
     m_palette.clear();
     m_transparent = -1;
@@ -127,7 +127,7 @@ bool GifFileWriter::begin(const QString &path, QSize size, int fps, int frameCou
     if (!m_quant->ok())
         return fail(QStringLiteral("Недостаточно памяти"));
     if (!m_file.create(path))
-        return fail(m_file.error());
+        return fail(writeError());
     return true;
 }
 
@@ -250,8 +250,7 @@ void GifFileWriter::ditherRect(const Frame &frame, const QRect &r, uchar *out)
     // Floyd-Steinberg at three quarters strength: flat areas in a colour of
     // the palette stay clean, gradients of a photo do not band. Dithering the
     // rectangle afresh would make still pixels flicker at its edges, so a
-    // pixel whose colour stayed keeps the index it had, and its error is
-    // passed on as if it had been chosen again.
+    // pixel whose colour stayed keeps the index it had and passes no error on.
     constexpr int Strength = 12; // of 16
     const int w = r.width();
     const int canvasWidth = m_size.width();
@@ -263,12 +262,14 @@ void GifFileWriter::ditherRect(const Frame &frame, const QRect &r, uchar *out)
         const uchar *before = m_previous.data() + (qsizetype(y) * canvasWidth + r.left()) * 3;
         const uchar *held = m_canvas.data() + qsizetype(y) * canvasWidth + r.left();
         for (int x = 0; x < w; ++x, p += 3) {
+            if (later && std::memcmp(p, before + 3 * x, 3) == 0) {
+                *out++ = held[x];
+                continue;
+            }
             int want[3];
             for (int ch = 0; ch < 3; ++ch)
                 want[ch] = std::clamp(int(p[2 - ch]) + now[3 * x + ch] / 16, 0, 255);
-            const bool stayed = later && std::memcmp(p, before + 3 * x, 3) == 0;
-            const uchar idx =
-                stayed ? held[x] : nearest(uint32_t(want[0]) << 16 | uint32_t(want[1]) << 8 | uint32_t(want[2]));
+            const uchar idx = nearest(uint32_t(want[0]) << 16 | uint32_t(want[1]) << 8 | uint32_t(want[2]));
             *out++ = idx;
             const QRgb got = m_palette[idx];
             const int error[3] = {want[0] - qRed(got), want[1] - qGreen(got), want[2] - qBlue(got)};
@@ -315,8 +316,16 @@ bool GifFileWriter::writeHeader()
     if (!screen || EGifPutExtensionLeader(m_gif, APPLICATION_EXT_FUNC_CODE) == GIF_ERROR
         || EGifPutExtensionBlock(m_gif, 11, "NETSCAPE2.0") == GIF_ERROR
         || EGifPutExtensionBlock(m_gif, 3, loop) == GIF_ERROR || EGifPutExtensionTrailer(m_gif) == GIF_ERROR)
-        return fail(m_file.error());
+        return fail(writeError());
     return true;
+}
+
+QString GifFileWriter::writeError() const
+{
+    // giflib's own words only when the file itself did not fail.
+    if (m_file.errorNumber() || !m_gif)
+        return m_file.error();
+    return QString::fromLatin1(GifErrorString(m_gif->Error));
 }
 
 void GifFileWriter::indexRect(const Frame &frame, const QRect &r)
@@ -360,11 +369,11 @@ bool GifFileWriter::writeImage(const QRect &r, const uchar *indexes, int delay, 
     const size_t gcbLength = EGifGCBToExtension(&gcb, gcbBytes);
     if (EGifPutExtension(m_gif, GRAPHICS_EXT_FUNC_CODE, int(gcbLength), gcbBytes) == GIF_ERROR
         || EGifPutImageDesc(m_gif, r.left(), r.top(), r.width(), r.height(), false, nullptr) == GIF_ERROR)
-        return fail(m_file.error());
+        return fail(writeError());
     for (int y = 0; y < r.height(); ++y)
         if (EGifPutLine(m_gif, const_cast<GifPixelType *>(indexes + qsizetype(y) * r.width()), r.width())
             == GIF_ERROR)
-            return fail(m_file.error());
+            return fail(writeError());
     return true;
 }
 
@@ -382,26 +391,24 @@ bool GifFileWriter::addFrame(const Frame &frame, int duration)
     const QRect changed = m_written == 0 ? whole : frame.changed & whole;
     const int w = m_size.width();
 
-    if (changed.isEmpty()) {
-        // A frame like the one before still needs its place and its delay.
+    // A frame like the one before still needs its place and its delay: one
+    // pixel that shows what is there.
+    const auto writeUnchanged = [&] {
         const uchar keep = m_transparent >= 0 ? uchar(m_transparent) : m_canvas[0];
         if (!writeImage(QRect(0, 0, 1, 1), &keep, delay, m_transparent >= 0))
             return false;
         ++m_written;
         return true;
-    }
+    };
+    if (changed.isEmpty())
+        return writeUnchanged();
 
     indexRect(frame, changed);
     QRect r = changed;
     if (m_written > 0) {
         r = differingIndexes(m_indexes.data(), m_canvas.data(), w, changed);
-        if (r.isEmpty()) {
-            const uchar keep = m_transparent >= 0 ? uchar(m_transparent) : m_canvas[0];
-            if (!writeImage(QRect(0, 0, 1, 1), &keep, delay, m_transparent >= 0))
-                return false;
-            ++m_written;
-            return true;
-        }
+        if (r.isEmpty())
+            return writeUnchanged();
     }
     // The differing part of the rectangle, packed row after row in place;
     // pixels that show already become transparent.
@@ -458,7 +465,7 @@ bool GifFileWriter::finish()
         return fail(m_file.error().isEmpty() ? QString::fromLatin1(GifErrorString(code)) : m_file.error());
     }
     if (!m_file.commit())
-        return fail(m_file.error());
+        return fail(writeError());
     return true;
 }
 

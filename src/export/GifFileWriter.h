@@ -44,6 +44,7 @@ private:
     struct Quantiser;
 
     bool fail(const QString &why);
+    QString writeError() const;
     bool choosePalette();
     bool writeHeader();
     void indexRect(const Frame &frame, const QRect &r);

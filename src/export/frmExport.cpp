@@ -82,6 +82,7 @@ frmExport::~frmExport()
         // The job looks at the flag after every frame, so this wait is short.
         m_progress->cancel();
         m_thread->wait();
+        delete m_thread;
     }
 }
 

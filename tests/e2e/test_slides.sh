@@ -85,6 +85,9 @@ sleep 1
 screenshot export-done
 press_key Return    # "Мультфильм сохранён в файл …"
 [ "$(identify "$work/cartoon.gif" | wc -l)" = 4 ] || fail "the GIF has $(identify "$work/cartoon.gif" | wc -l) frames, not 4"
+frames=$(ffprobe -v error -count_frames -show_entries stream=nb_read_frames -of csv=p=0 "$work/cartoon.gif")
+[ "$frames" = 4 ] || fail "ffmpeg reads $frames frames from the GIF, not 4"
+[ "$(identify -format '%T ' "$work/cartoon.gif")" = "8 8 9 8 " ] || fail "GIF delays: $(identify -format '%T ' "$work/cartoon.gif")"
 convert "$work/cartoon.gif" -coalesce "$work/frame-%d.png"
 # Exact colours when the slides have at most 256, close ones otherwise.
 colours=$(identify -format %k "$anim/001.bmp")

@@ -64,6 +64,7 @@ private slots:
     void cancelLeavesNothing();
     void fullDiskLeavesNothingAndKeepsTheOldFile();
     void missingFolderIsNamed();
+    void oneSlideMakesAFile();
     void storeKnowsWhatChanged();
     void folderSlidesComeInNumericOrder();
     void badSlidesAreRefusedByName();
@@ -265,6 +266,28 @@ void TestExport::missingFolderIsNamed()
     QCOMPARE(exportStore(empty, Format::Mp4, 12, dir.filePath(QStringLiteral("y.mp4"))).message,
              QStringLiteral("Нет слайдов для экспорта"));
     QCOMPARE(kit::leftIn(dir.path()), QStringList());
+}
+
+void TestExport::oneSlideMakesAFile()
+{
+    QTemporaryDir dir;
+    slides::SlideStore store;
+    kit::fill(store, 1);
+    for (Format format : AllFormats) {
+        const QString path = dir.filePath(QStringLiteral("one") + suffixFor(format));
+        QCOMPARE(exportStore(store, format, 12, path).status, Outcome::Written);
+        AVFormatContext *in = nullptr;
+        QCOMPARE(avformat_open_input(&in, QFile::encodeName(path).constData(), nullptr, nullptr), 0);
+        int packets = 0;
+        AVPacket *pkt = av_packet_alloc();
+        while (av_read_frame(in, pkt) >= 0) {
+            ++packets;
+            av_packet_unref(pkt);
+        }
+        av_packet_free(&pkt);
+        avformat_close_input(&in);
+        QCOMPARE(packets, 1);
+    }
 }
 
 void TestExport::storeKnowsWhatChanged()
