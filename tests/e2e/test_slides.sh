@@ -110,6 +110,19 @@ env -u DISPLAY "$PROGRAM_DIR/vellumo" --export "$work/cartoon.mp4" --fps 4 "$ani
     fail "the command-line export failed: $(cat "$work/cli.log")"
 frames=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 "$work/cartoon.mp4")
 [ "$frames" = 4 ] || fail "the MP4 has $frames frames, not 4"
+# A folder without the right to write: an ordinary user exports into one of root's.
+shared=$(mktemp -d)
+chmod 755 "$shared"
+cp "$PROGRAM_DIR/vellumo" "$anim"/*.bmp "$shared/"
+chmod 644 "$shared"/*.bmp
+if setpriv --reuid=65534 --regid=65534 --clear-groups "$shared/vellumo" --export "$shared/x.gif" "$shared" \
+        >"$work/denied.log" 2>&1; then
+    rm -rf "$shared"
+    fail "an export into a folder without the right to write succeeded"
+fi
+grep -q "Отказано в доступе" "$work/denied.log" || { rm -rf "$shared"; fail "no reason given: $(cat "$work/denied.log")"; }
+[ -z "$(ls -A "$shared" | grep -v -e '\.bmp$' -e '^vellumo$')" ] || { rm -rf "$shared"; fail "a denied export left files"; }
+rm -rf "$shared"
 
 wmctrl -i -c "$win"
 wait_exit $APP_PID || fail "the program did not end after its close box"
