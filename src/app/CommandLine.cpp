@@ -10,6 +10,7 @@
 
 #include "export/ExportJob.h"
 #include "export/FrameSource.h"
+#include "slides/SlideFiles.h"
 
 namespace cli {
 
@@ -121,7 +122,7 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
     if (const int gap = frames.firstGap()) {
         err << QStringLiteral("Предупреждение: в папке нет слайда %1 (%2); слайды идут по порядку номеров с пропуском")
                    .arg(gap)
-                   .arg(QStringLiteral("%1.bmp").arg(gap, 3, 10, QLatin1Char('0')))
+                   .arg(slides::slideFileName(gap))
             << Qt::endl;
     }
     QuietProgress progress;
