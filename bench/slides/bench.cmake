@@ -4,5 +4,6 @@
 add_executable(bench_slides ${CMAKE_CURRENT_LIST_DIR}/bench_slides.cpp)
 target_link_libraries(bench_slides PRIVATE vellumo_app)
 target_compile_definitions(bench_slides PRIVATE VELLUMO_LIBRARY_DIR="${CMAKE_SOURCE_DIR}/library")
+target_include_directories(bench_slides PRIVATE ${CMAKE_CURRENT_LIST_DIR}/../common)
 list(APPEND VELLUMO_BENCH_COMMANDS
      COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen $<TARGET_FILE:bench_slides>)

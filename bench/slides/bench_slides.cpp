@@ -16,68 +16,13 @@
 #include <cstdio>
 #include <vector>
 
+#include "TypicalScene.h"
 #include "app/AppState.h"
 #include "app/frmMain.h"
 #include "controls/Twips.h"
 #include "slides/SlideFiles.h"
 #include "slides/StageCapture.h"
 #include "slides/frmBuffer.h"
-
-namespace {
-
-double median(std::vector<double> v)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-double rssMiB()
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : f.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    return -1;
-}
-
-double msSince(QElapsedTimer &t) { return double(t.nsecsElapsed()) / 1e6; }
-
-struct Scene {
-    frmMain &w;
-    void build()
-    {
-        const QString lib = QStringLiteral(VELLUMO_LIBRARY_DIR);
-        const QStringList characters{lib + QStringLiteral("/objects/Кот идёт.gif"),
-                                     lib + QStringLiteral("/objects/Робот идёт.gif")};
-        for (int i = 1; i <= 2; ++i) {
-            anigif::AniGif *c = w.AniGIF1.create(i);
-            c->LoadFile(characters[i - 1]);
-            twips::move(c, 300 + i * 1500, 1500 + i * 600);
-            c->show();
-        }
-        controls::ImageControl *prop = w.Image1.create(1);
-        prop->setPicture(QImage(lib + QStringLiteral("/articles/Дерево.gif")));
-        twips::move(prop, 3600, 450);
-        prop->show();
-    }
-    // The characters walk: one step across and one animation frame per slide.
-    void step(int i)
-    {
-        for (int k = 1; k <= 2; ++k) {
-            anigif::AniGif *c = w.AniGIF1.at(k);
-            const int x = (k == 1 ? 45 * i : 5400 - 30 * i) % 6000;
-            twips::move(c, x < 0 ? x + 6000 : x, twips::top(c));
-            if (c->FrameCount() > 0)
-                c->setCurrentFrame((c->CurrentFrame() + 1) % c->FrameCount());
-        }
-    }
-};
-
-} // namespace
 
 int main(int argc, char *argv[])
 {

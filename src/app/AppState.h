@@ -18,6 +18,7 @@ struct AppState {
     qint16 CharacterCount = 0;  // last number handed out to a character; never decremented
     qint16 PropCount = 0;       // last number handed out to a prop; never decremented
     QString PickerMode;         // "person", "articles", "fon" or "changePerson"
+    int PreviewRate = 12;       // slides per second last chosen in the preview; an export starts at it
 
     // Every message box goes through here; tests replace it to answer.
     controls::MessageFn message = controls::showMessageBox;

@@ -1,5 +1,6 @@
 // Opening the preview player.
 #include "app/frmMain.h"
+#include "controls/SpinControl.h"
 #include "preview/frmView.h"
 #include "slides/frmBuffer.h"
 
@@ -15,6 +16,8 @@ frmView *frmMain::View()
         // Messages go through the program's seam as it stands when they are shown.
         auto message = [this](QWidget *parent, const controls::Message &m) { return m_state.message(parent, m); };
         m_view = new frmView(Buffer(), message, this);
+        // An export starts at the rate last chosen here.
+        connect(m_view->UpDown1, &controls::SpinControl::Change, this, [this](int rate) { m_state.PreviewRate = rate; });
     }
     return m_view;
 }

@@ -5,6 +5,7 @@
 #include "controls/Events.h"
 #include "controls/NumberFormat.h"
 #include "controls/Twips.h"
+#include "export/frmExport.h"
 #include "slides/StageCapture.h"
 #include "slides/frmBuffer.h"
 
@@ -57,7 +58,15 @@ void frmMain::Command1_Click()
 
 frmBuffer *frmMain::Buffer()
 {
-    if (!m_buffer)
+    if (!m_buffer) {
         m_buffer = new frmBuffer(m_state, this);
+        connect(m_buffer, &frmBuffer::exportRequested, this, [this] {
+            // Made at first use and kept, so that it offers the last folder again.
+            auto *window = m_buffer->findChild<frmExport *>();
+            if (!window)
+                window = new frmExport(m_state, m_buffer->store(), m_buffer);
+            window->exec();
+        });
+    }
     return m_buffer;
 }

@@ -286,6 +286,48 @@ bool SlideStore::readOnInto(int i, char *first, qsizetype stride, int &held) con
     }
 }
 
+QRect SlideStore::changedRect(int i) const
+{
+    const QRect whole(0, 0, SlideWidth, SlideHeight);
+    if (i < 1 || i > count())
+        return QRect();
+    const Entry &e = m_entries[size_t(i - 1)];
+    if (i == 1 || e.key == i - 1)
+        return whole;
+    // A difference is never packed, so its runs are read where they lie.
+    const char *p = packedData(e);
+    const char *end = p + e.size;
+    constexpr qsizetype row = RowBytes;
+    qsizetype pos = 0;
+    qsizetype top = -1, bottom = -1, left = row, right = -1;
+    while (p < end) {
+        quint64 skip, len;
+        if (!getCount(p, end, skip) || !getCount(p, end, len) || skip > quint64(RawBytes - pos)
+            || len > quint64(RawBytes - pos - qsizetype(skip)) || len > quint64(end - p))
+            return whole;
+        pos += qsizetype(skip);
+        if (len == 0)
+            continue;
+        const qsizetype first = pos, last = pos + qsizetype(len) - 1;
+        if (top < 0)
+            top = first / row;
+        bottom = last / row;
+        if (first / row != last / row) {
+            // A run over a row's end touches both ends of the rows it spans.
+            left = 0;
+            right = row - 1;
+        } else {
+            left = std::min(left, first % row);
+            right = std::max(right, last % row);
+        }
+        pos = last + 1;
+        p += len;
+    }
+    if (top < 0)
+        return QRect();
+    return QRect(QPoint(int(left / 3), int(top)), QPoint(int(right / 3), int(bottom)));
+}
+
 QImage SlideStore::slide(int i) const
 {
     if (i < 1 || i > count())

@@ -10,6 +10,7 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QRect>
 
 #include <memory>
 #include <vector>
@@ -41,6 +42,12 @@ public:
     // order applies each one's difference where it lies, touching only the
     // pixels that changed. `held` is i afterwards, 0 when it failed.
     bool readOnInto(int i, char *first, qsizetype stride, int &held) const;
+
+    // The pixels (x, y in slide pixels) outside which slide i equals slide
+    // i - 1, read from the runs the store already holds: empty when the two
+    // are equal, the whole slide for the first slide and for a key slide,
+    // whose change was not written down. Never smaller than the change.
+    QRect changedRect(int i) const;
 
     void clear();
 

@@ -86,17 +86,21 @@ frmBuffer::frmBuffer(AppState &state, QWidget *parent)
     Command2->setFont(bold());
     Command1 = place(new controls::Button(QStringLiteral("Закрыть"), this), "Command1", 8820, 6795, 1455, 420);
     Command1->setFont(bold());
-    for (QPushButton *b : {Command2, Command1})
+    Command3 = place(new controls::Button(QStringLiteral("Экспорт…"), this), "Command3", 5745, 6795, 1455, 420);
+    Command3->setFont(bold());
+    for (QPushButton *b : {Command2, Command1, Command3})
         b->setAutoDefault(false);
 
     setTabOrder(Picture2, VScroll1);
     setTabOrder(VScroll1, Command1);
     setTabOrder(Command1, Label1);
     setTabOrder(Label1, Command2);
+    setTabOrder(Command2, Command3);
 
     connect(VScroll1, &QScrollBar::valueChanged, this, &frmBuffer::VScroll1_Change);
     connect(Command1, &QPushButton::clicked, this, &frmBuffer::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &frmBuffer::Command2_Click);
+    connect(Command3, &QPushButton::clicked, this, &frmBuffer::Command3_Click);
 
     // Centred on the screen, not on the main window; placing it now keeps Qt from re-centring it.
     controls::centreOnScreen(this);
@@ -200,6 +204,16 @@ void frmBuffer::Command2_Click()
     bar->exec();
     if (bar->allWritten())
         m_state.SlidesUnsaved = false;
+}
+
+void frmBuffer::Command3_Click()
+{
+    if (slideCount() == 0) {
+        m_state.message(this, {QStringLiteral("Нет слайдов для экспорта"), QString(), controls::MsgIcon::None,
+                               controls::MsgButtons::Ok});
+        return;
+    }
+    emit exportRequested();
 }
 
 frmBar *frmBuffer::Bar()

@@ -65,12 +65,18 @@ public:
     QLabel *Label1;                   // "Всего слайдов: N"
     controls::Button *Command2;       // "Сохранить"
     controls::Button *Command1;       // "Закрыть"
+    controls::Button *Command3;       // "Экспорт…"
 
     void Form_Activate();
     void VScroll1_Change();
     void Command1_Click();            // "Закрыть"
     void Command2_Click();            // "Сохранить"
+    void Command3_Click();            // "Экспорт…": asks for the export window when there are slides
     frmBar *Bar();                    // the progress window, created at first use
+
+signals:
+    // The export window lives outside the slide subsystem; whoever owns the buffer opens it.
+    void exportRequested();
 
 protected:
     bool event(QEvent *event) override;

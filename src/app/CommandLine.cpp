@@ -1,0 +1,141 @@
+#include "app/CommandLine.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QTextStream>
+
+#include <cstring>
+
+#include "export/ExportJob.h"
+#include "export/FrameSource.h"
+#include "slides/SlideFiles.h"
+
+namespace cli {
+
+namespace {
+
+constexpr const char *OwnOptions[] = {"--export", "--fps", "--help", "-h", "--help-all", "--version", "-v"};
+
+// Reports nothing while it runs: one line per problem is the rule, and a
+// finished export says where its file is.
+class QuietProgress : public exporting::Progress {
+public:
+    void report(int, int) override {}
+    bool cancelled() const override { return false; }
+};
+
+QString formatList()
+{
+    QStringList names;
+    for (exporting::Format f : exporting::AllFormats)
+        names << exporting::suffixFor(f);
+    return names.join(QStringLiteral(", "));
+}
+
+} // namespace
+
+bool wantsCommandLine(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i)
+        for (const char *own : OwnOptions) {
+            const size_t n = std::strlen(own);
+            // "--fps=5" as well as "--fps 5"
+            if (std::strncmp(argv[i], own, n) == 0 && (argv[i][n] == 0 || argv[i][n] == '='))
+                return true;
+        }
+    return false;
+}
+
+int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Vellumo: мультфильмы кадр за кадром."));
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Показать эту справку."));
+    const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("Показать версию программы."));
+    const QCommandLineOption exportTo(QStringLiteral("export"),
+                                      QStringLiteral("Записать слайды папки в файл OUT: .gif, .mp4 или .webm."),
+                                      QStringLiteral("OUT"));
+    const QCommandLineOption fps(QStringLiteral("fps"),
+                                 QStringLiteral("Кадров в секунду, от %1 до %2 (12, если не указано).")
+                                     .arg(exporting::MinRate)
+                                     .arg(exporting::MaxRate),
+                                 QStringLiteral("N"), QStringLiteral("12"));
+    parser.addOptions({help, version, exportTo, fps});
+    parser.addPositionalArgument(QStringLiteral("FOLDER"),
+                                 QStringLiteral("Папка со слайдами 001.bmp, 002.bmp, … (для --export)."));
+
+    if (!parser.parse(arguments)) {
+        err << parser.errorText() << Qt::endl;
+        return 2;
+    }
+    if (parser.isSet(help)) {
+        out << parser.helpText();
+        out.flush();
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        out << QCoreApplication::applicationName() << ' ' << QStringLiteral(VELLUMO_VERSION) << Qt::endl;
+        return 0;
+    }
+    if (!parser.isSet(exportTo)) {
+        err << QStringLiteral("Не указан файл: vellumo --export OUT [--fps N] FOLDER") << Qt::endl;
+        return 2;
+    }
+
+    bool problem = false;
+    const QString outPath = parser.value(exportTo);
+    const auto format = exporting::formatForPath(outPath);
+    if (!format) {
+        err << QStringLiteral("Неизвестный формат файла «%1»: можно %2").arg(outPath, formatList()) << Qt::endl;
+        problem = true;
+    }
+    bool rateOk = false;
+    const int rate = parser.value(fps).toInt(&rateOk);
+    if (!rateOk || rate < exporting::MinRate || rate > exporting::MaxRate) {
+        err << QStringLiteral("Неверная частота кадров «%1»: нужно целое число от %2 до %3")
+                   .arg(parser.value(fps))
+                   .arg(exporting::MinRate)
+                   .arg(exporting::MaxRate)
+            << Qt::endl;
+        problem = true;
+    }
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() != 1) {
+        err << (positional.isEmpty() ? QStringLiteral("Не указана папка со слайдами")
+                                     : QStringLiteral("Лишние аргументы: %1").arg(positional.mid(1).join(' ')))
+            << Qt::endl;
+        problem = true;
+    }
+    if (problem)
+        return 2;
+
+    exporting::FolderFrames frames;
+    QString error;
+    if (!frames.open(positional.first(), error)) {
+        err << error << Qt::endl;
+        return 1;
+    }
+    if (const int gap = frames.firstGap()) {
+        err << QStringLiteral("Предупреждение: в папке нет слайда %1 (%2); слайды идут по порядку номеров с пропуском")
+                   .arg(gap)
+                   .arg(slides::slideFileName(gap))
+            << Qt::endl;
+    }
+    QuietProgress progress;
+    const exporting::Outcome outcome = exporting::runExport(frames, *format, rate, outPath, progress);
+    if (outcome.status != exporting::Outcome::Written) {
+        err << outcome.message << Qt::endl;
+        return 1;
+    }
+    out << QStringLiteral("Записано кадров: %1, файл «%2»")
+               .arg(frames.count())
+               .arg(QDir::toNativeSeparators(QFileInfo(outPath).absoluteFilePath()))
+        << Qt::endl;
+    return 0;
+}
+
+} // namespace cli

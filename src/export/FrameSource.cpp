@@ -1,0 +1,160 @@
+#include "export/FrameSource.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "slides/SlideSource.h"
+#include "slides/SlideStore.h"
+
+namespace exporting {
+
+namespace {
+
+constexpr qsizetype RowBytes = slides::SlideStore::RowBytes;
+const QSize SlideSize(slides::SlideWidth, slides::SlideHeight);
+
+bool ensureRows(std::vector<uchar> &rows, QString &error)
+{
+    try {
+        rows.resize(size_t(slides::SlideStore::RawBytes));
+        return true;
+    } catch (const std::bad_alloc &) {
+        error = QStringLiteral("Недостаточно памяти");
+        return false;
+    }
+}
+
+} // namespace
+
+QRect differingRect(const uchar *a, const uchar *b, qsizetype stride, QSize size)
+{
+    const qsizetype rowBytes = qsizetype(size.width()) * 3;
+    auto rowDiffers = [&](int y) { return std::memcmp(a + y * stride, b + y * stride, size_t(rowBytes)) != 0; };
+    int top = 0;
+    while (top < size.height() && !rowDiffers(top))
+        ++top;
+    if (top == size.height())
+        return QRect();
+    int bottom = size.height() - 1;
+    while (!rowDiffers(bottom))
+        --bottom;
+    qsizetype left = rowBytes, right = -1;
+    for (int y = top; y <= bottom; ++y) {
+        const uchar *ra = a + y * stride, *rb = b + y * stride;
+        qsizetype l = 0;
+        while (l < left && ra[l] == rb[l])
+            ++l;
+        left = std::min(left, l);
+        qsizetype r = rowBytes - 1;
+        while (r > right && ra[r] == rb[r])
+            --r;
+        right = std::max(right, r);
+    }
+    return QRect(QPoint(int(left / 3), top), QPoint(int(right / 3), bottom));
+}
+
+StoreFrames::StoreFrames(const slides::SlideStore &store) : m_store(store) {}
+
+int StoreFrames::count() const { return m_store.count(); }
+
+bool StoreFrames::read(int i, Frame &frame, QString &error)
+{
+    if (!ensureRows(m_rows, error))
+        return false;
+    const bool next = i > 1 && m_held == i - 1;
+    if (!m_store.readOnInto(i, reinterpret_cast<char *>(m_rows.data()), RowBytes, m_held)) {
+        error = QStringLiteral("Слайд %1 не удалось прочитать").arg(i);
+        return false;
+    }
+    frame.bgr = m_rows.data();
+    frame.stride = RowBytes;
+    frame.size = SlideSize;
+    frame.changed = next ? m_store.changedRect(i) : QRect(QPoint(0, 0), SlideSize);
+    return true;
+}
+
+bool FolderFrames::open(const QString &folder, QString &error)
+{
+    m_files.clear();
+    m_firstGap = 0;
+    m_held = 0;
+    const QDir dir(folder);
+    if (!QFileInfo(folder).isDir()) {
+        error = QStringLiteral("Папка «%1» не найдена").arg(QDir::toNativeSeparators(folder));
+        return false;
+    }
+    static const QRegularExpression numbered(QStringLiteral("^([0-9]{1,9})\\.bmp$"),
+                                             QRegularExpression::CaseInsensitiveOption);
+    std::vector<std::pair<int, QString>> found;
+    for (const QString &name : dir.entryList(QDir::Files | QDir::Hidden)) {
+        const auto m = numbered.match(name);
+        if (m.hasMatch())
+            found.emplace_back(m.captured(1).toInt(), name);
+    }
+    if (found.empty()) {
+        error = QStringLiteral("В папке «%1» нет слайдов (001.bmp, 002.bmp, …)").arg(QDir::toNativeSeparators(folder));
+        return false;
+    }
+    std::sort(found.begin(), found.end());
+    int expected = 1;
+    for (const auto &[number, name] : found) {
+        if (number > expected && !m_firstGap)
+            m_firstGap = expected;
+        expected = number + 1;
+        m_files.append(dir.filePath(name));
+    }
+    return true;
+}
+
+bool FolderFrames::read(int i, Frame &frame, QString &error)
+{
+    if (i < 1 || i > count() || !ensureRows(m_rows, error)) {
+        if (error.isEmpty())
+            error = QStringLiteral("Нет кадра %1").arg(i);
+        return false;
+    }
+    const QString &path = m_files[i - 1];
+    const QString shown = QDir::toNativeSeparators(path);
+    QImageReader reader(path, "bmp");
+    QImage image = reader.read();
+    if (image.isNull()) {
+        m_held = 0;
+        error = QStringLiteral("Файл «%1» повреждён или это не BMP: %2").arg(shown, reader.errorString());
+        return false;
+    }
+    if (image.size() != SlideSize) {
+        m_held = 0;
+        error = QStringLiteral("Слайд «%1» размером %2 × %3, а слайды бывают только %4 × %5")
+                    .arg(shown)
+                    .arg(image.width())
+                    .arg(image.height())
+                    .arg(SlideSize.width())
+                    .arg(SlideSize.height());
+        return false;
+    }
+    if (image.format() != QImage::Format_BGR888)
+        image = image.convertToFormat(QImage::Format_BGR888);
+    if (image.isNull()) {
+        m_held = 0;
+        error = QStringLiteral("Недостаточно памяти");
+        return false;
+    }
+    const bool next = i > 1 && m_held == i - 1;
+    frame.changed = next ? differingRect(image.constBits(), m_rows.data(), RowBytes, SlideSize)
+                         : QRect(QPoint(0, 0), SlideSize);
+    for (int y = 0; y < SlideSize.height(); ++y)
+        std::memcpy(m_rows.data() + y * RowBytes, image.constScanLine(y), size_t(RowBytes));
+    m_held = i;
+    frame.bgr = m_rows.data();
+    frame.stride = RowBytes;
+    frame.size = SlideSize;
+    return true;
+}
+
+} // namespace exporting

@@ -1,0 +1,483 @@
+#include "export/GifFileWriter.h"
+
+#include <gif_lib.h>
+#include <libimagequant.h>
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <new>
+
+namespace exporting {
+
+namespace {
+
+inline uint32_t keyAt(const uchar *bgr) { return 0xff000000u | uint32_t(bgr[2]) << 16 | uint32_t(bgr[1]) << 8 | bgr[0]; }
+
+inline uint32_t slotOf(uint32_t key, size_t mask) { return uint32_t((key * 2654435761u) >> 8) & uint32_t(mask); }
+
+// Rectangle of the pixels where `now` differs from `before` inside `r`; both
+// hold the indexes of `r` row after row (`now`) and of the whole canvas (`before`).
+QRect differingIndexes(const uchar *now, const uchar *canvas, int canvasWidth, const QRect &r)
+{
+    int top = -1, bottom = -1, left = r.width(), right = -1;
+    for (int y = 0; y < r.height(); ++y) {
+        const uchar *a = now + qsizetype(y) * r.width();
+        const uchar *b = canvas + qsizetype(r.top() + y) * canvasWidth + r.left();
+        if (std::memcmp(a, b, size_t(r.width())) == 0)
+            continue;
+        if (top < 0)
+            top = y;
+        bottom = y;
+        int l = 0;
+        while (a[l] == b[l])
+            ++l;
+        int rr = r.width() - 1;
+        while (a[rr] == b[rr])
+            --rr;
+        left = std::min(left, l);
+        right = std::max(right, rr);
+    }
+    if (top < 0)
+        return QRect();
+    return QRect(r.left() + left, r.top() + top, right - left + 1, bottom - top + 1);
+}
+
+inline int distance(const uchar *bgr, QRgb c)
+{
+    const int db = bgr[0] - qBlue(c), dg = bgr[1] - qGreen(c), dr = bgr[2] - qRed(c);
+    return dr * dr + dg * dg + db * db;
+}
+
+} // namespace
+
+// libimagequant's state: the histogram the survey fills, then the palette.
+struct GifFileWriter::Quantiser {
+    liq_attr *attr = nullptr;
+    liq_histogram *histogram = nullptr;
+    liq_result *result = nullptr;
+
+    Quantiser()
+    {
+        attr = liq_attr_create();
+        if (attr) {
+            // One slot of the 256 stays free for the transparent pixels.
+            liq_set_max_colors(attr, 255);
+            histogram = liq_histogram_create(attr);
+        }
+    }
+    ~Quantiser()
+    {
+        if (result)
+            liq_result_destroy(result);
+        if (histogram)
+            liq_histogram_destroy(histogram);
+        if (attr)
+            liq_attr_destroy(attr);
+    }
+    bool ok() const { return attr && histogram; }
+};
+
+GifFileWriter::GifFileWriter() = default;
+
+GifFileWriter::~GifFileWriter() { abort(); }
+
+int GifFileWriter::delayCs(qint64 ticks, int duration, int fps)
+{
+    const auto at = [fps](qint64 t) { return t * 100 / fps; };
+    return int(at(ticks + duration) - at(ticks));
+}
+
+bool GifFileWriter::fail(const QString &why)
+{
+    if (m_error.isEmpty())
+        m_error = why;
+    return false;
+}
+
+QString GifFileWriter::error() const { return m_error; }
+
+bool GifFileWriter::begin(const QString &path, QSize size, int fps, int frameCount)
+{
+    abort();
+    m_error.clear();
+    m_size = size;
+    m_fps = std::max(1, fps);
+    m_ticks = 0;
+    m_written = 0;
+    m_surveyed = 0;
+    // A palette needs no more than a few hundred frames' worth of colours.
+    m_surveyStep = std::max(1, frameCount / 250);
+    m_distinct = 0;
+    m_palette.clear();
+    m_transparent = -1;
+    if (size.isEmpty() || size.width() > 0xffff || size.height() > 0xffff)
+        return fail(QStringLiteral("Неверный размер кадра"));
+    try {
+        m_seen.assign(size_t(1) << 18, 0); // 2^24 colours, 64 to a word
+        const size_t pixels = size_t(size.width()) * size_t(size.height());
+        m_canvas.assign(pixels, 0);
+        m_previous.assign(pixels * 3, 0);
+        m_indexes.resize(pixels);
+        m_rgba.resize(pixels * 4);
+        m_quant = std::make_unique<Quantiser>();
+    } catch (const std::bad_alloc &) {
+        return fail(QStringLiteral("Недостаточно памяти"));
+    }
+    if (!m_quant->ok())
+        return fail(QStringLiteral("Недостаточно памяти"));
+    if (!m_file.create(path))
+        return fail(writeError());
+    return true;
+}
+
+bool GifFileWriter::survey(const Frame &frame)
+{
+    const QRect r = m_surveyed == 0 ? QRect(QPoint(0, 0), m_size) : frame.changed & QRect(QPoint(0, 0), m_size);
+    const bool sampled = m_surveyed % m_surveyStep == 0;
+    ++m_surveyed;
+    if (r.isEmpty())
+        return true;
+    // Counting stops mattering once there are more colours than a table holds.
+    if (m_distinct <= 256) {
+        for (int y = r.top(); y <= r.bottom(); ++y) {
+            const uchar *p = frame.bgr + y * frame.stride + r.left() * 3;
+            for (int x = 0; x < r.width(); ++x, p += 3) {
+                const uint32_t c = keyAt(p) & 0xffffff;
+                quint64 &word = m_seen[c >> 6];
+                const quint64 bit = quint64(1) << (c & 63);
+                if (!(word & bit)) {
+                    word |= bit;
+                    ++m_distinct;
+                }
+            }
+        }
+    }
+    if (!sampled)
+        return true;
+    // The changed rectangles count as often as they change, so the moving
+    // figures and what lies around them get the colours they need.
+    uchar *out = m_rgba.data();
+    for (int y = r.top(); y <= r.bottom(); ++y) {
+        const uchar *p = frame.bgr + y * frame.stride + r.left() * 3;
+        for (int x = 0; x < r.width(); ++x, p += 3, out += 4) {
+            out[0] = p[2];
+            out[1] = p[1];
+            out[2] = p[0];
+            out[3] = 255;
+        }
+    }
+    liq_image *image = liq_image_create_rgba(m_quant->attr, m_rgba.data(), r.width(), r.height(), 0);
+    if (!image)
+        return fail(QStringLiteral("Недостаточно памяти"));
+    const liq_error added = liq_histogram_add_image(m_quant->histogram, m_quant->attr, image);
+    liq_image_destroy(image);
+    if (added != LIQ_OK)
+        return fail(QStringLiteral("Не удалось подобрать цвета"));
+    return true;
+}
+
+bool GifFileWriter::choosePalette()
+{
+    if (exactColours()) {
+        for (size_t w = 0; w < m_seen.size(); ++w)
+            for (quint64 bits = m_seen[w]; bits; bits &= bits - 1)
+                m_palette.push_back(0xff000000u | QRgb(w * 64 + size_t(std::countr_zero(bits))));
+        if (m_palette.empty())
+            m_palette.push_back(qRgb(0, 0, 0));
+        if (m_palette.size() < 256) {
+            m_transparent = int(m_palette.size());
+            m_palette.push_back(qRgb(0, 0, 0));
+        }
+        size_t tableSlots = 1024;
+        m_lookupKeys.assign(tableSlots, 0);
+        m_lookupValues.assign(tableSlots, 0);
+        for (size_t i = 0; i < m_palette.size(); ++i) {
+            if (int(i) == m_transparent)
+                continue;
+            uint32_t s = slotOf(m_palette[i], tableSlots - 1);
+            while (m_lookupKeys[s])
+                s = (s + 1) & uint32_t(tableSlots - 1);
+            m_lookupKeys[s] = m_palette[i];
+            m_lookupValues[s] = uchar(i);
+        }
+        std::vector<quint64>().swap(m_seen);
+        return true;
+    }
+    if (liq_histogram_quantize(m_quant->histogram, m_quant->attr, &m_quant->result) != LIQ_OK)
+        return fail(QStringLiteral("Не удалось подобрать цвета"));
+    const liq_palette *pal = liq_get_palette(m_quant->result);
+    for (unsigned i = 0; i < pal->count; ++i)
+        m_palette.push_back(qRgb(pal->entries[i].r, pal->entries[i].g, pal->entries[i].b));
+    m_transparent = int(m_palette.size());
+    m_palette.push_back(qRgb(0, 0, 0));
+    // From here on the survey's bits say which colours have their nearest
+    // palette entry in m_nearest; untouched pages of it cost no memory.
+    std::fill(m_seen.begin(), m_seen.end(), 0);
+    m_nearest.reset(static_cast<uchar *>(std::calloc(size_t(1) << 24, 1)));
+    if (!m_nearest)
+        return fail(QStringLiteral("Недостаточно памяти"));
+    return true;
+}
+
+uchar GifFileWriter::nearest(uint32_t colour)
+{
+    const uint32_t c = colour & 0xffffff;
+    quint64 &word = m_seen[c >> 6];
+    const quint64 bit = quint64(1) << (c & 63);
+    if (word & bit)
+        return m_nearest[c];
+    const int r = int(c >> 16), g = int((c >> 8) & 0xff), b = int(c & 0xff);
+    int best = 0, bestDistance = INT_MAX;
+    for (int i = 0; i < int(m_palette.size()); ++i) {
+        if (i == m_transparent)
+            continue;
+        const int dr = qRed(m_palette[size_t(i)]) - r, dg = qGreen(m_palette[size_t(i)]) - g,
+                  db = qBlue(m_palette[size_t(i)]) - b;
+        const int d = dr * dr + dg * dg + db * db;
+        if (d < bestDistance) {
+            bestDistance = d;
+            best = i;
+        }
+    }
+    word |= bit;
+    m_nearest[c] = uchar(best);
+    return uchar(best);
+}
+
+void GifFileWriter::ditherRect(const Frame &frame, const QRect &r, uchar *out)
+{
+    // Floyd-Steinberg at three quarters strength: flat areas in a colour of
+    // the palette stay clean, gradients of a photo do not band. Dithering the
+    // rectangle afresh would make still pixels flicker at its edges, so a
+    // pixel whose colour stayed keeps the index it had and passes no error on.
+    constexpr int Strength = 12; // of 16
+    const int w = r.width();
+    const int canvasWidth = m_size.width();
+    const bool later = m_written > 0;
+    m_errors.assign(size_t(w + 2) * 6, 0);
+    int *now = m_errors.data() + 3, *below = m_errors.data() + size_t(w + 2) * 3 + 3;
+    for (int y = r.top(); y <= r.bottom(); ++y) {
+        const uchar *p = frame.bgr + y * frame.stride + r.left() * 3;
+        const uchar *before = m_previous.data() + (qsizetype(y) * canvasWidth + r.left()) * 3;
+        const uchar *held = m_canvas.data() + qsizetype(y) * canvasWidth + r.left();
+        for (int x = 0; x < w; ++x, p += 3) {
+            if (later && std::memcmp(p, before + 3 * x, 3) == 0) {
+                *out++ = held[x];
+                continue;
+            }
+            int want[3];
+            for (int ch = 0; ch < 3; ++ch)
+                want[ch] = std::clamp(int(p[2 - ch]) + now[3 * x + ch] / 16, 0, 255);
+            const uchar idx = nearest(uint32_t(want[0]) << 16 | uint32_t(want[1]) << 8 | uint32_t(want[2]));
+            *out++ = idx;
+            const QRgb got = m_palette[idx];
+            const int error[3] = {want[0] - qRed(got), want[1] - qGreen(got), want[2] - qBlue(got)};
+            for (int ch = 0; ch < 3; ++ch) {
+                const int e = error[ch] * Strength / 16;
+                now[3 * (x + 1) + ch] += e * 7;
+                below[3 * (x - 1) + ch] += e * 3;
+                below[3 * x + ch] += e * 5;
+                below[3 * (x + 1) + ch] += e;
+            }
+        }
+        std::swap(now, below);
+        std::fill(below - 3, below + size_t(w + 1) * 3, 0);
+    }
+}
+
+int GifFileWriter::putBytes(GifFileType *gif, const unsigned char *data, int length)
+{
+    auto *self = static_cast<GifFileWriter *>(gif->UserData);
+    return self->m_file.write(data, length) ? length : 0;
+}
+
+bool GifFileWriter::writeHeader()
+{
+    int code = 0;
+    m_gif = EGifOpen(this, putBytes, &code);
+    if (!m_gif)
+        return fail(QStringLiteral("Недостаточно памяти"));
+    EGifSetGifVersion(m_gif, true);
+    int tableSize = 2;
+    while (tableSize < int(m_palette.size()))
+        tableSize *= 2;
+    std::vector<GifColorType> colours(size_t(tableSize), GifColorType{0, 0, 0});
+    for (size_t i = 0; i < m_palette.size(); ++i)
+        colours[i] = GifColorType{GifByteType(qRed(m_palette[i])), GifByteType(qGreen(m_palette[i])),
+                                  GifByteType(qBlue(m_palette[i]))};
+    ColorMapObject *map = GifMakeMapObject(tableSize, colours.data());
+    if (!map)
+        return fail(QStringLiteral("Недостаточно памяти"));
+    const bool screen = EGifPutScreenDesc(m_gif, m_size.width(), m_size.height(), 8, 0, map) != GIF_ERROR;
+    GifFreeMapObject(map);
+    // NETSCAPE2.0 with a count of 0: the player starts over for ever.
+    static const GifByteType loop[3] = {1, 0, 0};
+    if (!screen || EGifPutExtensionLeader(m_gif, APPLICATION_EXT_FUNC_CODE) == GIF_ERROR
+        || EGifPutExtensionBlock(m_gif, 11, "NETSCAPE2.0") == GIF_ERROR
+        || EGifPutExtensionBlock(m_gif, 3, loop) == GIF_ERROR || EGifPutExtensionTrailer(m_gif) == GIF_ERROR)
+        return fail(writeError());
+    return true;
+}
+
+QString GifFileWriter::writeError() const
+{
+    // giflib's own words only when the file itself did not fail.
+    if (m_file.errorNumber() || !m_gif)
+        return m_file.error();
+    return QString::fromLatin1(GifErrorString(m_gif->Error));
+}
+
+void GifFileWriter::indexRect(const Frame &frame, const QRect &r)
+{
+    uchar *out = m_indexes.data();
+    if (exactColours()) {
+        const size_t mask = m_lookupKeys.size() - 1;
+        uint32_t lastKey = 0;
+        uchar last = 0;
+        for (int y = r.top(); y <= r.bottom(); ++y) {
+            const uchar *p = frame.bgr + y * frame.stride + r.left() * 3;
+            for (int x = 0; x < r.width(); ++x, p += 3) {
+                const uint32_t key = keyAt(p);
+                if (key != lastKey) {
+                    uint32_t s = slotOf(key, mask);
+                    // Every colour was seen by the survey, so the search ends.
+                    while (m_lookupKeys[s] != key && m_lookupKeys[s])
+                        s = (s + 1) & uint32_t(mask);
+                    lastKey = key;
+                    last = m_lookupValues[s];
+                }
+                *out++ = last;
+            }
+        }
+        return;
+    }
+    ditherRect(frame, r, out);
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        std::memcpy(m_previous.data() + (qsizetype(y) * m_size.width() + r.left()) * 3,
+                    frame.bgr + y * frame.stride + r.left() * 3, size_t(r.width()) * 3);
+}
+
+bool GifFileWriter::writeImage(const QRect &r, const uchar *indexes, int delay, bool transparent)
+{
+    GraphicsControlBlock gcb{};
+    gcb.DisposalMode = DISPOSE_DO_NOT;
+    gcb.UserInputFlag = false;
+    gcb.DelayTime = std::clamp(delay, 0, 0xffff);
+    gcb.TransparentColor = transparent ? m_transparent : NO_TRANSPARENT_COLOR;
+    GifByteType gcbBytes[4];
+    const size_t gcbLength = EGifGCBToExtension(&gcb, gcbBytes);
+    if (EGifPutExtension(m_gif, GRAPHICS_EXT_FUNC_CODE, int(gcbLength), gcbBytes) == GIF_ERROR
+        || EGifPutImageDesc(m_gif, r.left(), r.top(), r.width(), r.height(), false, nullptr) == GIF_ERROR)
+        return fail(writeError());
+    for (int y = 0; y < r.height(); ++y)
+        if (EGifPutLine(m_gif, const_cast<GifPixelType *>(indexes + qsizetype(y) * r.width()), r.width())
+            == GIF_ERROR)
+            return fail(writeError());
+    return true;
+}
+
+bool GifFileWriter::addFrame(const Frame &frame, int duration)
+{
+    if (!m_error.isEmpty())
+        return false;
+    if (frame.size != m_size)
+        return fail(QStringLiteral("Кадры разного размера"));
+    if (m_written == 0 && (!choosePalette() || !writeHeader()))
+        return false;
+    const int delay = delayCs(m_ticks, duration, m_fps);
+    m_ticks += duration;
+    const QRect whole(QPoint(0, 0), m_size);
+    const QRect changed = m_written == 0 ? whole : frame.changed & whole;
+    const int w = m_size.width();
+
+    // A frame like the one before still needs its place and its delay: one
+    // pixel that shows what is there.
+    const auto writeUnchanged = [&] {
+        const uchar keep = m_transparent >= 0 ? uchar(m_transparent) : m_canvas[0];
+        if (!writeImage(QRect(0, 0, 1, 1), &keep, delay, m_transparent >= 0))
+            return false;
+        ++m_written;
+        return true;
+    };
+    if (changed.isEmpty())
+        return writeUnchanged();
+
+    indexRect(frame, changed);
+    QRect r = changed;
+    if (m_written > 0) {
+        r = differingIndexes(m_indexes.data(), m_canvas.data(), w, changed);
+        if (r.isEmpty())
+            return writeUnchanged();
+    }
+    // The differing part of the rectangle, packed row after row in place;
+    // pixels that show already become transparent.
+    const bool transparent = m_written > 0 && m_transparent >= 0;
+    // With a palette of chosen colours, a pixel may keep the colour it shows,
+    // or take its left neighbour's, when that is hardly further from the slide
+    // than its own pick (the squared distance in RGB within Slack): still
+    // pixels stay still and runs grow, which the LZW codes pack, for a
+    // fraction of a decibel. Exact colours are never bent.
+    constexpr int Slack = 150;
+    const int slack = exactColours() ? -1 : Slack;
+    uchar *out = m_indexes.data();
+    for (int y = r.top(); y <= r.bottom(); ++y) {
+        const uchar *in = m_indexes.data() + qsizetype(y - changed.top()) * changed.width() + (r.left() - changed.left());
+        uchar *held = m_canvas.data() + qsizetype(y) * w + r.left();
+        const uchar *src = frame.bgr + y * frame.stride + r.left() * 3;
+        uchar last = uchar(m_transparent);
+        for (int x = 0; x < r.width(); ++x, src += 3) {
+            uchar v = in[x];
+            if (slack >= 0 && v != held[x]) {
+                const int wantV = distance(src, m_palette[v]);
+                if (distance(src, m_palette[held[x]]) <= wantV + slack)
+                    v = held[x];
+                else if (last != m_transparent && distance(src, m_palette[last]) <= wantV + slack)
+                    v = last;
+            }
+            // A pixel that shows already may be written either way: it goes
+            // on with the run in progress, which is what the LZW codes pack.
+            if (transparent && v == held[x])
+                last = last == v ? v : uchar(m_transparent);
+            else
+                last = v;
+            *out++ = last;
+            held[x] = v;
+        }
+    }
+    if (!writeImage(r, m_indexes.data(), delay, transparent))
+        return false;
+    ++m_written;
+    return true;
+}
+
+bool GifFileWriter::finish()
+{
+    if (!m_gif || !m_error.isEmpty()) {
+        abort();
+        return fail(QStringLiteral("Нет кадров"));
+    }
+    int code = 0;
+    const bool closed = EGifCloseFile(m_gif, &code) == GIF_OK;
+    m_gif = nullptr;
+    if (!closed) {
+        m_file.discard();
+        return fail(m_file.error().isEmpty() ? QString::fromLatin1(GifErrorString(code)) : m_file.error());
+    }
+    if (!m_file.commit())
+        return fail(writeError());
+    return true;
+}
+
+void GifFileWriter::abort()
+{
+    if (m_gif) {
+        int code = 0;
+        EGifCloseFile(m_gif, &code);
+        m_gif = nullptr;
+    }
+    m_file.discard();
+    m_quant.reset();
+}
+
+} // namespace exporting

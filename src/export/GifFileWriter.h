@@ -1,0 +1,87 @@
+#pragma once
+// Animated GIF export with giflib. A survey of every frame decides the
+// colours: a cartoon of at most 256 colours keeps them exactly, pixel for
+// pixel; one with more (a photo background) gets a palette from
+// libimagequant and is dithered. After the first frame only the rectangle
+// that changed is stored, pixels that stay as they were made transparent,
+// and the frame delays are whole centiseconds that add up to the true
+// running time. The file loops forever.
+
+#include <QRgb>
+
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include "export/FrameWriter.h"
+#include "export/OutputFile.h"
+
+struct GifFileType;
+
+namespace exporting {
+
+class GifFileWriter : public FrameWriter {
+public:
+    GifFileWriter();
+    ~GifFileWriter() override;
+
+    bool begin(const QString &path, QSize size, int fps, int frameCount) override;
+    bool wantsSurvey() const override { return true; }
+    bool survey(const Frame &frame) override;
+    bool addFrame(const Frame &frame, int duration) override;
+    bool finish() override;
+    void abort() override;
+    QString error() const override;
+
+    // After the survey: whether every colour is kept as it is.
+    bool exactColours() const { return m_distinct <= 256; }
+
+    // The delay in centiseconds of the frame that starts `ticks` frame
+    // times in and lasts `duration` of them: the rounding never adds up.
+    static int delayCs(qint64 ticks, int duration, int fps);
+
+private:
+    struct Quantiser;
+
+    bool fail(const QString &why);
+    QString writeError() const;
+    bool choosePalette();
+    bool writeHeader();
+    void indexRect(const Frame &frame, const QRect &r);
+    void ditherRect(const Frame &frame, const QRect &r, uchar *out);
+    uchar nearest(uint32_t colour); // the palette entry nearest to a 24-bit colour, remembered
+    bool writeImage(const QRect &r, const uchar *indexes, int delay, bool transparent);
+    static int putBytes(GifFileType *gif, const unsigned char *data, int length);
+
+    OutputFile m_file;
+    QString m_error;
+    QSize m_size;
+    int m_fps = 12;
+    qint64 m_ticks = 0;
+    int m_written = 0;
+    int m_surveyed = 0;
+    int m_surveyStep = 1; // every how many frames the histogram takes one
+    GifFileType *m_gif = nullptr;
+
+    // The survey: a bit per 24-bit colour until there are too many to keep.
+    std::vector<quint64> m_seen;
+    int m_distinct = 0;
+    std::unique_ptr<Quantiser> m_quant;
+
+    std::vector<QRgb> m_palette;
+    int m_transparent = -1;
+    std::vector<uint32_t> m_lookupKeys; // open addressing: colour key -> index, exact colours only
+    std::vector<uchar> m_lookupValues;
+
+    std::vector<uchar> m_canvas;   // palette indexes as a player shows them after the last frame
+    std::vector<uchar> m_previous; // source pixels of the last frame, to keep a dithered pixel that stays
+    std::vector<uchar> m_indexes;  // the changed rectangle's new indexes
+    std::vector<uchar> m_rgba;     // the changed rectangle for libimagequant
+    struct FreeDeleter {
+        void operator()(uchar *p) const { std::free(p); }
+    };
+    std::unique_ptr<uchar[], FreeDeleter> m_nearest; // per 24-bit colour, once m_seen has its bit
+    std::vector<int> m_errors;     // two rows of dithering errors, in sixteenths
+};
+
+} // namespace exporting

@@ -1,0 +1,220 @@
+#include "export/VideoFileWriter.h"
+
+#include <QFile>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
+#include <libswscale/swscale.h>
+}
+
+#include <cerrno>
+
+namespace exporting {
+
+namespace {
+
+const char *muxerName(Format format) { return format == Format::WebM ? "webm" : "mp4"; }
+
+} // namespace
+
+VideoFileWriter::VideoFileWriter(Format format) : m_format(format) {}
+
+VideoFileWriter::~VideoFileWriter() { abort(); }
+
+const char *VideoFileWriter::encoderName(Format format) { return format == Format::WebM ? "libvpx-vp9" : "libx264"; }
+
+bool VideoFileWriter::fail(const QString &why)
+{
+    if (m_error.isEmpty())
+        m_error = why;
+    return false;
+}
+
+bool VideoFileWriter::failWith(int averror)
+{
+    // FFmpeg hands the system's errors on as negative error numbers.
+    if (averror < 0 && -averror < 4096) {
+        m_file.setError(-averror);
+        return fail(m_file.error());
+    }
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(averror, text, sizeof text);
+    return fail(QString::fromUtf8(text));
+}
+
+bool VideoFileWriter::begin(const QString &path, QSize size, int fps, int)
+{
+    abort();
+    m_error.clear();
+    m_size = size;
+    m_pts = 0;
+    // The libraries would print their settings and statistics on the
+    // terminal; what went wrong comes back here and is said once.
+    av_log_set_level(AV_LOG_QUIET);
+    if (size.isEmpty() || size.width() % 2 || size.height() % 2)
+        return fail(QStringLiteral("Ширина и высота кадра должны быть чётными"));
+    const AVCodec *codec = avcodec_find_encoder_by_name(encoderName(m_format));
+    if (!codec)
+        return fail(QStringLiteral("В библиотеке FFmpeg нет кодека %1").arg(QLatin1String(encoderName(m_format))));
+    if (!m_file.create(path))
+        return fail(m_file.error());
+    // The library opens the file by its name again, which the mp4 muxer's
+    // fast start needs to move the index to the front.
+    m_file.closeDescriptor();
+    const QByteArray url = "file:" + QFile::encodeName(m_file.temporaryPath());
+
+    int rc = avformat_alloc_output_context2(&m_out, nullptr, muxerName(m_format), url.constData());
+    if (rc < 0 || !m_out)
+        return failWith(rc < 0 ? rc : AVERROR(ENOMEM));
+    m_codec = avcodec_alloc_context3(codec);
+    m_stream = avformat_new_stream(m_out, nullptr);
+    m_frame = av_frame_alloc();
+    m_packet = av_packet_alloc();
+    if (!m_codec || !m_stream || !m_frame || !m_packet)
+        return failWith(AVERROR(ENOMEM));
+
+    m_codec->width = size.width();
+    m_codec->height = size.height();
+    m_codec->pix_fmt = AV_PIX_FMT_YUV420P;
+    m_codec->time_base = AVRational{1, fps};
+    m_codec->framerate = AVRational{fps, 1};
+    m_codec->sample_aspect_ratio = AVRational{1, 1};
+    if (m_out->oformat->flags & AVFMT_GLOBALHEADER)
+        m_codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    if (m_format == Format::Mp4) {
+        av_opt_set(m_codec->priv_data, "preset", "medium", 0);
+        av_opt_set(m_codec->priv_data, "crf", "23", 0);
+    } else {
+        // Constant quality; "good" at speed 4 with row threads encodes at a
+        // few times real time without visibly worse pictures.
+        m_codec->bit_rate = 0;
+        av_opt_set(m_codec->priv_data, "crf", "32", 0);
+        av_opt_set(m_codec->priv_data, "deadline", "good", 0);
+        av_opt_set(m_codec->priv_data, "cpu-used", "4", 0);
+        av_opt_set(m_codec->priv_data, "row-mt", "1", 0);
+    }
+    if ((rc = avcodec_open2(m_codec, codec, nullptr)) < 0)
+        return failWith(rc);
+    if ((rc = avcodec_parameters_from_context(m_stream->codecpar, m_codec)) < 0)
+        return failWith(rc);
+    m_stream->time_base = m_codec->time_base;
+    m_stream->avg_frame_rate = m_codec->framerate;
+    m_stream->r_frame_rate = m_codec->framerate;
+
+    m_frame->format = m_codec->pix_fmt;
+    m_frame->width = size.width();
+    m_frame->height = size.height();
+    if ((rc = av_frame_get_buffer(m_frame, 0)) < 0)
+        return failWith(rc);
+    m_scale = sws_getContext(size.width(), size.height(), AV_PIX_FMT_BGR24, size.width(), size.height(),
+                             AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr);
+    if (!m_scale)
+        return failWith(AVERROR(ENOMEM));
+
+    if ((rc = avio_open(&m_out->pb, url.constData(), AVIO_FLAG_WRITE)) < 0)
+        return failWith(rc);
+    AVDictionary *options = nullptr;
+    if (m_format == Format::Mp4)
+        av_dict_set(&options, "movflags", "+faststart", 0);
+    rc = avformat_write_header(m_out, &options);
+    av_dict_free(&options);
+    if (rc < 0)
+        return failWith(rc);
+    return true;
+}
+
+bool VideoFileWriter::drain()
+{
+    for (;;) {
+        int rc = avcodec_receive_packet(m_codec, m_packet);
+        if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF)
+            return true;
+        if (rc < 0)
+            return failWith(rc);
+        // Every frame lasts one frame time, the last one included.
+        if (m_packet->duration <= 0)
+            m_packet->duration = 1;
+        av_packet_rescale_ts(m_packet, m_codec->time_base, m_stream->time_base);
+        m_packet->stream_index = m_stream->index;
+        rc = av_interleaved_write_frame(m_out, m_packet);
+        if (rc < 0)
+            return failWith(rc);
+        if (m_out->pb && m_out->pb->error < 0)
+            return failWith(m_out->pb->error);
+    }
+}
+
+bool VideoFileWriter::addFrame(const Frame &frame, int duration)
+{
+    if (!m_codec || !m_error.isEmpty())
+        return fail(QStringLiteral("Запись не начата"));
+    if (frame.size != m_size)
+        return fail(QStringLiteral("Кадры разного размера"));
+    int rc = av_frame_make_writable(m_frame);
+    if (rc < 0)
+        return failWith(rc);
+    const uint8_t *src[1] = {frame.bgr};
+    const int srcStride[1] = {int(frame.stride)};
+    sws_scale(m_scale, src, srcStride, 0, m_size.height(), m_frame->data, m_frame->linesize);
+    m_frame->pts = m_pts;
+    m_frame->pkt_duration = duration;
+    m_pts += duration;
+    if ((rc = avcodec_send_frame(m_codec, m_frame)) < 0)
+        return failWith(rc);
+    return drain();
+}
+
+bool VideoFileWriter::finish()
+{
+    if (!m_codec || !m_error.isEmpty()) {
+        abort();
+        return fail(QStringLiteral("Нет кадров"));
+    }
+    int rc = avcodec_send_frame(m_codec, nullptr);
+    if (rc < 0 || !drain()) {
+        if (rc < 0)
+            failWith(rc);
+        abort();
+        return false;
+    }
+    rc = av_write_trailer(m_out);
+    if (rc >= 0 && m_out->pb->error < 0)
+        rc = m_out->pb->error;
+    const int closed = avio_closep(&m_out->pb);
+    if (rc >= 0)
+        rc = closed;
+    if (rc < 0) {
+        failWith(rc);
+        abort();
+        return false;
+    }
+    release();
+    if (!m_file.commit())
+        return fail(m_file.error());
+    return true;
+}
+
+void VideoFileWriter::release()
+{
+    if (m_out && m_out->pb)
+        avio_closep(&m_out->pb);
+    avformat_free_context(m_out);
+    m_out = nullptr;
+    m_stream = nullptr;
+    avcodec_free_context(&m_codec);
+    av_frame_free(&m_frame);
+    av_packet_free(&m_packet);
+    sws_freeContext(m_scale);
+    m_scale = nullptr;
+}
+
+void VideoFileWriter::abort()
+{
+    release();
+    m_file.discard();
+}
+
+} // namespace exporting

@@ -1,0 +1,52 @@
+#pragma once
+// MP4 (H.264) and WebM (VP9) export through FFmpeg's libraries: yuv420p,
+// which browsers and phones play, at a constant rate, every frame lasting
+// exactly 1 / fps seconds, the MP4's index at the front so that it starts
+// playing before it is all downloaded.
+
+#include "export/FrameWriter.h"
+#include "export/OutputFile.h"
+
+struct AVCodecContext;
+struct AVFormatContext;
+struct AVFrame;
+struct AVPacket;
+struct AVStream;
+struct SwsContext;
+
+namespace exporting {
+
+class VideoFileWriter : public FrameWriter {
+public:
+    explicit VideoFileWriter(Format format);
+    ~VideoFileWriter() override;
+
+    bool begin(const QString &path, QSize size, int fps, int frameCount) override;
+    bool addFrame(const Frame &frame, int duration) override;
+    bool finish() override;
+    void abort() override;
+    QString error() const override { return m_error; }
+
+    // The encoder settings, also for comparing with the ffmpeg program.
+    static const char *encoderName(Format format);
+
+private:
+    bool fail(const QString &why);
+    bool failWith(int averror);
+    bool drain();
+    void release();
+
+    Format m_format;
+    OutputFile m_file;
+    QString m_error;
+    QSize m_size;
+    qint64 m_pts = 0;
+    AVFormatContext *m_out = nullptr;
+    AVCodecContext *m_codec = nullptr;
+    AVStream *m_stream = nullptr;
+    AVFrame *m_frame = nullptr;
+    AVPacket *m_packet = nullptr;
+    SwsContext *m_scale = nullptr;
+};
+
+} // namespace exporting

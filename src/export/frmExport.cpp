@@ -1,0 +1,233 @@
+#include "export/frmExport.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QSpinBox>
+#include <QStandardPaths>
+#include <QThread>
+
+#include "controls/Fonts.h"
+#include "controls/ProgressBar.h"
+#include "controls/Twips.h"
+#include "controls/Widgets.h"
+#include "slides/SlideStore.h"
+
+using namespace exporting;
+using twips::place;
+
+namespace {
+
+// The same folder once written through different spellings (a link, "..").
+QString canonicalFolder(const QString &path)
+{
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    return canonical.isEmpty() ? QDir::cleanPath(QFileInfo(path).absoluteFilePath()) : canonical;
+}
+
+} // namespace
+
+frmExport::frmExport(AppState &state, const slides::SlideStore &store, QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                          Qt::MSWindowsFixedSizeDialogHint),
+      m_state(state), m_store(store)
+{
+    setObjectName(QStringLiteral("frmExport"));
+    setWindowTitle(QStringLiteral(" Экспорт мультфильма"));
+    setFixedSize(twips::toPixels(5415), twips::toPixels(2490));
+    setFont(fonts::msSansSerif());
+
+    Label1 = place(new QLabel(QStringLiteral("Формат:"), this), "Label1", 135, 225, 1560, 240);
+    Combo1 = place(new QComboBox(this), "Combo1", 1755, 180, 3480, 315);
+    for (Format f : AllFormats)
+        Combo1->addItem(titleFor(f), int(f));
+    Label2 = place(new QLabel(QStringLiteral("Кадров в секунду:"), this), "Label2", 135, 660, 1560, 240);
+    Spin1 = place(new QSpinBox(this), "Spin1", 1755, 615, 900, 315);
+    Spin1->setRange(MinRate, MaxRate);
+    Spin1->setValue(state.PreviewRate);
+    Label3 = place(new QLabel(this), "Label3", 135, 1110, 5100, 240);
+    ProgressBar1 = place(new controls::ProgressBar(this), "ProgressBar1", 135, 1410, 5100, 285);
+    ProgressBar1->setRange(0, 1);
+    ProgressBar1->setValue(0);
+    Command1 = controls::button(this, "Command1", QStringLiteral("Экспортировать…"), 1755, 1890, 1935, 420);
+    Command2 = controls::button(this, "Command2", QStringLiteral("Отмена"), 3780, 1890, 1455, 420);
+    for (controls::Button *b : {Command1, Command2}) {
+        b->setFont(fonts::msSansSerif(8.25, true));
+        b->setAutoDefault(false);
+    }
+    Command1->setDefault(true);
+
+    setTabOrder(Combo1, Spin1);
+    setTabOrder(Spin1, Command1);
+    setTabOrder(Command1, Command2);
+
+    askSaveFile = [](QWidget *parent, const QString &caption, const QString &path, const QString &filter) {
+        return QFileDialog::getSaveFileName(parent, caption, path, filter);
+    };
+
+    connect(Command1, &QPushButton::clicked, this, &frmExport::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &frmExport::Command2_Click);
+    // A few looks a second are enough for a bar; the job never waits on the window.
+    m_poll.setInterval(50);
+    connect(&m_poll, &QTimer::timeout, this, &frmExport::poll);
+
+    controls::centreOnScreen(this);
+}
+
+frmExport::~frmExport()
+{
+    if (m_thread) {
+        // The job looks at the flag after every frame, so this wait is short.
+        m_progress->cancel();
+        m_thread->wait();
+        delete m_thread;
+    }
+}
+
+Format frmExport::format() const { return Format(Combo1->currentData().toInt()); }
+
+void frmExport::showEvent(QShowEvent *event)
+{
+    if (!running()) {
+        // Each opening starts at the rate last chosen in the preview.
+        Spin1->setValue(m_state.PreviewRate);
+        Label3->clear();
+        ProgressBar1->setValue(0);
+    }
+    QDialog::showEvent(event);
+}
+
+QString frmExport::suggestedPath() const
+{
+    QString folder = m_folder;
+    if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
+        const auto where =
+            format() == Format::Gif ? QStandardPaths::PicturesLocation : QStandardPaths::MoviesLocation;
+        folder = QStandardPaths::writableLocation(where);
+        if (folder.isEmpty() || !QFileInfo(folder).isDir())
+            folder = QDir::homePath();
+    }
+    return QDir(folder).filePath(QStringLiteral("Мультфильм") + suffixFor(format()));
+}
+
+void frmExport::Command1_Click()
+{
+    if (running())
+        return;
+    if (m_store.count() == 0) {
+        m_state.message(this, {QStringLiteral("Нет слайдов для экспорта"), QString(), controls::MsgIcon::None,
+                               controls::MsgButtons::Ok});
+        return;
+    }
+    const QString suffix = suffixFor(format());
+    const QString filter = QStringLiteral("%1 (*%2)").arg(titleFor(format()), suffix);
+    QString path = askSaveFile(this, QStringLiteral("Экспорт мультфильма"), suggestedPath(), filter);
+    if (path.isEmpty())
+        return;
+    // The format chosen in the window decides; the name only gets its extension.
+    if (!path.endsWith(suffix, Qt::CaseInsensitive))
+        path += suffix;
+    path = QFileInfo(path).absoluteFilePath();
+
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!m_state.AnimationsFolder.isEmpty() && canonicalFolder(folder) == canonicalFolder(m_state.AnimationsFolder)) {
+        m_state.message(this, {QStringLiteral("Файл нельзя сохранить в папку слайдов «%1»: при сохранении слайдов "
+                                              "все файлы этой папки удаляются. Выберите другую папку.")
+                                   .arg(QDir::toNativeSeparators(folder)),
+                               QString(), controls::MsgIcon::Warning, controls::MsgButtons::Ok});
+        return;
+    }
+    m_folder = folder;
+    start(path);
+}
+
+void frmExport::start(const QString &path)
+{
+    m_path = path;
+    m_progress = std::make_unique<SharedProgress>();
+    m_source = std::make_unique<StoreFrames>(m_store);
+    const Format fmt = format();
+    const int fps = Spin1->value();
+    m_outcome = Outcome{};
+    // The window is modal, so the slides cannot change while the job reads them.
+    m_thread = QThread::create([this, fmt, fps, path] {
+        m_outcome = runExport(*m_source, fmt, fps, path, *m_progress);
+    });
+    m_thread->setObjectName(QStringLiteral("export"));
+    connect(m_thread, &QThread::finished, this, &frmExport::ended);
+    setRunning(true);
+    Label3->setText(QStringLiteral("Идёт экспорт…"));
+    m_thread->start(QThread::LowPriority);
+    m_poll.start();
+}
+
+void frmExport::poll()
+{
+    if (!m_progress)
+        return;
+    const int total = m_progress->total(), done = m_progress->done();
+    if (total <= 0)
+        return;
+    ProgressBar1->setMaximum(total);
+    ProgressBar1->setValue(done);
+    const int frames = m_store.count();
+    // A GIF reads every slide twice: once for its colours, once to write it.
+    if (total > frames && done < frames)
+        Label3->setText(QStringLiteral("Подбор цветов: слайд %1 из %2").arg(done + 1).arg(frames));
+    else
+        Label3->setText(QStringLiteral("Запись: слайд %1 из %2")
+                            .arg(std::min((total > frames ? done - frames : done) + 1, frames))
+                            .arg(frames));
+}
+
+void frmExport::ended()
+{
+    m_poll.stop();
+    m_thread->deleteLater();
+    m_thread = nullptr;
+    m_source.reset();
+    setRunning(false);
+    ProgressBar1->setValue(0);
+    const Outcome outcome = m_outcome;
+    switch (outcome.status) {
+    case Outcome::Written:
+        Label3->setText(QStringLiteral("Готово"));
+        // The window has done its work; the message stands over the slide buffer.
+        hide();
+        m_state.message(parentWidget() ? parentWidget() : this,
+                        {QStringLiteral("Мультфильм сохранён в файл «%1».").arg(QDir::toNativeSeparators(m_path)),
+                         QString(), controls::MsgIcon::Information, controls::MsgButtons::Ok});
+        break;
+    case Outcome::Cancelled:
+        Label3->setText(QStringLiteral("Экспорт отменён"));
+        break;
+    case Outcome::Failed:
+        Label3->setText(QStringLiteral("Экспорт не удался"));
+        m_state.message(this, {outcome.message, QString(), controls::MsgIcon::Error, controls::MsgButtons::Ok});
+        break;
+    }
+    emit exportEnded(outcome.status);
+}
+
+void frmExport::setRunning(bool running)
+{
+    Combo1->setEnabled(!running);
+    Spin1->setEnabled(!running);
+    Command1->setEnabled(!running);
+    Label1->setEnabled(!running);
+    Label2->setEnabled(!running);
+}
+
+void frmExport::Command2_Click()
+{
+    if (running()) {
+        m_progress->cancel();
+        Label3->setText(QStringLiteral("Отмена…"));
+        return;
+    }
+    hide();
+}
+
+void frmExport::reject() { Command2_Click(); }
