@@ -339,6 +339,17 @@ Writer::~Writer()
     m_shared->wake.notify_all();
 }
 
+// A name of this program's own: its process number, the time and a count, so that neither a later
+// program with a reused number nor a second journal of this one meets an older file.
+static QString ownName()
+{
+    static std::atomic<int> made{0};
+    return QStringLiteral("journal-%1-%2-%3.vlj")
+        .arg(::getpid())
+        .arg(QDateTime::currentMSecsSinceEpoch())
+        .arg(made.fetch_add(1));
+}
+
 std::unique_ptr<Writer> Writer::create(const QString &folder, QString *why)
 {
     // Writing past a file size limit must fail like a full disk, not end the program.
@@ -348,8 +359,7 @@ std::unique_ptr<Writer> Writer::create(const QString &folder, QString *why)
         *why = describeError(EACCES, folder);
         return nullptr;
     }
-    const QString name = QStringLiteral("journal-%1-%2.vlj").arg(::getpid()).arg(QDateTime::currentMSecsSinceEpoch());
-    const QString path = folder + QLatin1Char('/') + name;
+    const QString path = folder + QLatin1Char('/') + ownName();
     // Made under a name no one looks for, locked, then given its own: a starting program never sees
     // a journal that is not yet locked.
     const QByteArray temporary = QFile::encodeName(path + QStringLiteral(".new"));
@@ -376,8 +386,7 @@ std::unique_ptr<Writer> Writer::create(const QString &folder, QString *why)
 std::unique_ptr<Writer> Writer::adopt(Orphan &&orphan, const QString &folder, qsizetype validBytes, QString *why)
 {
     std::signal(SIGXFSZ, SIG_IGN);
-    const QString path = folder + QLatin1Char('/') +
-                         QStringLiteral("journal-%1-%2.vlj").arg(::getpid()).arg(QDateTime::currentMSecsSinceEpoch());
+    const QString path = folder + QLatin1Char('/') + ownName();
     // The damaged tail goes, so that new records follow the last whole one.
     if (::ftruncate(orphan.fd, validBytes) != 0 || ::lseek(orphan.fd, 0, SEEK_END) < 0 ||
         ::rename(QFile::encodeName(orphan.path).constData(), QFile::encodeName(path).constData()) != 0) {

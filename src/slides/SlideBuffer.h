@@ -76,6 +76,8 @@ public:
     bool replay(const std::vector<journal::Record> &records);
 
     QString journalPath() const;
+    // Waits at most `ms` for what is queued to reach the journal's file.
+    bool flushJournal(int ms) { return m_writer && m_writer->flush(ms); }
     bool journalFailed() const { return m_journalOff; }
 
     // ---- Used by the commands ----
