@@ -346,11 +346,19 @@ bool SlideBuffer::startJournal()
             flags |= UnsavedBit;
         m_writer->write(journal::record(journal::Type::Base, flags, bytes));
     }
+    watchJournal();
+    return true;
+}
+
+void SlideBuffer::watchJournal()
+{
+    // A write that fails on the journal's thread is told on this one, also while nothing is recorded.
+    if (findChild<QTimer *>(QStringLiteral("journalCheck")))
+        return;
     auto *poll = new QTimer(this);
     poll->setObjectName(QStringLiteral("journalCheck"));
     connect(poll, &QTimer::timeout, this, &SlideBuffer::checkJournal);
     poll->start(500);
-    return true;
 }
 
 void SlideBuffer::journalRecord(const QByteArray &record)
@@ -473,9 +481,7 @@ void SlideBuffer::acceptLeftOver()
             m_warn(why);
         return;
     }
-    auto *poll = new QTimer(this);
-    connect(poll, &QTimer::timeout, this, &SlideBuffer::checkJournal);
-    poll->start(500);
+    watchJournal();
 }
 
 void SlideBuffer::declineLeftOver()

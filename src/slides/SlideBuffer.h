@@ -101,6 +101,7 @@ private:
     bool apply(QUndoCommand *command);
     bool startJournal();
     void checkJournal();
+    void watchJournal();
 
     SlideStore m_store;
     std::vector<quint8> m_unsaved;            // per slide: added since the last completed save

@@ -8,7 +8,6 @@
 #include <QImage>
 
 #include <set>
-#include <vector>
 
 #include "app/AppState.h"
 #include "slides/SlideBuffer.h"
