@@ -30,6 +30,15 @@ std::vector<std::pair<int, int>> runsOf(const std::vector<int> &ascending)
     return runs;
 }
 
+// Room for `extra` more entries, grown by doubling: reserving exactly one more each time would copy
+// the whole vector at every slide.
+template<typename T>
+void makeRoom(std::vector<T> &v, size_t extra)
+{
+    if (v.size() + extra > v.capacity())
+        v.reserve(std::max(v.size() + extra, std::max<size_t>(64, v.capacity() * 2)));
+}
+
 void normalise(std::vector<int> &numbers)
 {
     std::sort(numbers.begin(), numbers.end());
@@ -187,8 +196,8 @@ bool SlideBuffer::record(const QImage &image)
 {
     startJournal();
     try {
-        m_unsaved.reserve(m_unsaved.size() + 1);
-        m_thumbs.reserve(m_thumbs.size() + 1);
+        makeRoom(m_unsaved, 1);
+        makeRoom(m_thumbs, 1);
     } catch (const std::bad_alloc &) {
         return false;
     }
@@ -202,29 +211,23 @@ bool SlideBuffer::record(const QImage &image)
     return true;
 }
 
-bool SlideBuffer::remove(std::vector<int> numbers)
+template<typename Command>
+bool SlideBuffer::onSlides(std::vector<int> numbers)
 {
     normalise(numbers);
     if (numbers.empty() || numbers.front() < 1 || numbers.back() > count())
         return false;
+    // The command says through `ok` whether its first doing worked; one that failed is dropped by the stack.
     bool ok = false;
     startJournal();
-    m_history.push(new RemoveCommand(*this, std::move(numbers), &ok));
+    m_history.push(new Command(*this, std::move(numbers), &ok));
     checkJournal();
     return ok;
 }
 
-bool SlideBuffer::duplicate(std::vector<int> numbers)
-{
-    normalise(numbers);
-    if (numbers.empty() || numbers.front() < 1 || numbers.back() > count())
-        return false;
-    bool ok = false;
-    startJournal();
-    m_history.push(new DuplicateCommand(*this, std::move(numbers), &ok));
-    checkJournal();
-    return ok;
-}
+bool SlideBuffer::remove(std::vector<int> numbers) { return onSlides<RemoveCommand>(std::move(numbers)); }
+
+bool SlideBuffer::duplicate(std::vector<int> numbers) { return onSlides<DuplicateCommand>(std::move(numbers)); }
 
 bool SlideBuffer::clear()
 {
@@ -276,8 +279,8 @@ bool SlideBuffer::put(int at, Taken &&taken)
     if (n == 0 || taken.unsaved.size() != n)
         return false;
     try {
-        m_unsaved.reserve(m_unsaved.size() + n);
-        m_thumbs.reserve(m_thumbs.size() + n);
+        makeRoom(m_unsaved, n);
+        makeRoom(m_thumbs, n);
     } catch (const std::bad_alloc &) {
         return false;
     }
@@ -392,8 +395,13 @@ bool SlideBuffer::replay(const std::vector<journal::Record> &records)
                 break;
             }
             const auto flags = quint8(r.payload[0]);
-            m_unsaved.reserve(m_unsaved.size() + 1);
-            m_thumbs.reserve(m_thumbs.size() + 1);
+            try {
+                makeRoom(m_unsaved, 1);
+                makeRoom(m_thumbs, 1);
+            } catch (const std::bad_alloc &) {
+                ok = false;
+                break;
+            }
             if (!m_store.appendPacked(flags & (SlideStore::Key | SlideStore::Compressed), r.payload.sliced(1))) {
                 ok = false;
                 break;

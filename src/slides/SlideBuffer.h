@@ -98,7 +98,9 @@ signals:
     void changed();
 
 private:
-    bool apply(QUndoCommand *command);
+    // Pushes a command that works on the slides `numbers`.
+    template<typename Command>
+    bool onSlides(std::vector<int> numbers);
     bool startJournal();
     void checkJournal();
     void watchJournal();
@@ -113,7 +115,6 @@ private:
     std::unique_ptr<journal::Writer> m_writer;
     bool m_journalOff = false;
     bool m_replaying = false;
-    bool m_applied = false;
     journal::Orphan m_leftOver;
     qsizetype m_leftOverValid = 0;
 };

@@ -4,24 +4,17 @@
 # slides: the slides are back, and saved they are exactly what the stage
 # showed before the kill.
 source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/still_stage.sh"
 exe=$(readlink -f "$1")
 work=$(mktemp -d)
 trap 'stop_x; rm -rf "$work"' EXIT
-export XDG_STATE_HOME=$work/state
 
-LOAD_BACKGROUND="489 51"; RECORD="489 434"; SLIDES="609 158"
-CLOSE_PICKER="458 365"; SAVE="534 467"; CLOSE_BUFFER="634 467"
+RECORD="489 434"; SLIDES="609 158"
+SAVE="534 467"; CLOSE_BUFFER="634 467"; CONFIRM="312 87"; SECOND_THUMB="142 42"
 
-start_x
-start_program "$exe"
-win=$(wait_window " Vellumo") || fail "the main window did not appear"
-
-# Opening the picker retires the stage's animation, so the stage holds still.
-click_at "$win" $LOAD_BACKGROUND
-picker=$(active_window)
-[ "$picker" != "$win" ] || fail "the picker did not open"
-click_at "$picker" $CLOSE_PICKER
-wait_not_active "$picker" >/dev/null || fail "the picker did not close"
+start_with_still_stage "$exe"
+# start_program keeps the journal in the program's folder; starting again there finds it.
+[ "$XDG_STATE_HOME" = "$PROGRAM_DIR/state" ] || fail "the journal's folder is not the program's own"
 
 for _ in 1 2 3 4; do click_at "$win" $RECORD; done
 import -window "$win" "$work/window.png"
@@ -67,6 +60,19 @@ for f in 001 002 003 004; do
 done
 # The completed save removed the journal.
 [ -z "$(ls "$XDG_STATE_HOME"/vellumo/*.vlj 2>/dev/null)" ] || fail "a journal is left after the save"
+
+# A click chooses the second slide, Delete removes it, and saving again numbers the three left without a gap.
+click_at "$buffer" $SECOND_THUMB
+screenshot recovery-chosen
+press_key Delete
+screenshot recovery-deleted
+click_at "$buffer" $SAVE
+load=$(wait_window "  Vellumo") || fail "no confirmation of deleting the old slides"
+click_at "$load" $CONFIRM
+for _ in $(seq 100); do [ -f "$anim/003.bmp" ] && [ ! -f "$anim/004.bmp" ] && break; sleep 0.1; done
+sleep 1
+press_key Return    # "Все слайды сохранены"
+[ "$(ls "$anim")" = "$(printf '001.bmp\n002.bmp\n003.bmp')" ] || fail "saved after deleting one: $(ls "$anim" | tr '\n' ' ')"
 
 click_at "$buffer" $CLOSE_BUFFER
 wait_not_active "$buffer" >/dev/null || fail "the slide buffer did not close"
