@@ -29,10 +29,8 @@ bool frmMain::SaveBuffer()
                                controls::MsgIcon::Error, controls::MsgButtons::Ok});
         return false;
     }
-    Label3.at(1)->setText(numfmt::count3(SlideCount));
-    Command1->setEnabled(true);
-    if (SlideCount > 1)
-        Command8->setEnabled(true);
+    // From the buffer as it stands now: a click on "Очистка" handled while the slide went in has emptied it.
+    showSlideCount();
     return true;
 }
 
