@@ -22,6 +22,7 @@
 #include "controls/PictureBox.h"
 #include "controls/SpinControl.h"
 #include "preview/frmView.h"
+#include "slides/Journal.h"
 #include "slides/SlideFiles.h"
 #include "slides/ThumbLayout.h"
 #include "slides/frmBuffer.h"
@@ -99,6 +100,7 @@ private slots:
     void deletingBeforeThePreviewWasEverOpened();
     void slidesOfARunClosedWithTheCloseBoxAreOfferedAtStart();
     void answeringNoRemovesTheJournalAndSavingLeavesNone();
+    void aNewerJournalOrAnUnwritableFolderIsToldOnce();
 };
 
 void NeverLoseTest::undoAndRedoKeysWorkUnderARussianLayout()
@@ -343,6 +345,28 @@ void NeverLoseTest::answeringNoRemovesTheJournalAndSavingLeavesNone()
     }
     Program third(state.path(), {});
     QVERIFY(third.messages.isEmpty());
+}
+
+void NeverLoseTest::aNewerJournalOrAnUnwritableFolderIsToldOnce()
+{
+    QTemporaryDir state;
+    QFile future(state.filePath(QStringLiteral("journal-7-7.vlj")));
+    QVERIFY(future.open(QIODevice::WriteOnly));
+    future.write(slides::journal::header(slides::journal::FormatVersion + 1));
+    future.close();
+    {
+        Program p(state.path(), {});
+        QCOMPARE(p.messages.size(), 1);
+        QVERIFY2(p.messages[0].text.contains(QStringLiteral("более новой версией")), qPrintable(p.messages[0].text));
+        QVERIFY(p.messages[0].text.contains(QStringLiteral("journal-7-7.vlj.kept")));
+        QCOMPARE(p.main->Buffer()->slideCount(), 0);
+    }
+    // A state folder that cannot be made: recording goes on, and the user hears of it once.
+    Program p(state.filePath(QStringLiteral("journal-7-7.vlj.kept/state")), {});
+    recordDifferent(p, 3);
+    QCOMPARE(p.messages.size(), 1);
+    QVERIFY(p.messages[0].text.startsWith(QStringLiteral("Восстановление слайдов после сбоя отключено")));
+    QCOMPARE(count(p), QStringLiteral("003"));
 }
 
 QTEST_MAIN(NeverLoseTest)
