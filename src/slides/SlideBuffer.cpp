@@ -39,6 +39,17 @@ void makeRoom(std::vector<T> &v, size_t extra)
         v.reserve(std::max(v.size() + extra, std::max<size_t>(64, v.capacity() * 2)));
 }
 
+// Renames a journal that is not to be read again so that it is no longer looked for, without
+// replacing one kept aside before; returns the new name.
+QString keepAside(const QString &path, const QString &suffix)
+{
+    QString target = path + suffix;
+    for (int k = 2; QFile::exists(target) && k < 1000; ++k)
+        target = path + QLatin1Char('-') + QString::number(k) + suffix;
+    QFile::rename(path, target);
+    return target;
+}
+
 void normalise(std::vector<int> &numbers)
 {
     std::sort(numbers.begin(), numbers.end());
@@ -453,15 +464,13 @@ SlideBuffer::Found SlideBuffer::findLeftOver()
         }
         const journal::Parsed parsed = journal::parse(o.bytes);
         if (parsed.status == journal::Parsed::FutureVersion) {
-            const QString kept = o.path + QStringLiteral(".kept");
-            QFile::rename(o.path, kept);
-            found.keptAside << kept;
+            found.keptAside << keepAside(o.path, QStringLiteral(".kept"));
             journal::closeOrphan(o);
             continue;
         }
         if (parsed.status != journal::Parsed::Ok) {
             // Not even a header to read: nothing can come of it, but it is kept rather than destroyed.
-            QFile::rename(o.path, o.path + QStringLiteral(".damaged"));
+            keepAside(o.path, QStringLiteral(".damaged"));
             journal::closeOrphan(o);
             continue;
         }
@@ -470,6 +479,11 @@ SlideBuffer::Found SlideBuffer::findLeftOver()
         m_leftOverValid = journal::HeaderSize;
         replay(parsed.records);
         found.unsaved = unsavedCount();
+        if (found.unsaved == 0 && parsed.damaged && parsed.records.empty()) {
+            // Damaged before its first record: kept aside rather than destroyed, and not read again.
+            keepAside(m_leftOver.path, QStringLiteral(".damaged"));
+            journal::closeOrphan(m_leftOver);
+        }
         if (found.unsaved == 0)
             declineLeftOver();
     }

@@ -372,6 +372,7 @@ void TestHistory::randomBytesInTheMiddleGiveTheSlidesBeforeThem()
     b.setJournal(folder, {});
     QCOMPARE(b.findLeftOver().unsaved, 0);
     QCOMPARE(QDir(folder).entryList({QStringLiteral("*.vlj")}, QDir::Files), QStringList());
+    QVERIFY(!QDir(folder).entryList({QStringLiteral("*.damaged")}, QDir::Files).isEmpty());
 }
 
 void TestHistory::aJournalOfANewerFormatIsKeptAsideNotOffered()
