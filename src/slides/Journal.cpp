@@ -251,11 +251,15 @@ struct Writer::Shared {
     std::mutex mutex;
     std::condition_variable wake;
     std::condition_variable drained;
-    std::deque<QByteArray> queue;
+    struct Item {
+        QByteArray bytes;
+        std::function<bool(QByteArray &)> next; // makes the records itself when set
+    };
+    std::deque<Item> queue;
     qint64 queued = 0;
     bool writing = false;
     bool stop = false;
-    bool removed = false;
+    std::atomic<bool> removed{false}; // also read by the thread between records
     int fd = -1;
     QString path;
     std::atomic<int> error{0};
@@ -290,7 +294,7 @@ void run(std::shared_ptr<Writer::Shared> s)
             }
             continue;
         }
-        std::deque<QByteArray> batch;
+        std::deque<Writer::Shared::Item> batch;
         batch.swap(s->queue);
         s->writing = true;
         const int fd = s->fd;
@@ -298,10 +302,19 @@ void run(std::shared_ptr<Writer::Shared> s)
         lock.unlock();
         qint64 bytes = 0;
         int error = 0;
-        for (const QByteArray &r : batch) {
-            bytes += r.size();
+        const auto put = [&](const QByteArray &r) {
             if (!failed && !error && !writeAll(fd, r.constData(), r.size()))
                 error = errno ? errno : EIO;
+        };
+        for (Writer::Shared::Item &item : batch) {
+            bytes += item.bytes.size();
+            if (!item.next) {
+                put(item.bytes);
+                continue;
+            }
+            QByteArray made;
+            while (!failed && !error && !s->removed && item.next(made))
+                put(made);
         }
         batch.clear();
         if (!failed && !error && Clock::now() - lastSync >= SyncEvery) {
@@ -414,7 +427,16 @@ void Writer::write(QByteArray record)
         return;
     }
     m_shared->queued += record.size();
-    m_shared->queue.push_back(std::move(record));
+    m_shared->queue.push_back(Shared::Item{std::move(record), {}});
+    m_shared->wake.notify_one();
+}
+
+void Writer::writeFrom(std::function<bool(QByteArray &record)> next)
+{
+    std::lock_guard lock(m_shared->mutex);
+    if (m_shared->removed || m_shared->error.load())
+        return;
+    m_shared->queue.push_back(Shared::Item{QByteArray(), std::move(next)});
     m_shared->wake.notify_one();
 }
 

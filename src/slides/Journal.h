@@ -14,6 +14,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -82,6 +83,9 @@ public:
 
     QString path() const;
     void write(QByteArray record);
+    // Queues records that the journal's thread makes itself, one per call of
+    // `next` until it returns false: what takes long is done off the caller's thread.
+    void writeFrom(std::function<bool(QByteArray &record)> next);
     // 0 while every write went through; otherwise the error that stopped the journal.
     int error() const;
     // Waits at most `ms` for the queued records to reach the file.

@@ -352,13 +352,20 @@ bool SlideBuffer::startJournal()
         return false;
     }
     // Slides held from before (a save emptied the last journal) are written first, so that the journal
-    // alone gives the buffer back.
-    for (int i = 1; i <= count(); ++i) {
-        quint8 flags = 0;
-        const QByteArrayView bytes = m_store.packedView(i, flags);
-        if (m_unsaved[size_t(i - 1)])
-            flags |= UnsavedBit;
-        m_writer->write(journal::record(journal::Type::Base, flags, bytes));
+    // alone gives the buffer back. The journal's thread frames them from shares of the store's blocks:
+    // thousands of slides cost this thread no copy.
+    if (count() > 0) {
+        auto held = std::make_shared<std::vector<SlideStore::PackedShare>>(m_store.shareAll());
+        auto unsaved = std::make_shared<std::vector<quint8>>(m_unsaved);
+        m_writer->writeFrom([held, unsaved, next = size_t(0)](QByteArray &record) mutable {
+            if (next >= held->size())
+                return false;
+            const SlideStore::PackedShare &p = (*held)[next];
+            const quint8 flags = p.flags | ((*unsaved)[next] ? UnsavedBit : 0);
+            record = journal::record(journal::Type::Base, flags, QByteArrayView(p.data, p.size));
+            ++next;
+            return true;
+        });
     }
     watchJournal();
     return true;

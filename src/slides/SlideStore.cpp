@@ -160,7 +160,7 @@ bool SlideStore::storePacked(const QByteArray &packed, Entry &e)
     if (m_blocks.empty() || m_used + size > BlockBytes) {
         if (m_blocks.size() == m_blocks.capacity())
             m_blocks.reserve(std::max<size_t>(16, m_blocks.capacity() * 2));
-        m_blocks.push_back(std::make_unique_for_overwrite<char[]>(size_t(BlockBytes)));
+        m_blocks.push_back(std::shared_ptr<char[]>(new char[size_t(BlockBytes)]));
         m_used = 0;
     }
     e.at = qint64(m_blocks.size() - 1) * BlockBytes + m_used;
@@ -250,6 +250,15 @@ QByteArrayView SlideStore::packedView(int i, quint8 &flags) const
     const Entry &e = m_entries[size_t(i - 1)];
     flags = flagsOf(e);
     return QByteArrayView(packedData(e), e.size);
+}
+
+std::vector<SlideStore::PackedShare> SlideStore::shareAll() const
+{
+    std::vector<PackedShare> out;
+    out.reserve(m_entries.size());
+    for (const Entry &e : m_entries)
+        out.push_back(PackedShare{m_blocks[size_t(e.at / BlockBytes)], packedData(e), e.size, flagsOf(e)});
+    return out;
 }
 
 bool SlideStore::appendPacked(quint8 flags, QByteArrayView bytes)
@@ -571,7 +580,7 @@ QImage SlideStore::slide(int i) const
 void SlideStore::clear()
 {
     std::vector<Entry>().swap(m_entries);
-    std::vector<std::unique_ptr<char[]>>().swap(m_blocks);
+    std::vector<std::shared_ptr<char[]>>().swap(m_blocks);
     m_used = 0;
     m_packedBytes = 0;
     m_keys = 0;

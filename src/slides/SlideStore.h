@@ -60,6 +60,18 @@ public:
     // flags 0 when i is out of range.
     QByteArrayView packedView(int i, quint8 &flags) const;
 
+    // Every slide's packed bytes with a share of the block that holds them:
+    // bytes once stored are never written over, so they stay valid and
+    // unchanged for as long as the share is kept, on any thread, whatever
+    // the store does meanwhile.
+    struct PackedShare {
+        std::shared_ptr<const char[]> block;
+        const char *data;
+        qint32 size;
+        quint8 flags;
+    };
+    std::vector<PackedShare> shareAll() const;
+
     // Appends a slide given as packed bytes told against the newest slide
     // (or a key). False, with the store unchanged, when a difference has no
     // slide before it or a whole key is of the wrong size.
@@ -117,9 +129,9 @@ private:
 
     // The packed slides lie back to back in large blocks: thousands of small
     // allocations of odd sizes would leave the heap full of holes that the
-    // process keeps resident.
+    // process keeps resident. Shared, so that the journal can write from them.
     static constexpr qint64 BlockBytes = 8 << 20;
-    std::vector<std::unique_ptr<char[]>> m_blocks;
+    std::vector<std::shared_ptr<char[]>> m_blocks;
     qint64 m_used = 0; // bytes taken in the last block
 
     std::vector<Entry> m_entries;
