@@ -50,6 +50,11 @@ QString keepAside(const QString &path, const QString &suffix)
     return target;
 }
 
+QImage thumbnailOf(const QImage &slide)
+{
+    return slide.scaled(75, 63, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).convertToFormat(QImage::Format_RGB888);
+}
+
 void normalise(std::vector<int> &numbers)
 {
     std::sort(numbers.begin(), numbers.end());
@@ -197,25 +202,27 @@ QImage SlideBuffer::thumb(int i) const
         return QImage();
     QImage &t = m_thumbs[size_t(i - 1)];
     if (t.isNull())
-        t = m_store.slide(i)
-                .scaled(75, 63, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
-                .convertToFormat(QImage::Format_RGB888);
+        t = thumbnailOf(m_store.slide(i));
     return t;
 }
 
 bool SlideBuffer::record(const QImage &image)
 {
     startJournal();
+    // A recorded slide's thumbnail is made at once, from the picture at hand, so that scrolling the
+    // buffer costs no unpacking; slides that come back by undo or recovery get theirs when first painted.
+    QImage thumb;
     try {
         makeRoom(m_unsaved, 1);
         makeRoom(m_thumbs, 1);
+        thumb = thumbnailOf(image);
     } catch (const std::bad_alloc &) {
         return false;
     }
     if (!m_store.append(image))
         return false;
     m_unsaved.push_back(1);
-    m_thumbs.emplace_back();
+    m_thumbs.push_back(std::move(thumb));
     m_history.push(new RecordCommand(*this));
     checkJournal();
     emit changed();
@@ -250,22 +257,17 @@ bool SlideBuffer::clear()
     return true;
 }
 
-bool SlideBuffer::undo()
-{
-    if (!m_history.canUndo())
-        return false;
-    m_history.undo();
-    journalRecord(journal::record(journal::Type::Undo, QByteArrayView()));
-    checkJournal();
-    return true;
-}
+bool SlideBuffer::undo() { return step(true); }
 
-bool SlideBuffer::redo()
+bool SlideBuffer::redo() { return step(false); }
+
+bool SlideBuffer::step(bool back)
 {
-    if (!m_history.canRedo())
+    if (back ? !m_history.canUndo() : !m_history.canRedo())
         return false;
-    m_history.redo();
-    journalRecord(journal::record(journal::Type::Redo, QByteArrayView()));
+    back ? m_history.undo() : m_history.redo();
+    // Written as the step, not as what it did: replaying walks the same history the same way.
+    journalRecord(journal::record(back ? journal::Type::Undo : journal::Type::Redo, QByteArrayView()));
     checkJournal();
     return true;
 }

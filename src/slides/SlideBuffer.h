@@ -101,6 +101,7 @@ private:
     // Pushes a command that works on the slides `numbers`.
     template<typename Command>
     bool onSlides(std::vector<int> numbers);
+    bool step(bool back);  // an undo (back) or a redo
     bool startJournal();
     void checkJournal();
     void watchJournal();
