@@ -412,7 +412,9 @@ bool SlideStore::insert(int at1, std::vector<Packed> &&slides)
         }
         std::vector<Entry> added;
         added.reserve(size_t(n) + 1);
-        m_entries.reserve(m_entries.size() + size_t(n));
+        // Room made now, so that inserting below cannot fail; grown by doubling, as appending does.
+        if (m_entries.size() + size_t(n) > m_entries.capacity())
+            m_entries.reserve(std::max(m_entries.size() + size_t(n), m_entries.capacity() * 2));
         const auto undoBlocks = [&] {
             // Whatever went into the blocks is not referred to: it is waste until the next compaction.
             for (const Entry &e : added)
