@@ -2,7 +2,8 @@
 # A person records slides, the program is killed (kill -9) a moment later,
 # and at the next start they answer "Да" to the question about unsaved
 # slides: the slides are back, and saved they are exactly what the stage
-# showed before the kill.
+# showed before the kill. Ctrl+Z then takes back a recovered recording, and
+# a slide chosen in the buffer is deleted with the Delete key.
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/still_stage.sh"
 exe=$(readlink -f "$1")
@@ -44,24 +45,30 @@ press_key Return    # "Да" is the default button
 win=$(wait_window " Vellumo") || fail "the main window did not appear after the answer"
 screenshot recovery-restored
 
+# The recovered recordings are in the history: Ctrl+Z takes the newest one back, Ctrl+Y and Ctrl+Z again.
+xdotool windowactivate --sync "$win" 2>/dev/null; xdotool windowfocus --sync "$win" 2>/dev/null
+press_key ctrl+z
+press_key ctrl+y
+press_key ctrl+z
+
 anim="$PROGRAM_DIR/Animations"
 click_at "$win" $SLIDES
 buffer=$(active_window)
 [ "$buffer" != "$win" ] || fail "the slide buffer did not open"
 screenshot recovery-buffer
 click_at "$buffer" $SAVE
-for _ in $(seq 100); do [ -f "$anim/004.bmp" ] && break; sleep 0.1; done
+for _ in $(seq 100); do [ -f "$anim/003.bmp" ] && break; sleep 0.1; done
 sleep 1
 press_key Return    # "Все слайды сохранены"
-[ "$(ls "$anim")" = "$(printf '001.bmp\n002.bmp\n003.bmp\n004.bmp')" ] || fail "saved after recovery: $(ls "$anim" | tr '\n' ' ')"
-for f in 001 002 003 004; do
+[ "$(ls "$anim")" = "$(printf '001.bmp\n002.bmp\n003.bmp')" ] || fail "saved after recovery and an undo: $(ls "$anim" | tr '\n' ' ')"
+for f in 001 002 003; do
     diff=$(compare -metric AE "$anim/$f.bmp" "$work/stage.png" null: 2>&1)
     [ "$diff" = 0 ] || fail "$f.bmp differs from the stage before the kill in $diff pixels"
 done
 # The completed save removed the journal.
 [ -z "$(ls "$XDG_STATE_HOME"/vellumo/*.vlj 2>/dev/null)" ] || fail "a journal is left after the save"
 
-# A click chooses the second slide, Delete removes it, and saving again numbers the three left without a gap.
+# A click chooses the second slide, Delete removes it, and saving again numbers the two left without a gap.
 click_at "$buffer" $SECOND_THUMB
 screenshot recovery-chosen
 press_key Delete
@@ -69,10 +76,10 @@ screenshot recovery-deleted
 click_at "$buffer" $SAVE
 load=$(wait_window "  Vellumo") || fail "no confirmation of deleting the old slides"
 click_at "$load" $CONFIRM
-for _ in $(seq 100); do [ -f "$anim/003.bmp" ] && [ ! -f "$anim/004.bmp" ] && break; sleep 0.1; done
+for _ in $(seq 100); do [ -f "$anim/002.bmp" ] && [ ! -f "$anim/003.bmp" ] && break; sleep 0.1; done
 sleep 1
 press_key Return    # "Все слайды сохранены"
-[ "$(ls "$anim")" = "$(printf '001.bmp\n002.bmp\n003.bmp')" ] || fail "saved after deleting one: $(ls "$anim" | tr '\n' ' ')"
+[ "$(ls "$anim")" = "$(printf '001.bmp\n002.bmp')" ] || fail "saved after deleting one: $(ls "$anim" | tr '\n' ' ')"
 
 click_at "$buffer" $CLOSE_BUFFER
 wait_not_active "$buffer" >/dev/null || fail "the slide buffer did not close"
