@@ -213,7 +213,7 @@ Parsed parse(QByteArrayView bytes)
 QString defaultFolder()
 {
     QString base = qEnvironmentVariable("XDG_STATE_HOME");
-    // The base directory specification ignores a relative path.
+    // A relative XDG_STATE_HOME is to be ignored, as freedesktop.org's base directory rules say.
     if (base.isEmpty() || QDir::isRelativePath(base))
         base = QDir::homePath() + QStringLiteral("/.local/state");
     return base + QStringLiteral("/vellumo");

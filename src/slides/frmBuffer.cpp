@@ -259,8 +259,9 @@ bool frmBuffer::event(QEvent *e)
 {
     if (e->type() == QEvent::WindowActivate)
         Form_Activate();
+    // Delete reaches here from whichever control has the focus, none of which uses it; the keypad's too.
     if (e->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(e)->key() == Qt::Key_Delete &&
-        !static_cast<QKeyEvent *>(e)->modifiers()) {
+        !(static_cast<QKeyEvent *>(e)->modifiers() & ~Qt::KeypadModifier)) {
         DeleteChosen();
         return true;
     }
