@@ -238,16 +238,16 @@ void frmBuffer::DuplicateChosen()
     Picture1->update();
 }
 
+// Undo and redo leave SlidesUnsaved as it is: every change they can walk over came after the last
+// save and set it already if it was of a kind that sets it.
 void frmBuffer::Undo()
 {
-    if (m_slides.undo())
-        m_state.SlidesUnsaved = true;
+    m_slides.undo();
 }
 
 void frmBuffer::Redo()
 {
-    if (m_slides.redo())
-        m_state.SlidesUnsaved = true;
+    m_slides.redo();
 }
 
 void frmBuffer::Form_Activate()
