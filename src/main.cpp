@@ -8,6 +8,7 @@
 #include "app/Folders.h"
 #include "app/Translations.h"
 #include "app/frmMain.h"
+#include "slides/Journal.h"
 
 int main(int argc, char *argv[])
 {
@@ -25,6 +26,7 @@ int main(int argc, char *argv[])
     state.programFolder = folders.programFolder;
     state.userAssets = folders.userAssets;
     state.slidesParent = folders.slidesParent;
+    state.stateFolder = slides::journal::defaultFolder();
     frmMain window(state);
     window.show();
     return app.exec();

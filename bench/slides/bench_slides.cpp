@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QScrollBar>
 #include <QTemporaryDir>
 
@@ -20,6 +21,8 @@
 #include "app/AppState.h"
 #include "app/frmMain.h"
 #include "controls/Twips.h"
+#include "slides/Journal.h"
+#include "slides/SlideBuffer.h"
 #include "slides/SlideFiles.h"
 #include "slides/StageCapture.h"
 #include "slides/frmBuffer.h"
@@ -170,6 +173,135 @@ int main(int argc, char *argv[])
         if (writeErrors)
             std::printf("%d plain writes failed\n", writeErrors);
         QDir(folder).removeRecursively();
+    }
+
+    // ---- the recovery journal: recording with it against recording without it ----
+    {
+        QTemporaryDir stateDir;
+        AppState journaled = state;
+        journaled.stateFolder = stateDir.path();
+        journaled.message = state.message;
+        AppState plain = state;
+        plain.stateFolder.clear();
+        frmMain with(journaled), without(plain);
+        with.show();
+        without.show();
+        Scene sceneWith{with}, sceneWithout{without};
+        sceneWith.build();
+        sceneWithout.build();
+        QCoreApplication::processEvents();
+        // Side by side, slide by slide, so that the machine's mood falls on both alike.
+        std::vector<double> withMs, withoutMs;
+        for (int i = 1; i <= 2000; ++i) {
+            sceneWith.step(i);
+            sceneWithout.step(i);
+            QCoreApplication::processEvents();
+            const bool first = i % 2;
+            for (int k = 0; k < 2; ++k) {
+                frmMain &target = (k == 0) == first ? with : without;
+                t.start();
+                target.SaveBuffer();
+                ((k == 0) == first ? withMs : withoutMs).push_back(msSince(t));
+            }
+        }
+        with.Buffer()->slides().flushJournal(10000);
+        std::printf("journal: recording %.3f ms per slide with it, %.3f ms without (medians of 2000): ratio %.2f; "
+                    "journal %.1f MiB for %.1f MiB of packed slides\n",
+                    median(withMs), median(withoutMs), median(withMs) / median(withoutMs),
+                    double(QFileInfo(with.Buffer()->slides().journalPath()).size()) / 1048576.0,
+                    double(with.Buffer()->store().packedBytes()) / 1048576.0);
+        // After a save the next change starts a new journal, which first carries every slide held.
+        with.Buffer()->slides().saved();
+        sceneWith.step(2001);
+        QCoreApplication::processEvents();
+        t.start();
+        with.SaveBuffer();
+        const double firstAfterSave = msSince(t);
+        std::printf("journal: the first recording after a save, which writes the %d slides held into a new journal, "
+                    "%.1f ms\n",
+                    with.Buffer()->slideCount() - 1, firstAfterSave);
+        with.Buffer()->slides().saved();
+    }
+
+    // ---- recovering every slide of the buffer at start-up against reading the journal's bytes ----
+    {
+        frmBuffer *buffer = w.Buffer();
+        const int n = buffer->slideCount();
+        QByteArray journalBytes = slides::journal::header();
+        for (int i = 1; i <= n; ++i) {
+            quint8 flags = 0;
+            const QByteArrayView bytes = buffer->store().packedView(i, flags);
+            journalBytes += slides::journal::record(slides::journal::Type::Append, flags, bytes);
+        }
+        QTemporaryDir stateDir;
+        const QString master = stateDir.filePath(QStringLiteral("master.bin"));
+        const QString folder = stateDir.filePath(QStringLiteral("state"));
+        QDir().mkpath(folder);
+        QFile out(master);
+        out.open(QIODevice::WriteOnly);
+        out.write(journalBytes);
+        out.close();
+        journalBytes = QByteArray();
+        std::vector<double> readMs, recoverMs;
+        int recovered = 0;
+        for (int round = 0; round < 7; ++round) {
+            const QString path = folder + QStringLiteral("/journal-1-1.vlj");
+            QFile::remove(path);
+            QFile::copy(master, path);
+            // Read once before timing, so that both read from a warm cache.
+            {
+                QFile f(path);
+                f.open(QIODevice::ReadOnly);
+                f.readAll();
+            }
+            t.start();
+            {
+                QFile f(path);
+                f.open(QIODevice::ReadOnly);
+                const QByteArray all = f.readAll();
+                if (all.isEmpty())
+                    ++failures;
+            }
+            readMs.push_back(msSince(t));
+            slides::SlideBuffer b;
+            b.setJournal(folder, {});
+            t.start();
+            recovered = b.findLeftOver().unsaved;
+            recoverMs.push_back(msSince(t));
+            b.declineLeftOver();
+        }
+        if (recovered != n)
+            ++failures;
+        std::printf("recovery: %d slides (%.1f MiB of journal) in %.1f ms, reading the journal's bytes warm %.1f ms: "
+                    "ratio %.2f (medians of 7)\n",
+                    recovered, double(QFileInfo(master).size()) / 1048576.0, median(recoverMs), median(readMs),
+                    median(recoverMs) / median(readMs));
+    }
+
+    // ---- deleting one slide among all of them, and undoing a clear of all of them ----
+    {
+        frmBuffer *buffer = w.Buffer();
+        slides::SlideBuffer &slides = buffer->slides();
+        const int n = slides.count();
+        std::vector<double> deleteMs, undoClearMs, undoDeleteMs;
+        for (int round = 0; round < 7; ++round) {
+            const int at = n / 2 + round * 7;
+            t.start();
+            slides.remove({at});
+            deleteMs.push_back(msSince(t));
+            t.start();
+            slides.undo();
+            undoDeleteMs.push_back(msSince(t));
+            slides.clear();
+            t.start();
+            slides.undo();
+            undoClearMs.push_back(msSince(t));
+        }
+        if (slides.count() != n)
+            ++failures;
+        std::printf("history: among %d slides, deleting one %.2f ms, undoing that %.2f ms, undoing a clear %.2f ms "
+                    "(medians of 7)\n",
+                    n, median(deleteMs), median(undoDeleteMs), median(undoClearMs));
     }
 
     if (failures)

@@ -13,6 +13,7 @@ struct AppState {
     QString userAssets;         // the user's own "objects", "articles", "fones"; empty when portable
     QString slidesParent;       // "Animations" is made in here; the program folder when empty
     QString AnimationsFolder;   // programFolder + "/Animations/", set at start-up
+    QString stateFolder;        // where the recovery journal is kept; empty: no journal
     bool SlidesUnsaved = false; // slides recorded with the record button and not saved since
     qint16 SelectedIndex = 0;   // number of the object last selected in the object list; 0 = the template
     qint16 CharacterCount = 0;  // last number handed out to a character; never decremented

@@ -14,6 +14,7 @@
 #include "controls/ListBox.h"
 #include "controls/MinimiseTogether.h"
 #include "controls/Twips.h"
+#include "controls/UndoKeys.h"
 #include "controls/Widgets.h"
 
 using controls::button;
@@ -277,6 +278,7 @@ void frmMain::connectHandlers()
 
     connect(Command8, &QPushButton::clicked, this, &frmMain::Command8_Click);
     connect(Command14, &QPushButton::clicked, this, &frmMain::Command14_Click);
+    new controls::UndoKeys(this, [this] { Undo(); }, [this] { Redo(); });
 }
 
 void frmMain::connectCharacter(int index)
@@ -316,11 +318,13 @@ void frmMain::Form_Load()
     Combo1->setCurrentText(QStringLiteral("200"));
     // The step box shows "200", so the arrows move by 200 from the start, as a user reading it expects.
     Combo1_Click();
+    // Before anything else is shown: the question whether to bring back slides of the last run.
+    offerRecovery();
 }
 
 void frmMain::closeEvent(QCloseEvent *event)
 {
-    // The close box ends the program at once, without asking.
+    // The close box ends the program at once, without asking; unsaved slides stay in the journal.
     event->accept();
-    m_state.endProgram();
+    endRun();
 }

@@ -129,6 +129,8 @@ public:
     void Command15_Click();  // "Сохранение"
     void Command1_Click();   // "Очистка"
     frmBuffer *Buffer();     // the slide buffer, created hidden at first reference
+    void Undo();             // Ctrl+Z: the last change to the slides
+    void Redo();             // Ctrl+Shift+Z, Ctrl+Y
     // ==== end slides ====
 
     // ==== Moving and animation (frmMainMove.cpp, frmMainAnimate.cpp) ====
@@ -164,6 +166,9 @@ private:
     void buildLayout();
     void connectHandlers();
     void Form_Load();
+    void offerRecovery();    // at start: slides left by a run that ended without saving them
+    void showSlideCount();   // "Всего кадров:", "Очистка" and "Просмотр" after the slides changed
+    void endRun();           // the journal is settled, then the program ends
     void afterMove(); // the "Синхро" frame step and recording that follow a move
     void setAnimateCaption(bool playing);   // Command7: "Остановить" while playing, else "Оживить"
     void showCharacterX();   // "Персонаж X:" and "X =" from UpDown5

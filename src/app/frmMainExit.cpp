@@ -13,5 +13,12 @@ void frmMain::Command14_Click()
             Buffer()->exec();
     }
     // The warning is no way back: whatever was answered or saved, the program ends.
+    endRun();
+}
+
+void frmMain::endRun()
+{
+    if (m_buffer)
+        m_buffer->slides().ending();
     m_state.endProgram();
 }

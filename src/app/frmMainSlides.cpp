@@ -1,10 +1,12 @@
 // Recording slides and the slide commands of the main window.
+#include <QDir>
 #include <QLabel>
 
 #include "app/frmMain.h"
 #include "controls/Events.h"
 #include "controls/NumberFormat.h"
 #include "controls/Twips.h"
+#include "controls/UndoKeys.h"
 #include "export/frmExport.h"
 #include "slides/StageCapture.h"
 #include "slides/frmBuffer.h"
@@ -28,10 +30,8 @@ bool frmMain::SaveBuffer()
                                controls::MsgIcon::Error, controls::MsgButtons::Ok});
         return false;
     }
-    Label3.at(1)->setText(numfmt::count3(SlideCount));
-    Command1->setEnabled(true);
-    if (SlideCount > 1)
-        Command8->setEnabled(true);
+    // From the buffer as it stands now: a click on "Очистка" handled while the slide went in has emptied it.
+    showSlideCount();
     return true;
 }
 
@@ -67,6 +67,52 @@ frmBuffer *frmMain::Buffer()
                 window = new frmExport(m_state, m_buffer->store(), m_buffer);
             window->exec();
         });
+        connect(m_buffer, &frmBuffer::slidesChanged, this, &frmMain::showSlideCount);
     }
     return m_buffer;
+}
+
+void frmMain::showSlideCount()
+{
+    SlideCount = m_buffer->slideCount();
+    Label3.at(1)->setText(numfmt::count3(SlideCount));
+    Command1->setEnabled(SlideCount > 0);
+    Command8->setEnabled(SlideCount > 1);
+}
+
+void frmMain::Undo()
+{
+    // Without a buffer there is nothing to undo: it is not built for the asking.
+    if (m_buffer)
+        m_buffer->Undo();
+}
+
+void frmMain::Redo()
+{
+    if (m_buffer)
+        m_buffer->Redo();
+}
+
+void frmMain::offerRecovery()
+{
+    if (m_state.stateFolder.isEmpty())
+        return;
+    slides::SlideBuffer &slides = Buffer()->slides();
+    const slides::SlideBuffer::Found found = slides.findLeftOver();
+    if (found.unsaved > 0) {
+        const controls::MsgResult answer = m_state.message(
+            nullptr, {QStringLiteral("Найдено несохранённых слайдов с прошлого раза: %1. Восстановить?").arg(found.unsaved),
+                      QString(), controls::MsgIcon::Question, controls::MsgButtons::YesNo});
+        if (answer == controls::MsgResult::Yes) {
+            slides.acceptLeftOver();
+            m_state.SlidesUnsaved = true;
+        } else {
+            slides.declineLeftOver();
+        }
+    }
+    for (const QString &kept : found.keptAside)
+        m_state.message(nullptr, {QStringLiteral("Журнал несохранённых слайдов записан более новой версией программы "
+                                                 "и не может быть прочитан. Он оставлен в файле «%1».")
+                                      .arg(QDir::toNativeSeparators(kept)),
+                                  QString(), controls::MsgIcon::Warning, controls::MsgButtons::Ok});
 }

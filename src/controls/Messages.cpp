@@ -22,11 +22,22 @@ MsgResult showMessageBox(QWidget *parent, const Message &message)
     case MsgIcon::Error:
         box.setIcon(QMessageBox::Critical);
         break;
+    case MsgIcon::Question:
+        box.setIcon(QMessageBox::Question);
+        break;
     case MsgIcon::None:
         box.setIcon(QMessageBox::NoIcon);
         break;
     }
     // The buttons speak the interface's language, as the system's own boxes do on a Russian desktop.
+    if (message.buttons == MsgButtons::YesNo) {
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.button(QMessageBox::Yes)->setText(QStringLiteral("Да"));
+        box.button(QMessageBox::No)->setText(QStringLiteral("Нет"));
+        box.setDefaultButton(QMessageBox::Yes);
+        box.setEscapeButton(QMessageBox::No);
+        return box.exec() == QMessageBox::Yes ? MsgResult::Yes : MsgResult::No;
+    }
     if (message.buttons == MsgButtons::OkCancel) {
         box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
         box.setEscapeButton(QMessageBox::Cancel);

@@ -10,9 +10,9 @@ class QWidget;
 
 namespace controls {
 
-enum class MsgIcon { None, Information, Warning, Error };
-enum class MsgButtons { Ok, OkCancel };
-enum class MsgResult { Ok, Cancel };
+enum class MsgIcon { None, Information, Warning, Error, Question };
+enum class MsgButtons { Ok, OkCancel, YesNo }; // YesNo: "Да" is the default
+enum class MsgResult { Ok, Cancel, Yes, No };
 
 struct Message {
     QString text;

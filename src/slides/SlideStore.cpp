@@ -160,7 +160,7 @@ bool SlideStore::storePacked(const QByteArray &packed, Entry &e)
     if (m_blocks.empty() || m_used + size > BlockBytes) {
         if (m_blocks.size() == m_blocks.capacity())
             m_blocks.reserve(std::max<size_t>(16, m_blocks.capacity() * 2));
-        m_blocks.push_back(std::make_unique_for_overwrite<char[]>(size_t(BlockBytes)));
+        m_blocks.push_back(std::shared_ptr<char[]>(new char[size_t(BlockBytes)]));
         m_used = 0;
     }
     e.at = qint64(m_blocks.size() - 1) * BlockBytes + m_used;
@@ -182,6 +182,25 @@ QByteArray SlideStore::unpack(const Entry &e) const
     return qUncompress(reinterpret_cast<const uchar *>(packedData(e)), e.size);
 }
 
+SlideStore::Packed SlideStore::encode(const char *raw, const char *before, int chainLength, QByteArray &scratch)
+{
+    if (before && chainLength < KeyInterval) {
+        encodeDifference(raw, before, RawBytes, scratch);
+        // The runs hold only changed pixels and pack to little more than half:
+        // kept as they are, a slide is read back without unpacking anything.
+        // A difference of more than a quarter of the slide (a pan, a new
+        // background) is no saving, and costs reading time for the slides after it.
+        if (scratch.size() <= RawBytes / 4)
+            return Packed{0, scratch};
+        // Keys that come by the count are few and kept whole, so that reading
+        // on through them costs a copy. A key forced by a large change is
+        // packed: a pan changes everything slide after slide, and a run of
+        // whole keys would eat memory.
+        return Packed{quint8(Key | Compressed), qCompress(reinterpret_cast<const uchar *>(raw), RawBytes, PackLevel)};
+    }
+    return Packed{Key, QByteArray(raw, RawBytes)};
+}
+
 bool SlideStore::append(const QImage &image)
 {
     try {
@@ -191,51 +210,315 @@ bool SlideStore::append(const QImage &image)
             m_prevRaw.resize(RawBytes);
         if (!toRaw(image, m_raw.data()))
             return false;
-        const char *raw = m_raw.constData();
         const int index = count();
-        Entry entry{0, 0, index, false};
-        QByteArray packed;
-        const bool byCount = m_keyIndex < 0 || index - m_keyIndex >= KeyInterval;
-        bool newKey = byCount;
-        if (!newKey) {
-            encodeDifference(raw, m_prevRaw.constData(), RawBytes, m_diff);
-            // The runs hold only changed pixels and pack to little more than half:
-            // kept as they are, a slide is read back without unpacking anything.
-            packed = m_diff;
-            entry.key = m_keyIndex;
-            // A difference of more than a quarter of the slide (a pan, a new
-            // background) is no saving, and costs reading time for the slides after it.
-            newKey = packed.size() > RawBytes / 4;
-        }
-        if (newKey) {
-            // Keys that come by the count are few and kept whole, so that reading
-            // on through them costs a copy. A key forced by a large change is
-            // packed: a pan changes everything slide after slide, and a run of
-            // whole keys would eat memory.
-            packed = byCount ? m_raw : qCompress(m_raw, PackLevel);
-            entry.key = index;
-            entry.compressed = !byCount;
-        }
-        if (newKey && packed.isEmpty())
+        // After slides were taken or put back, the newest one is read once to tell the next against.
+        if (index > 0 && !m_prevValid && !readRaw(index, m_prevRaw.data()))
             return false;
-        if (m_byteLimit >= 0 && m_packedBytes + packed.size() > m_byteLimit)
+        const int chain = index - newestKey();
+        Packed packed = encode(m_raw.constData(), index > 0 ? m_prevRaw.constData() : nullptr, chain, m_diff);
+        if (packed.bytes.isEmpty() && (packed.flags & Key))
+            return false;
+        Entry entry{0, 0, index, bool(packed.flags & Compressed), bool(packed.flags & Key)};
+        if (!entry.isKey)
+            entry.key = newestKey();
+        if (m_byteLimit >= 0 && m_packedBytes + packed.bytes.size() > m_byteLimit)
             return false;
         if (m_entries.size() == m_entries.capacity())
             m_entries.reserve(std::max<size_t>(64, m_entries.capacity() * 2));
-        if (!storePacked(packed, entry))
+        if (!storePacked(packed.bytes, entry))
             return false;
         // Nothing below can throw: the room for the entry is reserved.
         m_entries.push_back(entry);
         m_packedBytes += entry.size;
         m_prevRaw.swap(m_raw);
-        if (newKey) {
-            m_keyIndex = index;
+        m_prevValid = true;
+        if (entry.isKey)
             ++m_keys;
-        }
         return true;
     } catch (const std::bad_alloc &) {
         // Nothing is committed before the last steps, which cannot fail.
         return false;
+    }
+}
+
+QByteArrayView SlideStore::packedView(int i, quint8 &flags) const
+{
+    if (i < 1 || i > count()) {
+        flags = 0;
+        return {};
+    }
+    const Entry &e = m_entries[size_t(i - 1)];
+    flags = flagsOf(e);
+    return QByteArrayView(packedData(e), e.size);
+}
+
+std::vector<SlideStore::PackedShare> SlideStore::shareAll() const
+{
+    std::vector<PackedShare> out;
+    out.reserve(m_entries.size());
+    for (const Entry &e : m_entries)
+        out.push_back(PackedShare{m_blocks[size_t(e.at / BlockBytes)], packedData(e), e.size, flagsOf(e)});
+    return out;
+}
+
+bool SlideStore::appendPacked(quint8 flags, QByteArrayView bytes)
+{
+    const bool key = flags & Key;
+    const bool compressed = flags & Compressed;
+    if ((!key && (m_entries.empty() || compressed)) || (key && !compressed && bytes.size() != RawBytes))
+        return false;
+    try {
+        if (m_entries.size() == m_entries.capacity())
+            m_entries.reserve(std::max<size_t>(64, m_entries.capacity() * 2));
+        const int index = count();
+        Entry entry{0, 0, key ? index : newestKey(), compressed, key};
+        if (!storePacked(QByteArray::fromRawData(bytes.data(), bytes.size()), entry))
+            return false;
+        m_entries.push_back(entry);
+        m_packedBytes += entry.size;
+        m_prevValid = false;
+        if (key)
+            ++m_keys;
+        return true;
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+}
+
+bool SlideStore::readRaw(int i, char *raw) const
+{
+    int held = 0;
+    return readOnInto(i, raw, RowBytes, held);
+}
+
+void SlideStore::relink(int from)
+{
+    for (size_t m = size_t(std::max(from, 0)); m < m_entries.size(); ++m)
+        m_entries[m].key = m_entries[m].isKey ? int(m) : (m == 0 ? 0 : m_entries[m - 1].key);
+}
+
+bool SlideStore::take(int first, int n, std::vector<Packed> &out)
+{
+    if (first < 1 || n < 1 || first - 1 + n > count())
+        return false;
+    const int at = first - 1;           // 0-based start of the gap
+    const int next = at + n;            // 0-based index of the slide after the gap, before taking
+    const bool retell = next < count() && !m_entries[size_t(next)].isKey;
+    try {
+        std::vector<Packed> taken;
+        taken.reserve(size_t(n));
+        for (int m = at; m < next; ++m) {
+            const Entry &e = m_entries[size_t(m)];
+            taken.push_back(Packed{flagsOf(e), QByteArray(packedData(e), e.size)});
+        }
+        Packed retold;
+        if (retell) {
+            // The slide after the gap was told against a slide that goes: it is told again against the one
+            // before the gap, or becomes a key when the chain through it would grow long.
+            QByteArray now(RawBytes, Qt::Uninitialized), before;
+            if (!readRaw(next + 1, now.data()))
+                return false;
+            int runEnd = next + 1;
+            while (runEnd < count() && !m_entries[size_t(runEnd)].isKey)
+                ++runEnd;
+            int chain = KeyInterval;
+            if (at > 0) {
+                before.resize(RawBytes);
+                if (!readRaw(at, before.data()))
+                    return false;
+                const int chainStart = m_entries[size_t(at - 1)].key;
+                chain = (runEnd - n - chainStart) > 2 * KeyInterval ? KeyInterval : 0;
+            }
+            retold = encode(now.constData(), at > 0 ? before.constData() : nullptr, chain, m_diff);
+            if (retold.bytes.isEmpty() && (retold.flags & Key))
+                return false;
+        }
+        Entry retoldEntry{0, 0, 0, bool(retold.flags & Compressed), bool(retold.flags & Key)};
+        if (retell && !storePacked(retold.bytes, retoldEntry))
+            return false;
+        // Committed from here on; nothing below allocates.
+        qint64 freed = 0;
+        int keys = 0;
+        for (int m = at; m < next; ++m) {
+            freed += m_entries[size_t(m)].size;
+            keys += m_entries[size_t(m)].isKey ? 1 : 0;
+        }
+        if (retell) {
+            Entry &old = m_entries[size_t(next)];
+            freed += old.size;
+            m_packedBytes += retoldEntry.size;
+            keys -= retoldEntry.isKey ? 1 : 0;
+            old = retoldEntry;
+        }
+        m_entries.erase(m_entries.begin() + at, m_entries.begin() + next);
+        m_packedBytes -= freed;
+        m_garbage += freed;
+        m_keys -= keys;
+        relink(at);
+        m_prevValid = false;
+        m_readIndex = 0;
+        out = std::move(taken);
+        compactIfWasteful();
+        return true;
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+}
+
+bool SlideStore::insert(int at1, std::vector<Packed> &&slides)
+{
+    const int at = at1 - 1;
+    const int n = int(slides.size());
+    if (at < 0 || at > count() || n == 0)
+        return false;
+    if (!(slides.front().flags & Key) && at == 0)
+        return false;
+    const bool retell = at < count() && !m_entries[size_t(at)].isKey;
+    try {
+        Packed retold;
+        if (retell) {
+            // The slide that will follow the inserted ones is told against the last of them, which is
+            // worked out before anything changes: the slide before the place, then each inserted one applied.
+            QByteArray now(RawBytes, Qt::Uninitialized), last(RawBytes, Qt::Uninitialized);
+            if (!readRaw(at + 1, now.data()))
+                return false;
+            if (!(slides.front().flags & Key) && !readRaw(at, last.data()))
+                return false;
+            int sinceKey = 0;
+            for (const Packed &p : slides) {
+                if (p.flags & Key) {
+                    const QByteArray raw = (p.flags & Compressed)
+                                               ? qUncompress(reinterpret_cast<const uchar *>(p.bytes.constData()),
+                                                             p.bytes.size())
+                                               : p.bytes;
+                    if (raw.size() != RawBytes)
+                        return false;
+                    std::memcpy(last.data(), raw.constData(), RawBytes);
+                    sinceKey = 0;
+                } else if (!applyDifference(last.data(), RowBytes, p.bytes)) {
+                    return false;
+                } else {
+                    ++sinceKey;
+                }
+            }
+            int runEnd = at + 1;
+            while (runEnd < count() && !m_entries[size_t(runEnd)].isKey)
+                ++runEnd;
+            // The chain from the segment's last key runs on through the following slides.
+            const int chain = sinceKey + (runEnd - at) > 2 * KeyInterval ? KeyInterval : 0;
+            retold = encode(now.constData(), last.constData(), chain, m_diff);
+            if (retold.bytes.isEmpty() && (retold.flags & Key))
+                return false;
+        }
+        std::vector<Entry> added;
+        added.reserve(size_t(n) + 1);
+        // Room made now, so that inserting below cannot fail; grown by doubling, as appending does.
+        if (m_entries.size() + size_t(n) > m_entries.capacity())
+            m_entries.reserve(std::max(m_entries.size() + size_t(n), m_entries.capacity() * 2));
+        const auto undoBlocks = [&] {
+            // Whatever went into the blocks is not referred to: it is waste until the next compaction.
+            for (const Entry &e : added)
+                m_garbage += e.size;
+        };
+        for (const Packed &p : slides) {
+            Entry e{0, 0, 0, bool(p.flags & Compressed), bool(p.flags & Key)};
+            if (!storePacked(p.bytes, e)) {
+                undoBlocks();
+                return false;
+            }
+            added.push_back(e);
+        }
+        Entry retoldEntry{0, 0, 0, bool(retold.flags & Compressed), bool(retold.flags & Key)};
+        if (retell && !storePacked(retold.bytes, retoldEntry)) {
+            undoBlocks();
+            return false;
+        }
+        // Committed from here on: room for the entries is reserved.
+        qint64 addedBytes = 0;
+        int keys = 0;
+        for (const Entry &e : added) {
+            addedBytes += e.size;
+            keys += e.isKey ? 1 : 0;
+        }
+        if (retell) {
+            Entry &old = m_entries[size_t(at)];
+            m_garbage += old.size;
+            addedBytes += retoldEntry.size - old.size;
+            keys += retoldEntry.isKey ? 1 : 0;
+            old = retoldEntry;
+        }
+        m_entries.insert(m_entries.begin() + at, added.begin(), added.end());
+        m_packedBytes += addedBytes;
+        m_keys += keys;
+        relink(at);
+        m_prevValid = false;
+        m_readIndex = 0;
+        slides.clear();
+        compactIfWasteful();
+        return true;
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+}
+
+bool SlideStore::packCopies(int after, const std::vector<int> &numbers, std::vector<Packed> &out) const
+{
+    if (after < 0 || after > count())
+        return false;
+    for (int i : numbers)
+        if (i < 1 || i > count())
+            return false;
+    try {
+        QByteArray before(RawBytes, Qt::Uninitialized), now(RawBytes, Qt::Uninitialized), scratch;
+        if (after > 0 && !readRaw(after, before.data()))
+            return false;
+        int chain = after > 0 ? after - 1 - m_entries[size_t(after - 1)].key : 0;
+        std::vector<Packed> packed;
+        packed.reserve(numbers.size());
+        bool havePrev = after > 0;
+        for (int i : numbers) {
+            // Through the reading cache: copies of neighbouring slides read on from each other.
+            if (!readRows(i, now.data(), RowBytes))
+                return false;
+            ++chain;
+            Packed p = encode(now.constData(), havePrev ? before.constData() : nullptr, chain, scratch);
+            if (p.bytes.isEmpty() && (p.flags & Key))
+                return false;
+            if (p.flags & Key)
+                chain = 0;
+            // Owns its bytes: the scratch buffer is reused for the next slide.
+            p.bytes.detach();
+            packed.push_back(std::move(p));
+            before.swap(now);
+            havePrev = true;
+        }
+        out = std::move(packed);
+        return true;
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+}
+
+void SlideStore::compactIfWasteful()
+{
+    // Taking and putting back leaves bytes in the blocks that nothing uses; once they outweigh the
+    // slides, the slides are copied into fresh blocks. Skipped quietly when memory is short.
+    if (m_garbage < (32 << 20) || m_garbage < m_packedBytes)
+        return;
+    try {
+        SlideStore fresh;
+        fresh.m_entries.reserve(m_entries.size());
+        for (const Entry &e : m_entries) {
+            Entry copy = e;
+            if (!fresh.storePacked(QByteArray::fromRawData(packedData(e), e.size), copy))
+                return;
+            fresh.m_entries.push_back(copy);
+        }
+        m_blocks.swap(fresh.m_blocks);
+        m_used = fresh.m_used;
+        m_entries.swap(fresh.m_entries);
+        m_garbage = 0;
+    } catch (const std::bad_alloc &) {
     }
 }
 
@@ -341,16 +624,34 @@ QImage SlideStore::slide(int i) const
 void SlideStore::clear()
 {
     std::vector<Entry>().swap(m_entries);
-    std::vector<std::unique_ptr<char[]>>().swap(m_blocks);
+    std::vector<std::shared_ptr<char[]>>().swap(m_blocks);
     m_used = 0;
     m_packedBytes = 0;
     m_keys = 0;
     m_raw = QByteArray();
     m_diff = QByteArray();
     m_prevRaw = QByteArray();
-    m_keyIndex = -1;
+    m_prevValid = false;
+    m_garbage = 0;
     m_readRaw = QByteArray();
     m_readIndex = 0;
+}
+
+void SlideStore::swap(SlideStore &other) noexcept
+{
+    m_blocks.swap(other.m_blocks);
+    std::swap(m_used, other.m_used);
+    m_entries.swap(other.m_entries);
+    std::swap(m_packedBytes, other.m_packedBytes);
+    std::swap(m_keys, other.m_keys);
+    std::swap(m_garbage, other.m_garbage);
+    m_raw.swap(other.m_raw);
+    m_diff.swap(other.m_diff);
+    m_prevRaw.swap(other.m_prevRaw);
+    std::swap(m_prevValid, other.m_prevValid);
+    m_readRaw.swap(other.m_readRaw);
+    std::swap(m_readIndex, other.m_readIndex);
+    // The byte limit belongs to the place, not to the slides.
 }
 
 } // namespace slides

@@ -51,6 +51,54 @@ public:
 
     void clear();
 
+    // Exchanges every slide with `other`: emptying the store into a kept
+    // object and bringing it back cost no copy.
+    void swap(SlideStore &other) noexcept;
+
+    // One slide as the store holds it: its packed bytes, which make sense
+    // only after the slide before it (unless it is a key), and how to read them.
+    enum PackedFlag : quint8 { Key = 1, Compressed = 2 };
+    struct Packed {
+        quint8 flags = 0;
+        QByteArray bytes;
+    };
+
+    // Slide i's packed bytes, valid until the store next changes; empty with
+    // flags 0 when i is out of range.
+    QByteArrayView packedView(int i, quint8 &flags) const;
+
+    // Every slide's packed bytes with a share of the block that holds them:
+    // bytes once stored are never written over, so they stay valid and
+    // unchanged for as long as the share is kept, on any thread, whatever
+    // the store does meanwhile.
+    struct PackedShare {
+        std::shared_ptr<const char[]> block;
+        const char *data;
+        qint32 size;
+        quint8 flags;
+    };
+    std::vector<PackedShare> shareAll() const;
+
+    // Appends a slide given as packed bytes told against the newest slide
+    // (or a key). False, with the store unchanged, when a difference has no
+    // slide before it or a whole key is of the wrong size.
+    bool appendPacked(quint8 flags, QByteArrayView bytes);
+
+    // Removes `n` slides from `first` (1-based) and hands back their packed
+    // bytes; the slide after the gap is told again against the one before
+    // it, so every other slide keeps its bytes. False, with the store
+    // unchanged, when the range is wrong or memory runs out.
+    bool take(int first, int n, std::vector<Packed> &out);
+
+    // Puts slides taken out of this place back, so that the first of them is
+    // slide `at` again (1-based), and tells the slide after them against the
+    // last of them. False, with the store unchanged, when they cannot go there.
+    bool insert(int at, std::vector<Packed> &&slides);
+
+    // Packs copies of the slides `numbers`, told one after the other, the
+    // first against slide `after`, ready to be inserted at after + 1.
+    bool packCopies(int after, const std::vector<int> &numbers, std::vector<Packed> &out) const;
+
     // Bytes held by the packed slides.
     qint64 packedBytes() const { return m_packedBytes; }
 
@@ -67,7 +115,19 @@ private:
         qint32 size;
         qint32 key;  // 0-based index of the key slide this one is XORed against; its own index for a key
         bool compressed; // keys are; differences are kept as their runs, which pack poorly
+        bool isKey;
     };
+
+    quint8 flagsOf(const Entry &e) const { return quint8((e.isKey ? Key : 0) | (e.compressed ? Compressed : 0)); }
+    int newestKey() const { return m_entries.empty() ? -1 : m_entries.back().key; }
+    // Sets the key of every entry from `from` (0-based) on: the nearest key at or before it.
+    void relink(int from);
+    // Packs `raw` as the slide after `before` (nullptr: as a key) whose chain
+    // starts at key index `chainKey` and runs on to `runEnd`.
+    static Packed encode(const char *raw, const char *before, int chainLength, QByteArray &scratch);
+    // Reads slide i (1-based) into `raw` (RowBytes apart); false when it cannot.
+    bool readRaw(int i, char *raw) const;
+    void compactIfWasteful();
 
     static bool toRaw(const QImage &image, char *raw);
     QByteArray unpack(const Entry &e) const;
@@ -76,21 +136,22 @@ private:
 
     // The packed slides lie back to back in large blocks: thousands of small
     // allocations of odd sizes would leave the heap full of holes that the
-    // process keeps resident.
+    // process keeps resident. Shared, so that the journal can write from them.
     static constexpr qint64 BlockBytes = 8 << 20;
-    std::vector<std::unique_ptr<char[]>> m_blocks;
+    std::vector<std::shared_ptr<char[]>> m_blocks;
     qint64 m_used = 0; // bytes taken in the last block
 
     std::vector<Entry> m_entries;
     qint64 m_packedBytes = 0;
     int m_keys = 0;
     qint64 m_byteLimit = -1;
+    qint64 m_garbage = 0;      // bytes in the blocks that no slide uses any more
     // Kept from append to append: allocating and freeing three buffers of
     // 400 KB per slide would hand the pages back to the system and fault them in again.
     QByteArray m_raw;
     QByteArray m_diff;         // the runs of the newest difference, before packing
     QByteArray m_prevRaw;      // pixels of the newest slide, that the next one is told against
-    int m_keyIndex = -1;       // the newest key slide
+    bool m_prevValid = false;  // m_prevRaw holds the newest slide; false after taking or inserting
     mutable QByteArray m_readRaw; // the slide that the last read unpacked: reading on from it is cheap
     mutable int m_readIndex = 0;
 };

@@ -1,7 +1,10 @@
 #include "slides/frmBuffer.h"
 
 #include <QDir>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -14,6 +17,7 @@
 #include "controls/Fonts.h"
 #include "controls/PictureBox.h"
 #include "controls/Twips.h"
+#include "controls/UndoKeys.h"
 #include "controls/Widgets.h"
 #include "slides/SlideFiles.h"
 #include "slides/ThumbLayout.h"
@@ -24,7 +28,8 @@ namespace lay = slides::layout;
 
 namespace slides {
 
-ThumbCanvas::ThumbCanvas(const std::vector<QImage> &thumbs, QWidget *parent) : QWidget(parent), m_thumbs(thumbs)
+ThumbCanvas::ThumbCanvas(const SlideBuffer &slides, const std::set<int> &chosen, QWidget *parent)
+    : QWidget(parent), m_slides(slides), m_chosen(chosen)
 {
     setObjectName(QStringLiteral("Picture1"));
     QPalette pal = palette();
@@ -36,16 +41,41 @@ ThumbCanvas::ThumbCanvas(const std::vector<QImage> &thumbs, QWidget *parent) : Q
 void ThumbCanvas::paintEvent(QPaintEvent *event)
 {
     const QRect r = event->rect();
-    const auto span = lay::slidesInBand(int(twips::fromPixels(r.top())), int(twips::fromPixels(r.bottom() + 1)),
-                                        int(m_thumbs.size()));
+    // The frame of a chosen slide lies in the gap around its thumbnail, so the band reaches a little further.
+    const auto span = lay::slidesInBand(int(twips::fromPixels(r.top() - 3)), int(twips::fromPixels(r.bottom() + 4)),
+                                        m_slides.count());
     if (span.first > span.last)
         return;
     QPainter p(this);
     for (int n = span.first; n <= span.last; ++n) {
         const QRect target = lay::thumbRect(n);
-        if (target.intersects(r))
-            p.drawImage(target, m_thumbs[size_t(n - 1)]);
+        if (!target.adjusted(-3, -3, 3, 3).intersects(r))
+            continue;
+        p.drawImage(target, m_slides.thumb(n));
+        if (m_chosen.count(n)) {
+            p.setPen(QPen(QColor(255, 255, 0), 2));
+            p.setBrush(Qt::NoBrush);
+            p.drawRect(QRectF(target).adjusted(-2, -2, 2, 2));
+        }
     }
+}
+
+int ThumbCanvas::slideAt(QPoint pixel) const
+{
+    const int x = int(twips::fromPixels(pixel.x())), y = int(twips::fromPixels(pixel.y()));
+    if (x < lay::FirstLeft || y < lay::FirstTop)
+        return 0;
+    const int column = (x - lay::FirstLeft) / lay::ColumnStep, row = (y - lay::FirstTop) / lay::RowStep;
+    if (column >= lay::PerRow)
+        return 0;
+    const int n = row * lay::PerRow + column + 1;
+    return n <= m_slides.count() && lay::thumbRect(n).contains(pixel) ? n : 0;
+}
+
+void ThumbCanvas::mousePressEvent(QMouseEvent *event)
+{
+    emit pressed(slideAt(event->position().toPoint()), event->button(), event->modifiers(),
+                 event->globalPosition().toPoint());
 }
 
 } // namespace slides
@@ -71,7 +101,7 @@ frmBuffer::frmBuffer(AppState &state, QWidget *parent)
     Picture2 = place(new controls::PictureBox(this), "Picture2", 50, 0, 10455, lay::ViewportHeight);
     Picture2->setBackColor(Qt::black);
     Picture2->setAccessibleName(QStringLiteral("Слайды"));
-    Picture1 = new slides::ThumbCanvas(m_thumbs, Picture2->client());
+    Picture1 = new slides::ThumbCanvas(m_slides, m_chosen, Picture2->client());
     twips::setGeometry(Picture1, lay::CanvasLeft, 0, lay::CanvasWidth, m_canvasHeight);
 
     VScroll1 = place(new QScrollBar(Qt::Vertical, this), "VScroll1", 10530, 45, 255, 6570);
@@ -97,6 +127,22 @@ frmBuffer::frmBuffer(AppState &state, QWidget *parent)
     setTabOrder(Label1, Command2);
     setTabOrder(Command2, Command3);
 
+    m_menu = new QMenu(this);
+    m_menu->setObjectName(QStringLiteral("ThumbMenu"));
+    m_menu->addAction(QStringLiteral("Удалить"), this, &frmBuffer::DeleteChosen)->setObjectName(QStringLiteral("Delete"));
+    m_menu->addAction(QStringLiteral("Дублировать"), this, &frmBuffer::DuplicateChosen)
+        ->setObjectName(QStringLiteral("Duplicate"));
+    new controls::UndoKeys(this, [this] { Undo(); }, [this] { Redo(); });
+
+    m_slides.setJournal(m_state.stateFolder, [this](const QString &why) {
+        m_state.message(parentWidget(),
+                        {QStringLiteral("Восстановление слайдов после сбоя отключено: %1. Слайды по-прежнему "
+                                        "хранятся в памяти; сохраните их, чтобы не потерять.")
+                             .arg(why),
+                         QString(), controls::MsgIcon::Warning, controls::MsgButtons::Ok});
+    });
+    connect(&m_slides, &slides::SlideBuffer::changed, this, &frmBuffer::slidesChangedHere);
+    connect(Picture1, &slides::ThumbCanvas::pressed, this, &frmBuffer::Picture1_MouseDown);
     connect(VScroll1, &QScrollBar::valueChanged, this, &frmBuffer::VScroll1_Change);
     connect(Command1, &QPushButton::clicked, this, &frmBuffer::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &frmBuffer::Command2_Click);
@@ -110,39 +156,104 @@ frmBuffer::~frmBuffer() = default;
 
 bool frmBuffer::append(const QImage &image)
 {
-    const int n = slideCount() + 1;
-    try {
-        QImage thumb = image.scaled(75, 63, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
-                           .convertToFormat(QImage::Format_RGB888);
-        if (thumb.isNull())
-            return false;
-        // Reserved before the slide goes in, so the thumbnail can follow it without failing.
-        if (m_thumbs.size() == m_thumbs.capacity())
-            m_thumbs.reserve(std::max<size_t>(64, m_thumbs.capacity() * 2));
-        if (!m_store.append(image))
-            return false;
-        m_thumbs.push_back(std::move(thumb));
-    } catch (const std::bad_alloc &) {
+    // The thumbnail is made when it is first painted: recording pays only for keeping the slide.
+    if (!m_slides.record(image))
         return false;
-    }
-
-    Picture1->update(lay::thumbRect(n));
     controls::doEvents();
-
-    const int height = lay::canvasHeightFor(m_canvasHeight, n);
-    if (height != m_canvasHeight) {
-        m_canvasHeight = height;
-        twips::resize(Picture1, lay::CanvasWidth, m_canvasHeight);
-        VScroll1->setMaximum(lay::scrollRange(m_canvasHeight));
-    }
     return true;
 }
 
 void frmBuffer::clear()
 {
-    m_store.clear();
-    std::vector<QImage>().swap(m_thumbs);
+    m_slides.clear();
+}
+
+void frmBuffer::slidesChangedHere()
+{
+    // Numbers of slides that moved no longer name what was chosen.
+    m_chosen.clear();
+    m_anchor = 0;
+    Form_Activate();
+    const int height = lay::canvasHeightFor(m_canvasHeight, std::max(slideCount(), 1));
+    if (height != m_canvasHeight) {
+        m_canvasHeight = height;
+        twips::resize(Picture1, lay::CanvasWidth, m_canvasHeight);
+        VScroll1->setMaximum(lay::scrollRange(m_canvasHeight));
+    }
     Picture1->update();
+    emit slidesChanged();
+}
+
+void frmBuffer::choose(int n, Qt::KeyboardModifiers modifiers)
+{
+    if (n < 1 || n > slideCount()) {
+        if (!(modifiers & (Qt::ShiftModifier | Qt::ControlModifier)))
+            m_chosen.clear();
+    } else if ((modifiers & Qt::ShiftModifier) && m_anchor >= 1) {
+        if (!(modifiers & Qt::ControlModifier))
+            m_chosen.clear();
+        for (int i = std::min(m_anchor, n); i <= std::max(m_anchor, n); ++i)
+            m_chosen.insert(i);
+    } else if (modifiers & Qt::ControlModifier) {
+        if (!m_chosen.erase(n))
+            m_chosen.insert(n);
+        m_anchor = n;
+    } else {
+        m_chosen = {n};
+        m_anchor = n;
+    }
+    Picture1->update();
+}
+
+void frmBuffer::Picture1_MouseDown(int slide, Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoint globalPos)
+{
+    if (button == Qt::LeftButton) {
+        choose(slide, modifiers);
+    } else if (button == Qt::RightButton && slide >= 1) {
+        // A right click on a slide that is not chosen chooses it alone, as file managers do.
+        if (!m_chosen.count(slide))
+            choose(slide, Qt::NoModifier);
+        m_menu->popup(globalPos);
+    }
+}
+
+void frmBuffer::DeleteChosen()
+{
+    if (m_chosen.empty())
+        return;
+    if (m_slides.remove(std::vector<int>(m_chosen.begin(), m_chosen.end())))
+        m_state.SlidesUnsaved = true;
+}
+
+void frmBuffer::DuplicateChosen()
+{
+    if (m_chosen.empty())
+        return;
+    const std::vector<int> numbers(m_chosen.begin(), m_chosen.end());
+    if (!m_slides.duplicate(numbers)) {
+        m_state.message(this, {QStringLiteral("Не удалось дублировать слайды: недостаточно памяти."), QString(),
+                               controls::MsgIcon::Error, controls::MsgButtons::Ok});
+        return;
+    }
+    m_state.SlidesUnsaved = true;
+    // The copies are chosen, so that a held pose can be made longer with one more click.
+    const int after = numbers.back();
+    for (int k = 1; k <= int(numbers.size()); ++k)
+        m_chosen.insert(after + k);
+    m_anchor = after + 1;
+    Picture1->update();
+}
+
+// Undo and redo leave SlidesUnsaved as it is: every change they can walk over came after the last
+// save and set it already if it was of a kind that sets it.
+void frmBuffer::Undo()
+{
+    m_slides.undo();
+}
+
+void frmBuffer::Redo()
+{
+    m_slides.redo();
 }
 
 void frmBuffer::Form_Activate()
@@ -154,6 +265,12 @@ bool frmBuffer::event(QEvent *e)
 {
     if (e->type() == QEvent::WindowActivate)
         Form_Activate();
+    // Delete reaches here from whichever control has the focus, none of which uses it; the keypad's too.
+    if (e->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(e)->key() == Qt::Key_Delete &&
+        !(static_cast<QKeyEvent *>(e)->modifiers() & ~Qt::KeypadModifier)) {
+        DeleteChosen();
+        return true;
+    }
     return QDialog::event(e);
 }
 
@@ -202,8 +319,10 @@ void frmBuffer::Command2_Click()
 
     frmBar *bar = Bar();
     bar->exec();
-    if (bar->allWritten())
+    if (bar->allWritten()) {
         m_state.SlidesUnsaved = false;
+        m_slides.saved();
+    }
 }
 
 void frmBuffer::Command3_Click()
@@ -219,6 +338,6 @@ void frmBuffer::Command3_Click()
 frmBar *frmBuffer::Bar()
 {
     if (!m_bar)
-        m_bar = new frmBar(m_state, m_store, this);
+        m_bar = new frmBar(m_state, m_slides.store(), this);
     return m_bar;
 }

@@ -7,13 +7,15 @@
 #include <QDialog>
 #include <QImage>
 
-#include <vector>
+#include <set>
 
 #include "app/AppState.h"
+#include "slides/SlideBuffer.h"
 #include "slides/SlideSource.h"
 #include "slides/SlideStore.h"
 
 class QLabel;
+class QMenu;
 class QScrollBar;
 class frmBar;
 namespace controls {
@@ -23,17 +25,26 @@ class PictureBox;
 
 namespace slides {
 // The canvas: paints only the thumbnails of the rows in view, so that ten
-// thousand slides cost no more to show than eight.
+// thousand slides cost no more to show than eight. The chosen slides wear a
+// bright frame.
 class ThumbCanvas : public QWidget {
     Q_OBJECT
 public:
-    ThumbCanvas(const std::vector<QImage> &thumbs, QWidget *parent);
+    ThumbCanvas(const SlideBuffer &slides, const std::set<int> &chosen, QWidget *parent);
+
+    // The slide whose thumbnail is at `pixel`; 0 when none is.
+    int slideAt(QPoint pixel) const;
+
+signals:
+    void pressed(int slide, Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoint globalPos);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
 
 private:
-    const std::vector<QImage> &m_thumbs;
+    const SlideBuffer &m_slides;
+    const std::set<int> &m_chosen;
 };
 } // namespace slides
 
@@ -44,8 +55,8 @@ public:
     ~frmBuffer() override;
 
     // ---- SlideSource ----
-    int slideCount() const override { return m_store.count(); }
-    QImage slide(int i) const override { return m_store.slide(i); }
+    int slideCount() const override { return m_slides.count(); }
+    QImage slide(int i) const override { return m_slides.slide(i); }
 
     // One more than the slides, as the rest of the program counts them.
     int ImageCount() const { return slideCount() + 1; }
@@ -56,7 +67,18 @@ public:
     // Removes every slide; the canvas keeps its height and scroll position.
     void clear();
 
-    slides::SlideStore &store() { return m_store; }
+    slides::SlideStore &store() { return m_slides.store(); }
+    slides::SlideBuffer &slides() { return m_slides; }
+
+    // ---- Choosing, deleting and duplicating slides ----
+    const std::set<int> &chosen() const { return m_chosen; }
+    // A click on slide n: alone, Shift for the range from the last click, Ctrl to add or remove it.
+    void choose(int n, Qt::KeyboardModifiers modifiers);
+    void DeleteChosen();     // Delete key, "Удалить"
+    void DuplicateChosen();  // "Дублировать"
+    void Undo();             // Ctrl+Z
+    void Redo();             // Ctrl+Shift+Z, Ctrl+Y
+    QMenu *contextMenu() const { return m_menu; }
     int canvasHeight() const { return m_canvasHeight; } // twips
 
     controls::PictureBox *Picture2;   // viewport that clips the canvas
@@ -77,15 +99,22 @@ public:
 signals:
     // The export window lives outside the slide subsystem; whoever owns the buffer opens it.
     void exportRequested();
+    // The slides changed in number or order.
+    void slidesChanged();
 
 protected:
     bool event(QEvent *event) override;
     void showEvent(QShowEvent *event) override;
 
 private:
+    void slidesChangedHere();
+    void Picture1_MouseDown(int slide, Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoint globalPos);
+
     AppState &m_state;
-    slides::SlideStore m_store;
-    std::vector<QImage> m_thumbs;     // 75 x 63, one per slide, made when the slide comes in
+    slides::SlideBuffer m_slides;
+    std::set<int> m_chosen;           // slide numbers
+    int m_anchor = 0;                 // the slide a Shift+click range starts from
+    QMenu *m_menu;
     int m_canvasHeight;
     frmBar *m_bar = nullptr;
 };

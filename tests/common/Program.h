@@ -21,9 +21,15 @@ struct Program {
     QList<controls::MsgResult> answers;     // answers to give, in order; OK when none left
     int ended = 0;                          // how often the program was ended
 
-    explicit Program(bool show = true)
+    explicit Program(bool show = true) : Program(QString(), {}, show) {}
+
+    // A program that keeps its recovery journal in `stateFolder` and gives
+    // `firstAnswers` to the first message boxes, start-up's included.
+    Program(const QString &stateFolder, QList<controls::MsgResult> firstAnswers, bool show = true)
+        : answers(std::move(firstAnswers))
     {
         state.programFolder = dir.path();
+        state.stateFolder = stateFolder;
         state.message = [this](QWidget *, const controls::Message &m) {
             messages << m;
             return answers.isEmpty() ? controls::MsgResult::Ok : answers.takeFirst();

@@ -49,6 +49,8 @@ stop_x() {
 start_program() {
     local exe=$1
     PROGRAM_DIR=$(mktemp -d)
+    # The recovery journal stays with this run, never in the user's own state folder.
+    export XDG_STATE_HOME=$PROGRAM_DIR/state
     cp "$exe" "$PROGRAM_DIR/vellumo"
     local d
     for d in objects articles fones; do

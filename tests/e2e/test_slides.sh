@@ -6,24 +6,16 @@
 # save dialog, by clicking and typing, and once more from the command line
 # without a display.
 source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/still_stage.sh"
 exe=$(readlink -f "$1")
 work=$(mktemp -d)
 trap 'stop_x; rm -rf "$work"' EXIT
 
-LOAD_BACKGROUND="489 51"; RECORD="489 434"; SLIDES="609 158"
-CLOSE_PICKER="458 365"; SAVE="534 467"; CLOSE_BUFFER="634 467"; CONFIRM="312 87"
+RECORD="489 434"; SLIDES="609 158"
+SAVE="534 467"; CLOSE_BUFFER="634 467"; CONFIRM="312 87"
 EXPORT="431 467"; EXPORT_START="181 140"
 
-start_x
-start_program "$exe"
-win=$(wait_window " Vellumo") || fail "the main window did not appear"
-
-# Opening the picker retires the stage's animation, so the stage holds still.
-click_at "$win" $LOAD_BACKGROUND
-picker=$(active_window)
-[ "$picker" != "$win" ] || fail "the picker did not open"
-click_at "$picker" $CLOSE_PICKER
-wait_not_active "$picker" >/dev/null || fail "the picker did not close"
+start_with_still_stage "$exe"
 
 for _ in 1 2 3; do click_at "$win" $RECORD; done
 # The stage's inner area starts 17 pixels into the window's client area.

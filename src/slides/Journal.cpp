@@ -1,0 +1,482 @@
+#include "slides/Journal.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QtEndian>
+
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+namespace slides::journal {
+
+namespace {
+
+constexpr char Magic[8] = {'V', 'E', 'L', 'L', 'U', 'M', 'O', 'J'};
+constexpr qsizetype HeaderBytes = HeaderSize;
+constexpr qsizetype FrameBytes = 4 + 1 + 8; // length, type, checksum
+constexpr quint32 MaxPayload = 64u << 20;
+// Past this much waiting for the disk the journal gives up rather than hold memory without end.
+constexpr qint64 MaxQueued = 512ll << 20;
+constexpr int ErrBacklog = ENOBUFS;
+
+quint64 load8(const char *p)
+{
+    quint64 v;
+    std::memcpy(&v, p, 8);
+    return qFromLittleEndian(v);
+}
+
+constexpr quint64 rotl(quint64 x, int r) { return (x << r) | (x >> (64 - r)); }
+
+// A 64-bit checksum in four independent lanes, so that checking a journal
+// runs at nearly the speed of reading it.
+quint64 checksum(const char *p, qsizetype n, quint64 seed)
+{
+    constexpr quint64 P1 = 0x9E3779B185EBCA87ull, P2 = 0xC2B2AE3D27D4EB4Full, P3 = 0x165667B19E3779F9ull;
+    quint64 a = seed + P1 + P2, b = seed + P2, c = seed, d = seed - P1;
+    qsizetype i = 0;
+    for (; i + 32 <= n; i += 32) {
+        a = rotl(a + load8(p + i) * P2, 31) * P1;
+        b = rotl(b + load8(p + i + 8) * P2, 31) * P1;
+        c = rotl(c + load8(p + i + 16) * P2, 31) * P1;
+        d = rotl(d + load8(p + i + 24) * P2, 31) * P1;
+    }
+    quint64 h = rotl(a, 1) + rotl(b, 7) + rotl(c, 12) + rotl(d, 18) + quint64(n);
+    for (; i + 8 <= n; i += 8)
+        h = rotl(h ^ (rotl(load8(p + i) * P2, 31) * P1), 27) * P1 + P3;
+    for (; i < n; ++i)
+        h = rotl(h ^ (quint64(quint8(p[i])) * P3), 11) * P1;
+    h ^= h >> 33;
+    h *= P2;
+    h ^= h >> 29;
+    h *= P3;
+    return h ^ (h >> 32);
+}
+
+void putU32(char *at, quint32 v) { qToLittleEndian(v, at); }
+quint32 getU32(const char *at) { return qFromLittleEndian<quint32>(at); }
+
+// Builds a record around a payload of `size` bytes that `fill` writes.
+template<typename Fill>
+QByteArray frame(Type type, qsizetype size, Fill fill)
+{
+    QByteArray out(FrameBytes + size, Qt::Uninitialized);
+    char *p = out.data();
+    putU32(p, quint32(size));
+    p[4] = char(type);
+    fill(p + 5);
+    const quint64 sum = checksum(p + 4, 1 + size, quint64(size));
+    qToLittleEndian(sum, p + 5 + size);
+    return out;
+}
+
+bool writeAll(int fd, const char *p, qsizetype n)
+{
+    while (n > 0) {
+        const ssize_t w = ::write(fd, p, size_t(n));
+        if (w < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (w == 0) {
+            errno = ENOSPC;
+            return false;
+        }
+        p += w;
+        n -= w;
+    }
+    return true;
+}
+
+QByteArray readWhole(int fd)
+{
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || st.st_size < 0)
+        return {};
+    QByteArray out;
+    try {
+        out.resize(qsizetype(st.st_size));
+    } catch (const std::bad_alloc &) {
+        return {};
+    }
+    qsizetype got = 0;
+    while (got < out.size()) {
+        const ssize_t r = ::pread(fd, out.data() + got, size_t(out.size() - got), got);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            break;
+        got += r;
+    }
+    out.resize(got);
+    return out;
+}
+
+} // namespace
+
+QByteArray header(quint32 version)
+{
+    QByteArray out(HeaderBytes, '\0');
+    std::memcpy(out.data(), Magic, sizeof Magic);
+    putU32(out.data() + 8, version);
+    return out;
+}
+
+QByteArray record(Type type, QByteArrayView payload)
+{
+    return frame(type, payload.size(), [&](char *p) {
+        if (!payload.isEmpty())
+            std::memcpy(p, payload.data(), size_t(payload.size()));
+    });
+}
+
+QByteArray record(Type type, quint8 flags, QByteArrayView bytes)
+{
+    return frame(type, 1 + bytes.size(), [&](char *p) {
+        p[0] = char(flags);
+        if (!bytes.isEmpty())
+            std::memcpy(p + 1, bytes.data(), size_t(bytes.size()));
+    });
+}
+
+QByteArray numbers(const std::vector<int> &ascending)
+{
+    QByteArray out(qsizetype(ascending.size()) * 4, Qt::Uninitialized);
+    for (size_t k = 0; k < ascending.size(); ++k)
+        putU32(out.data() + 4 * k, quint32(ascending[k]));
+    return out;
+}
+
+std::vector<int> readNumbers(QByteArrayView payload)
+{
+    std::vector<int> out;
+    if (payload.isEmpty() || payload.size() % 4)
+        return out;
+    out.reserve(size_t(payload.size() / 4));
+    for (qsizetype k = 0; k < payload.size(); k += 4) {
+        const quint32 v = getU32(payload.data() + k);
+        // Numbers run from 1 upwards without repeats; anything else is no list this program wrote.
+        if (v < 1 || v > 0x7fffffff || (!out.empty() && int(v) <= out.back()))
+            return {};
+        out.push_back(int(v));
+    }
+    return out;
+}
+
+Parsed parse(QByteArrayView bytes)
+{
+    Parsed out;
+    if (bytes.size() < HeaderBytes || std::memcmp(bytes.data(), Magic, sizeof Magic) != 0)
+        return out;
+    out.version = getU32(bytes.data() + 8);
+    if (out.version == 0)
+        return out;
+    if (out.version > FormatVersion) {
+        out.status = Parsed::FutureVersion;
+        return out;
+    }
+    out.status = Parsed::Ok;
+    qsizetype pos = HeaderBytes;
+    const qsizetype size = bytes.size();
+    const char *data = bytes.data();
+    while (size - pos >= FrameBytes) {
+        const quint32 len = getU32(data + pos);
+        if (len > MaxPayload || qsizetype(len) > size - pos - FrameBytes)
+            break;
+        const auto type = quint8(data[pos + 4]);
+        const quint64 stored = qFromLittleEndian<quint64>(data + pos + 5 + len);
+        if (type < quint8(Type::Base) || type > quint8(Type::Redo) || checksum(data + pos + 4, 1 + len, len) != stored)
+            break;
+        out.records.push_back(Record{Type(type), QByteArrayView(data + pos + 5, qsizetype(len))});
+        pos += FrameBytes + len;
+    }
+    out.validBytes = pos;
+    out.damaged = pos < size;
+    return out;
+}
+
+QString defaultFolder()
+{
+    QString base = qEnvironmentVariable("XDG_STATE_HOME");
+    // A relative XDG_STATE_HOME is to be ignored, as freedesktop.org's base directory rules say.
+    if (base.isEmpty() || QDir::isRelativePath(base))
+        base = QDir::homePath() + QStringLiteral("/.local/state");
+    return base + QStringLiteral("/vellumo");
+}
+
+std::vector<Orphan> orphans(const QString &folder)
+{
+    std::vector<Orphan> out;
+    const QFileInfoList files = QDir(folder).entryInfoList({QStringLiteral("journal-*.vlj")}, QDir::Files,
+                                                           QDir::Time);
+    for (const QFileInfo &info : files) {
+        const QByteArray name = QFile::encodeName(info.absoluteFilePath());
+        const int fd = ::open(name.constData(), O_RDWR | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        // A journal whose program still runs stays locked by it.
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            ::close(fd);
+            continue;
+        }
+        out.push_back(Orphan{info.absoluteFilePath(), fd, readWhole(fd)});
+    }
+    return out;
+}
+
+void closeOrphan(Orphan &o)
+{
+    if (o.fd >= 0)
+        ::close(o.fd);
+    o.fd = -1;
+    o.bytes = QByteArray();
+}
+
+struct Writer::Shared {
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::condition_variable drained;
+    struct Item {
+        QByteArray bytes;
+        std::function<bool(QByteArray &)> next; // makes the records itself when set
+    };
+    std::deque<Item> queue;
+    qint64 queued = 0;
+    bool writing = false;
+    bool stop = false;
+    std::atomic<bool> removed{false}; // also read by the thread between records
+    int fd = -1;
+    QString path;
+    std::atomic<int> error{0};
+};
+
+namespace {
+
+void run(std::shared_ptr<Writer::Shared> s)
+{
+    using Clock = std::chrono::steady_clock;
+    // A power cut loses at most this much: the page cache has everything else sooner.
+    constexpr auto SyncEvery = std::chrono::milliseconds(500);
+    auto lastSync = Clock::now();
+    bool dirty = false;
+    std::unique_lock lock(s->mutex);
+    for (;;) {
+        if (s->removed)
+            break;
+        if (s->queue.empty()) {
+            if (s->stop)
+                break;
+            if (dirty && s->wake.wait_until(lock, lastSync + SyncEvery) == std::cv_status::timeout &&
+                s->queue.empty() && !s->removed) {
+                const int fd = s->fd;
+                lock.unlock();
+                ::fdatasync(fd);
+                lock.lock();
+                lastSync = Clock::now();
+                dirty = false;
+            } else if (!dirty) {
+                s->wake.wait(lock);
+            }
+            continue;
+        }
+        std::deque<Writer::Shared::Item> batch;
+        batch.swap(s->queue);
+        s->writing = true;
+        const int fd = s->fd;
+        const bool failed = s->error.load() != 0;
+        lock.unlock();
+        qint64 bytes = 0;
+        int error = 0;
+        const auto put = [&](const QByteArray &r) {
+            if (!failed && !error && !writeAll(fd, r.constData(), r.size()))
+                error = errno ? errno : EIO;
+        };
+        for (Writer::Shared::Item &item : batch) {
+            bytes += item.bytes.size();
+            if (!item.next) {
+                put(item.bytes);
+                continue;
+            }
+            QByteArray made;
+            while (!failed && !error && !s->removed && item.next(made))
+                put(made);
+        }
+        batch.clear();
+        if (!failed && !error && Clock::now() - lastSync >= SyncEvery) {
+            ::fdatasync(fd);
+            lastSync = Clock::now();
+            dirty = false;
+        } else {
+            dirty = !failed && !error;
+        }
+        lock.lock();
+        s->queued -= bytes;
+        s->writing = false;
+        if (error && !s->error.load())
+            s->error.store(error);
+        s->drained.notify_all();
+    }
+    if (s->fd >= 0)
+        ::close(s->fd);
+    s->fd = -1;
+    s->drained.notify_all();
+}
+
+} // namespace
+
+Writer::Writer(std::shared_ptr<Shared> shared) : m_shared(std::move(shared))
+{
+    std::thread(run, m_shared).detach();
+}
+
+Writer::~Writer()
+{
+    // The thread finishes what is queued on its own; ending the program does not wait for it.
+    std::lock_guard lock(m_shared->mutex);
+    m_shared->stop = true;
+    m_shared->wake.notify_all();
+}
+
+// A name of this program's own: its process number, the time and a count, so that neither a later
+// program with a reused number nor a second journal of this one meets an older file.
+static QString ownName()
+{
+    static std::atomic<int> made{0};
+    return QStringLiteral("journal-%1-%2-%3.vlj")
+        .arg(::getpid())
+        .arg(QDateTime::currentMSecsSinceEpoch())
+        .arg(made.fetch_add(1));
+}
+
+std::unique_ptr<Writer> Writer::create(const QString &folder, QString *why)
+{
+    // Writing past a file size limit must fail like a full disk, not end the program.
+    std::signal(SIGXFSZ, SIG_IGN);
+    errno = 0;
+    if (!QDir().mkpath(folder)) {
+        *why = describeError(EACCES, folder);
+        return nullptr;
+    }
+    const QString path = folder + QLatin1Char('/') + ownName();
+    // Made under a name no one looks for, locked, then given its own: a starting program never sees
+    // a journal that is not yet locked.
+    const QByteArray temporary = QFile::encodeName(path + QStringLiteral(".new"));
+    const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        *why = describeError(errno, folder);
+        return nullptr;
+    }
+    const QByteArray head = header();
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !writeAll(fd, head.constData(), head.size()) ||
+        ::rename(temporary.constData(), QFile::encodeName(path).constData()) != 0) {
+        const int error = errno ? errno : EIO;
+        ::close(fd);
+        ::unlink(temporary.constData());
+        *why = describeError(error, folder);
+        return nullptr;
+    }
+    auto shared = std::make_shared<Shared>();
+    shared->fd = fd;
+    shared->path = path;
+    return std::unique_ptr<Writer>(new Writer(shared));
+}
+
+std::unique_ptr<Writer> Writer::adopt(Orphan &&orphan, const QString &folder, qsizetype validBytes, QString *why)
+{
+    std::signal(SIGXFSZ, SIG_IGN);
+    const QString path = folder + QLatin1Char('/') + ownName();
+    // The damaged tail goes, so that new records follow the last whole one.
+    if (::ftruncate(orphan.fd, validBytes) != 0 || ::lseek(orphan.fd, 0, SEEK_END) < 0 ||
+        ::rename(QFile::encodeName(orphan.path).constData(), QFile::encodeName(path).constData()) != 0) {
+        *why = describeError(errno ? errno : EIO, folder);
+        return nullptr;
+    }
+    auto shared = std::make_shared<Shared>();
+    shared->fd = orphan.fd;
+    shared->path = path;
+    orphan.fd = -1;
+    orphan.bytes = QByteArray();
+    return std::unique_ptr<Writer>(new Writer(shared));
+}
+
+QString Writer::path() const { return m_shared->path; }
+
+void Writer::write(QByteArray record)
+{
+    std::lock_guard lock(m_shared->mutex);
+    if (m_shared->removed || m_shared->error.load())
+        return;
+    if (m_shared->queued + record.size() > MaxQueued) {
+        m_shared->error.store(ErrBacklog);
+        m_shared->queue.clear();
+        return;
+    }
+    m_shared->queued += record.size();
+    m_shared->queue.push_back(Shared::Item{std::move(record), {}});
+    m_shared->wake.notify_one();
+}
+
+void Writer::writeFrom(std::function<bool(QByteArray &record)> next)
+{
+    std::lock_guard lock(m_shared->mutex);
+    if (m_shared->removed || m_shared->error.load())
+        return;
+    m_shared->queue.push_back(Shared::Item{QByteArray(), std::move(next)});
+    m_shared->wake.notify_one();
+}
+
+int Writer::error() const { return m_shared->error.load(); }
+
+bool Writer::flush(int ms)
+{
+    std::unique_lock lock(m_shared->mutex);
+    return m_shared->drained.wait_for(lock, std::chrono::milliseconds(ms), [this] {
+        return (m_shared->queue.empty() && !m_shared->writing) || m_shared->removed;
+    });
+}
+
+void Writer::remove()
+{
+    std::lock_guard lock(m_shared->mutex);
+    m_shared->removed = true;
+    m_shared->queue.clear();
+    ::unlink(QFile::encodeName(m_shared->path).constData());
+    m_shared->wake.notify_all();
+}
+
+QString describeError(int error, const QString &folder)
+{
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+        return QStringLiteral("на диске не осталось места");
+    case EFBIG:
+        return QStringLiteral("файл журнала достиг предельного размера");
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("нет прав на запись в папку «%1»").arg(QDir::toNativeSeparators(folder));
+    case EROFS:
+        return QStringLiteral("папка «%1» доступна только для чтения").arg(QDir::toNativeSeparators(folder));
+    case ErrBacklog:
+        return QStringLiteral("диск не успевает записывать слайды");
+    default:
+        return QString::fromLocal8Bit(std::strerror(error));
+    }
+}
+
+} // namespace slides::journal

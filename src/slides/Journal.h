@@ -1,0 +1,106 @@
+#pragma once
+// The journal that brings slides back after the program ended without
+// saving them: every change to the slide buffer is appended to a file in the
+// user's state folder as it happens, and the next start reads it back.
+//
+// A journal is a header (magic, format version) followed by records. Each
+// record is its payload's length, its type, the payload and a checksum, so
+// that a file cut short or damaged is read up to its last whole record.
+// Every running program writes its own journal and holds an exclusive lock
+// on it; a journal that can be locked belongs to a program that has ended.
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace slides::journal {
+
+constexpr quint32 FormatVersion = 1;
+constexpr qsizetype HeaderSize = 16;
+constexpr qsizetype ChecksumSize = 8; // after each record's payload
+
+enum class Type : quint8 {
+    Base = 1,      // a slide held and saved before the journal began: flags byte, packed bytes
+    Append = 2,    // a recorded slide: flags byte, packed bytes
+    Remove = 3,    // slide numbers, ascending, 32-bit each
+    Duplicate = 4, // slide numbers, ascending, 32-bit each
+    Clear = 5,
+    Undo = 6,
+    Redo = 7,
+};
+
+QByteArray header(quint32 version = FormatVersion);
+QByteArray record(Type type, QByteArrayView payload);
+QByteArray record(Type type, quint8 flags, QByteArrayView bytes);
+QByteArray numbers(const std::vector<int> &ascending);
+// Slide numbers from a Remove or Duplicate payload; empty when it is not one.
+std::vector<int> readNumbers(QByteArrayView payload);
+
+struct Record {
+    Type type;
+    QByteArrayView payload;
+};
+
+struct Parsed {
+    enum Status { Ok, NotAJournal, FutureVersion } status = NotAJournal;
+    quint32 version = 0;
+    std::vector<Record> records;   // every whole record before the first damage, pointing into the bytes read
+    qsizetype validBytes = 0;      // header and whole records: where writing may go on
+    bool damaged = false;          // something after validBytes could not be read
+};
+
+Parsed parse(QByteArrayView bytes);
+
+// The folder for journals: $XDG_STATE_HOME/vellumo, or ~/.local/state/vellumo.
+QString defaultFolder();
+
+// Journals in `folder` whose programs have ended, newest first. Each is
+// opened and locked; a journal still locked by its program is left out.
+struct Orphan {
+    QString path;
+    int fd = -1;          // open for reading and writing, locked
+    QByteArray bytes;     // the whole file
+};
+std::vector<Orphan> orphans(const QString &folder);
+void closeOrphan(Orphan &o);
+
+// Appends records to one journal on a thread of its own, so that recording
+// never waits for the disk. Writes go out as soon as they are queued; the
+// file is synced to the disk at most every half second.
+class Writer {
+public:
+    // A new journal named for this program in `folder`, locked, header written.
+    // Null with `why` set when it cannot be made.
+    static std::unique_ptr<Writer> create(const QString &folder, QString *why);
+    // Goes on writing an orphan's journal after its first `validBytes`, under this program's name.
+    static std::unique_ptr<Writer> adopt(Orphan &&orphan, const QString &folder, qsizetype validBytes, QString *why);
+    ~Writer();
+
+    QString path() const;
+    void write(QByteArray record);
+    // Queues records that the journal's thread makes itself, one per call of
+    // `next` until it returns false: what takes long is done off the caller's thread.
+    void writeFrom(std::function<bool(QByteArray &record)> next);
+    // 0 while every write went through; otherwise the error that stopped the journal.
+    int error() const;
+    // Waits at most `ms` for the queued records to reach the file.
+    bool flush(int ms);
+    // Stops writing and deletes the file.
+    void remove();
+
+    struct Shared;
+
+private:
+    explicit Writer(std::shared_ptr<Shared> shared);
+    std::shared_ptr<Shared> m_shared;
+};
+
+// Why a journal could not be written, for the user.
+QString describeError(int error, const QString &folder);
+
+} // namespace slides::journal

@@ -1,0 +1,129 @@
+#pragma once
+// The slides of the slide buffer and every change to them. Each change
+// (recording, deleting, duplicating, clearing) is a command on an undo
+// stack, and each command is written to the journal as it is first done,
+// as is every undo and redo: bringing slides back after a crash replays the
+// journal through the same commands.
+
+#include <QImage>
+#include <QObject>
+#include <QUndoStack>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "slides/Journal.h"
+#include "slides/SlideSource.h"
+#include "slides/SlideStore.h"
+
+namespace slides {
+
+class SlideBuffer : public QObject, public SlideSource {
+    Q_OBJECT
+public:
+    explicit SlideBuffer(QObject *parent = nullptr);
+    ~SlideBuffer() override;
+
+    // Where journals go; empty (the default) keeps no journal. `warn` tells
+    // the user, once, that the journal could not be written.
+    void setJournal(const QString &folder, std::function<void(const QString &)> warn);
+
+    // ---- SlideSource ----
+    int slideCount() const override { return m_store.count(); }
+    QImage slide(int i) const override { return m_store.slide(i); }
+
+    int count() const { return m_store.count(); }
+    // Slide i at thumbnail size, made the first time it is asked for.
+    QImage thumb(int i) const;
+    SlideStore &store() { return m_store; }
+    const SlideStore &store() const { return m_store; }
+
+    // ---- Changes; each false, with the slides as they were, when it could not be done ----
+    bool record(const QImage &image);
+    bool remove(std::vector<int> numbers);     // slide numbers, in any order
+    bool duplicate(std::vector<int> numbers);  // copies go after the last of them
+    bool clear();
+    bool undo();
+    bool redo();
+    QUndoStack &history() { return m_history; }
+
+    // A save wrote every slide: nothing held is unsaved any more, the history
+    // is emptied and the journal removed.
+    void saved();
+    // Slides held that were added since the last completed save.
+    int unsavedCount() const;
+    // The program ends: the journal goes when nothing unsaved is held;
+    // otherwise what is queued is given a moment to reach the disk.
+    void ending();
+
+    // ---- Recovery ----
+    struct Found {
+        int unsaved = 0;           // slides offered
+        QStringList keptAside;     // journals of a newer format, renamed so that they stay
+    };
+    // Looks for a journal left by a program that ended without saving, and
+    // replays the newest into this (empty) buffer. `unsaved` is 0 when there
+    // is nothing to offer; journals with nothing unsaved in them are removed.
+    Found findLeftOver();
+    // The user's answer: keep the replayed slides (the journal becomes this
+    // program's own) or drop them and the journal.
+    void acceptLeftOver();
+    void declineLeftOver();
+
+    // Replays journal records into this buffer without writing them; false
+    // at the first one that does not fit. Exposed for tests and measuring.
+    bool replay(const std::vector<journal::Record> &records);
+
+    QString journalPath() const;
+    // Waits at most `ms` for what is queued to reach the journal's file.
+    bool flushJournal(int ms) { return m_writer && m_writer->flush(ms); }
+    bool journalFailed() const { return m_journalOff; }
+
+    // ---- Used by the commands ----
+    struct Taken {
+        std::vector<SlideStore::Packed> packed;
+        std::vector<quint8> unsaved;
+    };
+    bool take(int first, int n, Taken &out);
+    bool put(int at, Taken &&taken);
+    struct Everything;
+    void swapAll(Everything &other);
+    void journalRecord(const QByteArray &record);
+    bool replaying() const { return m_replaying; }
+    void changedNow() { emit changed(); }
+
+signals:
+    // The slides changed: their number, their order or their pictures.
+    void changed();
+
+private:
+    // Pushes a command that works on the slides `numbers`.
+    template<typename Command>
+    bool onSlides(std::vector<int> numbers);
+    bool step(bool back);  // an undo (back) or a redo
+    bool startJournal();
+    void checkJournal();
+    void watchJournal();
+
+    SlideStore m_store;
+    std::vector<quint8> m_unsaved;            // per slide: added since the last completed save
+    mutable std::vector<QImage> m_thumbs;     // per slide; null until first painted
+    QUndoStack m_history;
+
+    QString m_journalFolder;
+    std::function<void(const QString &)> m_warn;
+    std::unique_ptr<journal::Writer> m_writer;
+    bool m_journalOff = false;
+    bool m_replaying = false;
+    journal::Orphan m_leftOver;
+    qsizetype m_leftOverValid = 0;
+};
+
+struct SlideBuffer::Everything {
+    SlideStore store;
+    std::vector<quint8> unsaved;
+    std::vector<QImage> thumbs;
+};
+
+} // namespace slides

@@ -1,0 +1,497 @@
+// Changes to the slide buffer: taking slides out of the middle and putting
+// them back keeps every slide exact, undo and redo walk the history, and the
+// journal gives the slides back after a crash, also when it is damaged.
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <numeric>
+#include <vector>
+
+#include "slides/Journal.h"
+#include "slides/SlideBuffer.h"
+#include "slides/SlideStore.h"
+
+using namespace slides;
+
+namespace {
+
+// A stage-like slide: a textured background with a square that moves with t;
+// every 40th slide changes the background, so that packed keys occur too.
+QImage scene(int t)
+{
+    QImage img(SlideWidth, SlideHeight, QImage::Format_RGB32);
+    const int shift = t / 40;
+    for (int y = 0; y < SlideHeight; ++y) {
+        auto *row = reinterpret_cast<QRgb *>(img.scanLine(y));
+        for (int x = 0; x < SlideWidth; ++x)
+            row[x] = qRgb((x * 7 + y + shift * 31) & 255, (y * 3 + shift * 17) & 255, (x ^ y) & 255);
+    }
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 30; ++x)
+            img.setPixel((t * 5 + x) % SlideWidth, 100 + y, qRgb(200, t & 255, 30));
+    return img;
+}
+
+QImage bgr(const QImage &i) { return i.convertToFormat(QImage::Format_BGR888); }
+
+// Checks the buffer against the model, slide by slide, naming the first that differs.
+#define COMPARE_SLIDES(buffer, model)                                                                                 \
+    do {                                                                                                              \
+        QCOMPARE((buffer).count(), int((model).size()));                                                              \
+        for (int i_ = 1; i_ <= (buffer).count(); ++i_)                                                                \
+            QVERIFY2((buffer).slide(i_) == bgr(scene((model)[size_t(i_ - 1)])),                                       \
+                     qPrintable(QStringLiteral("slide %1 differs").arg(i_)));                                         \
+    } while (0)
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Puts journal bytes into `folder` as a journal left by a program that has ended.
+QString leaveJournal(const QString &folder, const QByteArray &bytes, const QString &name = QStringLiteral("journal-1-1.vlj"))
+{
+    QDir().mkpath(folder);
+    const QString path = folder + QLatin1Char('/') + name;
+    QFile f(path);
+    f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    f.write(bytes);
+    return path;
+}
+
+struct Recorder {
+    SlideBuffer buffer;
+    QStringList warnings;
+    explicit Recorder(const QString &folder)
+    {
+        buffer.setJournal(folder, [this](const QString &why) { warnings << why; });
+    }
+};
+
+} // namespace
+
+class TestHistory : public QObject {
+    Q_OBJECT
+private slots:
+    void takingAndPuttingBackKeepsEverySlideExact();
+    void duplicatesAreExactCopiesAfterTheLastChosen();
+    void undoAndRedoWalkTheHistory();
+    void deletingEverySlideAndBringingThemBack();
+    void aClearKeepsTheSlidesThemselvesNotCopies();
+    void theJournalGivesBackWhatTheCommandsMade();
+    void aJournalCutAnywhereInItsLastSlideGivesEveryWholeSlide();
+    void randomBytesInTheMiddleGiveTheSlidesBeforeThem();
+    void aJournalOfANewerFormatIsKeptAsideNotOffered();
+    void aJournalWhoseProgramRunsIsNeverOffered();
+    void anUnwritableFolderOrAFullDiskNeverStopsRecording();
+    void aSaveRemovesTheJournalAndTheNextOneCarriesTheSavedSlides();
+};
+
+void TestHistory::takingAndPuttingBackKeepsEverySlideExact()
+{
+    // 300 slides span keys by the count (every 128) and keys forced by a changed background (every 40).
+    SlideStore store;
+    std::vector<int> model;
+    for (int t = 0; t < 300; ++t) {
+        QVERIFY(store.append(scene(t)));
+        model.push_back(t);
+    }
+    QVERIFY(store.keyCount() > 3);
+    QRandomGenerator rng(11);
+    std::vector<std::pair<int, std::vector<SlideStore::Packed>>> taken;
+    // The first slide (a key), a range across a key, the last, and random runs.
+    const std::vector<std::pair<int, int>> fixed{{1, 1}, {126, 5}, {0, 1}}; // 0: the last
+    for (int round = 0; round < 12; ++round) {
+        int first, n;
+        if (round < int(fixed.size())) {
+            std::tie(first, n) = fixed[size_t(round)];
+            if (first == 0)
+                first = store.count();
+        } else {
+            n = 1 + int(rng.bounded(20));
+            first = 1 + int(rng.bounded(quint32(store.count() - n + 1)));
+        }
+        std::vector<SlideStore::Packed> out;
+        QVERIFY2(store.take(first, n, out), qPrintable(QStringLiteral("take %1 from %2 of %3").arg(n).arg(first).arg(store.count())));
+        QCOMPARE(int(out.size()), n);
+        model.erase(model.begin() + (first - 1), model.begin() + (first - 1 + n));
+        taken.emplace_back(first, std::move(out));
+        COMPARE_SLIDES(store, model);
+    }
+    // Put back in reverse order, as undo does: every slide comes back where it was.
+    std::vector<int> full(300);
+    std::iota(full.begin(), full.end(), 0);
+    while (!taken.empty()) {
+        auto [first, slides] = std::move(taken.back());
+        taken.pop_back();
+        QVERIFY(store.insert(first, std::move(slides)));
+    }
+    COMPARE_SLIDES(store, full);
+    // Recording goes on after the last slide as it stands now.
+    QVERIFY(store.append(scene(300)));
+    QCOMPARE(store.slide(301), bgr(scene(300)));
+    std::vector<SlideStore::Packed> bad;
+    QVERIFY(!store.take(0, 1, bad));
+    QVERIFY(!store.take(300, 5, bad));
+
+    // Taking the first slide and putting it back over and over makes its neighbour a whole key each
+    // time: the blocks fill with bytes nothing uses until they are copied out, and no slide may suffer.
+    const qint64 packed = store.packedBytes();
+    for (int round = 0; round < 120; ++round) {
+        std::vector<SlideStore::Packed> first;
+        QVERIFY(store.take(1, 1, first));
+        QVERIFY(store.insert(1, std::move(first)));
+    }
+    QCOMPARE(store.packedBytes(), packed);
+    full.push_back(300);
+    COMPARE_SLIDES(store, full);
+}
+
+void TestHistory::duplicatesAreExactCopiesAfterTheLastChosen()
+{
+    SlideBuffer b;
+    for (int t = 0; t < 10; ++t)
+        QVERIFY(b.record(scene(t)));
+    QVERIFY(b.duplicate({7, 3, 4}));
+    std::vector<int> model{0, 1, 2, 3, 4, 5, 6, 2, 3, 6, 7, 8, 9};
+    COMPARE_SLIDES(b, model);
+    QVERIFY(b.undo());
+    COMPARE_SLIDES(b, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
+    QVERIFY(b.redo());
+    COMPARE_SLIDES(b, model);
+    QVERIFY(!b.duplicate({11, 40}));
+}
+
+void TestHistory::undoAndRedoWalkTheHistory()
+{
+    SlideBuffer b;
+    QVERIFY(!b.undo());
+    QVERIFY(!b.redo());
+    for (int t = 0; t < 150; ++t)
+        QVERIFY(b.record(scene(t)));
+    // At least a hundred changes can be undone.
+    for (int k = 0; k < 120; ++k)
+        QVERIFY(b.undo());
+    QCOMPARE(b.count(), 30);
+    for (int k = 0; k < 20; ++k)
+        QVERIFY(b.redo());
+    QCOMPARE(b.count(), 50);
+    QCOMPARE(b.slide(50), bgr(scene(49)));
+    // A new recording drops what could have been redone.
+    QVERIFY(b.record(scene(500)));
+    QVERIFY(!b.redo());
+    QCOMPARE(b.count(), 51);
+    QCOMPARE(b.slide(51), bgr(scene(500)));
+    QVERIFY(b.remove({2, 3, 10}));
+    QCOMPARE(b.count(), 48);
+    QVERIFY(b.undo());
+    std::vector<int> model(50);
+    std::iota(model.begin(), model.end(), 0);
+    model.push_back(500);
+    COMPARE_SLIDES(b, model);
+    // Undo past the start: everything is gone, and one more undo does nothing.
+    while (b.undo()) {
+    }
+    QCOMPARE(b.count(), 0);
+    QVERIFY(!b.undo());
+    QVERIFY(b.redo());
+    QCOMPARE(b.count(), 1);
+    QCOMPARE(b.slide(1), bgr(scene(0)));
+}
+
+void TestHistory::deletingEverySlideAndBringingThemBack()
+{
+    SlideBuffer b;
+    for (int t = 0; t < 20; ++t)
+        QVERIFY(b.record(scene(t)));
+    std::vector<int> all(20);
+    std::iota(all.begin(), all.end(), 1);
+    QVERIFY(b.remove(all));
+    QCOMPARE(b.count(), 0);
+    QVERIFY(b.slide(1).isNull());
+    // Recording into the emptied buffer starts afresh.
+    QVERIFY(b.record(scene(99)));
+    QCOMPARE(b.slide(1), bgr(scene(99)));
+    QVERIFY(b.undo());
+    QVERIFY(b.undo());
+    std::iota(all.begin(), all.end(), 0);
+    COMPARE_SLIDES(b, all);
+}
+
+void TestHistory::aClearKeepsTheSlidesThemselvesNotCopies()
+{
+    SlideBuffer b;
+    for (int t = 0; t < 60; ++t)
+        QVERIFY(b.record(scene(t)));
+    const qint64 packed = b.store().packedBytes();
+    QVERIFY(b.clear());
+    QCOMPARE(b.count(), 0);
+    QCOMPARE(b.store().packedBytes(), 0);
+    QVERIFY(!b.clear());
+    QVERIFY(b.undo());
+    QCOMPARE(b.store().packedBytes(), packed);
+    std::vector<int> model(60);
+    std::iota(model.begin(), model.end(), 0);
+    COMPARE_SLIDES(b, model);
+}
+
+void TestHistory::theJournalGivesBackWhatTheCommandsMade()
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("state"));
+    QByteArray bytes;
+    {
+        Recorder r(folder);
+        SlideBuffer &b = r.buffer;
+        for (int t = 0; t < 90; ++t)
+            QVERIFY(b.record(scene(t)));
+        QVERIFY(b.remove({5, 6, 7, 50}));
+        QVERIFY(b.duplicate({10}));
+        QVERIFY(b.clear());
+        QVERIFY(b.undo());
+        QVERIFY(b.undo());
+        QVERIFY(b.redo());
+        QVERIFY(b.record(scene(1000)));
+        QVERIFY(b.flushJournal(5000));
+        QVERIFY(r.warnings.isEmpty());
+        bytes = readAll(b.journalPath());
+        // The journal as the program left it when it "crashed".
+        QTemporaryDir other;
+        const QString copy = leaveJournal(other.filePath(QStringLiteral("s")), bytes);
+        Recorder again(other.filePath(QStringLiteral("s")));
+        const SlideBuffer::Found found = again.buffer.findLeftOver();
+        QCOMPARE(found.unsaved, b.count());
+        QCOMPARE(again.buffer.count(), b.count());
+        for (int i = 1; i <= b.count(); ++i)
+            QVERIFY2(again.buffer.slide(i) == b.slide(i), qPrintable(QStringLiteral("slide %1").arg(i)));
+        // The history came back too: the last recording can be undone.
+        QVERIFY(again.buffer.undo());
+        QCOMPARE(again.buffer.count(), b.count() - 1);
+        QVERIFY(again.buffer.redo());
+        // Taken over, the journal goes on under this program's name; the old name is gone.
+        again.buffer.acceptLeftOver();
+        QVERIFY(!QFile::exists(copy));
+        QVERIFY(again.buffer.record(scene(2000)));
+        QVERIFY(again.buffer.flushJournal(5000));
+        const journal::Parsed p = journal::parse(readAll(again.buffer.journalPath()));
+        QCOMPARE(p.status, journal::Parsed::Ok);
+        QVERIFY(!p.damaged);
+        QCOMPARE(p.records.back().type, journal::Type::Append);
+    }
+}
+
+void TestHistory::aJournalCutAnywhereInItsLastSlideGivesEveryWholeSlide()
+{
+    QTemporaryDir dir;
+    QByteArray bytes;
+    qsizetype lastStart = 0;
+    {
+        Recorder r(dir.filePath(QStringLiteral("a")));
+        for (int t = 0; t < 6; ++t) {
+            if (t == 5) {
+                QVERIFY(r.buffer.flushJournal(5000));
+                lastStart = QFileInfo(r.buffer.journalPath()).size();
+            }
+            QVERIFY(r.buffer.record(scene(t)));
+        }
+        QVERIFY(r.buffer.flushJournal(5000));
+        bytes = readAll(r.buffer.journalPath());
+    }
+    QVERIFY(bytes.size() - lastStart > 100);
+    const QString folder = dir.filePath(QStringLiteral("b"));
+    for (qsizetype cut = lastStart; cut < bytes.size(); ++cut) {
+        // Every cut is read as far as the whole records go ...
+        const journal::Parsed p = journal::parse(QByteArrayView(bytes).first(cut));
+        if (p.records.size() != 5 || p.validBytes != lastStart || p.damaged != (cut > lastStart))
+            QFAIL(qPrintable(QStringLiteral("cut at byte %1 of %2 read %3 records").arg(cut).arg(bytes.size()).arg(p.records.size())));
+        // ... and, for a spread of cuts, recovered whole through the start-up path.
+        if ((cut - lastStart) % 61 && cut != bytes.size() - 1)
+            continue;
+        leaveJournal(folder, bytes.left(cut));
+        SlideBuffer b;
+        b.setJournal(folder, {});
+        const SlideBuffer::Found found = b.findLeftOver();
+        if (found.unsaved != 5 || b.slide(5) != bgr(scene(4)))
+            QFAIL(qPrintable(QStringLiteral("cut at byte %1 of %2 gave %3 slides").arg(cut).arg(bytes.size()).arg(found.unsaved)));
+        b.declineLeftOver();
+    }
+    QVERIFY(QDir(folder).entryList(QDir::Files).isEmpty());
+}
+
+void TestHistory::randomBytesInTheMiddleGiveTheSlidesBeforeThem()
+{
+    QTemporaryDir dir;
+    QByteArray bytes;
+    std::vector<qsizetype> ends;
+    {
+        Recorder r(dir.filePath(QStringLiteral("a")));
+        for (int t = 0; t < 30; ++t) {
+            QVERIFY(r.buffer.record(scene(t)));
+            QVERIFY(r.buffer.flushJournal(5000));
+            ends.push_back(QFileInfo(r.buffer.journalPath()).size());
+        }
+        bytes = readAll(r.buffer.journalPath());
+    }
+    QRandomGenerator rng(5);
+    const QString folder = dir.filePath(QStringLiteral("b"));
+    for (int round = 0; round < 20; ++round) {
+        QByteArray damaged = bytes;
+        const qsizetype at = journal::HeaderSize + qsizetype(rng.bounded(quint32(bytes.size() - journal::HeaderSize - 64)));
+        for (int k = 0; k < 16; ++k)
+            damaged[at + k] = char(rng.bounded(256));
+        // The slides whose records end before the damage come back, and no more.
+        int whole = 0;
+        while (whole < 30 && ends[size_t(whole)] <= at)
+            ++whole;
+        if (damaged == bytes)
+            continue;
+        leaveJournal(folder, damaged);
+        SlideBuffer b;
+        b.setJournal(folder, {});
+        const SlideBuffer::Found found = b.findLeftOver();
+        QCOMPARE(found.unsaved, whole);
+        for (int i = 1; i <= whole; ++i)
+            QCOMPARE(b.slide(i), bgr(scene(i - 1)));
+        b.declineLeftOver();
+    }
+    // Not a journal at all: nothing is offered, and the file is kept aside rather than read again.
+    leaveJournal(folder, QByteArray(5000, 'x'));
+    SlideBuffer b;
+    b.setJournal(folder, {});
+    QCOMPARE(b.findLeftOver().unsaved, 0);
+    QCOMPARE(QDir(folder).entryList({QStringLiteral("*.vlj")}, QDir::Files), QStringList());
+    QVERIFY(!QDir(folder).entryList({QStringLiteral("*.damaged")}, QDir::Files).isEmpty());
+}
+
+void TestHistory::aJournalOfANewerFormatIsKeptAsideNotOffered()
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("s"));
+    QByteArray future = journal::header(journal::FormatVersion + 1);
+    future += journal::record(journal::Type::Clear, QByteArrayView());
+    const QString path = leaveJournal(folder, future);
+    SlideBuffer b;
+    b.setJournal(folder, {});
+    const SlideBuffer::Found found = b.findLeftOver();
+    QCOMPARE(found.unsaved, 0);
+    QCOMPARE(found.keptAside, QStringList{path + QStringLiteral(".kept")});
+    QCOMPARE(readAll(path + QStringLiteral(".kept")), future);
+    // Kept aside once, it is not looked at again.
+    SlideBuffer again;
+    again.setJournal(folder, {});
+    QVERIFY(again.findLeftOver().keptAside.isEmpty());
+}
+
+void TestHistory::aJournalWhoseProgramRunsIsNeverOffered()
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("s"));
+    // Two programs at once: each writes its own journal and sees nothing of the other's.
+    Recorder one(folder), two(folder);
+    QVERIFY(one.buffer.record(scene(1)));
+    QVERIFY(two.buffer.record(scene(2)));
+    QVERIFY(two.buffer.record(scene(3)));
+    QVERIFY(one.buffer.journalPath() != two.buffer.journalPath());
+    QVERIFY(one.buffer.flushJournal(5000) && two.buffer.flushJournal(5000));
+    SlideBuffer third;
+    third.setJournal(folder, {});
+    QCOMPARE(third.findLeftOver().unsaved, 0);
+    QCOMPARE(QDir(folder).entryList({QStringLiteral("*.vlj")}, QDir::Files).size(), 2);
+    // Once the second has ended, its slides are offered, and only its own.
+    const QByteArray twosJournal = readAll(two.buffer.journalPath());
+    const QString copy = leaveJournal(dir.filePath(QStringLiteral("t")), twosJournal);
+    SlideBuffer fourth;
+    fourth.setJournal(dir.filePath(QStringLiteral("t")), {});
+    QCOMPARE(fourth.findLeftOver().unsaved, 2);
+    QCOMPARE(fourth.slide(2), bgr(scene(3)));
+    QVERIFY(QFile::exists(copy));
+}
+
+void TestHistory::anUnwritableFolderOrAFullDiskNeverStopsRecording()
+{
+    QTemporaryDir dir;
+    // A folder that cannot be made, even by root: its parent is a file.
+    QFile blocker(dir.filePath(QStringLiteral("file")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    {
+        Recorder r(dir.filePath(QStringLiteral("file/state")));
+        for (int t = 0; t < 5; ++t)
+            QVERIFY(r.buffer.record(scene(t)));
+        QCOMPARE(r.warnings.size(), 1);
+        QVERIFY(r.warnings.first().contains(QStringLiteral("нет прав")));
+        QCOMPARE(r.buffer.count(), 5);
+    }
+    // A file size limit: the journal's writes fail as on a full disk.
+    struct rlimit before {};
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &before), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = before;
+    small.rlim_cur = 1 << 20;
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+    {
+        Recorder r(dir.filePath(QStringLiteral("full")));
+        // Each a new background, so each is a key of hundreds of kilobytes.
+        for (int t = 0; t < 6; ++t)
+            QVERIFY(r.buffer.record(scene(t * 40)));
+        r.buffer.flushJournal(5000);
+        for (int t = 6; t < 10; ++t)
+            QVERIFY(r.buffer.record(scene(t * 40)));
+        setrlimit(RLIMIT_FSIZE, &before);
+        QCOMPARE(r.warnings.size(), 1);
+        QVERIFY2(r.warnings.first().contains(QStringLiteral("предельного размера")), qPrintable(r.warnings.first()));
+        QCOMPARE(r.buffer.count(), 10);
+        QCOMPARE(r.buffer.slide(10), bgr(scene(360)));
+    }
+    setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, oldHandler);
+}
+
+void TestHistory::aSaveRemovesTheJournalAndTheNextOneCarriesTheSavedSlides()
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("s"));
+    QByteArray bytes;
+    {
+        Recorder r(folder);
+        for (int t = 0; t < 4; ++t)
+            QVERIFY(r.buffer.record(scene(t)));
+        r.buffer.saved();
+        QVERIFY(QDir(folder).entryList(QDir::Files).isEmpty());
+        QCOMPARE(r.buffer.unsavedCount(), 0);
+        QVERIFY(!r.buffer.undo());
+        // Ending with nothing unsaved leaves no journal behind.
+        r.buffer.ending();
+        QVERIFY(QDir(folder).entryList(QDir::Files).isEmpty());
+        QVERIFY(r.buffer.record(scene(4)));
+        QVERIFY(r.buffer.flushJournal(5000));
+        bytes = readAll(r.buffer.journalPath());
+    }
+    const QString other = dir.filePath(QStringLiteral("t"));
+    leaveJournal(other, bytes);
+    SlideBuffer b;
+    b.setJournal(other, {});
+    // One slide is unsaved; the saved ones come back with it, so the buffer is whole again.
+    QCOMPARE(b.findLeftOver().unsaved, 1);
+    QCOMPARE(b.count(), 5);
+    QCOMPARE(b.slide(1), bgr(scene(0)));
+    QCOMPARE(b.slide(5), bgr(scene(4)));
+    // The saved slides are not in the history: one undo, then nothing.
+    QVERIFY(b.undo());
+    QVERIFY(!b.undo());
+}
+
+QTEST_MAIN(TestHistory)
+#include "test_history.moc"
