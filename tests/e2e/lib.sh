@@ -30,7 +30,10 @@ start_x() {
     xdpyinfo >/dev/null 2>&1 || fail "the X server on :$n does not answer"
     openbox --sm-disable >/dev/null 2>&1 &
     WM_PID=$!
-    for _ in $(seq 50); do wmctrl -m >/dev/null 2>&1 && break; sleep 0.1; done
+    # A loaded machine can take seconds to bring the window manager up; windows
+    # mapped before it manages them get no frame and no place in its list.
+    for _ in $(seq 300); do wmctrl -m >/dev/null 2>&1 && break; sleep 0.1; done
+    wmctrl -m >/dev/null 2>&1 || fail "the window manager did not start"
 }
 
 # Ends the program, the window manager and the server, and waits until each
@@ -61,9 +64,10 @@ start_program() {
 }
 
 # Waits for a window whose title is exactly $1 (leading spaces count); prints its id.
+# Generous, since a program starting on a loaded machine can take seconds.
 wait_window() {
     local title=$1 id
-    for _ in $(seq 100); do
+    for _ in $(seq 300); do
         # wmctrl -l: id, desktop, host, then the title after one space.
         id=$(wmctrl -l | awk -v t="$title" '{ line = $0; sub(/^[^ ]+ +[^ ]+ +[^ ]+ /, "", line); if (line == t) { print $1; exit } }')
         # Decimal, as xdotool prints window ids.
