@@ -28,11 +28,18 @@ start_x() {
     [ -n "$n" ] || fail "no X server could be started"
     export DISPLAY=:$n
     xdpyinfo >/dev/null 2>&1 || fail "the X server on :$n does not answer"
-    openbox --sm-disable >/dev/null 2>&1 &
-    WM_PID=$!
     # A loaded machine can take seconds to bring the window manager up; windows
-    # mapped before it manages them get no frame and no place in its list.
-    for _ in $(seq 300); do wmctrl -m >/dev/null 2>&1 && break; sleep 0.1; done
+    # mapped before it manages them get no frame and no place in its list. One
+    # that has not answered in ten seconds is started again, once.
+    local try
+    for try in 1 2; do
+        openbox --sm-disable >>"$E2E_OUT/openbox.log" 2>&1 &
+        WM_PID=$!
+        for _ in $(seq 100); do wmctrl -m >/dev/null 2>&1 && break 2; sleep 0.1; done
+        echo "-- the window manager did not answer (try $try); its log: $(tail -3 "$E2E_OUT/openbox.log")" >&2
+        kill "$WM_PID" 2>/dev/null
+        wait "$WM_PID" 2>/dev/null
+    done
     wmctrl -m >/dev/null 2>&1 || fail "the window manager did not start"
 }
 
