@@ -12,26 +12,6 @@
 
 namespace exporting {
 
-QString systemReason(int errnum)
-{
-    switch (errnum) {
-    case 0: return QString();
-    case ENOSPC: return QStringLiteral("Нет места на устройстве");
-    case EDQUOT: return QStringLiteral("Превышена дисковая квота");
-    case EFBIG: return QStringLiteral("Файл слишком велик");
-    case EACCES:
-    case EPERM: return QStringLiteral("Отказано в доступе");
-    case ENOENT: return QStringLiteral("Нет такого файла или каталога");
-    case ENOTDIR: return QStringLiteral("Это не каталог");
-    case EISDIR: return QStringLiteral("Это каталог");
-    case EROFS: return QStringLiteral("Файловая система доступна только для чтения");
-    case EIO: return QStringLiteral("Ошибка ввода-вывода");
-    case ENAMETOOLONG: return QStringLiteral("Слишком длинное имя файла");
-    case ENOMEM: return QStringLiteral("Недостаточно памяти");
-    default: return QString::fromLocal8Bit(std::strerror(errnum));
-    }
-}
-
 bool OutputFile::create(const QString &target)
 {
     discard();

@@ -5,11 +5,9 @@
 
 #include <QString>
 
-namespace exporting {
+#include "controls/SystemError.h"
 
-// The system's reason for an error number, in Russian for the errors a
-// person can act on (a full disk, a folder without the right to write).
-QString systemReason(int errnum);
+namespace exporting {
 
 class OutputFile {
 public:
@@ -37,7 +35,7 @@ public:
     const QString &temporaryPath() const { return m_temp; }
     const QString &target() const { return m_target; }
     int errorNumber() const { return m_errno; }
-    QString error() const { return systemReason(m_errno); }
+    QString error() const { return m_errno ? controls::systemReason(m_errno) : QString(); }
 
 private:
     QString m_target;

@@ -3,6 +3,7 @@
 #include <QBuffer>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QDir>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QRunnable>
@@ -59,7 +60,7 @@ public:
         for (const auto &[index, name] : m_files) {
             if (m_link->current.load() != m_generation)
                 return;
-            const QFileInfo info(m_folder + QLatin1Char('/') + name);
+            const QFileInfo info(QDir::isAbsolutePath(name) ? name : m_folder + QLatin1Char('/') + name);
             Entry e;
             e.size = info.size();
             e.modified = info.lastModified().toMSecsSinceEpoch();

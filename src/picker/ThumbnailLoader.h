@@ -39,7 +39,9 @@ public:
     ~ThumbnailLoader() override;
 
     // Starts reading thumbnails of `size` pixels for the files `names` of
-    // `folder`. Whatever an earlier request has not yet delivered is dropped.
+    // `folder` (a name may also be a whole path, of a file elsewhere); the
+    // cache is kept per `folder`. Whatever an earlier request has not yet
+    // delivered is dropped.
     void start(const QString &folder, const QStringList &names, QSize size);
     void cancel();
 

@@ -1,5 +1,6 @@
 #include "picker/frmFon.h"
 
+#include <QFileInfo>
 #include <QListWidget>
 #include <QPainter>
 #include <QHideEvent>
@@ -182,10 +183,29 @@ void frmFon::Form_Activate()
     VScroll1->setValue(0);
     twips::setGeometry(Picture2, 0, 0, grid::SheetWidth, grid::SheetHeight);
 
+    // The shipped library's files, then the user's own ones of the same kind.
     const AppState &state = m_main->state();
     const QString relative = picker::folderForMode(state.PickerMode);
-    m_folder = relative.isEmpty() ? QString() : state.path(relative);
-    const QStringList names = picker::listAssets(m_folder, picker::patternForMode(state.PickerMode));
+    const QString pattern = picker::patternForMode(state.PickerMode);
+    QStringList names;
+    m_folders.clear();
+    if (!relative.isEmpty()) {
+        QStringList roots{state.path(relative)};
+        if (!state.userAssets.isEmpty())
+            roots << state.userAssets + QLatin1Char('/') + relative;
+        for (const QString &root : roots) {
+            const QStringList listed = picker::listAssets(root, pattern);
+            names += listed;
+            for (qsizetype i = 0; i < listed.size(); ++i)
+                m_folders << root;
+        }
+    }
+    // The user's files go to the thumbnail loader as whole paths, the shipped
+    // ones by name, so that each kind keeps its cache as before.
+    QStringList toLoad = names;
+    for (qsizetype i = 0; i < names.size(); ++i)
+        if (m_folders.at(i) != m_folders.constFirst())
+            toLoad[i] = m_folders.at(i) + QLatin1Char('/') + names.at(i);
 
     // Nothing of an earlier opening may show. Cells beyond the new listing go,
     // a slice at a time like the making of cells, since destroying thousands
@@ -217,7 +237,8 @@ void frmFon::Form_Activate()
     m_nextCell = names.isEmpty() ? 0 : 1;
     // An empty folder shows an empty sheet: no cell to press.
     cell0->setVisible(!names.isEmpty());
-    m_loader->start(m_folder, names, thumbnailSize());
+    nameCell(0);
+    m_loader->start(m_folders.isEmpty() ? QString() : m_folders.constFirst(), toLoad, thumbnailSize());
     if (m_nextCell < names.size() || !m_surplus.isEmpty())
         m_slice.start();
     else
@@ -250,6 +271,7 @@ void frmFon::addCell(int index)
         connectCell(index);
     }
     twips::move(cell, grid::cellLeft(index), grid::cellTop(index));
+    nameCell(index);
     if (m_arrived.testBit(index))
         showThumbnail(index);
     // The building goes on after the window was closed; cells made then stay
@@ -258,6 +280,15 @@ void frmFon::addCell(int index)
         cell->show();
     if (Shape1->isVisible())
         Shape1->raise();
+}
+
+void frmFon::nameCell(int index)
+{
+    // Near-identical first frames are told apart by name.
+    controls::ImageControl *cell = Image1.at(index);
+    const QString name = QFileInfo(fileName(index)).completeBaseName();
+    cell->setToolTip(name);
+    cell->setAccessibleName(name);
 }
 
 void frmFon::growSheet(int cells)
@@ -335,7 +366,7 @@ void frmFon::Command2_Click()
 {
     if (ThumbIndex < 0 || ThumbIndex >= fileCount())
         return;
-    picker::placeAsset(*m_main, m_main->state().PickerMode, m_folder, fileName(ThumbIndex));
+    picker::placeAsset(*m_main, m_main->state().PickerMode, m_folders.at(ThumbIndex), fileName(ThumbIndex));
     Shape1->hide();
     hide();
 }

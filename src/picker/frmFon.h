@@ -70,6 +70,7 @@ protected:
 private:
     void buildSlice();
     void addCell(int index);
+    void nameCell(int index);
     void growSheet(int cells);
     void connectCell(int index);
     void showThumbnail(int index);
@@ -79,7 +80,7 @@ private:
     frmMain *m_main;
     picker::ThumbnailLoader *m_loader;
     QTimer m_slice;                    // makes the next few cells between window events
-    QString m_folder;
+    QStringList m_folders;            // the folder of each listed file: the shipped library's, then the user's
     int m_nextCell = 0;
     QList<int> m_surplus;              // cells of an earlier opening beyond this listing, still to be destroyed
     QList<QImage> m_thumbs;            // by file index, as delivered

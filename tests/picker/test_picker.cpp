@@ -3,6 +3,7 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "PickerTestKit.h"
@@ -46,6 +47,7 @@ private slots:
     void changedAddedAndRemovedFilesShowAsTheyAreNow();
     void aReopenedGridIsCompleteOnlyWhenEveryCellShowsItsThumbnail();
     void windowAnswersWhileAFolderOf5000FilesIsBuilt();
+    void theUsersOwnAssetsFollowTheShippedOnesAndEachCellIsNamed();
 };
 
 void TestPicker::eachModeListsItsFolderWithItsPattern()
@@ -444,6 +446,37 @@ void TestPicker::windowAnswersWhileAFolderOf5000FilesIsBuilt()
     QTRY_VERIFY_WITH_TIMEOUT(fon->gridComplete(), 60000);
     QCOMPARE(fon->Image1.count(), 5000);
     QCOMPARE(fon->VScroll1->maximum(), grid::scrollTravel(5000));
+}
+
+// Installed, the user's own folder of a kind is listed after the shipped one,
+// and a file there is placed like any other.
+void TestPicker::theUsersOwnAssetsFollowTheShippedOnesAndEachCellIsNamed()
+{
+    Program p;
+    QTemporaryDir user;
+    p.state.userAssets = user.path();
+    const QString shipped = assetFolder(p, "objects");
+    const QString own = user.filePath("objects");
+    QVERIFY(QDir().mkpath(own));
+    colourGif(shipped, "Кот идёт.gif", QSize(8, 8), Qt::green);
+    colourGif(shipped, "Робот.gif", QSize(8, 8), Qt::green);
+    colourGif(own, "Ёжик.gif", QSize(12, 10), Qt::red);
+    colourGif(own, "Аист.gif", QSize(8, 8), Qt::blue);
+
+    frmFon *fon = openPicker(p, "person");
+    QCOMPARE(fon->fileCount(), 4);
+    QStringList names;
+    for (int i = 0; i < 4; ++i)
+        names << fon->fileName(i);
+    QCOMPARE(names, (QStringList{"Кот идёт.gif", "Робот.gif", "Аист.gif", "Ёжик.gif"}));
+    QCOMPARE(fon->Image1.at(0)->toolTip(), QString("Кот идёт"));
+    QCOMPARE(fon->Image1.at(3)->toolTip(), QString("Ёжик"));
+    QTRY_COMPARE(centreColour(fon->Image1.at(3)->picture()), QColor(Qt::red));
+    fon->Command1->click();
+
+    QVERIFY(choose(p, "person", "Ёжик.gif"));
+    QCOMPARE(p.entries(), QStringList{"персонаж (Ёжик) индекс > 1"});
+    QVERIFY(p.main->AniGIF1.at(1));
 }
 
 QTEST_MAIN(TestPicker)
