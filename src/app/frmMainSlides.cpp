@@ -57,7 +57,9 @@ void frmMain::Command1_Click()
 
 frmBuffer *frmMain::Buffer()
 {
-    if (!m_buffer)
+    if (!m_buffer) {
         m_buffer = new frmBuffer(m_state, this);
+        connect(m_buffer, &frmBuffer::slidesChanged, this, &frmMain::showOnionSkin);
+    }
     return m_buffer;
 }

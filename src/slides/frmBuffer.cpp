@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <new>
+#include <utility>
 
 #include "controls/Button.h"
 #include "controls/Events.h"
@@ -98,6 +99,10 @@ frmBuffer::frmBuffer(AppState &state, QWidget *parent)
     connect(Command1, &QPushButton::clicked, this, &frmBuffer::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &frmBuffer::Command2_Click);
 
+    // Connected before anyone else listens: whatever changes the slides, the newest one is read afresh,
+    // unless it is the one just recorded.
+    connect(this, &frmBuffer::slidesChanged, this, [this] { m_last = std::exchange(m_appended, QImage()); });
+
     // Centred on the screen, not on the main window; placing it now keeps Qt from re-centring it.
     controls::centreOnScreen(this);
 }
@@ -122,6 +127,9 @@ bool frmBuffer::append(const QImage &image)
         return false;
     }
 
+    m_appended = image;
+    emit slidesChanged();
+
     Picture1->update(lay::thumbRect(n));
     controls::doEvents();
 
@@ -139,6 +147,14 @@ void frmBuffer::clear()
     m_store.clear();
     std::vector<QImage>().swap(m_thumbs);
     Picture1->update();
+    emit slidesChanged();
+}
+
+QImage frmBuffer::lastSlide() const
+{
+    if (m_last.isNull() && slideCount() > 0)
+        m_last = m_store.slide(slideCount());
+    return m_last;
 }
 
 void frmBuffer::Form_Activate()

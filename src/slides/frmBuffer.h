@@ -56,6 +56,10 @@ public:
     // Removes every slide; the canvas keeps its height and scroll position.
     void clear();
 
+    // The newest slide; null when there is none. Kept at hand after a
+    // recording, read back from the store after any other change.
+    QImage lastSlide() const;
+
     slides::SlideStore &store() { return m_store; }
     int canvasHeight() const { return m_canvasHeight; } // twips
 
@@ -72,6 +76,10 @@ public:
     void Command2_Click();            // "Сохранить"
     frmBar *Bar();                    // the progress window, created at first use
 
+signals:
+    // Whenever the slides held change: a recording, a clearing or any other edit.
+    void slidesChanged();
+
 protected:
     bool event(QEvent *event) override;
     void showEvent(QShowEvent *event) override;
@@ -82,4 +90,6 @@ private:
     std::vector<QImage> m_thumbs;     // 75 x 63, one per slide, made when the slide comes in
     int m_canvasHeight;
     frmBar *m_bar = nullptr;
+    QImage m_appended;                // the slide just recorded, until slidesChanged is out
+    mutable QImage m_last;            // lastSlide(), null until asked for again
 };
