@@ -42,6 +42,10 @@ void frmMain::showOnionSkin()
         return;
     }
     // The buffer is not made just to learn that it is empty.
-    OnionSkin->setSlide(m_buffer ? m_buffer->lastSlide() : QImage());
+    const QImage last = m_buffer ? m_buffer->lastSlide() : QImage();
+    // A recording hands the buffer the very picture it keeps in the capture box; any other change to the
+    // slides leaves a slide read back from the store.
+    const bool justRecorded = !last.isNull() && last.cacheKey() == Picture4->picture().cacheKey();
+    OnionSkin->setSlide(last, justRecorded);
     OnionSkin->setVisible(OnionSkin->hasSlide());
 }

@@ -5,6 +5,7 @@
 // the stage never sees it; it lets every mouse event through to the scene.
 
 #include <QImage>
+#include <QRegion>
 #include <QWidget>
 
 namespace slides {
@@ -18,9 +19,10 @@ public:
     // Lies over `surface`, a child of `parent`, wherever it is and whatever its size.
     OnionSkin(QWidget *surface, QWidget *parent);
 
-    // The slide to show; a null image shows nothing.
-    void setSlide(const QImage &slide);
-    bool hasSlide() const { return !m_ghost.isNull(); }
+    // The slide to show; a null image shows nothing. `stageAsShown`: the
+    // slide is the stage captured just now, as it shows under the overlay.
+    void setSlide(const QImage &slide, bool stageAsShown = false);
+    bool hasSlide() const { return !m_slide.isNull(); }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -28,9 +30,9 @@ protected:
 
 private:
     QWidget *m_surface;
-    // Made once per slide with the strength already applied, so that a
-    // repaint of the stage under it is a plain blend of the pixels it covers.
-    QImage m_ghost;
+    QImage m_slide;         // the slide shown, as Format_RGB32
+    QRegion m_repainted;    // what has been repainted under the overlay since the slide came
+
 };
 
 } // namespace slides
