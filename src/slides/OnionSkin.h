@@ -32,7 +32,6 @@ private:
     QWidget *m_surface;
     QImage m_slide;         // the slide shown, as Format_RGB32
     QRegion m_repainted;    // what has been repainted under the overlay since the slide came
-
 };
 
 } // namespace slides
