@@ -43,8 +43,8 @@ struct Scene {
     void build()
     {
         const QString lib = QStringLiteral(VELLUMO_LIBRARY_DIR);
-        const QStringList characters{lib + QStringLiteral("/objects/Кот идёт.gif"),
-                                     lib + QStringLiteral("/objects/Робот идёт.gif")};
+        const QStringList characters{lib + QStringLiteral("/objects/Кот идёт▸.gif"),
+                                     lib + QStringLiteral("/objects/Робот идёт▸.gif")};
         for (int i = 1; i <= 2; ++i) {
             anigif::AniGif *c = w.AniGIF1.create(i);
             c->LoadFile(characters[i - 1]);

@@ -1,6 +1,7 @@
 // One synchronised move (move, frame step, repaint, record) against one
-// recording alone, measured in the same run on a typical scene; and an arrow
-// held down for a while: every step it makes must become exactly one slide.
+// recording alone, measured in the same run on a typical scene; the same
+// move with the onion skin shown against it hidden; and an arrow held down
+// for a while: every step it makes must become exactly one slide.
 
 #include <QApplication>
 #include <QCheckBox>
@@ -18,6 +19,7 @@
 #include "app/AppState.h"
 #include "app/frmMain.h"
 #include "picker/Placing.h"
+#include "slides/OnionSkin.h"
 
 namespace {
 
@@ -49,15 +51,15 @@ int main(int argc, char *argv[])
         return 2;
 
     const QString objects = QStringLiteral(VELLUMO_LIBRARY_DIR "/objects");
-    picker::placeAsset(w, QStringLiteral("person"), objects, QStringLiteral("Кот идёт.gif"));
-    picker::placeAsset(w, QStringLiteral("person"), objects, QStringLiteral("Робот идёт.gif"));
+    picker::placeAsset(w, QStringLiteral("person"), objects, QStringLiteral("Кот идёт▸.gif"));
+    picker::placeAsset(w, QStringLiteral("person"), objects, QStringLiteral("Робот идёт▸.gif"));
     picker::placeAsset(w, QStringLiteral("articles"), QStringLiteral(VELLUMO_LIBRARY_DIR "/articles"),
                        QStringLiteral("Дерево.gif"));
     w.List1->setCurrentRow(0);
     w.UpDown5->setIncrement(10);
 
     const int rounds = envInt("VELLUMO_BENCH_ROUNDS", 400);
-    std::vector<double> record, synchro;
+    std::vector<double> record, synchro, plain, onion, plainPainted, onionPainted;
     QElapsedTimer t;
     // Interleaved, so that a busy moment of the machine falls on both alike.
     // Back and forth, so that the character stays on the stage.
@@ -86,11 +88,36 @@ int main(int argc, char *argv[])
         t.start();
         move(2 * i + 1);
         synchro.push_back(double(t.nsecsElapsed()) / 1e6);
+
+        // The synchronised step without and with "Калька": the step itself, and the step up to the end of
+        // the repaint it leaves behind, where the new slide replaces the old one on the overlay.
+        for (const bool ticked : {false, true}) {
+            w.Check3->setChecked(ticked);
+            // One step untimed, so that the timed one comes as in a run of steps and not as the first
+            // after the box changed, which shows the whole overlay.
+            QCoreApplication::processEvents();
+            move(2 * i + 1);
+            QCoreApplication::processEvents();
+            t.start();
+            move(2 * i + 1);
+            (ticked ? onion : plain).push_back(double(t.nsecsElapsed()) / 1e6);
+            QCoreApplication::processEvents();
+            (ticked ? onionPainted : plainPainted).push_back(double(t.nsecsElapsed()) / 1e6);
+        }
+        if (!w.OnionSkin->isVisible())
+            return 3; // the overlay was not measured
     }
     const double rec = median(record), syn = median(synchro);
     std::printf("synchro step (move, frame step, record): median %.3f ms; recording alone %.3f ms: ratio %.2f "
                 "(%d of each)\n",
                 syn, rec, syn / rec, rounds);
+    const double withOnion = median(onion), without = median(plain);
+    std::printf("synchro step, onion skin shown: median %.3f ms; hidden %.3f ms: ratio %.2f (%d of each)\n",
+                withOnion, without, withOnion / without, rounds);
+    const double withOnionPainted = median(onionPainted), withoutPainted = median(plainPainted);
+    std::printf("synchro step and its repaint, onion skin shown: median %.3f ms; hidden %.3f ms: ratio %.2f "
+                "(%d of each)\n",
+                withOnionPainted, withoutPainted, withOnionPainted / withoutPainted, rounds);
 
     // An arrow held down with the program's own repeat timing.
     const int seconds = envInt("VELLUMO_BENCH_SECONDS", 10);

@@ -234,6 +234,7 @@ void frmMain::buildLayout()
         pal.setColor(QPalette::WindowText, Qt::black);
         Combo1->setPalette(pal);
     }
+    Check3 = checkBox(FrameSettings, "Check3", QStringLiteral("Калька"), 135, 1230, 1230, 255);
 
     // ---- Frame "Выбор объекта" ----
     FrameSelect = frame(this, "Frame8", QStringLiteral("Выбор объекта"), 8370, 3870, 3075, 2670);
@@ -249,6 +250,7 @@ void frmMain::buildLayout()
 
     Command14 = button(this, "Command14", QStringLiteral("Завершение работы"), 8640, 6750, 2580, 420);
 
+    buildComposing();
     connectHandlers();
 }
 

@@ -23,6 +23,10 @@ class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
+class QShortcut;
+namespace slides {
+class OnionSkin;
+}
 
 class frmMain : public QWidget {
     Q_OBJECT
@@ -43,6 +47,7 @@ public:
     controls::Button *Command18;         // decorative strip under the stage
     controls::Button *Command17;         // decorative strip under the stage
     controls::PictureBox *Picture4;      // hidden working box of the slide capture
+    slides::OnionSkin *OnionSkin;        // the last slide, faint over the stage while "Калька" is ticked
 
     // ---- Frame "Управление фоном" ----
     QGroupBox *FrameBackground;
@@ -91,6 +96,7 @@ public:
     controls::Button *Command1;          // "Очистка": empties the slide buffer
     QGroupBox *FrameSettings;
     QComboBox *Combo1;                   // step box "Интервал шаг": 100 to 500
+    QCheckBox *Check3;                   // "Калька": the onion skin over the stage
     QGroupBox *FrameSelect;
     controls::ListBox *List1;                // object list
     controls::Button *Command14;          // "Завершение работы"
@@ -133,6 +139,13 @@ public:
     void Redo();             // Ctrl+Shift+Z, Ctrl+Y
     // ==== end slides ====
 
+    // ==== Composing (frmMainCompose.cpp) ====
+    QShortcut *RecordKey;    // F5: records as "ЗАПИСЬ" does, wherever the focus is in this window
+    static constexpr Qt::Key RecordKeyCode = Qt::Key_F5;
+    void Check3_Click();     // "Калька"
+    void showOnionSkin();    // the overlay after any change of the box or of the slides
+    // ==== end composing ====
+
     // ==== Moving and animation (frmMainMove.cpp, frmMainAnimate.cpp) ====
     void DoPicture();        // the frame step of the selected character
     void Combo1_Click();
@@ -165,6 +178,7 @@ protected:
 private:
     void buildLayout();
     void connectHandlers();
+    void buildComposing();   // the onion skin and the record key
     void Form_Load();
     void offerRecovery();    // at start: slides left by a run that ended without saving them
     void showSlideCount();   // "Всего кадров:", "Очистка" and "Просмотр" after the slides changed

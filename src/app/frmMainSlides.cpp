@@ -68,6 +68,7 @@ frmBuffer *frmMain::Buffer()
             window->exec();
         });
         connect(m_buffer, &frmBuffer::slidesChanged, this, &frmMain::showSlideCount);
+        connect(m_buffer, &frmBuffer::slidesChanged, this, &frmMain::showOnionSkin);
     }
     return m_buffer;
 }

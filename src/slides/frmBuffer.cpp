@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <new>
+#include <utility>
 
 #include "controls/Button.h"
 #include "controls/Events.h"
@@ -148,6 +149,10 @@ frmBuffer::frmBuffer(AppState &state, QWidget *parent)
     connect(Command2, &QPushButton::clicked, this, &frmBuffer::Command2_Click);
     connect(Command3, &QPushButton::clicked, this, &frmBuffer::Command3_Click);
 
+    // Connected before anyone else listens: whatever changes the slides, the newest one is read afresh,
+    // unless it is the one just recorded.
+    connect(this, &frmBuffer::slidesChanged, this, [this] { m_last = std::exchange(m_appended, QImage()); });
+
     // Centred on the screen, not on the main window; placing it now keeps Qt from re-centring it.
     controls::centreOnScreen(this);
 }
@@ -157,8 +162,12 @@ frmBuffer::~frmBuffer() = default;
 bool frmBuffer::append(const QImage &image)
 {
     // The thumbnail is made when it is first painted: recording pays only for keeping the slide.
-    if (!m_slides.record(image))
+    // The slide stays at hand as the newest one for whoever listens to slidesChanged.
+    m_appended = image;
+    if (!m_slides.record(image)) {
+        m_appended = QImage();
         return false;
+    }
     controls::doEvents();
     return true;
 }
@@ -254,6 +263,13 @@ void frmBuffer::Undo()
 void frmBuffer::Redo()
 {
     m_slides.redo();
+}
+
+QImage frmBuffer::lastSlide() const
+{
+    if (m_last.isNull() && slideCount() > 0)
+        m_last = m_slides.store().slide(slideCount());
+    return m_last;
 }
 
 void frmBuffer::Form_Activate()

@@ -67,6 +67,10 @@ public:
     // Removes every slide; the canvas keeps its height and scroll position.
     void clear();
 
+    // The newest slide; null when there is none. Kept at hand after a
+    // recording, read back from the store after any other change.
+    QImage lastSlide() const;
+
     slides::SlideStore &store() { return m_slides.store(); }
     slides::SlideBuffer &slides() { return m_slides; }
 
@@ -99,7 +103,7 @@ public:
 signals:
     // The export window lives outside the slide subsystem; whoever owns the buffer opens it.
     void exportRequested();
-    // The slides changed in number or order.
+    // Whenever the slides held change: a recording, a deletion, an undo, a clearing.
     void slidesChanged();
 
 protected:
@@ -117,4 +121,6 @@ private:
     QMenu *m_menu;
     int m_canvasHeight;
     frmBar *m_bar = nullptr;
+    QImage m_appended;                // the slide just recorded, until slidesChanged is out
+    mutable QImage m_last;            // lastSlide(), null until asked for again
 };

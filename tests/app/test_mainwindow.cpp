@@ -28,6 +28,7 @@
 #include "slides/frmBar.h"
 #include "slides/frmBuffer.h"
 #include "slides/frmLoad.h"
+#include "slides/OnionSkin.h"
 #include "controls/NumberFormat.h"
 #include "controls/Twips.h"
 
@@ -157,6 +158,7 @@ void MainWindowTest::everyControlStandsWithItsCaptionFontAndState_data()
         {"Frame7", -1, "Установки", {9990, 1800, 1455, 1770}, true, 8.25, false},
         {"Label1", 4, "Интервал шаг", {45, 315, 1365, 285}, true, 8.25, false},
         {"Combo1", -1, none, {225, 720, 1005, 315}, true, 8.25, true},
+        {"Check3", -1, "Калька", {135, 1230, 1230, 255}, true, 8.25, false},
         {"Frame8", -1, "Выбор объекта", {8370, 3870, 3075, 2670}, true, 8.25, false},
         {"List1", -1, none, {90, 360, 2895, 2205}, true, 8.25, true},
         {"Command14", -1, "Завершение работы", {8640, 6750, 2580, 420}, true, 8.25, false},
@@ -246,6 +248,8 @@ void MainWindowTest::startUpShowsTheDesignStateAndTheStepBoxAt200()
     QCOMPARE(w->List1->count(), 0);
     QVERIFY(!w->Check1->isChecked());
     QVERIFY(!w->Check2->isChecked());
+    QVERIFY(!w->Check3->isChecked());
+    QVERIFY(!w->OnionSkin->isVisible());
     QCOMPARE(w->Combo1->count(), 5);
     QCOMPARE(w->Combo1->currentText(), QStringLiteral("200"));
     // The step box reads 200, so both horizontal arrows step by 200; the vertical ones by 100.

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # A person makes a whole cartoon by clicking: a background, a character and a
 # prop from the picker; the character selected, both "Синхро" boxes ticked,
-# twenty clicks on its right arrow; the slides saved as files, previewed, and
-# the program left through its warning about unsaved slides.
+# twenty clicks on its right arrow; "Калька" ticked, one more step and a
+# slide recorded with F5; the slides saved as files, previewed, and the
+# program left through its warning about unsaved slides.
 source "$(dirname "$0")/lib.sh"
 exe=$(readlink -f "$1")
 trap stop_x EXIT
@@ -12,7 +13,7 @@ trap 'stop_x; rm -rf "$work"' EXIT
 # Main window controls: centres in pixels of the client area.
 LOAD_BACKGROUND="489 51"; LOAD_PROP="489 138"; LOAD_CHARACTER="489 186"
 RECORD="489 434"; SYNCHRO_RECORD="454 369"; SYNCHRO_FRAME="298 461"
-CHARACTER_RIGHT="194 449"; STEP_BOX="715 178"; FIRST_ENTRY="600 289"
+CHARACTER_RIGHT="194 449"; STEP_BOX="715 178"; FIRST_ENTRY="600 289"; ONION="716 210"
 SLIDES="609 158"; PREVIEW="609 188"; EXIT="662 464"
 # Picker: the first cell and "&Выбрать". Slide buffer: "Сохранить", "Закрыть". Preview: "Старт", "Закрыть".
 FIRST_CELL="75 60"; CHOOSE="458 338"
@@ -35,7 +36,7 @@ start_program "$exe"
 win=$(wait_window " Vellumo") || fail "the main window did not appear"
 
 pick_first "$LOAD_BACKGROUND"     # Город.png, 800 x 500
-pick_first "$LOAD_CHARACTER"      # Кот идёт.gif, 8 frames
+pick_first "$LOAD_CHARACTER"      # Кот идёт▸.gif, 8 frames
 pick_first "$LOAD_PROP"           # Дерево.gif
 sleep 0.5
 screenshot cartoon-scene
@@ -56,6 +57,38 @@ for _ in $(seq 20); do click_at "$win" $CHARACTER_RIGHT; done
 screenshot cartoon-moved
 import -window "$win" "$E2E_OUT/cartoon-window.png"
 
+# The cat at step k as a slide must show it: frame k mod 8 at left = 2160 + 100 k twips, over the
+# background, in the 90 x 118 pixels from the slide's (left - 2, 0).
+convert "$PROGRAM_DIR/objects/Кот идёт▸.gif" -coalesce "$work/cat-%d.png"
+expected() {
+    local k=$1 left
+    left=$(px $((2160 + 100 * k)))
+    # The background's picture starts 2 pixels above and left of the slide's corner.
+    convert "$PROGRAM_DIR/fones/Город.png" -crop 90x118+${left}+2 +repage \
+            \( "$work/cat-$((k % 8)).png" -crop 90x118+0+2 +repage \) -composite "$work/want-$k.png"
+}
+differing() { compare -metric AE -fuzz 2% "$1" "$2" null: 2>&1 | cut -d' ' -f1; }
+
+# "Калька" with the record box cleared: one more step, and the last slide (the cat one step back)
+# shows faintly over the stage; F5 records the stage, and the new slide holds none of it.
+click_at "$win" $SYNCHRO_RECORD
+click_at "$win" $ONION
+click_at "$win" $CHARACTER_RIGHT
+sleep 0.5
+screenshot cartoon-onion
+expected 21
+left=$(px $((2160 + 100 * 21)))
+# The stage's inner area starts 17 pixels into the window's client area.
+import -window "$win" "$work/onion.png"
+convert "$work/onion.png" -crop 90x118+$((left - 2 + 17))+17 +repage "$work/onion-cat.png"
+shown=$(differing "$work/want-21.png" "$work/onion-cat.png")
+[ "$shown" -gt 300 ] 2>/dev/null || fail "no onion skin over the stage (only $shown pixels differ from the stage without it)"
+press_key F5
+import -window "$win" "$work/recorded.png"
+convert "$work/recorded.png" -crop 90x118+$((left - 2 + 17))+17 +repage "$work/recorded-cat.png"
+shown=$(differing "$work/want-21.png" "$work/recorded-cat.png")
+[ "$shown" -lt 20 ] 2>/dev/null || fail "after F5 the onion skin does not show the new slide ($shown pixels differ)"
+
 # Save through the slide buffer.
 click_at "$win" $SLIDES
 buffer=$(active_window)
@@ -63,7 +96,7 @@ buffer=$(active_window)
 screenshot cartoon-buffer
 click_at "$buffer" $SAVE
 anim="$PROGRAM_DIR/Animations"
-for _ in $(seq 100); do [ -f "$anim/020.bmp" ] && break; sleep 0.1; done
+for _ in $(seq 100); do [ -f "$anim/021.bmp" ] && break; sleep 0.1; done
 sleep 1
 screenshot cartoon-saved
 press_key Return    # "Все слайды сохранены"
@@ -72,8 +105,8 @@ click_at "$buffer" $CLOSE_BUFFER
 wait_not_active "$buffer" >/dev/null || fail "the slide buffer did not close"
 
 count=$(ls "$anim" | wc -l)
-[ "$count" = 20 ] || fail "expected 20 slide files, found $count: $(ls "$anim" | tr '\n' ' ')"
-for k in $(seq 1 20); do
+[ "$count" = 21 ] || fail "expected 21 slide files, found $count: $(ls "$anim" | tr '\n' ' ')"
+for k in $(seq 1 21); do
     f=$(printf '%s/%03d.bmp' "$anim" "$k")
     [ -f "$f" ] || fail "missing $(basename "$f")"
     info=$(identify -format '%w %h' "$f")
@@ -84,20 +117,16 @@ for k in $(seq 1 20); do
 done
 # Independent readers: ffmpeg reads the series as a video sequence.
 frames=$(ffmpeg -v error -i "$anim/%03d.bmp" -f null - -progress - 2>&1 | awk -F= '/^frame=/{f=$2} END{print f}')
-[ "$frames" = 20 ] || fail "ffmpeg read $frames frames of the series"
+[ "$frames" = 21 ] || fail "ffmpeg read $frames frames of the series"
 
-# Each file shows the cat at its new place (left = 2160 + 100 k twips) on frame k mod 8,
-# over the background: rebuild that picture from the asset files and compare.
-convert "$PROGRAM_DIR/objects/Кот идёт.gif" -coalesce "$work/cat-%d.png"
-for k in $(seq 1 20); do
+# Each file shows the cat at its new place on its frame, over the background, and the last one,
+# recorded with "Калька" ticked, nothing of the slide before it.
+for k in $(seq 1 21); do
+    expected "$k"
     left=$(px $((2160 + 100 * k)))
-    frame=$((k % 8))
-    # The background's picture starts 2 pixels above and left of the slide's corner.
-    convert "$PROGRAM_DIR/fones/Город.png" -crop 90x118+${left}+2 +repage \
-            \( "$work/cat-$frame.png" -crop 90x118+0+2 +repage \) -composite "$work/want-$k.png"
     convert "$(printf '%s/%03d.bmp' "$anim" "$k")" -crop 90x118+$((left - 2))+0 +repage "$work/got-$k.png"
-    diff=$(compare -metric AE -fuzz 2% "$work/want-$k.png" "$work/got-$k.png" null: 2>&1)
-    [ "${diff%% *}" -lt 20 ] 2>/dev/null || fail "slide $k does not show frame $frame at x $left (differing pixels: $diff)"
+    diff=$(differing "$work/want-$k.png" "$work/got-$k.png")
+    [ "$diff" -lt 20 ] 2>/dev/null || fail "slide $k does not show frame $((k % 8)) at x $left (differing pixels: $diff)"
 done
 
 # Preview: play a little, stop, close.

@@ -17,7 +17,7 @@ for lib in libqt6widgets6 libgif7 libc6; do
 done
 contents=$(dpkg-deb -c "$deb")
 for f in ./usr/bin/vellumo ./usr/share/applications/org.vellumo.Vellumo.desktop ./usr/share/man/man1/vellumo.1.gz \
-         ./usr/share/doc/vellumo/copyright "./usr/share/vellumo/objects/Кот идёт.gif"; do
+         ./usr/share/doc/vellumo/copyright "./usr/share/vellumo/objects/Кот идёт▸.gif" "./usr/share/vellumo/objects/Кот идёт◂.gif"; do
     echo "$contents" | grep -qF " $f" || fail "the package lacks $f"
 done
 lintian --no-tag-display-limit "$deb" >"$out/lintian.log" 2>&1

@@ -451,6 +451,22 @@ QList<Pose> birdHopPoses()
     return poses;
 }
 
+// Every action is written twice, facing right ("▸") and facing left ("◂"),
+// the left one drawn here as the mirror of the right one. The pointers keep
+// each pair side by side in a sorted list and read at a glance, even by a
+// child who cannot yet tell "влево" from "вправо". Arrows ("←") or words
+// would push the longest object-list entries ("Птица скачет", "Робот машет")
+// past the list's width; the small triangles, written without a space, keep
+// every entry whole with its number, and are legal in file names anywhere.
+void writeBothWays(const QString &dir, const QString &name, const QList<QImage> &right, const QList<int> &delay)
+{
+    QList<QImage> left;
+    for (const QImage &frame : right)
+        left.append(frame.mirrored(true, false));
+    writeAnimation(dir + name + QStringLiteral("▸.gif"), right, delay);
+    writeAnimation(dir + name + QStringLiteral("◂.gif"), left, delay);
+}
+
 } // namespace
 
 void makeCharacters(const QString &root)
@@ -458,17 +474,17 @@ void makeCharacters(const QString &root)
     const QString dir = root + QStringLiteral("/library/objects/");
     const QList<int> delay{10};
 
-    writeAnimation(dir + QStringLiteral("Кот идёт.gif"), render(kCatW, kCatH, drawCat, walkPoses(28, 22, 1.5)), delay);
-    writeAnimation(dir + QStringLiteral("Кот машет.gif"), render(kCatW, kCatH, drawCat, wavePoses(6)), delay);
-    writeAnimation(dir + QStringLiteral("Кот скачет.gif"), render(kCatW, kCatH, drawCat, jumpPoses(26)), delay);
+    writeBothWays(dir, QStringLiteral("Кот идёт"), render(kCatW, kCatH, drawCat, walkPoses(28, 22, 1.5)), delay);
+    writeBothWays(dir, QStringLiteral("Кот машет"), render(kCatW, kCatH, drawCat, wavePoses(6)), delay);
+    writeBothWays(dir, QStringLiteral("Кот скачет"), render(kCatW, kCatH, drawCat, jumpPoses(26)), delay);
 
-    writeAnimation(dir + QStringLiteral("Птица летит.gif"), render(kBirdW, kBirdH, drawBird, flyPoses()), {8});
-    writeAnimation(dir + QStringLiteral("Птица машет.gif"), render(kBirdW, kBirdH, drawBird, birdWavePoses()), delay);
-    writeAnimation(dir + QStringLiteral("Птица скачет.gif"), render(kBirdW, kBirdH, drawBird, birdHopPoses()), delay);
+    writeBothWays(dir, QStringLiteral("Птица летит"), render(kBirdW, kBirdH, drawBird, flyPoses()), {8});
+    writeBothWays(dir, QStringLiteral("Птица машет"), render(kBirdW, kBirdH, drawBird, birdWavePoses()), delay);
+    writeBothWays(dir, QStringLiteral("Птица скачет"), render(kBirdW, kBirdH, drawBird, birdHopPoses()), delay);
 
-    writeAnimation(dir + QStringLiteral("Робот идёт.gif"), render(kRobotW, kRobotH, drawRobot, walkPoses(22, 25, 1.2)), delay);
-    writeAnimation(dir + QStringLiteral("Робот машет.gif"), render(kRobotW, kRobotH, drawRobot, wavePoses(4)), delay);
-    writeAnimation(dir + QStringLiteral("Робот скачет.gif"), render(kRobotW, kRobotH, drawRobot, jumpPoses(18)), delay);
+    writeBothWays(dir, QStringLiteral("Робот идёт"), render(kRobotW, kRobotH, drawRobot, walkPoses(22, 25, 1.2)), delay);
+    writeBothWays(dir, QStringLiteral("Робот машет"), render(kRobotW, kRobotH, drawRobot, wavePoses(4)), delay);
+    writeBothWays(dir, QStringLiteral("Робот скачет"), render(kRobotW, kRobotH, drawRobot, jumpPoses(18)), delay);
 }
 
 } // namespace assetgen
