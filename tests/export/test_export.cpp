@@ -66,6 +66,7 @@ private slots:
     void missingFolderIsNamed();
     void oneSlideMakesAFile();
     void storeKnowsWhatChanged();
+    void slidesDeletedAndPutBackExportAsTheyNowStand();
     void folderSlidesComeInNumericOrder();
     void badSlidesAreRefusedByName();
 };
@@ -309,6 +310,33 @@ void TestExport::storeKnowsWhatChanged()
     }
     QCOMPARE(store.changedRect(0), QRect());
     QCOMPARE(store.changedRect(8), QRect());
+}
+
+// Deleting slides packs the one after the gap against its new neighbour; what
+// the export reads as changed must follow, or the GIF would show stale pixels.
+void TestExport::slidesDeletedAndPutBackExportAsTheyNowStand()
+{
+    QTemporaryDir dir;
+    slides::SlideStore store;
+    kit::fill(store, 30);
+    std::vector<slides::SlideStore::Packed> gone, back;
+    QVERIFY(store.take(8, 5, gone));             // slides 8..12 go
+    QVERIFY(store.take(3, 2, back));             // two more go
+    QVERIFY(store.insert(3, std::move(back)));   // and come back, as an undo puts them
+    for (int i = 2; i <= store.count(); ++i) {
+        const QImage a = store.slide(i - 1), b = store.slide(i);
+        QVERIFY2(store.changedRect(i).contains(differingRect(a.constBits(), b.constBits(), a.bytesPerLine(), a.size())),
+                 qPrintable(QStringLiteral("slide %1").arg(i)));
+    }
+    const QString path = dir.filePath(QStringLiteral("после.gif"));
+    QCOMPARE(exportStore(store, Format::Gif, 12, path).status, Outcome::Written);
+    int mismatch = 0;
+    const testcommon::GifInfo info = testcommon::readGifFrames(path, [&](int i, const QImage &frame, int) {
+        if (!samePixels(frame, store.slide(i)) && !mismatch)
+            mismatch = i;
+    });
+    QCOMPARE(info.frames, store.count());
+    QCOMPARE(mismatch, 0);
 }
 
 void TestExport::folderSlidesComeInNumericOrder()
