@@ -1,0 +1,89 @@
+#include "slides/SeriesReader.h"
+
+#include <QBuffer>
+#include <QFileInfo>
+#include <QImageReader>
+
+#include <new>
+
+#include "files/AssetFile.h"
+#include "files/NumberedFiles.h"
+#include "slides/SlideSource.h"
+
+namespace slides {
+
+namespace {
+
+// A slide as a 24-bit BMP is 411 KB; a PNG or JPEG of it is smaller still. Anything much larger is not a slide.
+constexpr qint64 MaxSlideBytes = qint64(4) << 20;
+
+// The picture in `path` when it is a slide: read whole and checked for type and size first, so that a
+// FIFO or a huge file under a slide's name costs nothing; its header is read before its pixels.
+QImage readSlide(const QString &path)
+{
+    files::FileData data = files::readAsset(path, MaxSlideBytes);
+    if (!data.ok())
+        return QImage();
+    QBuffer in(&data.bytes);
+    in.open(QIODevice::ReadOnly);
+    QImageReader reader(&in);
+    // The file's own contents say what it is: a PNG saved as "5.bmp" is still the picture it holds.
+    reader.setDecideFormatFromContent(true);
+    if (reader.size() != QSize(SlideWidth, SlideHeight))
+        return QImage();
+    QImage image = reader.read();
+    return image.size() == QSize(SlideWidth, SlideHeight) ? image : QImage();
+}
+
+} // namespace
+
+Series readSeries(const QString &folder, const std::atomic<bool> &cancel,
+                  const std::function<void(int done, int total)> &progress)
+{
+    Series series;
+    const QFileInfo info(folder);
+    if (!info.isDir() || !info.isReadable() || !info.isExecutable()) {
+        series.status = Series::Unreadable;
+        return series;
+    }
+    const auto found = files::numberedFiles(
+        folder, {QStringLiteral("bmp"), QStringLiteral("png"), QStringLiteral("jpg"), QStringLiteral("jpeg")}, true);
+    if (found.empty())
+        return series;
+    // Packed into a store of their own, exactly as recording packs: the buffer holds them the same way.
+    SlideStore store;
+    const int total = int(found.size());
+    for (int k = 0; k < total; ++k) {
+        if (cancel.load(std::memory_order_relaxed)) {
+            series.status = Series::Cancelled;
+            return series;
+        }
+        const QImage image = readSlide(found[size_t(k)].path);
+        if (image.isNull()) {
+            if (series.leftOut++ == 0)
+                series.firstLeftOut = found[size_t(k)].path;
+        } else if (!store.append(image)) {
+            series.status = Series::OutOfMemory;
+            return series;
+        }
+        if (progress)
+            progress(k + 1, total);
+    }
+    if (store.count() == 0)
+        return series;
+    try {
+        if (!store.take(1, store.count(), series.slides.packed)) {
+            series.status = Series::OutOfMemory;
+            return series;
+        }
+        series.slides.unsaved.assign(series.slides.packed.size(), 1);
+    } catch (const std::bad_alloc &) {
+        series.slides = {};
+        series.status = Series::OutOfMemory;
+        return series;
+    }
+    series.status = Series::Read;
+    return series;
+}
+
+} // namespace slides
