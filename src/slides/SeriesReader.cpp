@@ -3,6 +3,7 @@
 #include <QBuffer>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QtEndian>
 
 #include <new>
 
@@ -17,12 +18,31 @@ namespace {
 // A slide as a 24-bit BMP is 411 KB; a PNG or JPEG of it is smaller still. Anything much larger is not a slide.
 constexpr qint64 MaxSlideBytes = qint64(4) << 20;
 
+quint32 le32(const QByteArray &b, int at) { return qFromLittleEndian<quint32>(b.constData() + at); }
+
+// An uncompressed BMP cut short: Qt's reader fills what is missing instead of failing.
+bool bmpCutShort(const QByteArray &b)
+{
+    if (!b.startsWith("BM") || b.size() < 34)
+        return false;
+    const quint32 offset = le32(b, 10), header = le32(b, 14);
+    if (header < 40)
+        return false;
+    const qint64 width = qint32(le32(b, 18)), height = qAbs(qint64(qint32(le32(b, 22))));
+    const quint16 bits = qFromLittleEndian<quint16>(b.constData() + 28);
+    const quint32 compression = le32(b, 30);
+    if (compression != 0 || width <= 0 || bits == 0)
+        return false;
+    const qint64 stride = (width * bits + 31) / 32 * 4;
+    return qint64(offset) + stride * height > b.size();
+}
+
 // The picture in `path` when it is a slide: read whole and checked for type and size first, so that a
 // FIFO or a huge file under a slide's name costs nothing; its header is read before its pixels.
 QImage readSlide(const QString &path)
 {
     files::FileData data = files::readAsset(path, MaxSlideBytes);
-    if (!data.ok())
+    if (!data.ok() || bmpCutShort(data.bytes))
         return QImage();
     QBuffer in(&data.bytes);
     in.open(QIODevice::ReadOnly);

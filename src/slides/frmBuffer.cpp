@@ -395,7 +395,8 @@ bool frmBuffer::addFolder(const QString &folder)
         break;
     }
     bool added = false;
-    if (series.count() > 0) {
+    const int found = series.count();
+    if (found > 0) {
         added = m_slides.addSeries(std::move(series.slides));
         if (added)
             m_state.SlidesUnsaved = true;
@@ -407,7 +408,7 @@ bool frmBuffer::addFolder(const QString &folder)
                  .arg(series.leftOut)
                  .arg(QDir::toNativeSeparators(series.firstLeftOut)),
              controls::MsgIcon::Warning);
-    else if (series.count() == 0)
+    else if (found == 0)
         tell(QStringLiteral("В папке нет слайдов"), controls::MsgIcon::None);
     return added;
 }
