@@ -37,6 +37,22 @@ bool bmpCutShort(const QByteArray &b)
     return qint64(offset) + stride * height > b.size();
 }
 
+// A slide as saving writes it (24 bits, uncompressed, bottom-up) taken straight from its bytes: its
+// rows are already the store's, so there is nothing to decode, only their order to turn.
+QImage savedSlide(const QByteArray &b)
+{
+    if (!b.startsWith("BM") || b.size() < 34 || le32(b, 14) < 40)
+        return QImage();
+    const quint32 offset = le32(b, 10);
+    if (qint32(le32(b, 18)) != SlideWidth || qint32(le32(b, 22)) != SlideHeight ||
+        qFromLittleEndian<quint16>(b.constData() + 28) != 24 || le32(b, 30) != 0 ||
+        qint64(offset) + qint64(SlideStore::RawBytes) > b.size())
+        return QImage();
+    const QImage rows(reinterpret_cast<const uchar *>(b.constData() + offset), SlideWidth, SlideHeight,
+                      SlideStore::RowBytes, QImage::Format_BGR888);
+    return rows.mirrored(false, true);
+}
+
 // The picture in `path` when it is a slide: read whole and checked for type and size first, so that a
 // FIFO or a huge file under a slide's name costs nothing; its header is read before its pixels.
 QImage readSlide(const QString &path)
@@ -44,6 +60,8 @@ QImage readSlide(const QString &path)
     files::FileData data = files::readAsset(path, MaxSlideBytes);
     if (!data.ok() || bmpCutShort(data.bytes))
         return QImage();
+    if (QImage saved = savedSlide(data.bytes); !saved.isNull())
+        return saved;
     QBuffer in(&data.bytes);
     in.open(QIODevice::ReadOnly);
     QImageReader reader(&in);
