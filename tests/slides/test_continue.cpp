@@ -16,6 +16,8 @@
 
 #include <memory>
 
+#include "HostileFiles.h"
+#include "TestCommon.h"
 #include "app/AppState.h"
 #include "controls/Button.h"
 #include "slides/Journal.h"
@@ -25,6 +27,8 @@
 #include "slides/frmLoad.h"
 
 using namespace slides;
+using testcommon::samePixels;
+using testcommon::whenShown;
 
 namespace {
 
@@ -40,24 +44,7 @@ QImage scene(int t)
     return img;
 }
 
-bool samePixels(const QImage &a, const QImage &b)
-{
-    return a.size() == b.size() && a.convertToFormat(QImage::Format_RGB32) == b.convertToFormat(QImage::Format_RGB32);
-}
 
-template <class T>
-void whenShown(std::function<void(T *)> act, int tries = 200)
-{
-    QTimer::singleShot(5, [act, tries] {
-        for (QWidget *w : QApplication::topLevelWidgets())
-            if (auto *d = qobject_cast<T *>(w); d && d->isVisible()) {
-                act(d);
-                return;
-            }
-        if (tries > 0)
-            whenShown<T>(act, tries - 1);
-    });
-}
 
 struct Buffer {
     AppState state;
@@ -134,10 +121,7 @@ void TestContinue::leftOutFilesAreNamedInOneMessage()
     QVERIFY(good.open(QIODevice::ReadOnly));
     corrupt.write(good.read(200)); // a slide's header and nothing after it
     corrupt.close();
-    QFile huge(d + "005.png");
-    QVERIFY(huge.open(QIODevice::WriteOnly));
-    QVERIFY(huge.resize(qint64(3) << 30)); // sparse: costs no disk
-    huge.close();
+    hostile::sparseFile(d, "005.png", qint64(3) << 30);
     save(scene(6), d + "006.png", "PNG");
 
     Buffer b(d);
