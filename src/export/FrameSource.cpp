@@ -3,12 +3,12 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QImageReader>
-#include <QRegularExpression>
 
 #include <algorithm>
 #include <cstring>
 #include <new>
 
+#include "files/NumberedFiles.h"
 #include "slides/SlideSource.h"
 #include "slides/SlideStore.h"
 
@@ -84,31 +84,18 @@ bool FolderFrames::open(const QString &folder, QString &error)
     m_files.clear();
     m_firstGap = 0;
     m_held = 0;
-    const QDir dir(folder);
     if (!QFileInfo(folder).isDir()) {
         error = QStringLiteral("Папка «%1» не найдена").arg(QDir::toNativeSeparators(folder));
         return false;
     }
-    static const QRegularExpression numbered(QStringLiteral("^([0-9]{1,9})\\.bmp$"),
-                                             QRegularExpression::CaseInsensitiveOption);
-    std::vector<std::pair<int, QString>> found;
-    for (const QString &name : dir.entryList(QDir::Files | QDir::Hidden)) {
-        const auto m = numbered.match(name);
-        if (m.hasMatch())
-            found.emplace_back(m.captured(1).toInt(), name);
-    }
+    const std::vector<files::NumberedFile> found = files::numberedFiles(folder, {QStringLiteral("bmp")});
     if (found.empty()) {
         error = QStringLiteral("В папке «%1» нет слайдов (001.bmp, 002.bmp, …)").arg(QDir::toNativeSeparators(folder));
         return false;
     }
-    std::sort(found.begin(), found.end());
-    int expected = 1;
-    for (const auto &[number, name] : found) {
-        if (number > expected && !m_firstGap)
-            m_firstGap = expected;
-        expected = number + 1;
-        m_files.append(dir.filePath(name));
-    }
+    m_firstGap = files::firstGap(found);
+    for (const files::NumberedFile &f : found)
+        m_files.append(f.path);
     return true;
 }
 

@@ -200,7 +200,7 @@ Parsed parse(QByteArrayView bytes)
             break;
         const auto type = quint8(data[pos + 4]);
         const quint64 stored = qFromLittleEndian<quint64>(data + pos + 5 + len);
-        if (type < quint8(Type::Base) || type > quint8(Type::Redo) || checksum(data + pos + 4, 1 + len, len) != stored)
+        if (type < quint8(Type::Base) || type > quint8(Type::AddedEnd) || checksum(data + pos + 4, 1 + len, len) != stored)
             break;
         out.records.push_back(Record{Type(type), QByteArrayView(data + pos + 5, qsizetype(len))});
         pos += FrameBytes + len;

@@ -32,6 +32,8 @@ enum class Type : quint8 {
     Clear = 5,
     Undo = 6,
     Redo = 7,
+    Added = 8,     // one slide of a series added in one step: flags byte, packed bytes
+    AddedEnd = 9,  // the Added records before it, since the last AddedEnd, are one step
 };
 
 QByteArray header(quint32 version = FormatVersion);

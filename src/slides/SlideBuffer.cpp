@@ -156,6 +156,41 @@ private:
     bool *m_ok;
 };
 
+class AddSeriesCommand : public QUndoCommand {
+public:
+    AddSeriesCommand(SlideBuffer &b, SlideBuffer::Taken &&slides, bool *ok)
+        : m_b(b), m_at(b.count() + 1), m_n(int(slides.packed.size())), m_taken(std::move(slides)), m_ok(ok)
+    {
+    }
+    void redo() override
+    {
+        if (!m_b.put(m_at, std::move(m_taken))) {
+            setObsolete(m_ok != nullptr);
+            return;
+        }
+        if (m_ok) {
+            *m_ok = true;
+            m_ok = nullptr;
+            // Written slide by slide as they now lie in the store, then closed: recovery that stops
+            // short of the closing record adds none of them, as the step was never whole on disk.
+            for (int i = m_at; i < m_at + m_n; ++i) {
+                quint8 flags = 0;
+                const QByteArrayView bytes = m_b.store().packedView(i, flags);
+                m_b.journalRecord(journal::record(journal::Type::Added, flags, bytes));
+            }
+            m_b.journalRecord(journal::record(journal::Type::AddedEnd, QByteArrayView()));
+        }
+    }
+    void undo() override { m_b.take(m_at, m_n, m_taken); }
+
+private:
+    SlideBuffer &m_b;
+    int m_at;
+    int m_n;
+    SlideBuffer::Taken m_taken;
+    bool *m_ok;
+};
+
 class ClearCommand : public QUndoCommand {
 public:
     explicit ClearCommand(SlideBuffer &b) : m_b(b) {}
@@ -255,6 +290,18 @@ bool SlideBuffer::clear()
     m_history.push(new ClearCommand(*this));
     checkJournal();
     return true;
+}
+
+bool SlideBuffer::addSeries(Taken &&slides)
+{
+    if (slides.packed.empty() || slides.unsaved.size() != slides.packed.size() ||
+        !(slides.packed.front().flags & SlideStore::Key))
+        return false;
+    bool ok = false;
+    startJournal();
+    m_history.push(new AddSeriesCommand(*this, std::move(slides), &ok));
+    checkJournal();
+    return ok;
 }
 
 bool SlideBuffer::undo() { return step(true); }
@@ -406,8 +453,26 @@ bool SlideBuffer::replay(const std::vector<journal::Record> &records)
 {
     m_replaying = true;
     bool ok = true;
+    Taken added; // the slides of a series until its closing record
     for (const journal::Record &r : records) {
         switch (r.type) {
+        case journal::Type::Added:
+            if (r.payload.isEmpty()) {
+                ok = false;
+                break;
+            }
+            try {
+                added.packed.push_back({quint8(quint8(r.payload[0]) & (SlideStore::Key | SlideStore::Compressed)),
+                                        r.payload.sliced(1).toByteArray()});
+                added.unsaved.push_back(1);
+            } catch (const std::bad_alloc &) {
+                ok = false;
+            }
+            break;
+        case journal::Type::AddedEnd:
+            ok = addSeries(std::move(added));
+            added = Taken();
+            break;
         case journal::Type::Base:
         case journal::Type::Append: {
             if (r.payload.isEmpty()) {
@@ -450,8 +515,9 @@ bool SlideBuffer::replay(const std::vector<journal::Record> &records)
         }
         if (!ok)
             break;
-        // Where writing may go on if this journal is taken over: after the last record that fitted.
-        if (m_leftOver.fd >= 0)
+        // Where writing may go on if this journal is taken over: after the last record that fitted and
+        // closed its step, so that a series cut short is not taken into the next one.
+        if (m_leftOver.fd >= 0 && added.packed.empty())
             m_leftOverValid = r.payload.data() + r.payload.size() + journal::ChecksumSize - m_leftOver.bytes.constData();
     }
     m_replaying = false;

@@ -86,6 +86,9 @@ public:
         std::vector<quint8> unsaved;
     };
     bool take(int first, int n, Taken &out);
+    // Appends slides packed elsewhere (a series read back from its files) after the last, as one
+    // step; the first must be a key.
+    bool addSeries(Taken &&slides);
     bool put(int at, Taken &&taken);
     struct Everything;
     void swapAll(Everything &other);

@@ -1,6 +1,7 @@
 #include "slides/frmBuffer.h"
 
 #include <QDir>
+#include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -22,6 +23,7 @@
 #include "controls/Widgets.h"
 #include "slides/SlideFiles.h"
 #include "slides/ThumbLayout.h"
+#include "slides/frmAdd.h"
 #include "slides/frmBar.h"
 #include "slides/frmLoad.h"
 
@@ -119,7 +121,9 @@ frmBuffer::frmBuffer(AppState &state, QWidget *parent)
     Command1->setFont(bold());
     Command3 = place(new controls::Button(QStringLiteral("Экспорт…"), this), "Command3", 5745, 6795, 1455, 420);
     Command3->setFont(bold());
-    for (QPushButton *b : {Command2, Command1, Command3})
+    Command4 = place(new controls::Button(QStringLiteral("Добавить…"), this), "Command4", 4215, 6795, 1455, 420);
+    Command4->setFont(bold());
+    for (QPushButton *b : {Command2, Command1, Command3, Command4})
         b->setAutoDefault(false);
 
     setTabOrder(Picture2, VScroll1);
@@ -127,6 +131,11 @@ frmBuffer::frmBuffer(AppState &state, QWidget *parent)
     setTabOrder(Command1, Label1);
     setTabOrder(Label1, Command2);
     setTabOrder(Command2, Command3);
+    setTabOrder(Command3, Command4);
+
+    askFolder = [](QWidget *parent, const QString &start) {
+        return QFileDialog::getExistingDirectory(parent, QStringLiteral("Добавить слайды из папки"), start);
+    };
 
     m_menu = new QMenu(this);
     m_menu->setObjectName(QStringLiteral("ThumbMenu"));
@@ -148,6 +157,7 @@ frmBuffer::frmBuffer(AppState &state, QWidget *parent)
     connect(Command1, &QPushButton::clicked, this, &frmBuffer::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &frmBuffer::Command2_Click);
     connect(Command3, &QPushButton::clicked, this, &frmBuffer::Command3_Click);
+    connect(Command4, &QPushButton::clicked, this, &frmBuffer::Command4_Click);
 
     // Connected before anyone else listens: whatever changes the slides, the newest one is read afresh,
     // unless it is the one just recorded.
@@ -349,6 +359,58 @@ void frmBuffer::Command3_Click()
         return;
     }
     emit exportRequested();
+}
+
+void frmBuffer::Command4_Click()
+{
+    const QString folder = askFolder ? askFolder(this, m_state.AnimationsFolder) : QString();
+    if (!folder.isEmpty())
+        addFolder(folder);
+}
+
+bool frmBuffer::addFolder(const QString &folder)
+{
+    const QString shown = QDir::toNativeSeparators(folder);
+    auto tell = [this](const QString &text, controls::MsgIcon icon) {
+        m_state.message(this, {text, QString(), icon, controls::MsgButtons::Ok});
+    };
+    slides::Series series;
+    {
+        frmAdd progress(folder, this);
+        if (progress.exec() != QDialog::Accepted)
+            return false;
+        series = progress.takeSeries();
+    }
+    switch (series.status) {
+    case slides::Series::Cancelled:
+        return false;
+    case slides::Series::Unreadable:
+        tell(QStringLiteral("Не удалось открыть папку «%1»").arg(shown), controls::MsgIcon::Error);
+        return false;
+    case slides::Series::OutOfMemory:
+        tell(QStringLiteral("Не удалось добавить слайды: недостаточно памяти."), controls::MsgIcon::Error);
+        return false;
+    case slides::Series::NoSlides:
+    case slides::Series::Read:
+        break;
+    }
+    bool added = false;
+    const int found = series.count();
+    if (found > 0) {
+        added = m_slides.addSeries(std::move(series.slides));
+        if (added)
+            m_state.SlidesUnsaved = true;
+        else
+            tell(QStringLiteral("Не удалось добавить слайды: недостаточно памяти."), controls::MsgIcon::Error);
+    }
+    if (series.leftOut > 0)
+        tell(QStringLiteral("Пропущено файлов: %1 (другого размера или не читаются). Первый из них: «%2».")
+                 .arg(series.leftOut)
+                 .arg(QDir::toNativeSeparators(series.firstLeftOut)),
+             controls::MsgIcon::Warning);
+    else if (found == 0)
+        tell(QStringLiteral("В папке нет слайдов"), controls::MsgIcon::None);
+    return added;
 }
 
 frmBar *frmBuffer::Bar()

@@ -7,6 +7,7 @@
 #include <QDialog>
 #include <QImage>
 
+#include <functional>
 #include <set>
 
 #include "app/AppState.h"
@@ -92,12 +93,21 @@ public:
     controls::Button *Command2;       // "Сохранить"
     controls::Button *Command1;       // "Закрыть"
     controls::Button *Command3;       // "Экспорт…"
+    controls::Button *Command4;       // "Добавить…"
+
+    // Asks for the folder of a saved series, starting in `start`; empty when the user gave none.
+    // The desktop's folder dialog; tests answer in its place.
+    std::function<QString(QWidget *parent, const QString &start)> askFolder;
 
     void Form_Activate();
     void VScroll1_Change();
     void Command1_Click();            // "Закрыть"
     void Command2_Click();            // "Сохранить"
     void Command3_Click();            // "Экспорт…": asks for the export window when there are slides
+    void Command4_Click();            // "Добавить…": a saved series after the slides held
+    // Reads the numbered slides of `folder` with a progress window and appends them as one step.
+    // False when nothing was added: none there, none readable, or cancelled.
+    bool addFolder(const QString &folder);
     frmBar *Bar();                    // the progress window, created at first use
 
 signals:

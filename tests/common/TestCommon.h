@@ -2,10 +2,14 @@
 // Helpers shared by the tests: a fresh program folder per test, and GIFs
 // made on the spot.
 
+#include <QApplication>
 #include <QColor>
 #include <QImage>
 #include <QString>
 #include <QTemporaryDir>
+#include <QTimer>
+
+#include <functional>
 
 #include "anigif/GifWriter.h"
 
@@ -23,5 +27,26 @@ QString writeBytes(const QString &dir, const QString &name, const QByteArray &by
 
 // The colour that writeSimpleGif gives frame i.
 QColor frameColour(int i);
+
+// The same pixels, whatever the two formats.
+inline bool samePixels(const QImage &a, const QImage &b)
+{
+    return a.size() == b.size() && a.convertToFormat(QImage::Format_RGB32) == b.convertToFormat(QImage::Format_RGB32);
+}
+
+// Runs `act` on the first visible modal dialog of class T once it shows up.
+template <class T>
+void whenShown(std::function<void(T *)> act, int tries = 200)
+{
+    QTimer::singleShot(10, [act, tries] {
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (auto *d = qobject_cast<T *>(w); d && d->isVisible()) {
+                act(d);
+                return;
+            }
+        if (tries > 0)
+            whenShown<T>(act, tries - 1);
+    });
+}
 
 } // namespace testcommon

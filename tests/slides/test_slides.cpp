@@ -27,6 +27,7 @@
 #include <unistd.h>
 #endif
 
+#include "TestCommon.h"
 #include "app/AppState.h"
 #include "controls/Button.h"
 #include "controls/SystemError.h"
@@ -41,6 +42,8 @@
 #include "slides/frmLoad.h"
 
 using namespace slides;
+using testcommon::samePixels;
+using testcommon::whenShown;
 
 namespace {
 
@@ -73,25 +76,7 @@ QImage noise(quint32 variant)
     return img;
 }
 
-bool samePixels(const QImage &a, const QImage &b)
-{
-    return a.size() == b.size() && a.convertToFormat(QImage::Format_RGB32) == b.convertToFormat(QImage::Format_RGB32);
-}
 
-// Runs `act` on the first visible modal dialog of class T once it shows up.
-template <class T>
-void whenShown(std::function<void(T *)> act, int tries = 200)
-{
-    QTimer::singleShot(10, [act, tries] {
-        for (QWidget *w : QApplication::topLevelWidgets())
-            if (auto *d = qobject_cast<T *>(w); d && d->isVisible()) {
-                act(d);
-                return;
-            }
-        if (tries > 0)
-            whenShown<T>(act, tries - 1);
-    });
-}
 
 // Makes the folder refuse deletions: by its permissions, or, for a superuser
 // whom permissions do not stop, by the immutable attribute. False when neither works.

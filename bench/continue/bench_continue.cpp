@@ -1,0 +1,73 @@
+// Adding a saved series back into the slide buffer. Every figure is a ratio
+// to reading the same 1,000 files whole with plain reads in the same run:
+// adding has to read them too, then decode and pack each one.
+
+#include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+#include "TypicalScene.h"
+#include "app/AppState.h"
+#include "slides/SeriesReader.h"
+#include "slides/SlideBuffer.h"
+#include "slides/SlideFiles.h"
+#include "slides/frmBuffer.h"
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QTemporaryDir dir;
+    AppState state;
+    state.programFolder = dir.path();
+    state.AnimationsFolder = dir.filePath(QStringLiteral("Animations/"));
+    state.message = [](QWidget *, const controls::Message &) { return controls::MsgResult::Ok; };
+    state.endProgram = [] {};
+    frmMain w(state);
+    w.show();
+    Scene scene{w};
+    scene.build();
+    QCoreApplication::processEvents();
+    for (int i = 1; i <= 1000; ++i) {
+        scene.step(i);
+        w.SaveBuffer();
+    }
+    const slides::SlideStore &recorded = w.Buffer()->store();
+    const QString folder = dir.filePath(QStringLiteral("series/"));
+    QDir().mkpath(folder);
+    slides::writeSlideFiles(folder, recorded, [](int) {});
+
+    // The two take turns three times; the medians are compared.
+    std::vector<double> plain, adding;
+    qint64 addedBytes = 0, bytesRead = 0;
+    for (int round = 0; round < 3; ++round) {
+        QElapsedTimer t;
+        t.start();
+        bytesRead = 0;
+        for (const QString &name : QDir(folder).entryList(QDir::Files, QDir::Name)) {
+            QFile f(folder + name);
+            if (f.open(QIODevice::ReadOnly))
+                bytesRead += f.readAll().size();
+        }
+        plain.push_back(msSince(t));
+
+        t.restart();
+        slides::SlideBuffer buffer;
+        std::atomic<bool> cancel{false};
+        slides::Series series = slides::readSeries(folder, cancel);
+        if (series.count() != 1000 || !buffer.addSeries(std::move(series.slides))) {
+            std::fprintf(stderr, "adding failed: %d slides\n", buffer.count());
+            return 1;
+        }
+        adding.push_back(msSince(t));
+        addedBytes = buffer.store().packedBytes();
+    }
+    std::printf("continue: plain reads of 1,000 saved slides (%.0f MB): %.0f ms\n", double(bytesRead) / 1e6,
+                median(plain));
+    std::printf("continue: adding them to the buffer: %.0f ms = %.2f x plain reads (target <= 2)\n", median(adding),
+                median(adding) / median(plain));
+    std::printf("continue: packed bytes held: added %.2f MB, recorded %.2f MB (ratio %.3f)\n", double(addedBytes) / 1e6,
+                double(recorded.packedBytes()) / 1e6, double(addedBytes) / double(recorded.packedBytes()));
+    return 0;
+}
