@@ -8,6 +8,7 @@
 #include <QImage>
 
 #include <algorithm>
+#include <cstdio>
 #include <vector>
 
 #include "anigif/AniGif.h"
@@ -37,6 +38,23 @@ inline double rssMiB()
 }
 
 inline double msSince(QElapsedTimer &t) { return double(t.nsecsElapsed()) / 1e6; }
+
+// A program in `folder` whose message boxes answer by themselves: error
+// messages are printed, and counted in `failures` when it is given.
+inline void quietProgram(AppState &state, const QString &folder, int *failures = nullptr)
+{
+    state.programFolder = folder;
+    state.AnimationsFolder = folder + QStringLiteral("/Animations/");
+    state.message = [failures](QWidget *, const controls::Message &m) {
+        if (m.icon == controls::MsgIcon::Error) {
+            if (failures)
+                ++*failures;
+            std::fprintf(stderr, "message: %s\n", qPrintable(m.text));
+        }
+        return controls::MsgResult::Ok;
+    };
+    state.endProgram = [] {};
+}
 
 struct Scene {
     frmMain &w;

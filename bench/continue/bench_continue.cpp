@@ -20,10 +20,7 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QTemporaryDir dir;
     AppState state;
-    state.programFolder = dir.path();
-    state.AnimationsFolder = dir.filePath(QStringLiteral("Animations/"));
-    state.message = [](QWidget *, const controls::Message &) { return controls::MsgResult::Ok; };
-    state.endProgram = [] {};
+    quietProgram(state, dir.path());
     frmMain w(state);
     w.show();
     Scene scene{w};

@@ -97,14 +97,7 @@ int main(int argc, char *argv[])
                          : 10000;
     QTemporaryDir dir;
     AppState state;
-    state.programFolder = dir.path();
-    state.AnimationsFolder = dir.filePath(QStringLiteral("Animations/"));
-    state.message = [](QWidget *, const controls::Message &m) {
-        if (m.icon == controls::MsgIcon::Error)
-            std::fprintf(stderr, "message: %s\n", qPrintable(m.text));
-        return controls::MsgResult::Ok;
-    };
-    state.endProgram = [] {};
+    quietProgram(state, dir.path());
     frmMain w(state);
     w.show();
     Scene scene{w};

@@ -35,16 +35,8 @@ int main(int argc, char *argv[])
                           : 10000;
     QTemporaryDir dir;
     AppState state;
-    state.programFolder = dir.path();
     int failures = 0;
-    state.message = [&](QWidget *, const controls::Message &m) {
-        if (m.icon == controls::MsgIcon::Error) {
-            ++failures;
-            std::fprintf(stderr, "message: %s\n", qPrintable(m.text));
-        }
-        return controls::MsgResult::Ok;
-    };
-    state.endProgram = [] {};
+    quietProgram(state, dir.path(), &failures);
     frmMain w(state);
     w.show();
     Scene scene{w};

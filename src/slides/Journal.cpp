@@ -46,24 +46,25 @@ constexpr quint64 rotl(quint64 x, int r) { return (x << r) | (x >> (64 - r)); }
 // runs at nearly the speed of reading it.
 quint64 checksum(const char *p, qsizetype n, quint64 seed)
 {
-    constexpr quint64 P1 = 0x9E3779B185EBCA87ull, P2 = 0xC2B2AE3D27D4EB4Full, P3 = 0x165667B19E3779F9ull;
-    quint64 a = seed + P1 + P2, b = seed + P2, c = seed, d = seed - P1;
+    // Large odd multipliers that spread every input bit over the whole word.
+    constexpr quint64 Mul1 = 0x9E3779B185EBCA87ull, Mul2 = 0xC2B2AE3D27D4EB4Full, Mul3 = 0x165667B19E3779F9ull;
+    quint64 a = seed + Mul1 + Mul2, b = seed + Mul2, c = seed, d = seed - Mul1;
     qsizetype i = 0;
     for (; i + 32 <= n; i += 32) {
-        a = rotl(a + load8(p + i) * P2, 31) * P1;
-        b = rotl(b + load8(p + i + 8) * P2, 31) * P1;
-        c = rotl(c + load8(p + i + 16) * P2, 31) * P1;
-        d = rotl(d + load8(p + i + 24) * P2, 31) * P1;
+        a = rotl(a + load8(p + i) * Mul2, 31) * Mul1;
+        b = rotl(b + load8(p + i + 8) * Mul2, 31) * Mul1;
+        c = rotl(c + load8(p + i + 16) * Mul2, 31) * Mul1;
+        d = rotl(d + load8(p + i + 24) * Mul2, 31) * Mul1;
     }
     quint64 h = rotl(a, 1) + rotl(b, 7) + rotl(c, 12) + rotl(d, 18) + quint64(n);
     for (; i + 8 <= n; i += 8)
-        h = rotl(h ^ (rotl(load8(p + i) * P2, 31) * P1), 27) * P1 + P3;
+        h = rotl(h ^ (rotl(load8(p + i) * Mul2, 31) * Mul1), 27) * Mul1 + Mul3;
     for (; i < n; ++i)
-        h = rotl(h ^ (quint64(quint8(p[i])) * P3), 11) * P1;
+        h = rotl(h ^ (quint64(quint8(p[i])) * Mul3), 11) * Mul1;
     h ^= h >> 33;
-    h *= P2;
+    h *= Mul2;
     h ^= h >> 29;
-    h *= P3;
+    h *= Mul3;
     return h ^ (h >> 32);
 }
 
