@@ -2,6 +2,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <new>
@@ -17,15 +18,6 @@ bool isResource(const QString &path)
     return path.startsWith(QLatin1Char(':')) || path.startsWith(QLatin1String("qrc:"));
 }
 
-struct Descriptor {
-    int fd = -1;
-    ~Descriptor()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
-
 FileData readResource(const QString &path, qint64 maxBytes)
 {
     QFile file(path);
@@ -36,14 +28,27 @@ FileData readResource(const QString &path, qint64 maxBytes)
     return {ReadStatus::Ok, file.readAll()};
 }
 
+struct Descriptor {
+    int fd = -1;
+    ~Descriptor()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
 } // namespace
 
-FileData readAsset(const QString &path, qint64 maxBytes)
+ReadStatus readAssetInto(const QString &path, qint64 maxBytes, QByteArray &bytes)
 {
+    bytes.resize(0);
     if (path.isEmpty())
-        return {ReadStatus::Missing, {}};
-    if (isResource(path))
-        return readResource(path, maxBytes);
+        return ReadStatus::Missing;
+    if (isResource(path)) {
+        FileData data = readResource(path, maxBytes);
+        bytes = std::move(data.bytes);
+        return data.status;
+    }
 
     const QByteArray native = QFile::encodeName(path);
     Descriptor d;
@@ -51,41 +56,52 @@ FileData readAsset(const QString &path, qint64 maxBytes)
         d.fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     } while (d.fd < 0 && errno == EINTR);
     if (d.fd < 0)
-        return {ReadStatus::Missing, {}};
+        return ReadStatus::Missing;
     struct stat st {};
     if (::fstat(d.fd, &st) != 0)
-        return {ReadStatus::Failed, {}};
+        return ReadStatus::Failed;
     if (!S_ISREG(st.st_mode))
-        return {ReadStatus::NotRegular, {}};
+        return ReadStatus::NotRegular;
     if (st.st_size > maxBytes)
-        return {ReadStatus::TooLarge, {}};
+        return ReadStatus::TooLarge;
 
-    FileData result{ReadStatus::Ok, {}};
+    const auto fail = [&bytes](ReadStatus status) {
+        bytes.resize(0);
+        return status;
+    };
     try {
         // One byte more than the limit tells a file that grew past it since fstat.
-        result.bytes.resize(qsizetype(st.st_size) + 1);
+        bytes.resize(qsizetype(st.st_size) + 1);
         qint64 filled = 0;
         for (;;) {
-            if (filled == result.bytes.size()) {
+            if (filled == bytes.size()) {
                 if (filled > maxBytes)
-                    return {ReadStatus::TooLarge, {}};
-                result.bytes.resize(qsizetype(std::min<qint64>(filled * 2 + 4096, maxBytes + 1)));
+                    return fail(ReadStatus::TooLarge);
+                bytes.resize(qsizetype(std::min<qint64>(filled * 2 + 4096, maxBytes + 1)));
             }
-            const ssize_t n = ::read(d.fd, result.bytes.data() + filled, size_t(result.bytes.size() - filled));
+            const ssize_t n = ::read(d.fd, bytes.data() + filled, size_t(bytes.size() - filled));
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0)
-                return {ReadStatus::Failed, {}};
+                return fail(ReadStatus::Failed);
             if (n == 0)
                 break;
             filled += n;
         }
         if (filled > maxBytes)
-            return {ReadStatus::TooLarge, {}};
-        result.bytes.truncate(qsizetype(filled));
+            return fail(ReadStatus::TooLarge);
+        bytes.resize(qsizetype(filled));
     } catch (const std::bad_alloc &) {
-        return {ReadStatus::OutOfMemory, {}};
+        bytes = QByteArray();
+        return ReadStatus::OutOfMemory;
     }
+    return ReadStatus::Ok;
+}
+
+FileData readAsset(const QString &path, qint64 maxBytes)
+{
+    FileData result;
+    result.status = readAssetInto(path, maxBytes, result.bytes);
     return result;
 }
 

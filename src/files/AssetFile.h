@@ -38,4 +38,9 @@ struct FileData {
 // paths (":/...") are read from the program itself under the same limit.
 FileData readAsset(const QString &path, qint64 maxBytes = MaxAssetBytes);
 
+// The same read into `bytes`, whose room is kept from call to call: reading
+// thousands of files of one size then allocates nothing. `bytes` is empty
+// unless the status is Ok.
+ReadStatus readAssetInto(const QString &path, qint64 maxBytes, QByteArray &bytes);
+
 } // namespace files

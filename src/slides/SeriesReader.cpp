@@ -5,7 +5,11 @@
 #include <QImageReader>
 #include <QtEndian>
 
-#include <new>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "files/AssetFile.h"
 #include "files/NumberedFiles.h"
@@ -37,32 +41,26 @@ bool bmpCutShort(const QByteArray &b)
     return qint64(offset) + stride * height > b.size();
 }
 
-// A slide as saving writes it (24 bits, uncompressed, bottom-up) taken straight from its bytes: its
-// rows are already the store's, so there is nothing to decode, only their order to turn.
-QImage savedSlide(const QByteArray &b)
+// Where the rows of a slide as saving writes it (24 bits, uncompressed, bottom-up) start in the `size`
+// bytes of a file from `header`; 0 for any other file. Such rows are already the store's: there is
+// nothing to decode.
+qint64 savedSlideRows(const char *header, qint64 size)
 {
-    if (!b.startsWith("BM") || b.size() < 34 || le32(b, 14) < 40)
-        return QImage();
-    const quint32 offset = le32(b, 10);
-    if (qint32(le32(b, 18)) != SlideWidth || qint32(le32(b, 22)) != SlideHeight ||
-        qFromLittleEndian<quint16>(b.constData() + 28) != 24 || le32(b, 30) != 0 ||
-        qint64(offset) + qint64(SlideStore::RawBytes) > b.size())
-        return QImage();
-    const QImage rows(reinterpret_cast<const uchar *>(b.constData() + offset), SlideWidth, SlideHeight,
-                      SlideStore::RowBytes, QImage::Format_BGR888);
-    return rows.mirrored(false, true);
+    const auto u32 = [header](int at) { return qFromLittleEndian<quint32>(header + at); };
+    if (size < 54 || header[0] != 'B' || header[1] != 'M' || u32(14) < 40)
+        return 0;
+    const qint64 offset = u32(10);
+    if (qint32(u32(18)) != SlideWidth || qint32(u32(22)) != SlideHeight ||
+        qFromLittleEndian<quint16>(header + 28) != 24 || u32(30) != 0 || offset < 54 ||
+        offset + qint64(SlideStore::RawBytes) > size)
+        return 0;
+    return offset;
 }
 
-// The picture in `path` when it is a slide: read whole and checked for type and size first, so that a
-// FIFO or a huge file under a slide's name costs nothing; its header is read before its pixels.
-QImage readSlide(const QString &path)
+// Another picture of a slide's size, decoded from its bytes; its header is read before its pixels.
+QImage decodedSlide(QByteArray &bytes)
 {
-    files::FileData data = files::readAsset(path, MaxSlideBytes);
-    if (!data.ok() || bmpCutShort(data.bytes))
-        return QImage();
-    if (QImage saved = savedSlide(data.bytes); !saved.isNull())
-        return saved;
-    QBuffer in(&data.bytes);
+    QBuffer in(&bytes);
     in.open(QIODevice::ReadOnly);
     QImageReader reader(&in);
     // The file's own contents say what it is: a PNG saved as "5.bmp" is still the picture it holds.
@@ -71,6 +69,62 @@ QImage readSlide(const QString &path)
         return QImage();
     QImage image = reader.read();
     return image.size() == QSize(SlideWidth, SlideHeight) ? image : QImage();
+}
+
+enum class Added { Yes, LeftOut, OutOfMemory };
+
+// Appends the slide held in a file's `bytes` (read whole under the asset rules) to `store`.
+Added addSlide(QByteArray &bytes, SlideStore &store)
+{
+    if (const qint64 offset = savedSlideRows(bytes.constData(), bytes.size())) {
+        constexpr qsizetype Row = SlideStore::RowBytes;
+        return store.appendRows(bytes.constData() + offset + (SlideHeight - 1) * Row, -Row) ? Added::Yes
+                                                                                            : Added::OutOfMemory;
+    }
+    if (bmpCutShort(bytes))
+        return Added::LeftOut;
+    const QImage image = decodedSlide(bytes);
+    if (image.isNull())
+        return Added::LeftOut;
+    return store.append(image) ? Added::Yes : Added::OutOfMemory;
+}
+
+// One part of a series, read into a store of its own: packed exactly as recording packs.
+struct Part {
+    size_t from = 0, to = 0; // the files it reads
+    SlideStore store;
+    Series::Status status = Series::Read;
+    int leftOut = 0;
+    QString firstLeftOut;
+};
+
+// Reads `part`'s files until they are done, `cancel` or `stop` is set; `told` is called after each.
+void readPart(const std::vector<files::NumberedFile> &found, Part &part, const std::atomic<bool> &cancel,
+              const std::atomic<bool> &stop, std::atomic<int> &done, const std::function<void()> &told)
+{
+    QByteArray bytes; // its room goes from file to file
+    for (size_t k = part.from; k < part.to; ++k) {
+        if (cancel.load(std::memory_order_relaxed) || stop.load(std::memory_order_relaxed)) {
+            part.store.clear();
+            part.status = Series::Cancelled;
+            return;
+        }
+        // Each file is read whole and checked for type and size first, so that a FIFO or a huge file
+        // under a slide's name costs nothing.
+        const Added added = files::readAssetInto(found[k].path, MaxSlideBytes, bytes) == files::ReadStatus::Ok
+                                ? addSlide(bytes, part.store)
+                                : Added::LeftOut;
+        if (added == Added::OutOfMemory) {
+            part.store.clear();
+            part.status = Series::OutOfMemory;
+            return;
+        }
+        if (added == Added::LeftOut && part.leftOut++ == 0)
+            part.firstLeftOut = found[k].path;
+        done.fetch_add(1, std::memory_order_relaxed);
+        if (told)
+            told();
+    }
 }
 
 } // namespace
@@ -88,39 +142,82 @@ Series readSeries(const QString &folder, const std::atomic<bool> &cancel,
         folder, {QStringLiteral("bmp"), QStringLiteral("png"), QStringLiteral("jpg"), QStringLiteral("jpeg")}, true);
     if (found.empty())
         return series;
-    // Packed into a store of their own, exactly as recording packs: the buffer holds them the same way.
-    SlideStore store;
     const int total = int(found.size());
-    for (int k = 0; k < total; ++k) {
-        if (cancel.load(std::memory_order_relaxed)) {
-            series.status = Series::Cancelled;
-            return series;
-        }
-        const QImage image = readSlide(found[size_t(k)].path);
-        if (image.isNull()) {
-            if (series.leftOut++ == 0)
-                series.firstLeftOut = found[size_t(k)].path;
-        } else if (!store.append(image)) {
-            series.status = Series::OutOfMemory;
-            return series;
-        }
+    std::atomic<int> done{0};
+    std::atomic<bool> stop{false};     // one part failed: the other need not go on
+    std::mutex mutex;                  // guards secondDone
+    std::condition_variable finished;
+    bool secondDone = false;
+    const auto tell = [&] {
         if (progress)
-            progress(k + 1, total);
+            progress(done.load(std::memory_order_relaxed), total);
+    };
+
+    // A long series is read in two parts at once, the second on a thread of its own: the system's copy of
+    // each file and the comparison of its slide with the one before are both bound by memory, and two
+    // cores each with their own cache do nearly twice the work. The second part starts on a key's place,
+    // so that the joined store holds the keys recording would have made.
+    Part parts[2];
+    parts[0].to = found.size();
+    std::thread second;
+    if (found.size() >= size_t(2 * SlideStore::KeyInterval)) {
+        // The key's place nearest the middle, so that the two parts take about as long.
+        constexpr size_t Key = SlideStore::KeyInterval;
+        const size_t half = (found.size() / 2 + Key / 2) / Key * Key;
+        parts[0].to = parts[1].from = half;
+        parts[1].to = found.size();
+        try {
+            second = std::thread([&] {
+                readPart(found, parts[1], cancel, stop, done, {});
+                if (parts[1].status != Series::Read)
+                    stop = true;
+                std::lock_guard lock(mutex);
+                secondDone = true;
+                finished.notify_one();
+            });
+        } catch (const std::system_error &) {
+            parts[0].to = found.size(); // no thread to be had: one part, read here
+            parts[1] = Part();
+        }
     }
-    if (store.count() == 0)
-        return series;
-    try {
-        if (!store.take(1, store.count(), series.slides.packed)) {
+    readPart(found, parts[0], cancel, stop, done, tell);
+    if (second.joinable()) {
+        if (parts[0].status != Series::Read)
+            stop = true;
+        // The second part's progress is told from here, where the caller wants it.
+        std::unique_lock lock(mutex);
+        while (!finished.wait_for(lock, std::chrono::milliseconds(20), [&] { return secondDone; }))
+            tell();
+        lock.unlock();
+        second.join();
+    }
+    tell();
+
+    // A part stopped because the other failed says Cancelled; the failure is what counts.
+    for (const Part &part : parts)
+        if (part.status == Series::OutOfMemory) {
             series.status = Series::OutOfMemory;
             return series;
         }
-        series.slides.unsaved.assign(series.slides.packed.size(), 1);
-    } catch (const std::bad_alloc &) {
-        series.slides = {};
+    for (const Part &part : parts) {
+        if (part.status != Series::Read) {
+            // Cancelled by the caller.
+            series.status = part.status;
+            return series;
+        }
+        if (part.leftOut > 0 && series.leftOut == 0)
+            series.firstLeftOut = part.firstLeftOut;
+        series.leftOut += part.leftOut;
+    }
+    // Packed into stores of their own, exactly as recording packs: the buffer takes over their blocks.
+    series.slides.swap(parts[0].store);
+    if (!series.slides.appendAll(std::move(parts[1].store))) {
+        series.slides.clear();
         series.status = Series::OutOfMemory;
         return series;
     }
-    series.status = Series::Read;
+    if (series.slides.count() > 0)
+        series.status = Series::Read;
     return series;
 }
 

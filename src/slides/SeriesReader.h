@@ -9,20 +9,21 @@
 #include <atomic>
 #include <functional>
 
-#include "slides/SlideBuffer.h"
+#include "slides/SlideStore.h"
 
 namespace slides {
 
 struct Series {
     enum Status { Read, NoSlides, Unreadable, Cancelled, OutOfMemory } status = NoSlides;
-    SlideBuffer::Taken slides;   // packed in numeric order; the first is a key
+    SlideStore slides;           // packed in numeric order, as recording packs them
     int leftOut = 0;             // files of another size or that could not be read
     QString firstLeftOut;        // the path of the first of them
-    int count() const { return int(slides.packed.size()); }
+    int count() const { return slides.count(); }
 };
 
-// Reads the series in `folder`. `progress(done, total)` is called after each
-// file; `cancel` is looked at between files.
+// Reads the series in `folder`. `progress(done, total)` is called on the
+// calling thread as files are read (a long series is read in two parts at
+// once); `cancel` is looked at between files.
 Series readSeries(const QString &folder, const std::atomic<bool> &cancel,
                   const std::function<void(int done, int total)> &progress = {});
 

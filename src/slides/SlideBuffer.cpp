@@ -158,36 +158,55 @@ private:
 
 class AddSeriesCommand : public QUndoCommand {
 public:
-    AddSeriesCommand(SlideBuffer &b, SlideBuffer::Taken &&slides, bool *ok)
-        : m_b(b), m_at(b.count() + 1), m_n(int(slides.packed.size())), m_taken(std::move(slides)), m_ok(ok)
+    AddSeriesCommand(SlideBuffer &b, SlideStore &&slides, bool *ok)
+        : m_b(b), m_at(b.count() + 1), m_n(slides.count()), m_ok(ok)
     {
+        m_first.swap(slides);
     }
     void redo() override
     {
-        if (!m_b.put(m_at, std::move(m_taken))) {
-            setObsolete(m_ok != nullptr);
-            return;
-        }
         if (m_ok) {
+            // The first time the buffer takes over the blocks the slides were read into: no copy.
+            if (!m_b.putAll(std::move(m_first))) {
+                setObsolete(true);
+                return;
+            }
             *m_ok = true;
             m_ok = nullptr;
-            // Written slide by slide as they now lie in the store, then closed: recovery that stops
-            // short of the closing record adds none of them, as the step was never whole on disk.
-            for (int i = m_at; i < m_at + m_n; ++i) {
-                quint8 flags = 0;
-                const QByteArrayView bytes = m_b.store().packedView(i, flags);
-                m_b.journalRecord(journal::record(journal::Type::Added, flags, bytes));
-            }
-            m_b.journalRecord(journal::record(journal::Type::AddedEnd, QByteArrayView()));
+            journal();
+            return;
         }
+        m_b.put(m_at, std::move(m_taken));
     }
     void undo() override { m_b.take(m_at, m_n, m_taken); }
 
 private:
+    // Written slide by slide as they now lie in the store, then closed: recovery that stops short of
+    // the closing record adds none of them, as the step was never whole on disk. The journal's thread
+    // frames them from shares of the store's blocks, so thousands of slides cost this thread no copy.
+    void journal()
+    {
+        if (!m_b.journalling())
+            return;
+        auto held = std::make_shared<std::vector<SlideStore::PackedShare>>(m_b.store().share(m_at, m_n));
+        m_b.journalFrom([held, next = size_t(0)](QByteArray &record) mutable {
+            if (next > held->size())
+                return false;
+            if (next == held->size())
+                record = journal::record(journal::Type::AddedEnd, QByteArrayView());
+            else
+                record = journal::record(journal::Type::Added, (*held)[next].flags,
+                                         QByteArrayView((*held)[next].data, (*held)[next].size));
+            ++next;
+            return true;
+        });
+    }
+
     SlideBuffer &m_b;
     int m_at;
     int m_n;
-    SlideBuffer::Taken m_taken;
+    SlideStore m_first;         // the slides as read, until the first doing
+    SlideBuffer::Taken m_taken; // after an undo
     bool *m_ok;
 };
 
@@ -292,16 +311,32 @@ bool SlideBuffer::clear()
     return true;
 }
 
-bool SlideBuffer::addSeries(Taken &&slides)
+bool SlideBuffer::addSeries(SlideStore &&slides)
 {
-    if (slides.packed.empty() || slides.unsaved.size() != slides.packed.size() ||
-        !(slides.packed.front().flags & SlideStore::Key))
+    if (slides.count() == 0)
         return false;
     bool ok = false;
     startJournal();
     m_history.push(new AddSeriesCommand(*this, std::move(slides), &ok));
     checkJournal();
     return ok;
+}
+
+bool SlideBuffer::putAll(SlideStore &&slides)
+{
+    const size_t n = size_t(slides.count());
+    try {
+        makeRoom(m_unsaved, n);
+        makeRoom(m_thumbs, n);
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    if (!m_store.appendAll(std::move(slides)))
+        return false;
+    m_unsaved.insert(m_unsaved.end(), n, 1);
+    m_thumbs.insert(m_thumbs.end(), n, QImage());
+    emit changed();
+    return true;
 }
 
 bool SlideBuffer::undo() { return step(true); }
@@ -433,8 +468,16 @@ void SlideBuffer::watchJournal()
 
 void SlideBuffer::journalRecord(const QByteArray &record)
 {
-    if (m_writer && !m_replaying && !m_journalOff)
+    if (journalling())
         m_writer->write(record);
+}
+
+bool SlideBuffer::journalling() const { return m_writer && !m_replaying && !m_journalOff; }
+
+void SlideBuffer::journalFrom(std::function<bool(QByteArray &record)> next)
+{
+    if (journalling())
+        m_writer->writeFrom(std::move(next));
 }
 
 void SlideBuffer::checkJournal()
@@ -453,7 +496,7 @@ bool SlideBuffer::replay(const std::vector<journal::Record> &records)
 {
     m_replaying = true;
     bool ok = true;
-    Taken added; // the slides of a series until its closing record
+    SlideStore added; // the slides of a series until its closing record
     for (const journal::Record &r : records) {
         switch (r.type) {
         case journal::Type::Added:
@@ -461,17 +504,12 @@ bool SlideBuffer::replay(const std::vector<journal::Record> &records)
                 ok = false;
                 break;
             }
-            try {
-                added.packed.push_back({quint8(quint8(r.payload[0]) & (SlideStore::Key | SlideStore::Compressed)),
-                                        r.payload.sliced(1).toByteArray()});
-                added.unsaved.push_back(1);
-            } catch (const std::bad_alloc &) {
-                ok = false;
-            }
+            ok = added.appendPacked(quint8(r.payload[0]) & (SlideStore::Key | SlideStore::Compressed),
+                                    r.payload.sliced(1));
             break;
         case journal::Type::AddedEnd:
             ok = addSeries(std::move(added));
-            added = Taken();
+            added.clear();
             break;
         case journal::Type::Base:
         case journal::Type::Append: {
@@ -517,7 +555,7 @@ bool SlideBuffer::replay(const std::vector<journal::Record> &records)
             break;
         // Where writing may go on if this journal is taken over: after the last record that fitted and
         // closed its step, so that a series cut short is not taken into the next one.
-        if (m_leftOver.fd >= 0 && added.packed.empty())
+        if (m_leftOver.fd >= 0 && added.count() == 0)
             m_leftOverValid = r.payload.data() + r.payload.size() + journal::ChecksumSize - m_leftOver.bytes.constData();
     }
     m_replaying = false;

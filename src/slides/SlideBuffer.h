@@ -87,12 +87,16 @@ public:
     };
     bool take(int first, int n, Taken &out);
     // Appends slides packed elsewhere (a series read back from its files) after the last, as one
-    // step; the first must be a key.
-    bool addSeries(Taken &&slides);
+    // step, taking over the store that holds them; its first slide must be a key.
+    bool addSeries(SlideStore &&slides);
+    bool putAll(SlideStore &&slides);
     bool put(int at, Taken &&taken);
     struct Everything;
     void swapAll(Everything &other);
     void journalRecord(const QByteArray &record);
+    // Queues records that the journal's thread makes, as journal::Writer::writeFrom does.
+    void journalFrom(std::function<bool(QByteArray &record)> next);
+    bool journalling() const;
     bool replaying() const { return m_replaying; }
     void changedNow() { emit changed(); }
 

@@ -1,8 +1,14 @@
 #include "slides/SlideStore.h"
 
+#include <QSysInfo>
+#include <QtAlgorithms>
+
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <new>
+
+#include <sys/mman.h>
 
 #include "slides/SlideSource.h"
 
@@ -64,33 +70,126 @@ quint64 load8(const char *p)
     return v;
 }
 
-// The difference between two slides as runs: bytes to skip, then bytes to
-// XOR in. Only what changed is written down, so that unpacking touches only
-// the changed pixels and needs no buffer of a whole slide.
-void encodeDifference(const char *now, const char *before, qsizetype n, QByteArray &out)
+// Where in memory the lowest and the highest byte of a word read by load8 that is not zero lie.
+constexpr bool LittleEndian = QSysInfo::ByteOrder == QSysInfo::LittleEndian;
+int lowByte(quint64 x) { return int(LittleEndian ? qCountTrailingZeroBits(x) : qCountLeadingZeroBits(x)) / 8; }
+int highByte(quint64 x) { return 7 - int(LittleEndian ? qCountLeadingZeroBits(x) : qCountTrailingZeroBits(x)) / 8; }
+
+// The first byte at or after `pos` where the two differ; `n` when none does.
+// Equal stretches are passed 32 bytes at a time.
+qsizetype nextDifference(const char *now, const char *before, qsizetype pos, qsizetype n)
+{
+    for (; pos + 32 <= n; pos += 32) {
+        const quint64 x0 = load8(now + pos) ^ load8(before + pos);
+        const quint64 x1 = load8(now + pos + 8) ^ load8(before + pos + 8);
+        const quint64 x2 = load8(now + pos + 16) ^ load8(before + pos + 16);
+        const quint64 x3 = load8(now + pos + 24) ^ load8(before + pos + 24);
+        if ((x0 | x1 | x2 | x3) == 0)
+            continue;
+        if (x0)
+            return pos + lowByte(x0);
+        if (x1)
+            return pos + 8 + lowByte(x1);
+        if (x2)
+            return pos + 16 + lowByte(x2);
+        return pos + 24 + lowByte(x3);
+    }
+    for (; pos + 8 <= n; pos += 8)
+        if (const quint64 x = load8(now + pos) ^ load8(before + pos))
+            return pos + lowByte(x);
+    while (pos < n && now[pos] == before[pos])
+        ++pos;
+    return pos;
+}
+
+// Goes on with a run through one row from column `from`: `last` is the run's last differing byte so far,
+// counted from this row's start (negative when it lies in a row before). The run takes in every
+// difference that follows the one before it within `gap` bytes. True when it ends in this row.
+bool extendRun(const char *now, const char *before, qsizetype from, qsizetype rowBytes, qsizetype &last,
+               qsizetype gap)
+{
+    qsizetype p = from;
+    for (; p + 8 <= rowBytes; p += 8) {
+        const quint64 x = load8(now + p) ^ load8(before + p);
+        if (x == 0) {
+            if (p + 8 - last > gap)
+                return true;
+            continue;
+        }
+        // Differences inside one word lie closer than the gap: the first decides for them all.
+        if (p + lowByte(x) - last > gap)
+            return true;
+        last = p + highByte(x);
+    }
+    for (; p < rowBytes; ++p) {
+        if (p - last > gap)
+            return true;
+        if (now[p] != before[p])
+            last = p;
+    }
+    return false;
+}
+
+// The difference between two slides as runs over their bytes taken row after row: bytes to skip, then
+// bytes to XOR in. Only what changed is written down, so that unpacking touches only the changed pixels
+// and needs no buffer of a whole slide. The rows of `now` lie `nowStride` bytes apart (negative for
+// bottom-up rows, as a BMP file holds them); those of `before` back to back.
+void encodeDifference(const char *now, qsizetype nowStride, const char *before, QByteArray &out)
 {
     // Equal stretches shorter than this stay inside a run: two counts cost more than a few zeros.
     constexpr qsizetype Gap = 16;
+    static_assert(Gap >= 8, "differences inside one word must never split a run");
+    constexpr qsizetype Row = SlideStore::RowBytes;
+    constexpr qsizetype N = SlideStore::RawBytes;
+    const auto nowRow = [now, nowStride](qsizetype y) { return now + nowStride * y; };
+    // Rows that run bottom-up in memory defeat the processor's own prefetching, which follows rising
+    // addresses: such a slide is read almost three times slower. The rows a little ahead are asked for
+    // before they are needed.
+    qsizetype asked = -1; // the last row asked for
+    const auto ahead = [&](qsizetype y) {
+        constexpr qsizetype Ahead = 2;
+        if (nowStride == Row)
+            return;
+        while (asked < std::min<qsizetype>(y + Ahead, SlideHeight - 1)) {
+            const char *row = nowRow(++asked);
+            for (qsizetype b = 0; b < Row; b += 64)
+                __builtin_prefetch(row + b);
+        }
+    };
     out.resize(0);
-    qsizetype pos = 0;
+    qsizetype pos = 0; // where the last run ended
     for (;;) {
-        qsizetype start = pos;
-        while (start + 8 <= n && load8(now + start) == load8(before + start))
-            start += 8;
-        while (start < n && now[start] == before[start])
-            ++start;
-        if (start >= n)
+        qsizetype start = N;
+        for (qsizetype y = pos / Row, c = pos % Row; y < SlideHeight; ++y, c = 0) {
+            ahead(y);
+            c = nextDifference(nowRow(y), before + y * Row, c, Row);
+            if (c < Row) {
+                start = y * Row + c;
+                break;
+            }
+        }
+        if (start >= N)
             break;
         qsizetype last = start;
-        for (qsizetype k = start + 1; k < n && k - last <= Gap; ++k)
-            if (now[k] != before[k])
-                last = k;
+        for (qsizetype y = start / Row, c = start % Row + 1; y < SlideHeight; ++y, c = 0) {
+            ahead(y);
+            qsizetype inRow = last - y * Row;
+            const bool ended = extendRun(nowRow(y), before + y * Row, c, Row, inRow, Gap);
+            last = y * Row + inRow;
+            if (ended)
+                break;
+        }
         const qsizetype end = last + 1;
         putCount(out, quint64(start - pos));
         putCount(out, quint64(end - start));
         const qsizetype at = out.size();
         out.resize(at + (end - start));
-        xorInto(out.data() + at, now + start, before + start, end - start);
+        for (qsizetype p = start; p < end;) {
+            const qsizetype column = p % Row;
+            const qsizetype chunk = std::min(end - p, Row - column);
+            xorInto(out.data() + at + (p - start), nowRow(p / Row) + column, before + p, chunk);
+            p += chunk;
+        }
         pos = end;
     }
 }
@@ -151,6 +250,22 @@ bool SlideStore::toRaw(const QImage &image, char *raw)
     return true;
 }
 
+std::shared_ptr<char[]> SlideStore::newBlock()
+{
+    // A block is filled as slides come, a page at a time. On some machines (virtual ones above all) the
+    // first touch of each 4 KB page costs microseconds, tens of milliseconds per block; blocks laid on
+    // huge-page bounds and marked for huge pages are faulted in 2 MB at a time instead.
+    constexpr size_t Huge = size_t(2) << 20;
+    static_assert(BlockBytes % Huge == 0);
+    void *block = std::aligned_alloc(Huge, size_t(BlockBytes));
+    if (!block)
+        throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+    ::madvise(block, size_t(BlockBytes), MADV_HUGEPAGE);
+#endif
+    return std::shared_ptr<char[]>(static_cast<char *>(block), [](char *p) { std::free(p); });
+}
+
 bool SlideStore::storePacked(const QByteArray &packed, Entry &e)
 {
     // A slide equal to the one before is a difference of nothing: an empty entry.
@@ -160,7 +275,7 @@ bool SlideStore::storePacked(const QByteArray &packed, Entry &e)
     if (m_blocks.empty() || m_used + size > BlockBytes) {
         if (m_blocks.size() == m_blocks.capacity())
             m_blocks.reserve(std::max<size_t>(16, m_blocks.capacity() * 2));
-        m_blocks.push_back(std::shared_ptr<char[]>(new char[size_t(BlockBytes)]));
+        m_blocks.push_back(newBlock());
         m_used = 0;
     }
     e.at = qint64(m_blocks.size() - 1) * BlockBytes + m_used;
@@ -182,23 +297,33 @@ QByteArray SlideStore::unpack(const Entry &e) const
     return qUncompress(reinterpret_cast<const uchar *>(packedData(e)), e.size);
 }
 
+bool SlideStore::tellDifference(const char *first, qsizetype stride, const char *before, QByteArray &scratch)
+{
+    encodeDifference(first, stride, before, scratch);
+    // The runs hold only changed pixels and pack to little more than half:
+    // kept as they are, a slide is read back without unpacking anything.
+    // A difference of more than a quarter of the slide (a pan, a new
+    // background) is no saving, and costs reading time for the slides after it.
+    return scratch.size() <= RawBytes / 4;
+}
+
+SlideStore::Packed SlideStore::packKey(const char *raw, bool forced)
+{
+    // Keys that come by the count are few and kept whole, so that reading
+    // on through them costs a copy. A key forced by a large change is
+    // packed: a pan changes everything slide after slide, and a run of
+    // whole keys would eat memory.
+    if (forced)
+        return Packed{quint8(Key | Compressed), qCompress(reinterpret_cast<const uchar *>(raw), RawBytes, PackLevel)};
+    return Packed{Key, QByteArray(raw, RawBytes)};
+}
+
 SlideStore::Packed SlideStore::encode(const char *raw, const char *before, int chainLength, QByteArray &scratch)
 {
-    if (before && chainLength < KeyInterval) {
-        encodeDifference(raw, before, RawBytes, scratch);
-        // The runs hold only changed pixels and pack to little more than half:
-        // kept as they are, a slide is read back without unpacking anything.
-        // A difference of more than a quarter of the slide (a pan, a new
-        // background) is no saving, and costs reading time for the slides after it.
-        if (scratch.size() <= RawBytes / 4)
-            return Packed{0, scratch};
-        // Keys that come by the count are few and kept whole, so that reading
-        // on through them costs a copy. A key forced by a large change is
-        // packed: a pan changes everything slide after slide, and a run of
-        // whole keys would eat memory.
-        return Packed{quint8(Key | Compressed), qCompress(reinterpret_cast<const uchar *>(raw), RawBytes, PackLevel)};
-    }
-    return Packed{Key, QByteArray(raw, RawBytes)};
+    const bool mayTell = before && chainLength < KeyInterval;
+    if (mayTell && tellDifference(raw, RowBytes, before, scratch))
+        return Packed{0, scratch};
+    return packKey(raw, mayTell);
 }
 
 bool SlideStore::append(const QImage &image)
@@ -206,16 +331,67 @@ bool SlideStore::append(const QImage &image)
     try {
         if (m_raw.size() != RawBytes)
             m_raw.resize(RawBytes);
-        if (m_prevRaw.size() != RawBytes)
-            m_prevRaw.resize(RawBytes);
         if (!toRaw(image, m_raw.data()))
             return false;
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    return appendRows(m_raw.constData(), RowBytes);
+}
+
+bool SlideStore::appendAll(SlideStore &&other)
+{
+    if (other.count() == 0)
+        return true;
+    if (!other.m_entries.front().isKey ||
+        (m_byteLimit >= 0 && m_packedBytes + other.m_packedBytes > m_byteLimit))
+        return false;
+    try {
+        m_entries.reserve(m_entries.size() + other.m_entries.size());
+        m_blocks.reserve(m_blocks.size() + other.m_blocks.size());
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    // Nothing below allocates. The other store's blocks follow this one's, so its slides' places move by
+    // as many blocks as this one holds; what is left of this one's last block stays unused.
+    const qint64 shift = qint64(m_blocks.size()) * BlockBytes;
+    const int first = count();
+    for (Entry e : other.m_entries) {
+        e.at += shift;
+        e.key += first;
+        m_entries.push_back(e);
+    }
+    for (auto &block : other.m_blocks)
+        m_blocks.push_back(std::move(block));
+    m_used = other.m_used;
+    m_packedBytes += other.m_packedBytes;
+    m_garbage += other.m_garbage;
+    m_keys += other.m_keys;
+    // The newest slide is now the other store's, whose pixels it may still hold.
+    m_prevRaw.swap(other.m_prevRaw);
+    m_prevValid = other.m_prevValid;
+    other.clear();
+    return true;
+}
+
+bool SlideStore::appendRows(const char *first, qsizetype stride)
+{
+    try {
+        if (m_prevRaw.size() != RawBytes)
+            m_prevRaw.resize(RawBytes);
+        if (m_raw.size() != RawBytes)
+            m_raw.resize(RawBytes);
+        const bool own = first == m_raw.constData(); // the rows are m_raw itself, back to back
         const int index = count();
         // After slides were taken or put back, the newest one is read once to tell the next against.
         if (index > 0 && !m_prevValid && !readRaw(index, m_prevRaw.data()))
             return false;
         const int chain = index - newestKey();
-        Packed packed = encode(m_raw.constData(), index > 0 ? m_prevRaw.constData() : nullptr, chain, m_diff);
+        const bool mayTell = index > 0 && chain < KeyInterval;
+        const bool told = mayTell && tellDifference(first, stride, m_prevRaw.constData(), m_diff);
+        if (!told && !own)
+            copyRows(m_raw.data(), RowBytes, first, stride);
+        Packed packed = told ? Packed{0, m_diff} : packKey(m_raw.constData(), mayTell);
         if (packed.bytes.isEmpty() && (packed.flags & Key))
             return false;
         Entry entry{0, 0, index, bool(packed.flags & Compressed), bool(packed.flags & Key)};
@@ -230,7 +406,12 @@ bool SlideStore::append(const QImage &image)
         // Nothing below can throw: the room for the entry is reserved.
         m_entries.push_back(entry);
         m_packedBytes += entry.size;
-        m_prevRaw.swap(m_raw);
+        // The newest slide's pixels, that the next one is told against. Rows from elsewhere are not
+        // copied: the slide before them changes where the difference says, which is little.
+        if (told && !own)
+            applyDifference(m_prevRaw.data(), RowBytes, m_diff);
+        else
+            m_prevRaw.swap(m_raw);
         m_prevValid = true;
         if (entry.isKey)
             ++m_keys;
@@ -252,12 +433,16 @@ QByteArrayView SlideStore::packedView(int i, quint8 &flags) const
     return QByteArrayView(packedData(e), e.size);
 }
 
-std::vector<SlideStore::PackedShare> SlideStore::shareAll() const
+std::vector<SlideStore::PackedShare> SlideStore::share(int first, int n) const
 {
     std::vector<PackedShare> out;
-    out.reserve(m_entries.size());
-    for (const Entry &e : m_entries)
+    if (first < 1 || n < 0 || first - 1 + n > count())
+        return out;
+    out.reserve(size_t(n));
+    for (int m = first - 1; m < first - 1 + n; ++m) {
+        const Entry &e = m_entries[size_t(m)];
         out.push_back(PackedShare{m_blocks[size_t(e.at / BlockBytes)], packedData(e), e.size, flagsOf(e)});
+    }
     return out;
 }
 

@@ -26,6 +26,19 @@ public:
     // memory (or the byte limit) does not allow it.
     bool append(const QImage &image);
 
+    // Adds the slide whose 346 rows of 1188 bytes (blue, green, red) lie
+    // `stride` bytes apart from `first`, a negative stride running bottom-up
+    // as a BMP file holds them: a saved slide is added straight from its
+    // file's bytes, with nothing to decode or turn over.
+    bool appendRows(const char *first, qsizetype stride);
+
+    // Appends every slide of `other`, whose first slide is a key, by taking
+    // over the blocks that hold them: nothing is copied, and they hold the
+    // same bytes here as there. `other` is left empty. False, with both
+    // stores unchanged, when the first is no key, the byte limit does not
+    // allow them or memory runs out.
+    bool appendAll(SlideStore &&other);
+
     // Slide i (1-based) as a Format_BGR888 image; null when i is out of range
     // or memory runs out.
     QImage slide(int i) const;
@@ -77,7 +90,9 @@ public:
         qint32 size;
         quint8 flags;
     };
-    std::vector<PackedShare> shareAll() const;
+    std::vector<PackedShare> shareAll() const { return share(1, count()); }
+    // The same for the `n` slides from `first` (1-based); empty when the range is wrong.
+    std::vector<PackedShare> share(int first, int n) const;
 
     // Appends a slide given as packed bytes told against the newest slide
     // (or a key). False, with the store unchanged, when a difference has no
@@ -122,9 +137,14 @@ private:
     int newestKey() const { return m_entries.empty() ? -1 : m_entries.back().key; }
     // Sets the key of every entry from `from` (0-based) on: the nearest key at or before it.
     void relink(int from);
-    // Packs `raw` as the slide after `before` (nullptr: as a key) whose chain
-    // starts at key index `chainKey` and runs on to `runEnd`.
+    // Packs `raw` as the slide after `before` (nullptr: as a key), the
+    // `chainLength`th slide after the newest key.
     static Packed encode(const char *raw, const char *before, int chainLength, QByteArray &scratch);
+    // Tells the slide in rows `stride` apart from `first` against `before` into `scratch`; false when
+    // the difference is too large to be worth keeping.
+    static bool tellDifference(const char *first, qsizetype stride, const char *before, QByteArray &scratch);
+    // A key of `raw`: packed when a large change forced it, whole when it came by the count.
+    static Packed packKey(const char *raw, bool forced);
     // Reads slide i (1-based) into `raw` (RowBytes apart); false when it cannot.
     bool readRaw(int i, char *raw) const;
     void compactIfWasteful();
@@ -138,6 +158,7 @@ private:
     // allocations of odd sizes would leave the heap full of holes that the
     // process keeps resident. Shared, so that the journal can write from them.
     static constexpr qint64 BlockBytes = 8 << 20;
+    static std::shared_ptr<char[]> newBlock();
     std::vector<std::shared_ptr<char[]>> m_blocks;
     qint64 m_used = 0; // bytes taken in the last block
 
