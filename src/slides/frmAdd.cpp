@@ -1,6 +1,8 @@
 #include "slides/frmAdd.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QLabel>
 #include <QTimer>
 
@@ -72,6 +74,24 @@ void frmAdd::poll()
     }
     if (m_shared->finished.load(std::memory_order_acquire) && !m_shared->cancel)
         accept();
+}
+
+bool frmAdd::finishedWithin(int ms)
+{
+    const auto finished = [this] { return m_shared->finished.load(std::memory_order_acquire); };
+    if (ms <= 0 || finished())
+        return finished();
+    QElapsedTimer waited;
+    waited.start();
+    QEventLoop loop;
+    QTimer tick;
+    connect(&tick, &QTimer::timeout, &loop, [&] {
+        if (finished() || waited.elapsed() >= ms)
+            loop.quit();
+    });
+    tick.start(5);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    return finished();
 }
 
 slides::Series frmAdd::takeSeries()

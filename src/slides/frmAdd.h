@@ -24,7 +24,12 @@ public:
     frmAdd(const QString &folder, QWidget *parent = nullptr);
     ~frmAdd() override;
 
-    // What was read, once exec() returned Accepted.
+    // Waits up to `ms` for the reading to end, keeping the program's
+    // windows painted but holding back the user's input until it returns:
+    // a small folder is read before any progress window could be seen.
+    bool finishedWithin(int ms);
+
+    // What was read, once exec() returned Accepted or finishedWithin() true.
     slides::Series takeSeries();
 
     QLabel *Label1;                     // "Чтение слайдов…"

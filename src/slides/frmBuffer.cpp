@@ -377,7 +377,7 @@ bool frmBuffer::addFolder(const QString &folder)
     slides::Series series;
     {
         frmAdd progress(folder, this);
-        if (progress.exec() != QDialog::Accepted)
+        if (!progress.finishedWithin(progressDelayMs) && progress.exec() != QDialog::Accepted)
             return false;
         series = progress.takeSeries();
     }

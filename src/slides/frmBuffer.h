@@ -98,6 +98,8 @@ public:
     // Asks for the folder of a saved series, starting in `start`; empty when the user gave none.
     // The desktop's folder dialog; tests answer in its place.
     std::function<QString(QWidget *parent, const QString &start)> askFolder;
+    // How long adding waits before it shows its progress window: a folder read sooner shows none.
+    int progressDelayMs = 300;
 
     void Form_Activate();
     void VScroll1_Change();
