@@ -49,6 +49,8 @@ void ProgressBar::paintEvent(QPaintEvent *)
     QPainter p(this);
     QStyleOptionProgressBar option;
     option.initFrom(this);
+    // A bar fills from left to right; without this flag the style draws it filling upwards.
+    option.state |= QStyle::State_Horizontal;
     option.minimum = m_min;
     option.maximum = m_max;
     option.progress = m_value;

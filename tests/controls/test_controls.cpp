@@ -18,6 +18,7 @@
 #include "controls/ControlArray.h"
 #include "controls/Messages.h"
 #include "controls/NumberFormat.h"
+#include "controls/ProgressBar.h"
 #include "controls/SpinControl.h"
 #include "controls/Twips.h"
 
@@ -44,6 +45,7 @@ private slots:
 
     void messageBoxesAnswerInRussianAndEscapeCancels();
     void enterPressesTheFocusedButtonAsSpaceDoes();
+    void progressBarFillsFromTheLeft();
 };
 
 void ControlsTest::numberPatternsPadAndKeepTheSignInFront()
@@ -363,6 +365,21 @@ void ControlsTest::enterPressesTheFocusedButtonAsSpaceDoes()
     QCOMPARE(otherClicks.count(), 1);
     QCOMPARE(dialog.result(), int(QDialog::Rejected));
     QVERIFY(dialog.isVisible());
+}
+
+void ControlsTest::progressBarFillsFromTheLeft()
+{
+    controls::ProgressBar bar;
+    bar.resize(340, 19);
+    bar.setRange(0, 4);
+    bar.setValue(1);
+    const QImage quarter = bar.grab().toImage();
+    // The whole height of the left quarter is filled, none of the rest.
+    const auto filled = [&](int x, int y) { return qBlue(quarter.pixel(x, y)) > qRed(quarter.pixel(x, y)) + 60; };
+    for (int y : {4, 9, 14}) {
+        QVERIFY2(filled(20, y), qPrintable(QString::number(y)));
+        QVERIFY2(!filled(120, y) && !filled(300, y), qPrintable(QString::number(y)));
+    }
 }
 
 QTEST_MAIN(ControlsTest)
