@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -38,6 +39,29 @@ inline double rssMiB()
 }
 
 inline double msSince(QElapsedTimer &t) { return double(t.nsecsElapsed()) / 1e6; }
+
+// The longest time the event loop went without turning, from start() on: a
+// timer that asks to run every millisecond notes the gaps between its runs.
+struct StallWatch {
+    QElapsedTimer clock;
+    qint64 last = 0, longest = 0;
+    QTimer tick;
+    StallWatch()
+    {
+        tick.setInterval(1);
+        QObject::connect(&tick, &QTimer::timeout, [this] {
+            const qint64 now = clock.nsecsElapsed();
+            longest = std::max(longest, now - last);
+            last = now;
+        });
+    }
+    void start()
+    {
+        tick.start();
+        clock.start();
+    }
+    double longestMs() const { return double(longest) / 1e6; }
+};
 
 // A program in `folder` whose message boxes answer by themselves: error
 // messages are printed, and counted in `failures` when it is given.

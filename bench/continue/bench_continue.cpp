@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <cstdio>
 
@@ -92,23 +91,14 @@ int main(int argc, char **argv)
     window->show();
     QCoreApplication::processEvents();
     const int before = window->slideCount();
-    QElapsedTimer clock;
-    qint64 last = 0, longest = 0;
-    QTimer tick;
-    tick.setInterval(1);
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        longest = std::max(longest, now - last);
-        last = now;
-    });
-    tick.start();
-    clock.start();
+    StallWatch stalls;
+    stalls.start();
     const bool added = window->addFolder(many);
     QCoreApplication::processEvents();
-    const double took = msSince(clock);
-    tick.stop();
+    const double took = msSince(stalls.clock);
+    stalls.tick.stop();
     std::printf("window: adding 10,000 slides through the buffer window %.2f s, %d slides added, longest event-loop "
                 "stall %.1f ms\n",
-                took / 1000, window->slideCount() - before, double(longest) / 1e6);
+                took / 1000, window->slideCount() - before, stalls.longestMs());
     return added ? 0 : 1;
 }
