@@ -109,6 +109,17 @@ struct Scene {
                 c->setCurrentFrame((c->CurrentFrame() + 1) % c->FrameCount());
         }
     }
+    // Builds the scene in the shown window and records `slides` steps of it.
+    void record(int slides)
+    {
+        w.show();
+        build();
+        QCoreApplication::processEvents();
+        for (int i = 1; i <= slides; ++i) {
+            step(i);
+            w.SaveBuffer();
+        }
+    }
 };
 
 } // namespace

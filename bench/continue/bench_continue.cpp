@@ -24,14 +24,7 @@ int main(int argc, char **argv)
     AppState state;
     quietProgram(state, dir.path());
     frmMain w(state);
-    w.show();
-    Scene scene{w};
-    scene.build();
-    QCoreApplication::processEvents();
-    for (int i = 1; i <= 1000; ++i) {
-        scene.step(i);
-        w.SaveBuffer();
-    }
+    Scene{w}.record(1000);
     const slides::SlideStore &recorded = w.Buffer()->store();
     const QString folder = dir.filePath(QStringLiteral("series/"));
     QDir().mkpath(folder);

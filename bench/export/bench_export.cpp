@@ -99,14 +99,8 @@ int main(int argc, char *argv[])
     AppState state;
     quietProgram(state, dir.path());
     frmMain w(state);
-    w.show();
     Scene scene{w};
-    scene.build();
-    QCoreApplication::processEvents();
-    for (int i = 1; i <= 1000; ++i) {
-        scene.step(i);
-        w.SaveBuffer();
-    }
+    scene.record(1000);
     frmBuffer *buffer = w.Buffer();
     const slides::SlideStore &store = buffer->store();
 
