@@ -13,6 +13,20 @@ convert() { /usr/bin/convert "$@"; }
 fail() { echo "FAIL: $*" >&2; exit 1; }
 note() { echo "-- $*"; }
 
+# A test's start: the program under test `exe` from its first argument, a
+# scratch folder `work`, and the X server and the folder gone at the end.
+begin_test() {
+    exe=$(readlink -f "$1")
+    work=$(mktemp -d)
+    trap 'stop_x; rm -rf "$work"' EXIT
+}
+
+# Buttons many tests press, in pixels of their windows: the main window's
+# "ЗАПИСЬ" and "Слайды", the slide buffer's "Сохранить" and "Закрыть", and
+# "&Ok" in the window that asks before old slides are deleted.
+RECORD="489 434"; SLIDES="609 158"
+SAVE="534 467"; CLOSE_BUFFER="634 467"; CONFIRM="312 87"
+
 # The server picks a free display itself and writes its number once it
 # answers (-displayfd), so no probing can meet a server that is going away.
 start_x() {

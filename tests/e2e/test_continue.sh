@@ -5,12 +5,7 @@
 # leaves yesterday's three followed by today's, numbered without gaps.
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/still_stage.sh"
-exe=$(readlink -f "$1")
-work=$(mktemp -d)
-trap 'stop_x; rm -rf "$work"' EXIT
-
-RECORD="489 434"; SLIDES="609 158"
-SAVE="534 467"; CONFIRM="312 87"
+begin_test "$1"
 
 start_with_still_stage "$exe"
 anim="$PROGRAM_DIR/Animations"

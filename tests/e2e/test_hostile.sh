@@ -5,9 +5,7 @@
 # thumbnails appear, the giant gets a placeholder, choosing it changes
 # nothing, and the close box ends the program at once.
 source "$(dirname "$0")/lib.sh"
-exe=$(readlink -f "$1")
-work=$(mktemp -d)
-trap 'stop_x; rm -rf "$work"' EXIT
+begin_test "$1"
 
 LOAD_CHARACTER="489 186"
 # Picker: "&Выбрать", "&Закрыть"; the first two cells' rectangles in pixels (w x h + left + top).

@@ -6,12 +6,9 @@
 # a slide chosen in the buffer is deleted with the Delete key.
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/still_stage.sh"
-exe=$(readlink -f "$1")
-work=$(mktemp -d)
-trap 'stop_x; rm -rf "$work"' EXIT
+begin_test "$1"
 
-RECORD="489 434"; SLIDES="609 158"
-SAVE="534 467"; CLOSE_BUFFER="634 467"; CONFIRM="312 87"; SECOND_THUMB="142 42"
+SECOND_THUMB="142 42"
 
 start_with_still_stage "$exe"
 # start_program keeps the journal in the program's folder; starting again there finds it.

@@ -7,12 +7,8 @@
 # without a display.
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/still_stage.sh"
-exe=$(readlink -f "$1")
-work=$(mktemp -d)
-trap 'stop_x; rm -rf "$work"' EXIT
+begin_test "$1"
 
-RECORD="489 434"; SLIDES="609 158"
-SAVE="534 467"; CLOSE_BUFFER="634 467"; CONFIRM="312 87"
 EXPORT="431 467"; EXPORT_START="181 140"
 
 start_with_still_stage "$exe"
