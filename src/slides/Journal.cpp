@@ -42,30 +42,30 @@ quint64 load8(const char *p)
 
 constexpr quint64 rotl(quint64 x, int r) { return (x << r) | (x >> (64 - r)); }
 
-// A 64-bit checksum in four independent lanes, so that checking a journal
-// runs at nearly the speed of reading it.
-quint64 checksum(const char *p, qsizetype n, quint64 seed)
+// A 64-bit checksum of `size` bytes, started from `start`, in four
+// independent lanes, so that checking a journal runs at nearly the speed of
+// reading it.
+quint64 checksum(const char *bytes, qsizetype size, quint64 start)
 {
     // Large odd multipliers that spread every input bit over the whole word.
-    constexpr quint64 Mul1 = 0x9E3779B185EBCA87ull, Mul2 = 0xC2B2AE3D27D4EB4Full, Mul3 = 0x165667B19E3779F9ull;
-    quint64 a = seed + Mul1 + Mul2, b = seed + Mul2, c = seed, d = seed - Mul1;
-    qsizetype i = 0;
-    for (; i + 32 <= n; i += 32) {
-        a = rotl(a + load8(p + i) * Mul2, 31) * Mul1;
-        b = rotl(b + load8(p + i + 8) * Mul2, 31) * Mul1;
-        c = rotl(c + load8(p + i + 16) * Mul2, 31) * Mul1;
-        d = rotl(d + load8(p + i + 24) * Mul2, 31) * Mul1;
-    }
-    quint64 h = rotl(a, 1) + rotl(b, 7) + rotl(c, 12) + rotl(d, 18) + quint64(n);
-    for (; i + 8 <= n; i += 8)
-        h = rotl(h ^ (rotl(load8(p + i) * Mul2, 31) * Mul1), 27) * Mul1 + Mul3;
-    for (; i < n; ++i)
-        h = rotl(h ^ (quint64(quint8(p[i])) * Mul3), 11) * Mul1;
-    h ^= h >> 33;
-    h *= Mul2;
-    h ^= h >> 29;
-    h *= Mul3;
-    return h ^ (h >> 32);
+    constexpr quint64 Spread = 0x9E3779B185EBCA87ull, Scatter = 0xC2B2AE3D27D4EB4Full,
+                      Settle = 0x165667B19E3779F9ull;
+    const auto mixWord = [](quint64 sum, quint64 word) { return rotl(sum + word * Scatter, 31) * Spread; };
+    quint64 lanes[4] = {start + Spread + Scatter, start + Scatter, start, start - Spread};
+    qsizetype at = 0;
+    for (; at + 32 <= size; at += 32)
+        for (int lane = 0; lane < 4; ++lane)
+            lanes[lane] = mixWord(lanes[lane], load8(bytes + at + 8 * lane));
+    quint64 sum = rotl(lanes[0], 1) + rotl(lanes[1], 7) + rotl(lanes[2], 12) + rotl(lanes[3], 18) + quint64(size);
+    for (; at + 8 <= size; at += 8)
+        sum = rotl(sum ^ mixWord(0, load8(bytes + at)), 27) * Spread + Settle;
+    for (; at < size; ++at)
+        sum = rotl(sum ^ (quint64(quint8(bytes[at])) * Settle), 11) * Spread;
+    sum ^= sum >> 33;
+    sum *= Scatter;
+    sum ^= sum >> 29;
+    sum *= Settle;
+    return sum ^ (sum >> 32);
 }
 
 void putU32(char *at, quint32 v) { qToLittleEndian(v, at); }
