@@ -40,6 +40,15 @@ inline double rssMiB()
 
 inline double msSince(QElapsedTimer &t) { return double(t.nsecsElapsed()) / 1e6; }
 
+// How many slides the figures of many slides use: 10,000, or as many as
+// VELLUMO_BENCH_SLIDES says, never fewer than `least`.
+inline int manySlides(int least)
+{
+    return qEnvironmentVariableIsSet("VELLUMO_BENCH_SLIDES")
+               ? std::max(least, qEnvironmentVariableIntValue("VELLUMO_BENCH_SLIDES"))
+               : 10000;
+}
+
 // The longest time the event loop went without turning, from start() on: a
 // timer that asks to run every millisecond notes the gaps between its runs.
 struct StallWatch {

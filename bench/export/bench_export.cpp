@@ -92,9 +92,7 @@ double gifPsnr(const QString &path, const slides::SlideStore &store)
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    const int many = qEnvironmentVariableIsSet("VELLUMO_BENCH_SLIDES")
-                         ? std::max(1000, qEnvironmentVariableIntValue("VELLUMO_BENCH_SLIDES"))
-                         : 10000;
+    const int many = manySlides(1000);
     QTemporaryDir dir;
     AppState state;
     quietProgram(state, dir.path());

@@ -30,9 +30,7 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    const int total = qEnvironmentVariableIsSet("VELLUMO_BENCH_SLIDES")
-                          ? std::max(2000, qEnvironmentVariableIntValue("VELLUMO_BENCH_SLIDES"))
-                          : 10000;
+    const int total = manySlides(2000);
     QTemporaryDir dir;
     AppState state;
     int failures = 0;

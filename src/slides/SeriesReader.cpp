@@ -22,19 +22,22 @@ namespace {
 // A slide as a 24-bit BMP is 411 KB; a PNG or JPEG of it is smaller still. Anything much larger is not a slide.
 constexpr qint64 MaxSlideBytes = qint64(4) << 20;
 
-quint32 le32(const QByteArray &b, int at) { return qFromLittleEndian<quint32>(b.constData() + at); }
+// A little-endian field of a BMP header.
+quint32 le32(const char *b, int at) { return qFromLittleEndian<quint32>(b + at); }
+quint16 le16(const char *b, int at) { return qFromLittleEndian<quint16>(b + at); }
 
 // An uncompressed BMP cut short: Qt's reader fills what is missing instead of failing.
 bool bmpCutShort(const QByteArray &b)
 {
     if (!b.startsWith("BM") || b.size() < 34)
         return false;
-    const quint32 offset = le32(b, 10), header = le32(b, 14);
+    const char *h = b.constData();
+    const quint32 offset = le32(h, 10), header = le32(h, 14);
     if (header < 40)
         return false;
-    const qint64 width = qint32(le32(b, 18)), height = qAbs(qint64(qint32(le32(b, 22))));
-    const quint16 bits = qFromLittleEndian<quint16>(b.constData() + 28);
-    const quint32 compression = le32(b, 30);
+    const qint64 width = qint32(le32(h, 18)), height = qAbs(qint64(qint32(le32(h, 22))));
+    const quint16 bits = le16(h, 28);
+    const quint32 compression = le32(h, 30);
     if (compression != 0 || width <= 0 || bits == 0)
         return false;
     const qint64 stride = (width * bits + 31) / 32 * 4;
@@ -46,12 +49,11 @@ bool bmpCutShort(const QByteArray &b)
 // nothing to decode.
 qint64 savedSlideRows(const char *header, qint64 size)
 {
-    const auto u32 = [header](int at) { return qFromLittleEndian<quint32>(header + at); };
-    if (size < 54 || header[0] != 'B' || header[1] != 'M' || u32(14) < 40)
+    if (size < 54 || header[0] != 'B' || header[1] != 'M' || le32(header, 14) < 40)
         return 0;
-    const qint64 offset = u32(10);
-    if (qint32(u32(18)) != SlideWidth || qint32(u32(22)) != SlideHeight ||
-        qFromLittleEndian<quint16>(header + 28) != 24 || u32(30) != 0 || offset < 54 ||
+    const qint64 offset = le32(header, 10);
+    if (qint32(le32(header, 18)) != SlideWidth || qint32(le32(header, 22)) != SlideHeight ||
+        le16(header, 28) != 24 || le32(header, 30) != 0 || offset < 54 ||
         offset + qint64(SlideStore::RawBytes) > size)
         return 0;
     return offset;
@@ -156,7 +158,9 @@ Series readSeries(const QString &folder, const std::atomic<bool> &cancel,
     // A long series is read in two parts at once, the second on a thread of its own: the system's copy of
     // each file and the comparison of its slide with the one before are both bound by memory, and two
     // cores each with their own cache do nearly twice the work. The second part starts on a key's place,
-    // so that the joined store holds the keys recording would have made.
+    // so that the joined store holds the keys recording would have made, as long as no large change
+    // (a pan, a new background) forced a key out of turn before it; then its first slide is a whole key
+    // where recording might have kept a packed one.
     Part parts[2];
     parts[0].to = found.size();
     std::thread second;

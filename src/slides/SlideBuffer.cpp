@@ -283,6 +283,14 @@ bool SlideBuffer::record(const QImage &image)
     return true;
 }
 
+void SlideBuffer::pushStep(QUndoCommand *command)
+{
+    // The journal begins with the first change, which it then writes; a write that failed is told.
+    startJournal();
+    m_history.push(command);
+    checkJournal();
+}
+
 template<typename Command>
 bool SlideBuffer::onSlides(std::vector<int> numbers)
 {
@@ -291,9 +299,7 @@ bool SlideBuffer::onSlides(std::vector<int> numbers)
         return false;
     // The command says through `ok` whether its first doing worked; one that failed is dropped by the stack.
     bool ok = false;
-    startJournal();
-    m_history.push(new Command(*this, std::move(numbers), &ok));
-    checkJournal();
+    pushStep(new Command(*this, std::move(numbers), &ok));
     return ok;
 }
 
@@ -305,9 +311,7 @@ bool SlideBuffer::clear()
 {
     if (count() == 0)
         return false;
-    startJournal();
-    m_history.push(new ClearCommand(*this));
-    checkJournal();
+    pushStep(new ClearCommand(*this));
     return true;
 }
 
@@ -316,9 +320,7 @@ bool SlideBuffer::addSeries(SlideStore &&slides)
     if (slides.count() == 0)
         return false;
     bool ok = false;
-    startJournal();
-    m_history.push(new AddSeriesCommand(*this, std::move(slides), &ok));
-    checkJournal();
+    pushStep(new AddSeriesCommand(*this, std::move(slides), &ok));
     return ok;
 }
 

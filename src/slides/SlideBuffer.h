@@ -110,6 +110,8 @@ private:
     bool onSlides(std::vector<int> numbers);
     bool step(bool back);  // an undo (back) or a redo
     bool startJournal();
+    // Does a slide change as one step of the history, journaled.
+    void pushStep(QUndoCommand *command);
     void checkJournal();
     void watchJournal();
 

@@ -3,7 +3,24 @@
 #include <QDir>
 #include <QFile>
 
+#include "slides/SlideSource.h"
+
 namespace testcommon {
+
+QImage stageSlide(int t)
+{
+    QImage img(slides::SlideWidth, slides::SlideHeight, QImage::Format_RGB32);
+    const int shift = t / 40;
+    for (int y = 0; y < img.height(); ++y) {
+        auto *row = reinterpret_cast<QRgb *>(img.scanLine(y));
+        for (int x = 0; x < img.width(); ++x)
+            row[x] = qRgb((x * 7 + y + shift * 31) & 255, (y * 3 + shift * 17) & 255, (x ^ y) & 255);
+    }
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 30; ++x)
+            img.setPixel((t * 5 + x) % img.width(), 100 + y, qRgb(200, t & 255, 30));
+    return img;
+}
 
 QImage solid(QSize size, QColor colour)
 {

@@ -9,11 +9,19 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <csignal>
 #include <functional>
+
+#include <sys/resource.h>
 
 #include "anigif/GifWriter.h"
 
 namespace testcommon {
+
+// A stage-like slide of 396 x 346: a textured background with a square that
+// moves with t; every 40th slide changes the background, so that packed keys
+// occur too.
+QImage stageSlide(int t);
 
 // A plain-colour frame of the given size.
 QImage solid(QSize size, QColor colour);
@@ -48,5 +56,40 @@ void whenShown(std::function<void(T *)> act, int tries = 200)
             whenShown<T>(act, tries - 1);
     });
 }
+
+// While it lives, the files this process writes cannot grow past `bytes`:
+// writes beyond fail with an error, as on a full disk, instead of raising
+// the signal that would end the test.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        if (getrlimit(RLIMIT_FSIZE, &m_before) != 0)
+            return;
+        m_handler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = m_before;
+        small.rlim_cur = bytes;
+        m_set = setrlimit(RLIMIT_FSIZE, &small) == 0;
+    }
+    ~FileSizeLimit() { lift(); }
+    FileSizeLimit(const FileSizeLimit &) = delete;
+    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+
+    bool ok() const { return m_set; }
+    // Ends the limit before the end of its scope.
+    void lift()
+    {
+        if (!m_set)
+            return;
+        setrlimit(RLIMIT_FSIZE, &m_before);
+        std::signal(SIGXFSZ, m_handler);
+        m_set = false;
+    }
+
+private:
+    rlimit m_before{};
+    void (*m_handler)(int) = SIG_DFL;
+    bool m_set = false;
+};
 
 } // namespace testcommon

@@ -5,10 +5,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <sys/resource.h>
-
 #include <cmath>
-#include <csignal>
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -16,6 +13,7 @@ extern "C" {
 
 #include "ExportTestKit.h"
 #include "GifFrames.h"
+#include "TestCommon.h"
 #include "export/FrameSource.h"
 #include "export/GifFileWriter.h"
 #include "slides/SlideFiles.h"
@@ -233,15 +231,10 @@ void TestExport::fullDiskLeavesNothingAndKeepsTheOldFile()
 
     for (Format format : {Format::Gif, Format::Mp4}) {
         const QString target = format == Format::Gif ? path : dir.filePath(QStringLiteral("new.mp4"));
-        struct rlimit before {};
-        QCOMPARE(getrlimit(RLIMIT_FSIZE, &before), 0);
-        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        struct rlimit small = before;
-        small.rlim_cur = 4000;
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+        testcommon::FileSizeLimit limit(4000);
+        QVERIFY(limit.ok());
         const Outcome outcome = exportStore(store, format, 12, target);
-        setrlimit(RLIMIT_FSIZE, &before);
-        std::signal(SIGXFSZ, oldHandler);
+        limit.lift();
 
         QCOMPARE(outcome.status, Outcome::Failed);
         QVERIFY2(outcome.message.contains(QStringLiteral("Файл слишком велик")), qPrintable(outcome.message));

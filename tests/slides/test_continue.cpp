@@ -33,6 +33,8 @@ using testcommon::whenShown;
 
 namespace {
 
+// A slide with a square that moves with t over a background that never changes, so that the
+// slides are packed as small differences, as a typical scene's are.
 QImage scene(int t)
 {
     QImage img(SlideWidth, SlideHeight, QImage::Format_RGB32);
@@ -44,8 +46,6 @@ QImage scene(int t)
             img.setPixel((t * 5 + x) % SlideWidth, 100 + y, qRgb(200, (t * 37) & 255, 30));
     return img;
 }
-
-
 
 struct Buffer {
     AppState state;

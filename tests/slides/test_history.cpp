@@ -10,14 +10,13 @@
 #include <QTest>
 
 #include <sys/file.h>
-#include <sys/resource.h>
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <numeric>
 #include <vector>
 
+#include "TestCommon.h"
 #include "slides/Journal.h"
 #include "slides/SlideBuffer.h"
 #include "slides/SlideStore.h"
@@ -26,22 +25,7 @@ using namespace slides;
 
 namespace {
 
-// A stage-like slide: a textured background with a square that moves with t;
-// every 40th slide changes the background, so that packed keys occur too.
-QImage scene(int t)
-{
-    QImage img(SlideWidth, SlideHeight, QImage::Format_RGB32);
-    const int shift = t / 40;
-    for (int y = 0; y < SlideHeight; ++y) {
-        auto *row = reinterpret_cast<QRgb *>(img.scanLine(y));
-        for (int x = 0; x < SlideWidth; ++x)
-            row[x] = qRgb((x * 7 + y + shift * 31) & 255, (y * 3 + shift * 17) & 255, (x ^ y) & 255);
-    }
-    for (int y = 0; y < 40; ++y)
-        for (int x = 0; x < 30; ++x)
-            img.setPixel((t * 5 + x) % SlideWidth, 100 + y, qRgb(200, t & 255, 30));
-    return img;
-}
+QImage scene(int t) { return testcommon::stageSlide(t); }
 
 QImage bgr(const QImage &i) { return i.convertToFormat(QImage::Format_BGR888); }
 
@@ -435,12 +419,8 @@ void TestHistory::anUnwritableFolderOrAFullDiskNeverStopsRecording()
         QCOMPARE(r.buffer.count(), 5);
     }
     // A file size limit: the journal's writes fail as on a full disk.
-    struct rlimit before {};
-    QCOMPARE(getrlimit(RLIMIT_FSIZE, &before), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = before;
-    small.rlim_cur = 1 << 20;
-    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+    testcommon::FileSizeLimit limit(1 << 20);
+    QVERIFY(limit.ok());
     {
         Recorder r(dir.filePath(QStringLiteral("full")));
         // Each a new background, so each is a key of hundreds of kilobytes.
@@ -449,14 +429,12 @@ void TestHistory::anUnwritableFolderOrAFullDiskNeverStopsRecording()
         r.buffer.flushJournal(5000);
         for (int t = 6; t < 10; ++t)
             QVERIFY(r.buffer.record(scene(t * 40)));
-        setrlimit(RLIMIT_FSIZE, &before);
+        limit.lift();
         QCOMPARE(r.warnings.size(), 1);
         QVERIFY2(r.warnings.first().contains(QStringLiteral("предельного размера")), qPrintable(r.warnings.first()));
         QCOMPARE(r.buffer.count(), 10);
         QCOMPARE(r.buffer.slide(10), bgr(scene(360)));
     }
-    setrlimit(RLIMIT_FSIZE, &before);
-    std::signal(SIGXFSZ, oldHandler);
 }
 
 void TestHistory::aSaveRemovesTheJournalAndTheNextOneCarriesTheSavedSlides()

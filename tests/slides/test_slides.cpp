@@ -18,11 +18,9 @@
 #include <QTimer>
 #include <QtEndian>
 
-#include <csignal>
 #include <functional>
 
 #ifdef Q_OS_UNIX
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -394,16 +392,11 @@ void TestSlides::aFileCutShortByAFullDiskLeavesTheOldFileWhole()
     QVERIFY(store.append(scene(1)));
     QVERIFY(store.append(scene(2)));
 
-    struct rlimit before {};
-    QCOMPARE(getrlimit(RLIMIT_FSIZE, &before), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = before;
-    small.rlim_cur = 100000;
-    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+    testcommon::FileSizeLimit limit(100000);
+    QVERIFY(limit.ok());
     const bool one = writeBmp(path, scene(0));
     const int many = writeSlideFiles(dir.path() + QLatin1Char('/'), store, [](int) {});
-    setrlimit(RLIMIT_FSIZE, &before);
-    std::signal(SIGXFSZ, oldHandler);
+    limit.lift();
 
     QVERIFY(!one);
     QCOMPARE(many, 0);
