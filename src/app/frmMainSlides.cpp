@@ -21,8 +21,8 @@ bool frmMain::SaveBuffer()
     Picture4->setPicture(shot);
 
     ++SlideCount;
-    // Appending lets pending events run, and a click on "Очистка" may come through there: the count is
-    // raised first so that it still agrees with the buffer afterwards.
+    // Appending lets pending repaints and timers run: the count is raised first so that whatever runs
+    // there meets a count that agrees with the buffer.
     if (!Buffer()->append(shot)) {
         // The slides already held stay as they were; the count only moves with a stored slide.
         --SlideCount;
@@ -30,7 +30,7 @@ bool frmMain::SaveBuffer()
                                controls::MsgIcon::Error, controls::MsgButtons::Ok});
         return false;
     }
-    // From the buffer as it stands now: a click on "Очистка" handled while the slide went in has emptied it.
+    // From the buffer as it stands now, whatever ran while the slide went in.
     showSlideCount();
     return true;
 }
@@ -101,9 +101,15 @@ void frmMain::offerRecovery()
     slides::SlideBuffer &slides = Buffer()->slides();
     const slides::SlideBuffer::Found found = slides.findLeftOver();
     if (found.unsaved > 0) {
+        // The number named is what "Да" brings back; saved slides come back with the unsaved ones.
+        const QString question =
+            found.slides == found.unsaved
+                ? QStringLiteral("Найдено несохранённых слайдов с прошлого раза: %1. Восстановить?").arg(found.unsaved)
+                : QStringLiteral("Найдено слайдов с прошлого раза: %1, из них не сохранено: %2. Восстановить?")
+                      .arg(found.slides)
+                      .arg(found.unsaved);
         const controls::MsgResult answer = m_state.message(
-            nullptr, {QStringLiteral("Найдено несохранённых слайдов с прошлого раза: %1. Восстановить?").arg(found.unsaved),
-                      QString(), controls::MsgIcon::Question, controls::MsgButtons::YesNo});
+            nullptr, {question, QString(), controls::MsgIcon::Question, controls::MsgButtons::YesNo});
         if (answer == controls::MsgResult::Yes) {
             slides.acceptLeftOver();
             m_state.SlidesUnsaved = true;

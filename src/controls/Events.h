@@ -1,8 +1,10 @@
 #pragma once
-// Lets the window system handle every pending event (repaints, clicks,
-// timer ticks) before the caller goes on. Handlers call it where the stage
-// must be repainted before it is captured or a frame is shown; any other
-// handler may run to completion at that point.
+// Lets the window system run pending repaints and timers before the caller
+// goes on. Handlers call it where the stage must be repainted before it is
+// captured or a frame is shown. The user's own input (clicks, keys, the
+// wheel) stays queued until the handler has finished: a click that came in
+// while a slide was being stored must not move the stage before that slide
+// is taken, or two clicks would land in one slide.
 
 #include <QCoreApplication>
 
@@ -10,7 +12,7 @@ namespace controls {
 
 inline void doEvents()
 {
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
 } // namespace controls

@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Clicks on an arrow faster than slides are recorded, with both "Синхро"
+# boxes ticked: every click, a double click as two, records its own slide,
+# each exactly one step of the background from the one before.
+source "$(dirname "$0")/lib.sh"
+begin_test "$1"
+
+LOAD_BACKGROUND="489 51"; FIRST_CELL="75 60"; CHOOSE="458 338"
+BACKGROUND_LEFT="26 449"; SYNCHRO_RECORD="454 369"; SYNCHRO_FRAME="298 461"
+CLICKS=200
+
+start_x
+start_program "$exe"
+win=$(wait_window " Vellumo") || fail "the main window did not appear"
+
+# A background 4000 pixels wide whose every column has its own colour (red: x mod 256, green: 16 * (x div 256)),
+# so that a slide tells how far the background was panned.
+rm -f "$PROGRAM_DIR"/fones/*
+awk 'BEGIN { printf "P3\n4000 1\n255\n"; for (x = 0; x < 4000; x++) printf "%d %d 0\n", x % 256, 16 * int(x / 256) }' \
+    >"$work/row.ppm"
+convert "$work/row.ppm" -scale '4000x350!' "$PROGRAM_DIR/fones/wide.png"
+
+click_at "$win" $LOAD_BACKGROUND
+picker=$(active_window)
+[ "$picker" != "$win" ] || fail "the picker did not open"
+sleep 1
+click_at "$picker" $FIRST_CELL
+click_at "$picker" $CHOOSE
+wait_not_active "$picker" >/dev/null || fail "the picker did not close after choosing"
+click_at "$win" $SYNCHRO_FRAME
+click_at "$win" $SYNCHRO_RECORD
+
+# 4 ms apart, faster than a slide is stored; two such clicks also come as a double click.
+xdotool mousemove --window "$win" $BACKGROUND_LEFT click --repeat "$CLICKS" --delay 4 1
+sleep 2
+screenshot fastclicks
+
+click_at "$win" $SLIDES
+buffer=$(active_window)
+[ "$buffer" != "$win" ] || fail "the slide buffer did not open"
+click_at "$buffer" $SAVE
+anim="$PROGRAM_DIR/Animations"
+for _ in $(seq 300); do [ -f "$anim/$CLICKS.bmp" ] && break; sleep 0.1; done
+sleep 1
+press_key Return    # "Все слайды сохранены"
+count=$(ls "$anim" | wc -l)
+[ "$count" = "$CLICKS" ] || fail "$CLICKS clicks recorded $count slides"
+
+# The background's column at each slide's left edge; each click pans it by one step of 200 twips.
+convert "$anim"/*.bmp -crop 1x1+0+100 -depth 8 txt:- |
+    sed -n 's/^0,0: *(\([0-9]*\),\([0-9]*\),.*/\1 \2/p' | awk '{ print $1 + 256 * int($2 / 16 + 0.5) }' >"$work/columns"
+[ "$(wc -l <"$work/columns")" = "$CLICKS" ] || fail "could not read every slide"
+awk 'NR == 1 { first = $1 }
+     NR > 1 { step = $1 - prev; want = int((NR - 1) * 200 / 15 + 0.5)
+              if (step < 13 || step > 14 || ($1 - first) - want > 1 || want - ($1 - first) > 1) {
+                  printf "slide %d: column %d after %d (%d from the first, %d wanted)\n", NR, $1, prev, $1 - first, want
+                  bad = 1 } }
+     { prev = $1 } END { exit bad }' "$work/columns" >"$work/steps" || fail "steps lost or doubled: $(head -5 "$work/steps")"
+
+echo "PASS: $CLICKS fast clicks recorded $CLICKS slides, one step each"
