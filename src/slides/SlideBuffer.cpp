@@ -594,6 +594,7 @@ SlideBuffer::Found SlideBuffer::findLeftOver()
         m_leftOverValid = journal::HeaderSize;
         replay(parsed.records);
         found.unsaved = unsavedCount();
+        found.slides = count();
         if (found.unsaved == 0 && parsed.damaged && parsed.records.empty()) {
             // Damaged before its first record: kept aside rather than destroyed, and not read again.
             keepAside(m_leftOver.path, QStringLiteral(".damaged"));

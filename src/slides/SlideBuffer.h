@@ -59,7 +59,8 @@ public:
 
     // ---- Recovery ----
     struct Found {
-        int unsaved = 0;           // slides offered
+        int slides = 0;            // slides offered, saved ones among them
+        int unsaved = 0;           // of those, the ones never saved; nothing is offered when 0
         QStringList keptAside;     // journals of a newer format, renamed so that they stay
     };
     // Looks for a journal left by a program that ended without saving, and

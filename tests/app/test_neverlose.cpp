@@ -99,6 +99,7 @@ private slots:
     void deletingEverySlideDisablesClearAndPreview();
     void deletingBeforeThePreviewWasEverOpened();
     void slidesOfARunClosedWithTheCloseBoxAreOfferedAtStart();
+    void theQuestionNamesWhatYesBringsBack();
     void answeringNoRemovesTheJournalAndSavingLeavesNone();
     void aNewerJournalOrAnUnwritableFolderIsToldOnce();
 };
@@ -314,6 +315,25 @@ void NeverLoseTest::slidesOfARunClosedWithTheCloseBoxAreOfferedAtStart()
     Program third(state.path(), {});
     QVERIFY(third.messages.isEmpty());
     QCOMPARE(third.main->Buffer()->slideCount(), 0);
+}
+
+void NeverLoseTest::theQuestionNamesWhatYesBringsBack()
+{
+    // Two slides saved, one more recorded: "Да" brings back all three, one of them never saved.
+    QTemporaryDir state;
+    {
+        Program first(state.path(), {});
+        recordDifferent(first, 2);
+        first.main->Buffer()->Command2_Click();
+        recordDifferent(first, 1);
+        first.main->close();
+    }
+    QTRY_VERIFY(journalsFree(state.path()));
+    Program second(state.path(), {MsgResult::Yes});
+    QCOMPARE(second.messages.size(), 1);
+    QCOMPARE(second.messages[0].text,
+             QStringLiteral("Найдено слайдов с прошлого раза: 3, из них не сохранено: 1. Восстановить?"));
+    QCOMPARE(second.main->Buffer()->slideCount(), 3);
 }
 
 void NeverLoseTest::answeringNoRemovesTheJournalAndSavingLeavesNone()
