@@ -104,8 +104,8 @@ int main(int argc, char *argv[])
         enum Way { PlainQFile, Saving, BareCalls, WholeAlone, Ways };
         int writeErrors = 0;
         const auto rate = [&](int way) {
+            QDir(folder).removeRecursively();
             QDir().mkpath(folder);
-            slides::deleteFilesIn(folder);
             t.start();
             switch (way) {
             case PlainQFile:

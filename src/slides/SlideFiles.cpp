@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <QtEndian>
 
 #include <cerrno>
@@ -212,11 +213,18 @@ bool folderHasFiles(const QString &folder)
     return !QDir(folder).entryList(FileFilter).isEmpty();
 }
 
-bool deleteFilesIn(const QString &folder)
+bool discardFilesIn(const QString &folder)
 {
     const QDir dir(folder);
-    for (const QString &name : dir.entryList(FileFilter))
-        QFile::remove(dir.filePath(name));
+    // Qt makes the user's trash only inside an existing data folder (~/.local/share), which a new
+    // account may not have yet.
+    QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
+    for (const QString &name : dir.entryList(FileFilter)) {
+        const QString path = dir.filePath(name);
+        // A link is only removed: the trash must never take what it points at.
+        if (QFileInfo(path).isSymLink() || !QFile::moveToTrash(path))
+            QFile::remove(path);
+    }
     return !folderHasFiles(folder);
 }
 

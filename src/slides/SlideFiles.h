@@ -41,8 +41,10 @@ inline bool writeBmp(const QString &path, const QImage &image)
 // True when the folder holds at least one file (subfolders do not count).
 bool folderHasFiles(const QString &folder);
 
-// Deletes every file in the folder, leaving subfolders alone. False when
-// any file is still there afterwards.
-bool deleteFilesIn(const QString &folder);
+// Moves every file in the folder to the desktop's trash, so that old slides
+// emptied out by mistake can be brought back from the file manager; a file
+// that cannot go there (no trash on its device) is deleted. Subfolders stay.
+// False when any file is still there afterwards.
+bool discardFilesIn(const QString &folder);
 
 } // namespace slides

@@ -72,12 +72,12 @@ void frmBar::Form_Activate()
     hide();
     controls::doEvents();
     m_running = false;
+    // The first line as it always was; the second says where the files are (and why, when some are not).
+    const QString folder = QDir::toNativeSeparators(QDir::cleanPath(m_state.AnimationsFolder));
     if (allWritten()) {
-        m_state.message(this, {QStringLiteral("Все слайды сохранены"), QString(), controls::MsgIcon::Information,
-                               controls::MsgButtons::Ok});
+        m_state.message(this, {QStringLiteral("Все слайды сохранены\nПапка: %1").arg(folder), QString(),
+                               controls::MsgIcon::Information, controls::MsgButtons::Ok});
     } else {
-        // The first line as it always was; the second says where and why.
-        const QString folder = QDir::toNativeSeparators(QDir::cleanPath(m_state.AnimationsFolder));
         m_state.message(this, {QStringLiteral("Не удалось сохранить все слайды: сохранено %1 из %2.\n%3: %4.")
                                    .arg(m_written)
                                    .arg(m_total)

@@ -65,7 +65,7 @@ frmLoad::frmLoad(const QString &folder, QWidget *parent)
 
 void frmLoad::Command1_Click()
 {
-    const bool deleted = slides::deleteFilesIn(m_folder);
+    const bool deleted = slides::discardFilesIn(m_folder);
     controls::doEvents();
     done(deleted ? Deleted : DeleteFailed);
 }

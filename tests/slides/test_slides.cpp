@@ -566,7 +566,9 @@ void TestSlides::savingWritesEveryFileWithProgressAndClearsTheFlag()
     QCOMPARE(values.last(), 0);
     QVERIFY(!f.buffer->Bar()->isVisible());
     QCOMPARE(f.messages.size(), 1);
-    QCOMPARE(f.messages[0].text, QStringLiteral("Все слайды сохранены"));
+    // The second line says where the files went.
+    QCOMPARE(f.messages[0].text, QStringLiteral("Все слайды сохранены\nПапка: %1")
+                                     .arg(QDir::toNativeSeparators(QDir::cleanPath(f.state.AnimationsFolder))));
     QCOMPARE(f.messages[0].icon, controls::MsgIcon::Information);
     QVERIFY(f.messages[0].title.isEmpty());
     QVERIFY(!f.state.SlidesUnsaved);
@@ -574,6 +576,10 @@ void TestSlides::savingWritesEveryFileWithProgressAndClearsTheFlag()
 
 void TestSlides::savingAgainAsksBeforeReplacingTheOldFiles()
 {
+    // The old files go to the trash (the test's own, under test mode), where an unlucky "Ok" can be undone.
+    const QString trashFolder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash";
+    QDir(trashFolder).removeRecursively();
+    const QDir trash(trashFolder + "/files");
     Fixture f;
     f.record(12);
     f.buffer->Command2_Click();
@@ -591,7 +597,9 @@ void TestSlides::savingAgainAsksBeforeReplacingTheOldFiles()
     // The twelve old frames are gone: nothing of the old take mixes into the new one.
     QCOMPARE(f.files(), (QStringList{"001.bmp", "002.bmp", "003.bmp"}));
     QVERIFY(samePixels(QImage(f.file("003.bmp")), scene(52)));
-    QCOMPARE(f.messages.last().text, QStringLiteral("Все слайды сохранены"));
+    QVERIFY(f.messages.last().text.startsWith(QStringLiteral("Все слайды сохранены\n")));
+    QCOMPARE(trash.entryList(QDir::Files).size(), 12);
+    QVERIFY(samePixels(QImage(trash.filePath(QStringLiteral("012.bmp"))), scene(11)));
 }
 
 void TestSlides::anUnrelatedFileIsDeletedWithTheOldSlides()
@@ -723,7 +731,7 @@ void TestSlides::aMissingFolderIsMadeWhenSavingStarts()
     QVERIFY(QDir(f.state.AnimationsFolder).removeRecursively());
     f.buffer->Command2_Click();
     QCOMPARE(f.files(), (QStringList{"001.bmp", "002.bmp"}));
-    QCOMPARE(f.messages.last().text, QStringLiteral("Все слайды сохранены"));
+    QVERIFY(f.messages.last().text.startsWith(QStringLiteral("Все слайды сохранены\n")));
 }
 
 // The first line says how many; the second names the folder and the system's
