@@ -260,6 +260,15 @@ void frmMain::buildLayout()
     Command2->setFocus(Qt::OtherFocusReason);
 }
 
+void frmMain::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    // The style draws the focus mark only once the keyboard has moved the
+    // focus, and showing a window forgets that; it opens as if it had, so the
+    // mark on "ЗАПИСЬ" shows at once.
+    setAttribute(Qt::WA_KeyboardFocusChange);
+}
+
 void frmMain::connectHandlers()
 {
     connect(List1, &controls::ListBox::choiceChanged, this, &frmMain::List1_Click);

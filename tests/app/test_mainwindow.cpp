@@ -277,6 +277,7 @@ void MainWindowTest::startUpShowsTheDesignStateAndTheStepBoxAt200()
     QVERIFY(p.messages.isEmpty());
     // The keyboard starts on a button that shows it has the focus.
     QCOMPARE(w->focusWidget(), w->Command2);
+    QVERIFY(w->testAttribute(Qt::WA_KeyboardFocusChange));
 }
 
 void MainWindowTest::startUpMakesTheSlideFolderOnceAndQuietly()
