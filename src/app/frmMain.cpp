@@ -9,6 +9,7 @@
 #include <QIcon>
 #include <QLabel>
 
+#include "controls/Contrast.h"
 #include "controls/Fonts.h"
 #include "controls/Frame.h"
 #include "controls/ListBox.h"
@@ -148,6 +149,7 @@ void frmMain::buildLayout()
     UpDown3 = spin(FrameBackground, "UpDown3", Qt::Horizontal, 135, 630, 690, 240, 0, 100, 0, 0);
     UpDown4 = spin(FrameBackground, "UpDown4", Qt::Vertical, 360, 360, 240, 780, 0, 100, 0, 0);
     Picture6 = square(FrameBackground, "Picture6", QColor(255, 0, 0), 360, 630, 240, 240);
+    controls::keepReadable(Picture6, QPalette::Window, QColor(255, 0, 0));
     UpDown3->setAccessibleNames(QStringLiteral("Фон: влево/вправо"), QStringLiteral("Фон влево"),
                                 QStringLiteral("Фон вправо"));
     UpDown4->setAccessibleNames(QStringLiteral("Фон: вверх/вниз"), QStringLiteral("Фон вниз"),
@@ -165,6 +167,7 @@ void frmMain::buildLayout()
     UpDown5 = spin(FrameObject, "UpDown5", Qt::Horizontal, 135, 630, 690, 240, 2160, 200, -5000, 32000);
     UpDown6 = spin(FrameObject, "UpDown6", Qt::Vertical, 360, 360, 240, 780, 0, 100, -5000, 0);
     Picture5 = square(FrameObject, "Picture5", QColor(0, 255, 0), 360, 630, 240, 240);
+    controls::keepReadable(Picture5, QPalette::Window, QColor(0, 255, 0));
     UpDown5->setAccessibleNames(QStringLiteral("Персонаж: влево/вправо"), QStringLiteral("Персонаж влево"),
                                 QStringLiteral("Персонаж вправо"));
     UpDown6->setAccessibleNames(QStringLiteral("Персонаж: вверх/вниз"), QStringLiteral("Персонаж вниз"),
@@ -252,6 +255,18 @@ void frmMain::buildLayout()
 
     buildComposing();
     connectHandlers();
+    // The window opens on "ЗАПИСЬ": a button draws its focus mark, where the
+    // first control in the tab order (a spin box's bare arrows) shows none.
+    Command2->setFocus(Qt::OtherFocusReason);
+}
+
+void frmMain::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    // The style draws the focus mark only once the keyboard has moved the
+    // focus, and showing a window forgets that; it opens as if it had, so the
+    // mark on "ЗАПИСЬ" shows at once.
+    setAttribute(Qt::WA_KeyboardFocusChange);
 }
 
 void frmMain::connectHandlers()

@@ -3,6 +3,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+#include "controls/Contrast.h"
 #include "controls/Twips.h"
 
 namespace controls {
@@ -77,8 +78,9 @@ void ImageControl::paintEvent(QPaintEvent *)
             p.drawImage(0, 0, m_picture);
         }
     } else if (!m_placeholder.isEmpty()) {
-        p.fillRect(rect(), QColor(60, 60, 60));
-        p.setPen(QPen(QColor(220, 60, 60), 2));
+        const QColor grey(60, 60, 60);
+        p.fillRect(rect(), grey);
+        p.setPen(QPen(readableOn(QColor(220, 60, 60), grey), 2));
         p.drawRect(rect().adjusted(1, 1, -1, -1));
         p.drawLine(rect().topLeft(), rect().bottomRight());
         p.setPen(Qt::white);

@@ -1,15 +1,22 @@
 #include "picker/frmFon.h"
 
+#include <algorithm>
+
+#include <QCoreApplication>
 #include <QFileInfo>
+#include <QHash>
+#include <QHideEvent>
+#include <QKeyEvent>
 #include <QListWidget>
 #include <QPainter>
-#include <QHideEvent>
-#include <QShowEvent>
 #include <QScrollBar>
+#include <QShowEvent>
+#include <QWheelEvent>
 
 #include "app/frmMain.h"
 #include "controls/Fonts.h"
 #include "controls/Twips.h"
+#include "controls/Widgets.h"
 #include "controls/WindowFrame.h"
 #include "picker/AssetLibrary.h"
 #include "picker/PickerGrid.h"
@@ -84,11 +91,7 @@ frmFon::frmFon(frmMain *main) : QDialog(main), m_main(main), m_loader(new picker
     twips::setGeometry(Command2, 6210, 4905, 1320, 330);
     Command2->setAutoDefault(false);
 
-    Command3 = new controls::Button(QStringLiteral("Command3"), this);
-    Command3->setObjectName(QStringLiteral("Command3"));
-    twips::setGeometry(Command3, 90, 45, 5910, 5730);
-    Command3->setEnabled(false);
-    Command3->setFocusPolicy(Qt::NoFocus);
+    Command3 = controls::panel(this, "Command3", QStringLiteral("Command3"), 90, 45, 5910, 5730);
 
     VScroll1 = new QScrollBar(Qt::Vertical, this);
     VScroll1->setObjectName(QStringLiteral("VScroll1"));
@@ -96,9 +99,17 @@ frmFon::frmFon(frmMain *main) : QDialog(main), m_main(main), m_loader(new picker
     VScroll1->setRange(0, 0);
     VScroll1->setSingleStep(100);
     VScroll1->setPageStep(5000);
+    // The dialog hands the wheel over the sheet to the bar; one the bar
+    // cannot use must not come back to the dialog.
+    VScroll1->setAttribute(Qt::WA_NoMousePropagation);
+    VScroll1->setAccessibleName(QStringLiteral("Прокрутка файлов"));
 
     Picture1 = blackBox(this, "Picture1");
     twips::setGeometry(Picture1, 135, 90, 5595, 5640);
+    // The grid takes the keyboard: a click on a cell focuses it too, as the
+    // cells themselves take no focus.
+    Picture1->setFocusPolicy(Qt::StrongFocus);
+    Picture1->setAccessibleName(QStringLiteral("Файлы"));
     Picture2 = blackBox(Picture1->client(), "Picture2");
     twips::setGeometry(Picture2, 0, 0, grid::SheetWidth, grid::SheetHeight);
 
@@ -113,7 +124,8 @@ frmFon::frmFon(frmMain *main) : QDialog(main), m_main(main), m_loader(new picker
     twips::setGeometry(Shape1, 165, 165, 1660, 1310);
     Shape1->hide();
 
-    // Tab order as laid out: the hidden list first, then close, choose and the bar.
+    // Tab order: the grid, then close, choose and the bar.
+    setTabOrder(Picture1, Command1);
     setTabOrder(Command1, Command2);
     setTabOrder(Command2, VScroll1);
 
@@ -226,6 +238,16 @@ void frmFon::Form_Activate()
     // A choice never outlives the opening it was made in.
     ThumbIndex = -1;
     Shape1->hide();
+    Picture1->setAccessibleDescription(QString());
+    Picture1->setFocus(Qt::OtherFocusReason);
+    // The caption stays a blank; a screen reader says what is being chosen.
+    static const QHash<QString, QString> spokenNames{
+        {QStringLiteral("fon"), QStringLiteral("Выбор фона")},
+        {QStringLiteral("person"), QStringLiteral("Выбор персонажа")},
+        {QStringLiteral("changePerson"), QStringLiteral("Выбор действия")},
+        {QStringLiteral("articles"), QStringLiteral("Выбор предмета")},
+    };
+    setAccessibleName(spokenNames.value(state.PickerMode, QStringLiteral("Выбор файла")));
 
     File1->clear();
     File1->addItems(names);
@@ -355,6 +377,74 @@ void frmFon::Image1_MouseDown(int index)
     twips::move(Shape1, twips::left(cell), twips::top(cell));
     Shape1->show();
     Shape1->raise();
+    Picture1->setAccessibleDescription(cell->accessibleName());
+}
+
+int frmFon::keyTarget(int key) const
+{
+    // Only cells made so far can be marked; the rest follow as the grid grows.
+    const int last = std::min(fileCount(), m_nextCell) - 1;
+    if (last < 0)
+        return -1;
+    const int rowsPerPage = std::max(1, int(twips::height(Picture1) / grid::RowPitch));
+    const int at = ThumbIndex;
+    int to = at;
+    switch (key) {
+    case Qt::Key_Left: to = at - 1; break;
+    case Qt::Key_Right: to = at + 1; break;
+    case Qt::Key_Up: to = at - grid::Columns; break;
+    case Qt::Key_Down: to = at + grid::Columns; break;
+    case Qt::Key_PageUp: to = at - grid::Columns * rowsPerPage; break;
+    case Qt::Key_PageDown: to = at + grid::Columns * rowsPerPage; break;
+    case Qt::Key_Home: return 0;
+    case Qt::Key_End: return last;
+    default: return -1;
+    }
+    // The first key after opening marks the first cell; a move past either
+    // end of a column stays in the grid, a page past the end stops at the end.
+    if (at < 0)
+        return 0;
+    if (key == Qt::Key_Up || key == Qt::Key_Down)
+        return (to < 0 || to > last) ? at : to;
+    return std::clamp(to, 0, last);
+}
+
+void frmFon::scrollToCell(int index)
+{
+    // The mark reaches a few twips beyond its cell; the sheet's margin above the first row covers it.
+    const int top = grid::cellTop(index) - grid::FirstTop;
+    const int bottom = grid::cellTop(index) + grid::CellHeight + grid::FirstTop;
+    const int view = int(twips::height(Picture1));
+    if (top < VScroll1->value())
+        VScroll1->setValue(top);
+    else if (bottom > VScroll1->value() + view)
+        VScroll1->setValue(bottom - view);
+}
+
+void frmFon::keyPressEvent(QKeyEvent *event)
+{
+    const int key = event->key();
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && focusWidget() == Picture1) {
+        Command2_Click();
+        return;
+    }
+    if (event->modifiers() & ~Qt::KeypadModifier) {
+        QDialog::keyPressEvent(event);
+        return;
+    }
+    const int target = keyTarget(key);
+    if (target < 0) {
+        QDialog::keyPressEvent(event);
+        return;
+    }
+    Image1_MouseDown(target);
+    scrollToCell(target);
+}
+
+void frmFon::wheelEvent(QWheelEvent *event)
+{
+    // The wheel anywhere over the sheet turns the bar, as it would over the bar itself.
+    QCoreApplication::sendEvent(VScroll1, event);
 }
 
 void frmFon::Image1_DblClick(int)

@@ -2,7 +2,9 @@
 // The asset picker: one asset folder as a grid of thumbnails, three to a
 // row, on a black sheet that scrolls inside a fixed frame. Pressing a cell
 // marks it; "&Выбрать" or a double-click places the marked file on the
-// stage, "&Закрыть" closes. The grid is rebuilt at every opening: the cells
+// stage, "&Закрыть" closes. From the keyboard the arrows move the mark,
+// Page Up/Down and Home/End move it a page or to either end, Enter places
+// the marked file and Escape closes; the sheet follows the mark and the wheel. The grid is rebuilt at every opening: the cells
 // are made a few at a time between window events and their thumbnails come
 // from worker threads, so the window answers at once even for a large folder.
 
@@ -65,6 +67,8 @@ signals:
 protected:
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
     void reject() override;
 
 private:
@@ -76,6 +80,8 @@ private:
     void showThumbnail(int index);
     void receive(const QList<picker::Thumbnail> &batch);
     void checkComplete();
+    int keyTarget(int key) const;      // the cell a navigation key marks; -1 when it marks none
+    void scrollToCell(int index);
 
     frmMain *m_main;
     picker::ThumbnailLoader *m_loader;

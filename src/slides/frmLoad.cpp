@@ -3,6 +3,7 @@
 #include <QLabel>
 
 #include "controls/Button.h"
+#include "controls/Contrast.h"
 #include "controls/Events.h"
 #include "controls/Fonts.h"
 #include "controls/Twips.h"
@@ -20,9 +21,8 @@ QLabel *colouredLabel(QWidget *parent, const char *name, const QString &text, QC
     lb->setFont(fonts::msSansSerif(8.25, true));
     lb->setWordWrap(true);
     lb->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    QPalette pal = lb->palette();
-    pal.setColor(QPalette::WindowText, colour);
-    lb->setPalette(pal);
+    // Red and blue as drawn on a light window; a shade that stays readable on a dark one.
+    controls::keepReadable(lb, QPalette::WindowText, colour);
     return lb;
 }
 

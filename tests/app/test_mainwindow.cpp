@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <QAccessible>
@@ -20,6 +21,7 @@
 
 #include "Program.h"
 #include "controls/Accessibility.h"
+#include "controls/Contrast.h"
 #include "controls/SpinControl.h"
 #include "picker/AssetLibrary.h"
 #include "picker/ObjectEntry.h"
@@ -85,6 +87,8 @@ private slots:
     void aMinimisedModalWindowTakesTheProgramWithItAndComesBackWithIt();
     void everyControlHasARussianNameForScreenReadersAndPanelsNone();
     void everyTextStaysReadableUnderADarkPalette();
+    void fixedColoursKeepTheirContrastUnderLightAndDarkThemes_data();
+    void fixedColoursKeepTheirContrastUnderLightAndDarkThemes();
 };
 
 void MainWindowTest::everyControlStandsWithItsCaptionFontAndState_data()
@@ -271,6 +275,9 @@ void MainWindowTest::startUpShowsTheDesignStateAndTheStepBoxAt200()
     QCOMPARE(p.state.CharacterCount, qint16(0));
     QVERIFY(!p.state.SlidesUnsaved);
     QVERIFY(p.messages.isEmpty());
+    // The keyboard starts on a button that shows it has the focus.
+    QCOMPARE(w->focusWidget(), w->Command2);
+    QVERIFY(w->testAttribute(Qt::WA_KeyboardFocusChange));
 }
 
 void MainWindowTest::startUpMakesTheSlideFolderOnceAndQuietly()
@@ -412,7 +419,8 @@ void MainWindowTest::aMinimisedModalWindowTakesTheProgramWithItAndComesBackWithI
 void MainWindowTest::everyControlHasARussianNameForScreenReadersAndPanelsNone()
 {
     Program p;
-    const QList<QWidget *> windows = {p.main.get(), p.main->Buffer(), p.main->View(), p.main->Buffer()->Bar()};
+    const QList<QWidget *> windows = {p.main.get(), p.main->Buffer(), p.main->View(), p.main->Buffer()->Bar(),
+                                      p.main->Fon()};
     int named = 0, decorative = 0;
     for (QWidget *window : windows) {
         for (QWidget *w : window->findChildren<QWidget *>()) {
@@ -480,6 +488,52 @@ void MainWindowTest::everyTextStaysReadableUnderADarkPalette()
         p.main->grab().save(QStringLiteral("e2e-screens/mainwindow-dark.png"));
     }
     QApplication::setPalette(before);
+}
+
+void MainWindowTest::fixedColoursKeepTheirContrastUnderLightAndDarkThemes_data()
+{
+    QTest::addColumn<QColor>("window");
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<QColor>("wanted");
+    // Fusion's light grey, Adwaita-dark and Breeze Dark.
+    for (QColor window : {QColor(0xefefef), QColor(0x353535), QColor(0x31363b)})
+        for (const auto &[control, colour] : QList<QPair<const char *, QColor>>{
+                 {"frmLoad/Label1", Qt::red}, {"frmLoad/Label2", Qt::blue}, {"frmMain/Picture6", Qt::red},
+                 {"frmMain/Picture5", Qt::green}})
+            QTest::addRow("%s on %s", control, qPrintable(window.name())) << window << QString(control) << colour;
+}
+
+void MainWindowTest::fixedColoursKeepTheirContrastUnderLightAndDarkThemes()
+{
+    QFETCH(QColor, window);
+    QFETCH(QString, control);
+    QFETCH(QColor, wanted);
+    const QPalette before = QApplication::palette();
+    QTemporaryDir slides;
+    Program p;
+    frmLoad load(slides.path());
+    // The windows are built under the desktop's colours; then the theme changes under them.
+    QPalette theme = before;
+    for (auto role : {QPalette::Window, QPalette::Button, QPalette::Base})
+        theme.setColor(role, window);
+    QApplication::setPalette(theme);
+    QCoreApplication::processEvents();
+    QWidget *top = control.startsWith("frmLoad") ? static_cast<QWidget *>(&load) : p.main.get();
+    const QWidget *w = top->findChild<QWidget *>(control.section('/', 1));
+    const QImage shot = top->grab(QRect(w->mapTo(top, QPoint()), w->size())).toImage();
+    const QColor background = w->parentWidget()->palette().color(QPalette::Window);
+    QApplication::setPalette(before);
+    // The control's colour is its drawn pixel that stands out most from the background.
+    QColor drawn = background;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x)
+            if (controls::contrastRatio(shot.pixelColor(x, y), background) > controls::contrastRatio(drawn, background))
+                drawn = shot.pixelColor(x, y);
+    QVERIFY2(controls::contrastRatio(drawn, background) >= 4.5 && drawn.hslHue() == wanted.hslHue(),
+             qPrintable(drawn.name() + " on " + background.name()));
+    // A colour that reads well already is drawn as it always was.
+    if (controls::contrastRatio(wanted, background) >= 4.5)
+        QCOMPARE(drawn, wanted);
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -1,5 +1,6 @@
 // The picker window: the asset folders it lists, the grid it builds, the
 // cell it marks, its thumbnails and the files it must survive.
+#include <QAccessible>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -48,6 +49,11 @@ private slots:
     void aReopenedGridIsCompleteOnlyWhenEveryCellShowsItsThumbnail();
     void windowAnswersWhileAFolderOf5000FilesIsBuilt();
     void theUsersOwnAssetsFollowTheShippedOnesAndEachCellIsNamed();
+
+    // ---- the keyboard, the wheel and screen readers ----
+    void keysMoveTheMarkAndTheSheetFollows_data();
+    void keysMoveTheMarkAndTheSheetFollows();
+    void enterChoosesEscapeClosesAndTheWheelScrolls();
 };
 
 void TestPicker::eachModeListsItsFolderWithItsPattern()
@@ -477,6 +483,59 @@ void TestPicker::theUsersOwnAssetsFollowTheShippedOnesAndEachCellIsNamed()
     QVERIFY(choose(p, "person", "Ёжик.gif"));
     QCOMPARE(p.entries(), QStringList{"персонаж (Ёжик) индекс > 1"});
     QVERIFY(p.main->AniGIF1.at(1));
+}
+
+void TestPicker::keysMoveTheMarkAndTheSheetFollows_data()
+{
+    // 20 files: seven rows, the last holding cells 18 and 19; a page is four rows.
+    QTest::addColumn<QList<int>>("keys");
+    QTest::addColumn<int>("marked");
+    QTest::newRow("first key, first cell") << QList<int>{Qt::Key_Down} << 0;
+    QTest::newRow("along and down") << QList<int>{Qt::Key_Right, Qt::Key_Right, Qt::Key_Right, Qt::Key_Down} << 5;
+    QTest::newRow("edges hold") << QList<int>{Qt::Key_Right, Qt::Key_Up, Qt::Key_Home, Qt::Key_Left} << 0;
+    QTest::newRow("no cell below") << QList<int>{Qt::Key_End, Qt::Key_Left, Qt::Key_Left, Qt::Key_Down} << 17;
+    QTest::newRow("pages stop at the end") << QList<int>{Qt::Key_Home, Qt::Key_PageDown, Qt::Key_PageDown} << 19;
+    QTest::newRow("a page up") << QList<int>{Qt::Key_End, Qt::Key_PageUp} << 7;
+}
+
+void TestPicker::keysMoveTheMarkAndTheSheetFollows()
+{
+    QFETCH(QList<int>, keys);
+    QFETCH(int, marked);
+    Program p;
+    gifCopies(assetFolder(p, "objects"), 20, QSize(4, 4), 2);
+    frmFon *fon = openPicker(p, "person");
+    QCOMPARE(fon->focusWidget(), fon->Picture1);
+    for (int key : keys)
+        QTest::keyClick(fon->focusWidget(), Qt::Key(key));
+    QCOMPARE(fon->ThumbIndex, marked);
+    QCOMPARE(twips::geometry(fon->Shape1).topLeft(), QPointF(grid::cellLeft(marked), grid::cellTop(marked)));
+    const double top = twips::top(fon->Picture2) + twips::top(fon->Shape1);
+    QVERIFY2(top >= 0 && top + twips::height(fon->Shape1) <= twips::height(fon->Picture1), "the mark is in view");
+}
+
+void TestPicker::enterChoosesEscapeClosesAndTheWheelScrolls()
+{
+    Program p;
+    gifCopies(assetFolder(p, "objects"), 12, QSize(4, 4), 2);
+    frmFon *fon = openPicker(p, "person");
+    QCOMPARE(QAccessible::queryAccessibleInterface(fon)->text(QAccessible::Name), QString("Выбор персонажа"));
+    // The wheel over a cell turns the bar, three steps a notch; only the
+    // window system's own wheel events pass on to the parents.
+    QWheelEvent notch({5, 5}, {5, 5}, {}, {0, -120}, Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QSpontaneKeyEvent::setSpontaneous(&notch);
+    qApp->notify(fon->Image1.at(4), &notch);
+    QCOMPARE(twips::top(fon->Picture2), -300.0);
+    QTest::keyClick(fon->focusWidget(), Qt::Key_Escape);
+    QVERIFY(!fon->isVisible());
+
+    fon = openPicker(p, "person");
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Right, Qt::Key_Right}) // Enter with nothing marked does nothing
+        QTest::keyClick(fon->focusWidget(), key);
+    QVERIFY(fon->isVisible());
+    QTest::keyClick(fon->focusWidget(), Qt::Key_Return);
+    QVERIFY(!fon->isVisible());
+    QCOMPARE(p.entries(), QStringList{"персонаж (01) индекс > 1"});
 }
 
 QTEST_MAIN(TestPicker)
