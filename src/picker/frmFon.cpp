@@ -75,11 +75,13 @@ frmFon::frmFon(frmMain *main) : QDialog(main), m_main(main), m_loader(new picker
     File1->hide();
 
     Command1 = new controls::Button(QStringLiteral("&Закрыть"), this);
+    Command1->setToolTip(QStringLiteral("Закрыть окно, ничего не выбирая."));
     Command1->setObjectName(QStringLiteral("Command1"));
     twips::setGeometry(Command1, 6210, 5310, 1320, 330);
     Command1->setAutoDefault(false);
 
     Command2 = new controls::Button(QStringLiteral("&Выбрать"), this);
+    Command2->setToolTip(QStringLiteral("Поставить отмеченную картинку на сцену."));
     Command2->setObjectName(QStringLiteral("Command2"));
     twips::setGeometry(Command2, 6210, 4905, 1320, 330);
     Command2->setAutoDefault(false);
@@ -91,6 +93,7 @@ frmFon::frmFon(frmMain *main) : QDialog(main), m_main(main), m_loader(new picker
     Command3->setFocusPolicy(Qt::NoFocus);
 
     VScroll1 = new QScrollBar(Qt::Vertical, this);
+    VScroll1->setToolTip(QStringLiteral("Прокрутить картинки."));
     VScroll1->setObjectName(QStringLiteral("VScroll1"));
     twips::setGeometry(VScroll1, 5715, 90, 195, 5640);
     VScroll1->setRange(0, 0);
@@ -98,6 +101,7 @@ frmFon::frmFon(frmMain *main) : QDialog(main), m_main(main), m_loader(new picker
     VScroll1->setPageStep(5000);
 
     Picture1 = blackBox(this, "Picture1");
+    Picture1->setToolTip(QStringLiteral("Щёлкните картинку, чтобы отметить её, и нажмите «Выбрать»; двойной щелчок ставит её на сцену сразу."));
     twips::setGeometry(Picture1, 135, 90, 5595, 5640);
     Picture2 = blackBox(Picture1->client(), "Picture2");
     twips::setGeometry(Picture2, 0, 0, grid::SheetWidth, grid::SheetHeight);
