@@ -146,9 +146,9 @@ void frmMain::buildLayout()
     // ---- Frame "Управление фоном" ----
     FrameBackground = frame(this, "Frame1", QStringLiteral("Управление фоном"), 135, 5985, 1995, 1275);
     UpDown3 = spin(FrameBackground, "UpDown3", Qt::Horizontal, 135, 630, 690, 240, 0, 100, 0, 0);
-    UpDown3->setToolTip(QStringLiteral("Сдвинуть фон влево или вправо на шаг из «Интервал шаг». С отмеченными «Синхро» персонаж после сдвига переходит к следующему кадру, а слайд записывается сам."));
+    UpDown3->setToolTip(QStringLiteral("Сдвинуть фон влево или вправо на шаг из «Интервал шаг».\nС отмеченными «Синхро» после сдвига персонаж переходит\nк следующему кадру, а слайд записывается сам."));
     UpDown4 = spin(FrameBackground, "UpDown4", Qt::Vertical, 360, 360, 240, 780, 0, 100, 0, 0);
-    UpDown4->setToolTip(QStringLiteral("Сдвинуть фон вверх или вниз. «Синхро» на этот сдвиг не действует: кадр не меняется и слайд не записывается."));
+    UpDown4->setToolTip(QStringLiteral("Сдвинуть фон вверх или вниз.\n«Синхро» на этот сдвиг не действует:\nкадр не меняется и слайд не записывается."));
     Picture6 = square(FrameBackground, "Picture6", QColor(255, 0, 0), 360, 630, 240, 240);
     UpDown3->setAccessibleNames(QStringLiteral("Фон: влево/вправо"), QStringLiteral("Фон влево"),
                                 QStringLiteral("Фон вправо"));
@@ -165,9 +165,9 @@ void frmMain::buildLayout()
     // ---- Frame "Управление объектом" ----
     FrameObject = frame(this, "Frame2", QStringLiteral("Управление объектом"), 2205, 5985, 1995, 1275);
     UpDown5 = spin(FrameObject, "UpDown5", Qt::Horizontal, 135, 630, 690, 240, 2160, 200, -5000, 32000);
-    UpDown5->setToolTip(QStringLiteral("Сдвинуть выбранного персонажа влево или вправо на шаг из «Интервал шаг». С отмеченными «Синхро» он после сдвига переходит к следующему кадру, а слайд записывается сам."));
+    UpDown5->setToolTip(QStringLiteral("Сдвинуть выбранного персонажа влево или вправо\nна шаг из «Интервал шаг».\nС отмеченными «Синхро» после сдвига он переходит\nк следующему кадру, а слайд записывается сам."));
     UpDown6 = spin(FrameObject, "UpDown6", Qt::Vertical, 360, 360, 240, 780, 0, 100, -5000, 0);
-    UpDown6->setToolTip(QStringLiteral("Сдвинуть выбранного персонажа вверх или вниз. С отмеченными «Синхро» он после сдвига переходит к следующему кадру, а слайд записывается сам."));
+    UpDown6->setToolTip(QStringLiteral("Сдвинуть выбранного персонажа вверх или вниз.\nС отмеченными «Синхро» после сдвига он переходит\nк следующему кадру, а слайд записывается сам."));
     Picture5 = square(FrameObject, "Picture5", QColor(0, 255, 0), 360, 630, 240, 240);
     UpDown5->setAccessibleNames(QStringLiteral("Персонаж: влево/вправо"), QStringLiteral("Персонаж влево"),
                                 QStringLiteral("Персонаж вправо"));
@@ -186,9 +186,9 @@ void frmMain::buildLayout()
     UpDown7->setAccessibleNames(QStringLiteral("Размер: меньше/больше"), QStringLiteral("Меньше"),
                                 QStringLiteral("Больше"));
     Check1 = checkBox(FrameAction, "Check1", QStringLiteral("Синхро"), 90, 810, 915, 240);
-    Check1->setToolTip(QStringLiteral("Синхро движения: когда отмечено, после каждого сдвига стрелками (фона влево-вправо или персонажа) выбранный персонаж переходит к следующему кадру, как от кнопки «Шаг». Слайд этот флажок не записывает."));
+    Check1->setToolTip(QStringLiteral("Синхро движения: когда отмечено, после каждого сдвига стрелками\n(фона влево-вправо или персонажа) выбранный персонаж\nпереходит к следующему кадру, как от кнопки «Шаг».\nСлайд этот флажок не записывает."));
     Command11 = button(FrameAction, "Command11", QStringLiteral("Шаг"), 1035, 810, 915, 285);
-    Command11->setToolTip(QStringLiteral("Показать следующий кадр движения выбранного персонажа. Если отмечено «Синхро» над кнопкой «ЗАПИСЬ», слайд записывается сам."));
+    Command11->setToolTip(QStringLiteral("Показать следующий кадр движения выбранного персонажа.\nЕсли отмечено «Синхро» над кнопкой «ЗАПИСЬ»,\nслайд записывается сам."));
 
     // ---- Command column ----
     FrameCommands = frame(this, "Frame4", QStringLiteral("Управление"), 6570, 135, 1545, 7125);
@@ -197,17 +197,17 @@ void frmMain::buildLayout()
     Command9 = button(FrameCommands, "Command9", QStringLiteral("Удалить фон"), 90, 945, 1365, 555, false);
     Command9->setToolTip(QStringLiteral("Убрать выбранный фон со сцены."));
     Command12 = button(FrameCommands, "Command12", QStringLiteral("Загрузить предмет"), 90, 1665, 1365, 555);
-    Command12->setToolTip(QStringLiteral("Поставить на сцену предмет: неподвижную картинку, которую можно перетаскивать мышью."));
+    Command12->setToolTip(QStringLiteral("Поставить на сцену предмет: неподвижную картинку,\nкоторую можно перетаскивать мышью."));
     Command3 = button(FrameCommands, "Command3", QStringLiteral("Загрузить персонаж"), 90, 2385, 1365, 555);
-    Command3->setToolTip(QStringLiteral("Поставить на сцену персонажа: движущуюся картинку, которую двигают стрелками под сценой."));
+    Command3->setToolTip(QStringLiteral("Поставить на сцену персонажа: движущуюся картинку,\nкоторую двигают стрелками под сценой."));
     Command6 = button(FrameCommands, "Command6", QStringLiteral("Сменить действие"), 90, 3105, 1365, 555, false);
-    Command6->setToolTip(QStringLiteral("Заменить движение выбранного персонажа другим (например, «идёт» на «бежит»); он остаётся на своём месте."));
+    Command6->setToolTip(QStringLiteral("Заменить движение выбранного персонажа другим\n(например, «идёт» на «бежит»); он остаётся на своём месте."));
     Command7 = button(FrameCommands, "Command7", QStringLiteral("Оживить"), 90, 3825, 1365, 555, false);
-    Command7->setToolTip(QStringLiteral("«Оживить»: выбранный персонаж сам проигрывает своё движение. «Остановить»: он замирает на первом кадре, и кадры можно менять кнопкой «Шаг»."));
+    Command7->setToolTip(QStringLiteral("«Оживить»: выбранный персонаж сам проигрывает своё движение.\n«Остановить»: он замирает на первом кадре,\nи кадры можно менять кнопкой «Шаг»."));
     Command5 = button(FrameCommands, "Command5", QStringLiteral("Удалить объект"), 90, 4545, 1365, 555);
     Command5->setToolTip(QStringLiteral("Убрать со сцены объект, выбранный в списке «Выбор объекта»."));
     Check2 = checkBox(FrameCommands, "Check2", QStringLiteral("Синхро"), 135, 5310, 1320, 195);
-    Check2->setToolTip(QStringLiteral("Синхро записи: когда отмечено, слайд записывается сам после каждого сдвига стрелками (фона влево-вправо или персонажа) и после каждого нажатия «Шаг», без кнопки «ЗАПИСЬ»."));
+    Check2->setToolTip(QStringLiteral("Синхро записи: когда отмечено, слайд записывается сам\nпосле каждого сдвига стрелками (фона влево-вправо или персонажа)\nи после каждого нажатия «Шаг», без кнопки «ЗАПИСЬ»."));
     Command2 = button(FrameCommands, "Command2", QStringLiteral("ЗАПИСЬ"), 90, 5715, 1365, 1320);
     Command2->setFont(fonts::msSansSerif(12));
 
@@ -226,7 +226,7 @@ void frmMain::buildLayout()
     // ---- Frame "Слайды" ----
     FrameSlides = frame(this, "Frame6", QStringLiteral("Слайды"), 8370, 1800, 1545, 1770);
     Command15 = button(FrameSlides, "Command15", QStringLiteral("Сохранение"), 135, 360, 1275, 420);
-    Command15->setToolTip(QStringLiteral("Открыть буфер слайдов: посмотреть записанные слайды, удалить лишние, сохранить их в папку или сделать из них файл мультфильма."));
+    Command15->setToolTip(QStringLiteral("Открыть буфер слайдов: посмотреть записанные слайды,\nудалить лишние, сохранить их в папку\nили сделать из них файл мультфильма."));
     Command8 = button(FrameSlides, "Command8", QStringLiteral("Просмотр"), 135, 810, 1275, 420, false);
     Command8->setToolTip(QStringLiteral("Посмотреть записанные слайды как мультфильм."));
     Command1 = button(FrameSlides, "Command1", QStringLiteral("Очистка"), 135, 1260, 1275, 420, false);
@@ -236,7 +236,7 @@ void frmMain::buildLayout()
     FrameSettings = frame(this, "Frame7", QStringLiteral("Установки"), 9990, 1800, 1455, 1770);
     Label1.adopt(4, label(FrameSettings, nullptr, QStringLiteral("Интервал шаг"), 45, 315, 1365, 285, system));
     Combo1 = place(new QComboBox(FrameSettings), "Combo1", 225, 720, 1005, 315);
-    Combo1->setToolTip(QStringLiteral("На сколько сдвигаются фон и персонаж влево-вправо за одно нажатие стрелки: чем больше число, тем длиннее шаг."));
+    Combo1->setToolTip(QStringLiteral("На сколько сдвигаются фон и персонаж влево-вправо\nза одно нажатие стрелки: чем больше число, тем длиннее шаг."));
     Combo1->setFont(fonts::timesNewRoman(8.25, true));
     Combo1->setAccessibleName(QStringLiteral("Интервал шаг"));
     // On Linux a screen reader names a drop-down list by the label that stands for it.
@@ -254,12 +254,12 @@ void frmMain::buildLayout()
         Combo1->setPalette(pal);
     }
     Check3 = checkBox(FrameSettings, "Check3", QStringLiteral("Калька"), 135, 1230, 1230, 255);
-    Check3->setToolTip(QStringLiteral("Калька: последний записанный слайд бледно виден поверх сцены, чтобы было видно, куда сдвинуть персонажа. В слайды калька не попадает."));
+    Check3->setToolTip(QStringLiteral("Калька: последний записанный слайд бледно виден поверх сцены,\nчтобы было видно, куда сдвинуть персонажа.\nВ слайды калька не попадает."));
 
     // ---- Frame "Выбор объекта" ----
     FrameSelect = frame(this, "Frame8", QStringLiteral("Выбор объекта"), 8370, 3870, 3075, 2670);
     List1 = place(new controls::ListBox(FrameSelect), "List1", 90, 360, 2895, 2205);
-    List1->setToolTip(QStringLiteral("Все персонажи и предметы на сцене. Щёлкните строку, чтобы двигать, менять или удалить этот объект."));
+    List1->setToolTip(QStringLiteral("Все персонажи и предметы на сцене.\nЩёлкните строку, чтобы двигать, менять или удалить этот объект."));
     List1->setFont(fonts::listFont());
     List1->setAccessibleName(QStringLiteral("Объекты на сцене"));
     {
@@ -270,7 +270,7 @@ void frmMain::buildLayout()
     }
 
     Command14 = button(this, "Command14", QStringLiteral("Завершение работы"), 8640, 6750, 2580, 420);
-    Command14->setToolTip(QStringLiteral("Закрыть программу. Несохранённые слайды не пропадут: при следующем запуске программа предложит их вернуть."));
+    Command14->setToolTip(QStringLiteral("Закрыть программу. Несохранённые слайды не пропадут:\nпри следующем запуске программа предложит их вернуть."));
 
     buildComposing();
     connectHandlers();

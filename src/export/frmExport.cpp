@@ -41,7 +41,7 @@ frmExport::frmExport(AppState &state, const slides::SlideStore &store, QWidget *
 
     Label1 = place(new QLabel(QStringLiteral("Формат:"), this), "Label1", 135, 225, 1560, 240);
     Combo1 = place(new QComboBox(this), "Combo1", 1755, 180, 3480, 315);
-    Combo1->setToolTip(QStringLiteral("Вид файла: GIF — движущаяся картинка для сайта или письма, MP4 и WebM — видео."));
+    Combo1->setToolTip(QStringLiteral("Вид файла: GIF — движущаяся картинка для сайта или письма,\nMP4 и WebM — видео."));
     for (Format f : AllFormats)
         Combo1->addItem(titleFor(f), int(f));
     Label2 = place(new QLabel(QStringLiteral("Кадров в секунду:"), this), "Label2", 135, 660, 1560, 240);
@@ -55,7 +55,7 @@ frmExport::frmExport(AppState &state, const slides::SlideStore &store, QWidget *
     ProgressBar1->setRange(0, 1);
     ProgressBar1->setValue(0);
     Command1 = controls::button(this, "Command1", QStringLiteral("Экспортировать…"), 1755, 1890, 1935, 420);
-    Command1->setToolTip(QStringLiteral("Выбрать, куда и под каким именем сохранить файл, и записать в него мультфильм."));
+    Command1->setToolTip(QStringLiteral("Выбрать, куда и под каким именем сохранить файл,\nи записать в него мультфильм."));
     Command2 = controls::button(this, "Command2", QStringLiteral("Отмена"), 3780, 1890, 1455, 420);
     Command2->setToolTip(QStringLiteral("Закрыть окно; во время записи — прервать её."));
     for (controls::Button *b : {Command1, Command2}) {

@@ -101,7 +101,7 @@ frmFon::frmFon(frmMain *main) : QDialog(main), m_main(main), m_loader(new picker
     VScroll1->setPageStep(5000);
 
     Picture1 = blackBox(this, "Picture1");
-    Picture1->setToolTip(QStringLiteral("Щёлкните картинку, чтобы отметить её, и нажмите «Выбрать»; двойной щелчок ставит её на сцену сразу."));
+    Picture1->setToolTip(QStringLiteral("Щёлкните картинку, чтобы отметить её, и нажмите «Выбрать»;\nдвойной щелчок ставит её на сцену сразу."));
     twips::setGeometry(Picture1, 135, 90, 5595, 5640);
     Picture2 = blackBox(Picture1->client(), "Picture2");
     twips::setGeometry(Picture2, 0, 0, grid::SheetWidth, grid::SheetHeight);

@@ -67,7 +67,7 @@ void frmView::buildLayout()
     Picture1->setAccessibleName(QStringLiteral("Слайд"));
 
     Slider1 = place(new QSlider(Qt::Horizontal, this), "Slider1", 90, 5400, 6000, 495);
-    Slider1->setToolTip(QStringLiteral("Какой слайд сейчас показан. Передвиньте ползунок, чтобы перейти к другому слайду."));
+    Slider1->setToolTip(QStringLiteral("Какой слайд сейчас показан.\nПередвиньте ползунок, чтобы перейти к другому слайду."));
     Slider1->setRange(0, 0);
     Slider1->setTickPosition(QSlider::TicksBelow);
     Slider1->setAccessibleName(QStringLiteral("Номер слайда"));
@@ -83,7 +83,7 @@ void frmView::buildLayout()
                                 QStringLiteral("Быстрее"));
 
     Command2 = button(this, "Command2", StartCaption, 3330, 6030, 1275, 330);
-    Command2->setToolTip(QStringLiteral("«Старт»: показывать слайды по кругу, как мультфильм. «Стоп»: остановить показ на текущем слайде."));
+    Command2->setToolTip(QStringLiteral("«Старт»: показывать слайды по кругу, как мультфильм.\n«Стоп»: остановить показ на текущем слайде."));
     Command1 = button(this, "Command1", QStringLiteral("Закрыть"), 4680, 6030, 1275, 330);
     Command1->setToolTip(QStringLiteral("Закрыть просмотр."));
 
