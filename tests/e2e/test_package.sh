@@ -16,7 +16,7 @@ for lib in libqt6widgets6 libgif7 libc6; do
     echo "$depends" | grep -q "$lib" || fail "Depends lacks $lib: $depends"
 done
 contents=$(dpkg-deb -c "$deb")
-for f in ./usr/bin/vellumo ./usr/share/applications/org.vellumo.Vellumo.desktop ./usr/share/man/man1/vellumo.1.gz ./usr/share/man/ru/man1/vellumo.1.gz \
+for f in ./usr/bin/vellumo ./usr/share/applications/org.vellumo.Vellumo.desktop ./usr/share/man/man1/vellumo.1.gz \
          ./usr/share/doc/vellumo/copyright "./usr/share/vellumo/objects/Кот идёт▸.gif" "./usr/share/vellumo/objects/Кот идёт◂.gif"; do
     echo "$contents" | grep -qF " $f" || fail "the package lacks $f"
 done
