@@ -147,7 +147,9 @@ void frmMain::buildLayout()
     // ---- Frame "Управление фоном" ----
     FrameBackground = frame(this, "Frame1", QStringLiteral("Управление фоном"), 135, 5985, 1995, 1275);
     UpDown3 = spin(FrameBackground, "UpDown3", Qt::Horizontal, 135, 630, 690, 240, 0, 100, 0, 0);
+    UpDown3->setToolTip(QStringLiteral("Сдвинуть фон влево или вправо на шаг из «Интервал шаг».\nС отмеченными «Синхро» после сдвига персонаж переходит\nк следующему кадру, а слайд записывается сам."));
     UpDown4 = spin(FrameBackground, "UpDown4", Qt::Vertical, 360, 360, 240, 780, 0, 100, 0, 0);
+    UpDown4->setToolTip(QStringLiteral("Сдвинуть фон вверх или вниз.\n«Синхро» на этот сдвиг не действует:\nкадр не меняется и слайд не записывается."));
     Picture6 = square(FrameBackground, "Picture6", QColor(255, 0, 0), 360, 630, 240, 240);
     controls::keepReadable(Picture6, QPalette::Window, QColor(255, 0, 0));
     UpDown3->setAccessibleNames(QStringLiteral("Фон: влево/вправо"), QStringLiteral("Фон влево"),
@@ -165,7 +167,9 @@ void frmMain::buildLayout()
     // ---- Frame "Управление объектом" ----
     FrameObject = frame(this, "Frame2", QStringLiteral("Управление объектом"), 2205, 5985, 1995, 1275);
     UpDown5 = spin(FrameObject, "UpDown5", Qt::Horizontal, 135, 630, 690, 240, 2160, 200, -5000, 32000);
+    UpDown5->setToolTip(QStringLiteral("Сдвинуть выбранного персонажа влево или вправо\nна шаг из «Интервал шаг».\nС отмеченными «Синхро» после сдвига он переходит\nк следующему кадру, а слайд записывается сам."));
     UpDown6 = spin(FrameObject, "UpDown6", Qt::Vertical, 360, 360, 240, 780, 0, 100, -5000, 0);
+    UpDown6->setToolTip(QStringLiteral("Сдвинуть выбранного персонажа вверх или вниз.\nС отмеченными «Синхро» после сдвига он переходит\nк следующему кадру, а слайд записывается сам."));
     Picture5 = square(FrameObject, "Picture5", QColor(0, 255, 0), 360, 630, 240, 240);
     controls::keepReadable(Picture5, QPalette::Window, QColor(0, 255, 0));
     UpDown5->setAccessibleNames(QStringLiteral("Персонаж: влево/вправо"), QStringLiteral("Персонаж влево"),
@@ -181,21 +185,32 @@ void frmMain::buildLayout()
     FrameAction = frame(this, "Frame3", QStringLiteral("Действие"), 4275, 5985, 2040, 1275);
     Label13 = label(FrameAction, "Label13", QStringLiteral("Размер"), 90, 405, 645, 240, fonts::msSansSerif());
     UpDown7 = spin(FrameAction, "UpDown7", Qt::Horizontal, 1035, 360, 915, 285, 1000, 10, 100, 1000);
+    UpDown7->setToolTip(QStringLiteral("Сделать выбранного персонажа больше или меньше."));
     UpDown7->setAccessibleNames(QStringLiteral("Размер: меньше/больше"), QStringLiteral("Меньше"),
                                 QStringLiteral("Больше"));
     Check1 = checkBox(FrameAction, "Check1", QStringLiteral("Синхро"), 90, 810, 915, 240);
+    Check1->setToolTip(QStringLiteral("Синхро движения: когда отмечено, после каждого сдвига стрелками\n(фона влево-вправо или персонажа) выбранный персонаж\nпереходит к следующему кадру, как от кнопки «Шаг».\nСлайд этот флажок не записывает."));
     Command11 = button(FrameAction, "Command11", QStringLiteral("Шаг"), 1035, 810, 915, 285);
+    Command11->setToolTip(QStringLiteral("Показать следующий кадр движения выбранного персонажа.\nЕсли отмечено «Синхро» над кнопкой «ЗАПИСЬ»,\nслайд записывается сам."));
 
     // ---- Command column ----
     FrameCommands = frame(this, "Frame4", QStringLiteral("Управление"), 6570, 135, 1545, 7125);
     Command4 = button(FrameCommands, "Command4", QStringLiteral("Загрузить фон"), 90, 360, 1365, 555);
+    Command4->setToolTip(QStringLiteral("Выбрать картинку для заднего плана сцены."));
     Command9 = button(FrameCommands, "Command9", QStringLiteral("Удалить фон"), 90, 945, 1365, 555, false);
+    Command9->setToolTip(QStringLiteral("Убрать выбранный фон со сцены."));
     Command12 = button(FrameCommands, "Command12", QStringLiteral("Загрузить предмет"), 90, 1665, 1365, 555);
+    Command12->setToolTip(QStringLiteral("Поставить на сцену предмет: неподвижную картинку,\nкоторую можно перетаскивать мышью."));
     Command3 = button(FrameCommands, "Command3", QStringLiteral("Загрузить персонаж"), 90, 2385, 1365, 555);
+    Command3->setToolTip(QStringLiteral("Поставить на сцену персонажа: движущуюся картинку,\nкоторую двигают стрелками под сценой."));
     Command6 = button(FrameCommands, "Command6", QStringLiteral("Сменить действие"), 90, 3105, 1365, 555, false);
+    Command6->setToolTip(QStringLiteral("Заменить движение выбранного персонажа другим\n(например, «идёт» на «бежит»); он остаётся на своём месте."));
     Command7 = button(FrameCommands, "Command7", QStringLiteral("Оживить"), 90, 3825, 1365, 555, false);
+    Command7->setToolTip(QStringLiteral("«Оживить»: выбранный персонаж сам проигрывает своё движение.\n«Остановить»: он замирает на первом кадре,\nи кадры можно менять кнопкой «Шаг»."));
     Command5 = button(FrameCommands, "Command5", QStringLiteral("Удалить объект"), 90, 4545, 1365, 555);
+    Command5->setToolTip(QStringLiteral("Убрать со сцены объект, выбранный в списке «Выбор объекта»."));
     Check2 = checkBox(FrameCommands, "Check2", QStringLiteral("Синхро"), 135, 5310, 1320, 195);
+    Check2->setToolTip(QStringLiteral("Синхро записи: когда отмечено, слайд записывается сам\nпосле каждого сдвига стрелками (фона влево-вправо или персонажа)\nи после каждого нажатия «Шаг», без кнопки «ЗАПИСЬ»."));
     Command2 = button(FrameCommands, "Command2", QStringLiteral("ЗАПИСЬ"), 90, 5715, 1365, 1320);
     Command2->setFont(fonts::msSansSerif(12));
 
@@ -214,13 +229,17 @@ void frmMain::buildLayout()
     // ---- Frame "Слайды" ----
     FrameSlides = frame(this, "Frame6", QStringLiteral("Слайды"), 8370, 1800, 1545, 1770);
     Command15 = button(FrameSlides, "Command15", QStringLiteral("Сохранение"), 135, 360, 1275, 420);
+    Command15->setToolTip(QStringLiteral("Открыть буфер слайдов: посмотреть записанные слайды,\nудалить лишние, сохранить их в папку\nили сделать из них файл мультфильма."));
     Command8 = button(FrameSlides, "Command8", QStringLiteral("Просмотр"), 135, 810, 1275, 420, false);
+    Command8->setToolTip(QStringLiteral("Посмотреть записанные слайды как мультфильм."));
     Command1 = button(FrameSlides, "Command1", QStringLiteral("Очистка"), 135, 1260, 1275, 420, false);
+    Command1->setToolTip(QStringLiteral("Удалить все записанные слайды из буфера. Ctrl+Z возвращает их."));
 
     // ---- Frame "Установки" ----
     FrameSettings = frame(this, "Frame7", QStringLiteral("Установки"), 9990, 1800, 1455, 1770);
     Label1.adopt(4, label(FrameSettings, nullptr, QStringLiteral("Интервал шаг"), 45, 315, 1365, 285, system));
     Combo1 = place(new QComboBox(FrameSettings), "Combo1", 225, 720, 1005, 315);
+    Combo1->setToolTip(QStringLiteral("На сколько сдвигаются фон и персонаж влево-вправо\nза одно нажатие стрелки: чем больше число, тем длиннее шаг."));
     Combo1->setFont(fonts::timesNewRoman(8.25, true));
     Combo1->setAccessibleName(QStringLiteral("Интервал шаг"));
     // On Linux a screen reader names a drop-down list by the label that stands for it.
@@ -238,10 +257,12 @@ void frmMain::buildLayout()
         Combo1->setPalette(pal);
     }
     Check3 = checkBox(FrameSettings, "Check3", QStringLiteral("Калька"), 135, 1230, 1230, 255);
+    Check3->setToolTip(QStringLiteral("Калька: последний записанный слайд бледно виден поверх сцены,\nчтобы было видно, куда сдвинуть персонажа.\nВ слайды калька не попадает."));
 
     // ---- Frame "Выбор объекта" ----
     FrameSelect = frame(this, "Frame8", QStringLiteral("Выбор объекта"), 8370, 3870, 3075, 2670);
     List1 = place(new controls::ListBox(FrameSelect), "List1", 90, 360, 2895, 2205);
+    List1->setToolTip(QStringLiteral("Все персонажи и предметы на сцене.\nЩёлкните строку, чтобы двигать, менять или удалить этот объект."));
     List1->setFont(fonts::listFont());
     List1->setAccessibleName(QStringLiteral("Объекты на сцене"));
     {
@@ -252,6 +273,7 @@ void frmMain::buildLayout()
     }
 
     Command14 = button(this, "Command14", QStringLiteral("Завершение работы"), 8640, 6750, 2580, 420);
+    Command14->setToolTip(QStringLiteral("Закрыть программу. Несохранённые слайды не пропадут:\nпри следующем запуске программа предложит их вернуть."));
 
     buildComposing();
     connectHandlers();

@@ -22,7 +22,7 @@ void frmMain::buildComposing()
     RecordKey->setContext(Qt::WindowShortcut);
     RecordKey->setAutoRepeat(true);
     connect(RecordKey, &QShortcut::activated, this, &frmMain::Command2_Click);
-    Command2->setToolTip(QStringLiteral("Записать слайд (клавиша %1)")
+    Command2->setToolTip(QStringLiteral("Записать то, что сейчас видно на сцене,\nв новый слайд (клавиша %1)")
                              .arg(QKeySequence(RecordKeyCode).toString(QKeySequence::NativeText)));
 
     connect(Check3, &QCheckBox::toggled, this, &frmMain::Check3_Click);

@@ -41,18 +41,23 @@ frmExport::frmExport(AppState &state, const slides::SlideStore &store, QWidget *
 
     Label1 = place(new QLabel(QStringLiteral("Формат:"), this), "Label1", 135, 225, 1560, 240);
     Combo1 = place(new QComboBox(this), "Combo1", 1755, 180, 3480, 315);
+    Combo1->setToolTip(QStringLiteral("Вид файла: GIF — движущаяся картинка для сайта или письма,\nMP4 и WebM — видео."));
     for (Format f : AllFormats)
         Combo1->addItem(titleFor(f), int(f));
     Label2 = place(new QLabel(QStringLiteral("Кадров в секунду:"), this), "Label2", 135, 660, 1560, 240);
     Spin1 = place(new QSpinBox(this), "Spin1", 1755, 615, 900, 315);
+    Spin1->setToolTip(QStringLiteral("Скорость мультфильма: сколько слайдов показывать в секунду."));
     Spin1->setRange(MinRate, MaxRate);
     Spin1->setValue(state.PreviewRate);
     Label3 = place(new QLabel(this), "Label3", 135, 1110, 5100, 240);
     ProgressBar1 = place(new controls::ProgressBar(this), "ProgressBar1", 135, 1410, 5100, 285);
+    ProgressBar1->setToolTip(QStringLiteral("Сколько слайдов уже записано в файл."));
     ProgressBar1->setRange(0, 1);
     ProgressBar1->setValue(0);
     Command1 = controls::button(this, "Command1", QStringLiteral("Экспортировать…"), 1755, 1890, 1935, 420);
+    Command1->setToolTip(QStringLiteral("Выбрать, куда и под каким именем сохранить файл,\nи записать в него мультфильм."));
     Command2 = controls::button(this, "Command2", QStringLiteral("Отмена"), 3780, 1890, 1455, 420);
+    Command2->setToolTip(QStringLiteral("Закрыть окно; во время записи — прервать её."));
     for (controls::Button *b : {Command1, Command2}) {
         b->setFont(fonts::msSansSerif(8.25, true));
         b->setAutoDefault(false);

@@ -82,11 +82,13 @@ frmFon::frmFon(frmMain *main) : QDialog(main), m_main(main), m_loader(new picker
     File1->hide();
 
     Command1 = new controls::Button(QStringLiteral("&Закрыть"), this);
+    Command1->setToolTip(QStringLiteral("Закрыть окно, ничего не выбирая."));
     Command1->setObjectName(QStringLiteral("Command1"));
     twips::setGeometry(Command1, 6210, 5310, 1320, 330);
     Command1->setAutoDefault(false);
 
     Command2 = new controls::Button(QStringLiteral("&Выбрать"), this);
+    Command2->setToolTip(QStringLiteral("Поставить отмеченную картинку на сцену."));
     Command2->setObjectName(QStringLiteral("Command2"));
     twips::setGeometry(Command2, 6210, 4905, 1320, 330);
     Command2->setAutoDefault(false);
@@ -94,6 +96,7 @@ frmFon::frmFon(frmMain *main) : QDialog(main), m_main(main), m_loader(new picker
     Command3 = controls::panel(this, "Command3", QStringLiteral("Command3"), 90, 45, 5910, 5730);
 
     VScroll1 = new QScrollBar(Qt::Vertical, this);
+    VScroll1->setToolTip(QStringLiteral("Прокрутить картинки."));
     VScroll1->setObjectName(QStringLiteral("VScroll1"));
     twips::setGeometry(VScroll1, 5715, 90, 195, 5640);
     VScroll1->setRange(0, 0);
@@ -105,6 +108,7 @@ frmFon::frmFon(frmMain *main) : QDialog(main), m_main(main), m_loader(new picker
     VScroll1->setAccessibleName(QStringLiteral("Прокрутка файлов"));
 
     Picture1 = blackBox(this, "Picture1");
+    Picture1->setToolTip(QStringLiteral("Щёлкните картинку, чтобы отметить её, и нажмите «Выбрать»;\nдвойной щелчок ставит её на сцену сразу."));
     twips::setGeometry(Picture1, 135, 90, 5595, 5640);
     // The grid takes the keyboard: a click on a cell focuses it too, as the
     // cells themselves take no focus.

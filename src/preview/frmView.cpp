@@ -67,6 +67,7 @@ void frmView::buildLayout()
     Picture1->setAccessibleName(QStringLiteral("Слайд"));
 
     Slider1 = place(new QSlider(Qt::Horizontal, this), "Slider1", 90, 5400, 6000, 495);
+    Slider1->setToolTip(QStringLiteral("Какой слайд сейчас показан.\nПередвиньте ползунок, чтобы перейти к другому слайду."));
     Slider1->setRange(0, 0);
     Slider1->setTickPosition(QSlider::TicksBelow);
     Slider1->setAccessibleName(QStringLiteral("Номер слайда"));
@@ -74,6 +75,7 @@ void frmView::buildLayout()
     Slider1->setEnabled(false);
 
     UpDown1 = place(new controls::SpinControl(Qt::Vertical, this), "UpDown1", 675, 6030, 240, 330);
+    UpDown1->setToolTip(QStringLiteral("Скорость показа: сколько слайдов в секунду, от 1 до 24."));
     UpDown1->setRange(1, 24);
     UpDown1->setIncrement(4);
     UpDown1->setValue(12);
@@ -81,7 +83,9 @@ void frmView::buildLayout()
                                 QStringLiteral("Быстрее"));
 
     Command2 = button(this, "Command2", StartCaption, 3330, 6030, 1275, 330);
+    Command2->setToolTip(QStringLiteral("«Старт»: показывать слайды по кругу, как мультфильм.\n«Стоп»: остановить показ на текущем слайде."));
     Command1 = button(this, "Command1", QStringLiteral("Закрыть"), 4680, 6030, 1275, 330);
+    Command1->setToolTip(QStringLiteral("Закрыть просмотр."));
 
     Label2 = place(new QLabel(QStringLiteral("Кадров в секунду"), this), "Label2", 990, 6165, 1680, 240);
     Label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);

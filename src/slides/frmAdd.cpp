@@ -39,9 +39,11 @@ frmAdd::frmAdd(const QString &folder, QWidget *parent)
     Label1 = place(new QLabel(QStringLiteral("Чтение слайдов из папки «%1»…").arg(QDir::toNativeSeparators(folder)), this),
                    "Label1", 135, 135, 5100, 240);
     ProgressBar1 = place(new controls::ProgressBar(this), "ProgressBar1", 135, 480, 5100, 285);
+    ProgressBar1->setToolTip(QStringLiteral("Сколько слайдов из папки уже прочитано."));
     ProgressBar1->setRange(0, 1);
     ProgressBar1->setValue(0);
     Command1 = controls::button(this, "Command1", QStringLiteral("Отмена"), 3780, 960, 1455, 420);
+    Command1->setToolTip(QStringLiteral("Прекратить чтение; слайды из этой папки не добавятся."));
     Command1->setFont(fonts::msSansSerif(8.25, true));
     Command1->setAutoDefault(false);
     connect(Command1, &QPushButton::clicked, this, &frmAdd::Command1_Click);

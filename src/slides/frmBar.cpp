@@ -31,6 +31,7 @@ frmBar::frmBar(AppState &state, const slides::SlideStore &slides, QWidget *paren
     Label1->setFont(fonts::msSansSerif(8.25, true));
 
     ProgressBar1 = twips::place(new controls::ProgressBar(this), "ProgressBar1", 135, 810, 5100, 285);
+    ProgressBar1->setToolTip(QStringLiteral("Сколько слайдов уже записано в папку."));
     ProgressBar1->setAccessibleName(QStringLiteral("Сохранение слайдов"));
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);

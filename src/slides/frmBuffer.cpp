@@ -102,12 +102,14 @@ frmBuffer::frmBuffer(AppState &state, QWidget *parent)
     setFont(fonts::msSansSerif());
 
     Picture2 = place(new controls::PictureBox(this), "Picture2", 50, 0, 10455, lay::ViewportHeight);
+    Picture2->setToolTip(QStringLiteral("Записанные слайды по порядку.\nЩелчок выбирает слайд, Ctrl+щелчок добавляет ещё один,\nShift+щелчок выбирает подряд.\nПравая кнопка мыши: «Удалить» или «Дублировать».\nDelete удаляет выбранные, Ctrl+Z отменяет."));
     Picture2->setBackColor(Qt::black);
     Picture2->setAccessibleName(QStringLiteral("Слайды"));
     Picture1 = new slides::ThumbCanvas(m_slides, m_chosen, Picture2->client());
     twips::setGeometry(Picture1, lay::CanvasLeft, 0, lay::CanvasWidth, m_canvasHeight);
 
     VScroll1 = place(new QScrollBar(Qt::Vertical, this), "VScroll1", 10530, 45, 255, 6570);
+    VScroll1->setToolTip(QStringLiteral("Прокрутить слайды."));
     VScroll1->setRange(0, 0);
     VScroll1->setSingleStep(1000);
     VScroll1->setPageStep(32000);
@@ -116,12 +118,16 @@ frmBuffer::frmBuffer(AppState &state, QWidget *parent)
     Label1 = place(new QLabel(QStringLiteral("Всего слайдов:"), this), "Label1", 135, 6795, 2445, 240);
     Label1->setFont(bold());
     Command2 = place(new controls::Button(QStringLiteral("Сохранить"), this), "Command2", 7290, 6795, 1455, 420);
+    Command2->setToolTip(QStringLiteral("Записать все слайды в папку «Animations» файлами 001.bmp, 002.bmp, …\nЕсли там уже есть старые слайды, программа сначала спросит."));
     Command2->setFont(bold());
     Command1 = place(new controls::Button(QStringLiteral("Закрыть"), this), "Command1", 8820, 6795, 1455, 420);
+    Command1->setToolTip(QStringLiteral("Закрыть буфер слайдов. Слайды остаются в нём."));
     Command1->setFont(bold());
     Command3 = place(new controls::Button(QStringLiteral("Экспорт…"), this), "Command3", 5745, 6795, 1455, 420);
+    Command3->setToolTip(QStringLiteral("Сделать из слайдов один файл мультфильма: GIF, MP4 или WebM."));
     Command3->setFont(bold());
     Command4 = place(new controls::Button(QStringLiteral("Добавить…"), this), "Command4", 4215, 6795, 1455, 420);
+    Command4->setToolTip(QStringLiteral("Добавить в конец слайды из папки (001.bmp, 002.bmp, …),\nнапример чтобы продолжить мультфильм, сохранённый раньше."));
     Command4->setFont(bold());
     for (QPushButton *b : {Command2, Command1, Command3, Command4})
         b->setAutoDefault(false);

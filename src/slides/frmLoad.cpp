@@ -56,6 +56,7 @@ frmLoad::frmLoad(const QString &folder, QWidget *parent)
     Line1[1] = line(this, 1, palette().color(QPalette::Base), 1000);
 
     Command1 = place(new controls::Button(QStringLiteral("&Ok"), this), "Command1", 4095, 1170, 1185, 285);
+    Command1->setToolTip(QStringLiteral("Убрать старые слайды из папки и сохранить туда новые.\nЗакройте окно, если старые слайды нужны."));
     Command1->setDefault(true);
     Command1->setFocus();
     connect(Command1, &QPushButton::clicked, this, &frmLoad::Command1_Click);

@@ -15,7 +15,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QProgressBar>
+#include <QRegularExpression>
 #include <QSlider>
+#include <QSpinBox>
 #include <QFontMetrics>
 #include <QScrollBar>
 
@@ -31,6 +33,7 @@
 #include "slides/frmBuffer.h"
 #include "slides/frmLoad.h"
 #include "slides/OnionSkin.h"
+#include "export/frmExport.h"
 #include "controls/NumberFormat.h"
 #include "controls/Twips.h"
 
@@ -86,6 +89,7 @@ private slots:
     void fixedWindowsOfferNoMaximiseAndModalOnesNoMinimise();
     void aMinimisedModalWindowTakesTheProgramWithItAndComesBackWithIt();
     void everyControlHasARussianNameForScreenReadersAndPanelsNone();
+    void everyControlExplainsItselfInARussianTooltip();
     void everyTextStaysReadableUnderADarkPalette();
     void fixedColoursKeepTheirContrastUnderLightAndDarkThemes_data();
     void fixedColoursKeepTheirContrastUnderLightAndDarkThemes();
@@ -449,6 +453,28 @@ void MainWindowTest::everyControlHasARussianNameForScreenReadersAndPanelsNone()
     }
     QVERIFY(named >= 40);
     QVERIFY(decorative >= 9); // seven panels on the main window, the preview's, the markers
+}
+
+void MainWindowTest::everyControlExplainsItselfInARussianTooltip()
+{
+    Program p;
+    frmExport exporting(p.state, p.main->Buffer()->store(), p.main->Buffer());
+    int explained = 0;
+    for (QWidget *window : QWidgetList{p.main.get(), p.main->Buffer(), p.main->View(), p.main->Fon(), &exporting})
+        for (QWidget *w : window->findChildren<QWidget *>()) {
+            const bool control = qobject_cast<QAbstractButton *>(w) || qobject_cast<QAbstractSlider *>(w) ||
+                                 qobject_cast<QComboBox *>(w) || qobject_cast<QAbstractItemView *>(w) ||
+                                 qobject_cast<QAbstractSpinBox *>(w);
+            // Raised panels are never enabled nor focused; a spin control's arrow shows its owner's tooltip.
+            if (!control || (!w->isEnabled() && w->focusPolicy() == Qt::NoFocus) || !w->isVisibleTo(window))
+                continue;
+            QString tip;
+            for (QWidget *up = w; tip.isEmpty() && up != window; up = up->parentWidget())
+                tip = up->toolTip();
+            QVERIFY2(tip.contains(QRegularExpression(QStringLiteral("[а-я]+ [а-я]+"))), qPrintable(w->objectName()));
+            ++explained;
+        }
+    QVERIFY(explained >= 40);
 }
 
 void MainWindowTest::everyTextStaysReadableUnderADarkPalette()

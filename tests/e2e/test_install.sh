@@ -30,6 +30,8 @@ appstreamcli validate --no-net "$prefix/share/metainfo/org.vellumo.Vellumo.metai
     fail "the metainfo does not validate: $(cat "$work/as.log")"
 grep -q '^Name\[ru\]=' "$prefix/share/applications/org.vellumo.Vellumo.desktop" || fail "no Russian name in the desktop entry"
 zcat "$prefix/share/man/man1/vellumo.1.gz" | man -l - >/dev/null 2>&1 || fail "the manual page does not format"
+LC_ALL=C.UTF-8 MANPATH=$prefix/share/man man -L ru -P cat vellumo 2>/dev/null | grep -q "ПЕРВЫЙ МУЛЬТФИЛЬМ" ||
+    fail "man -L ru vellumo does not show the Russian manual page"
 
 # An ordinary user with a home of their own; root gives up its rights first.
 home=$work/home
