@@ -1,6 +1,7 @@
 #include "slides/SlideStore.h"
 
 #include <QSysInfo>
+#include <QtEndian>
 #include <QtAlgorithms>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <new>
 
 #include <sys/mman.h>
+#include <zlib.h>
 
 #include "slides/SlideSource.h"
 
@@ -26,6 +28,24 @@ void copyRows(char *dst, qsizetype dstStride, const char *src, qsizetype srcStri
 
 // Level 1 for the keys that a large change forces: recording must stay quick.
 constexpr int PackLevel = 1;
+
+// A packed key as qCompress writes it: the length, 4 bytes big-endian, then a zlib stream. It is
+// inflated into exactly a slide's bytes, and one that claims or makes anything else is refused: a
+// damaged or crafted journal must not make the program allocate without bound, as qUncompress does
+// when it doubles its buffer for as long as the stream goes on.
+QByteArray inflateKey(const char *data, qsizetype size)
+{
+    if (size < 4 || qFromBigEndian<quint32>(data) != quint32(SlideStore::RawBytes))
+        return {};
+    QByteArray raw(SlideStore::RawBytes, Qt::Uninitialized);
+    uLongf made = uLongf(raw.size());
+    uLong read = uLong(size - 4);
+    if (::uncompress2(reinterpret_cast<Bytef *>(raw.data()), &made, reinterpret_cast<const Bytef *>(data + 4),
+                      &read) != Z_OK ||
+        made != uLongf(SlideStore::RawBytes))
+        return {};
+    return raw;
+}
 
 void xorInto(char *dst, const char *a, const char *b, qsizetype n)
 {
@@ -272,7 +292,9 @@ bool SlideStore::storePacked(const QByteArray &packed, Entry &e)
     const qint64 size = packed.size();
     if (size < 0 || size > BlockBytes)
         return false;
-    if (m_blocks.empty() || m_used + size > BlockBytes) {
+    // A block filled to its last byte takes nothing more, not even an empty entry: its place would name
+    // the block after it.
+    if (m_blocks.empty() || m_used + size > BlockBytes || m_used == BlockBytes) {
         if (m_blocks.size() == m_blocks.capacity())
             m_blocks.reserve(std::max<size_t>(16, m_blocks.capacity() * 2));
         m_blocks.push_back(newBlock());
@@ -294,7 +316,7 @@ QByteArray SlideStore::unpack(const Entry &e) const
 {
     if (!e.compressed)
         return QByteArray::fromRawData(packedData(e), e.size);
-    return qUncompress(reinterpret_cast<const uchar *>(packedData(e)), e.size);
+    return inflateKey(packedData(e), e.size);
 }
 
 bool SlideStore::tellDifference(const char *first, qsizetype stride, const char *before, QByteArray &scratch)
@@ -452,6 +474,9 @@ bool SlideStore::appendPacked(quint8 flags, QByteArrayView bytes)
     const bool compressed = flags & Compressed;
     if ((!key && (m_entries.empty() || compressed)) || (key && !compressed && bytes.size() != RawBytes))
         return false;
+    // A packed key must at least claim a slide's size; inflating it checks the rest when it is read.
+    if (compressed && (bytes.size() < 4 || qFromBigEndian<quint32>(bytes.data()) != quint32(RawBytes)))
+        return false;
     try {
         if (m_entries.size() == m_entries.capacity())
             m_entries.reserve(std::max<size_t>(64, m_entries.capacity() * 2));
@@ -572,10 +597,8 @@ bool SlideStore::insert(int at1, std::vector<Packed> &&slides)
             int sinceKey = 0;
             for (const Packed &p : slides) {
                 if (p.flags & Key) {
-                    const QByteArray raw = (p.flags & Compressed)
-                                               ? qUncompress(reinterpret_cast<const uchar *>(p.bytes.constData()),
-                                                             p.bytes.size())
-                                               : p.bytes;
+                    const QByteArray raw =
+                        (p.flags & Compressed) ? inflateKey(p.bytes.constData(), p.bytes.size()) : p.bytes;
                     if (raw.size() != RawBytes)
                         return false;
                     std::memcpy(last.data(), raw.constData(), RawBytes);

@@ -25,6 +25,9 @@
 #include <unistd.h>
 #endif
 
+#include <sys/resource.h>
+#include <zlib.h>
+
 #include "TestCommon.h"
 #include "app/AppState.h"
 #include "controls/Button.h"
@@ -32,6 +35,7 @@
 #include "controls/PictureBox.h"
 #include "controls/Twips.h"
 #include "slides/SlideFiles.h"
+#include "slides/SeriesReader.h"
 #include "slides/SlideStore.h"
 #include "slides/StageCapture.h"
 #include "slides/ThumbLayout.h"
@@ -146,6 +150,7 @@ private slots:
     void aSlideThatDoesNotFitLeavesTheEarlierOnesIntact();
     void aTypicalSceneIsHeldInAFewKilobytesPerSlide();
     void aLongPanIsStillPackedAndReadsBackExactly();
+    void packedBytesFromOutsideNeverReachPastTheStore();
 
     // ---- names and files ----
     void slideFilesAreNumberedWithAtLeastThreeDigits();
@@ -269,6 +274,67 @@ void TestSlides::aLongPanIsStillPackedAndReadsBackExactly()
              qPrintable(QStringLiteral("%1 bytes for 60 panned slides").arg(store.packedBytes())));
     for (int i = 59; i >= 0; i -= 7)
         QVERIFY(samePixels(store.slide(i + 1), kept[i]));
+}
+
+// Packed bytes come from journals and saved files, which may be damaged or made to harm.
+void TestSlides::packedBytesFromOutsideNeverReachPastTheStore()
+{
+    const auto claim = [](qint64 size, QByteArray stream) {
+        stream.prepend(4, '\0');
+        qToBigEndian(quint32(size), stream.data());
+        return stream;
+    };
+    // A block filled to its last byte, then an empty difference (a second record with nothing moved):
+    // its entry must lie in a block that exists.
+    SlideStore edge;
+    QVERIFY(edge.appendPacked(SlideStore::Key | SlideStore::Compressed,
+                              claim(SlideStore::RawBytes, QByteArray((8 << 20) - 4, 'x'))));
+    QVERIFY(edge.appendPacked(0, {}));
+    quint8 flags = 0;
+    QCOMPARE(edge.packedView(2, flags).size(), 0);
+    const std::vector<SlideStore::PackedShare> shares = edge.shareAll();
+    QVERIFY(shares.size() == 2 && shares[1].block);
+
+    // A key that claims a slide's size but inflates to 256 MiB is refused without being inflated.
+    QByteArray bomb(1 << 20, Qt::Uninitialized);
+    {
+        z_stream z{};
+        QCOMPARE(deflateInit(&z, 9), Z_OK);
+        const QByteArray zeros(1 << 20, '\0');
+        qsizetype made = 0;
+        for (int chunk = 0; chunk < 256; ++chunk) {
+            z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(zeros.constData()));
+            z.avail_in = uInt(zeros.size());
+            do {
+                z.next_out = reinterpret_cast<Bytef *>(bomb.data() + made);
+                z.avail_out = uInt(bomb.size() - made);
+                deflate(&z, chunk == 255 ? Z_FINISH : Z_NO_FLUSH);
+                made = bomb.size() - z.avail_out;
+            } while (z.avail_in > 0);
+        }
+        deflateEnd(&z);
+        bomb.truncate(made);
+    }
+    rusage before{}, after{};
+    getrusage(RUSAGE_SELF, &before);
+    SlideStore bombed;
+    QVERIFY(bombed.appendPacked(SlideStore::Key | SlideStore::Compressed, claim(SlideStore::RawBytes, bomb)));
+    QVERIFY(bombed.slide(1).isNull());
+    getrusage(RUSAGE_SELF, &after);
+    QVERIFY2(after.ru_maxrss - before.ru_maxrss < 64 * 1024, qPrintable(QString::number(after.ru_maxrss)));
+    // One that claims any other size is not taken at all.
+    QVERIFY(!bombed.appendPacked(SlideStore::Key | SlideStore::Compressed, claim(410832, bomb)));
+
+    // A BMP header whose rows times their length pass 64 bits is left out of a series.
+    QByteArray bmp(54, '\0');
+    bmp[0] = 'B';
+    bmp[1] = 'M';
+    qToLittleEndian(quint32(54), bmp.data() + 10);
+    qToLittleEndian(quint32(40), bmp.data() + 14);
+    qToLittleEndian(qint32(0x7fffffff), bmp.data() + 18);
+    qToLittleEndian(qint32(0x7fffffff), bmp.data() + 22);
+    qToLittleEndian(quint16(0xffff), bmp.data() + 28);
+    QCOMPARE(slides::addSlide(bmp, bombed), slides::Added::LeftOut);
 }
 
 void TestSlides::slideFilesAreNumberedWithAtLeastThreeDigits()
