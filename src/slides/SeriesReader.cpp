@@ -40,8 +40,11 @@ bool bmpCutShort(const QByteArray &b)
     const quint32 compression = le32(h, 30);
     if (compression != 0 || width <= 0 || bits == 0)
         return false;
+    // Every field is at most 32 bits wide, but a row's length times the rows can pass 64 bits: the
+    // room behind the rows' start is divided instead.
     const qint64 stride = (width * bits + 31) / 32 * 4;
-    return qint64(offset) + stride * height > b.size();
+    const qint64 room = qint64(b.size()) - qint64(offset);
+    return room < 0 || (height > 0 && height > room / stride);
 }
 
 // Where the rows of a slide as saving writes it (24 bits, uncompressed, bottom-up) start in the `size`
@@ -73,9 +76,8 @@ QImage decodedSlide(QByteArray &bytes)
     return image.size() == QSize(SlideWidth, SlideHeight) ? image : QImage();
 }
 
-enum class Added { Yes, LeftOut, OutOfMemory };
+} // namespace
 
-// Appends the slide held in a file's `bytes` (read whole under the asset rules) to `store`.
 Added addSlide(QByteArray &bytes, SlideStore &store)
 {
     if (const qint64 offset = savedSlideRows(bytes.constData(), bytes.size())) {
@@ -90,6 +92,8 @@ Added addSlide(QByteArray &bytes, SlideStore &store)
         return Added::LeftOut;
     return store.append(image) ? Added::Yes : Added::OutOfMemory;
 }
+
+namespace {
 
 // One part of a series, read into a store of its own: packed exactly as recording packs.
 struct Part {

@@ -4,6 +4,7 @@
 // recorded slides, ready to be appended in one step. Runs on a thread of
 // its own; the buffer is not touched until the reading is over.
 
+#include <QByteArray>
 #include <QString>
 
 #include <atomic>
@@ -20,6 +21,12 @@ struct Series {
     QString firstLeftOut;        // the path of the first of them
     int count() const { return slides.count(); }
 };
+
+// Appends the slide held in one file's `bytes` (read whole under the asset
+// rules) to `store`: a saved slide straight from its rows, any other picture
+// of a slide's size decoded. Every file of a series goes through here.
+enum class Added { Yes, LeftOut, OutOfMemory };
+Added addSlide(QByteArray &bytes, SlideStore &store);
 
 // Reads the series in `folder`. `progress(done, total)` is called on the
 // calling thread as files are read (a long series is read in two parts at
