@@ -6,10 +6,13 @@
 #include <QFileInfo>
 #include <QTextStream>
 
+#include <csignal>
 #include <cstring>
 
 #include "export/ExportJob.h"
 #include "export/FrameSource.h"
+#include "export/UnfinishedExports.h"
+#include "slides/Journal.h"
 #include "slides/SlideFiles.h"
 
 namespace cli {
@@ -18,12 +21,60 @@ namespace {
 
 constexpr const char *OwnOptions[] = {"--export", "--fps", "--help", "-h", "--help-all", "--version", "-v"};
 
+// The signal that asked the export to stop, 0 while none has. A signal
+// handler may do no more than set it; the job sees it after each frame and
+// removes its temporary file on the way out.
+volatile std::sig_atomic_t stopSignal = 0;
+
+extern "C" void askToStop(int signal)
+{
+    if (stopSignal != 0) {
+        // A second request means now: the default action, whatever is left.
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+        return;
+    }
+    stopSignal = signal;
+}
+
+// Ctrl+C, kill and a closed terminal stop the export cleanly while this
+// lives; the handlers found before come back afterwards. A signal that was
+// ignored (nohup) stays ignored.
+class StopOnSignals {
+public:
+    StopOnSignals()
+    {
+        stopSignal = 0;
+        struct sigaction action {};
+        action.sa_handler = askToStop;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        for (size_t i = 0; i < std::size(Signals); ++i) {
+            m_installed[i] = ::sigaction(Signals[i], nullptr, &m_before[i]) == 0 && m_before[i].sa_handler != SIG_IGN &&
+                             ::sigaction(Signals[i], &action, nullptr) == 0;
+        }
+    }
+    ~StopOnSignals()
+    {
+        for (size_t i = 0; i < std::size(Signals); ++i)
+            if (m_installed[i])
+                ::sigaction(Signals[i], &m_before[i], nullptr);
+    }
+    StopOnSignals(const StopOnSignals &) = delete;
+    StopOnSignals &operator=(const StopOnSignals &) = delete;
+
+private:
+    static constexpr int Signals[] = {SIGINT, SIGTERM, SIGHUP};
+    struct sigaction m_before[std::size(Signals)] {};
+    bool m_installed[std::size(Signals)] {};
+};
+
 // Reports nothing while it runs: one line per problem is the rule, and a
 // finished export says where its file is.
 class QuietProgress : public exporting::Progress {
 public:
     void report(int, int) override {}
-    bool cancelled() const override { return false; }
+    bool cancelled() const override { return stopSignal != 0; }
 };
 
 QString formatList()
@@ -113,6 +164,11 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
     if (problem)
         return 2;
 
+    StopOnSignals stopOnSignals;
+    // Temporary files of exports killed before, by this command or the windows.
+    const QString stateFolder = slides::journal::defaultFolder();
+    exporting::unfinished::sweep(stateFolder);
+
     exporting::FolderFrames frames;
     QString error;
     if (!frames.open(positional.first(), error)) {
@@ -126,7 +182,14 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
             << Qt::endl;
     }
     QuietProgress progress;
-    const exporting::Outcome outcome = exporting::runExport(frames, *format, rate, outPath, progress);
+    const exporting::Outcome outcome = exporting::runExport(frames, *format, rate, outPath, progress, stateFolder);
+    if (outcome.status == exporting::Outcome::Cancelled) {
+        err << QStringLiteral("Экспорт прерван, файл «%1» не записан")
+                   .arg(QDir::toNativeSeparators(QFileInfo(outPath).absoluteFilePath()))
+            << Qt::endl;
+        // As a shell reports a command ended by a signal.
+        return 128 + int(stopSignal);
+    }
     if (outcome.status != exporting::Outcome::Written) {
         err << outcome.message << Qt::endl;
         return 1;

@@ -17,6 +17,7 @@
 #include "controls/Twips.h"
 #include "controls/UndoKeys.h"
 #include "controls/Widgets.h"
+#include "export/UnfinishedExports.h"
 
 using controls::button;
 using controls::panel;
@@ -354,6 +355,8 @@ void frmMain::Form_Load()
     if (!m_state.userAssets.isEmpty())
         for (const char *kind : {"objects", "articles", "fones"})
             QDir(m_state.userAssets).mkpath(QLatin1String(kind));
+    // Hidden temporary files of exports killed with an earlier run.
+    exporting::unfinished::sweep(m_state.stateFolder);
     Combo1->setCurrentText(QStringLiteral("200"));
     // The step box shows "200", so the arrows move by 200 from the start, as a user reading it expects.
     Combo1_Click();

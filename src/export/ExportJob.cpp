@@ -2,8 +2,10 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QScopeGuard>
 
 #include "export/GifFileWriter.h"
+#include "export/UnfinishedExports.h"
 #include "export/VideoFileWriter.h"
 
 namespace exporting {
@@ -43,7 +45,8 @@ std::unique_ptr<FrameWriter> makeWriter(Format format)
     return std::make_unique<VideoFileWriter>(format);
 }
 
-Outcome runExport(FrameSource &source, Format format, int fps, const QString &path, Progress &progress)
+Outcome runExport(FrameSource &source, Format format, int fps, const QString &path, Progress &progress,
+                  const QString &stateFolder)
 {
     const int count = source.count();
     if (count <= 0)
@@ -69,6 +72,11 @@ Outcome runExport(FrameSource &source, Format format, int fps, const QString &pa
         return {Outcome::Failed, error};
     if (!writer->begin(path, frame.size, fps, count))
         return cannotWrite(writer->error());
+    // Every way out below finishes or aborts the writer first, so the entry
+    // goes only once its file is renamed or removed.
+    const QString temporary = writer->temporaryPath();
+    unfinished::record(stateFolder, temporary);
+    const auto forget = qScopeGuard([&] { unfinished::forget(stateFolder, temporary); });
 
     for (int pass = passes; pass >= 1; --pass) {
         const bool surveying = pass == 2;

@@ -59,6 +59,9 @@ struct Outcome {
 constexpr int MinRate = 1;
 constexpr int MaxRate = 24;
 
-Outcome runExport(FrameSource &source, Format format, int fps, const QString &path, Progress &progress);
+// While it runs, the temporary file is listed in `stateFolder` (see
+// UnfinishedExports.h); an empty folder lists nothing.
+Outcome runExport(FrameSource &source, Format format, int fps, const QString &path, Progress &progress,
+                  const QString &stateFolder = QString());
 
 } // namespace exporting

@@ -1,5 +1,6 @@
 #include "export/FrameSource.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFileInfo>
 #include <QImageReader>
@@ -8,6 +9,7 @@
 #include <cstring>
 #include <new>
 
+#include "files/AssetFile.h"
 #include "files/NumberedFiles.h"
 #include "slides/SlideSource.h"
 #include "slides/SlideStore.h"
@@ -18,6 +20,8 @@ namespace {
 
 constexpr qsizetype RowBytes = slides::SlideStore::RowBytes;
 const QSize SlideSize(slides::SlideWidth, slides::SlideHeight);
+// A slide as a 24-bit BMP is 411 KB; anything much larger is not one.
+constexpr qint64 MaxSlideBytes = qint64(4) << 20;
 
 bool ensureRows(std::vector<uchar> &rows, QString &error)
 {
@@ -29,6 +33,13 @@ bool ensureRows(std::vector<uchar> &rows, QString &error)
         return false;
     }
 }
+
+QString notRegular(const QString &shown)
+{
+    return QStringLiteral("Файл «%1» не обычный файл (канал, устройство или ссылка на них): это не слайд").arg(shown);
+}
+
+QString unreadable(const QString &shown) { return QStringLiteral("Файл «%1» не удалось прочитать").arg(shown); }
 
 } // namespace
 
@@ -88,14 +99,25 @@ bool FolderFrames::open(const QString &folder, QString &error)
         error = QStringLiteral("Папка «%1» не найдена").arg(QDir::toNativeSeparators(folder));
         return false;
     }
-    const std::vector<files::NumberedFile> found = files::numberedFiles(folder, {QStringLiteral("bmp")});
+    // FIFOs, devices and links to them are listed too, so that one under a
+    // slide's name is named to the user rather than silently skipped.
+    const std::vector<files::NumberedFile> found = files::numberedFiles(folder, {QStringLiteral("bmp")}, true);
     if (found.empty()) {
         error = QStringLiteral("В папке «%1» нет слайдов (001.bmp, 002.bmp, …)").arg(QDir::toNativeSeparators(folder));
         return false;
     }
-    m_firstGap = files::firstGap(found);
-    for (const files::NumberedFile &f : found)
+    for (const files::NumberedFile &f : found) {
+        // stat only: nothing is opened, so a FIFO cannot block here.
+        const QFileInfo info(f.path);
+        if (!info.isFile()) {
+            m_files.clear();
+            const QString shown = QDir::toNativeSeparators(f.path);
+            error = info.exists() ? notRegular(shown) : unreadable(shown);
+            return false;
+        }
         m_files.append(f.path);
+    }
+    m_firstGap = files::firstGap(found);
     return true;
 }
 
@@ -108,7 +130,30 @@ bool FolderFrames::read(int i, Frame &frame, QString &error)
     }
     const QString &path = m_files[i - 1];
     const QString shown = QDir::toNativeSeparators(path);
-    QImageReader reader(path, "bmp");
+    // Read through the checked reader, then decoded from memory: a file
+    // swapped for a FIFO or a giant after the listing is refused, not waited on.
+    const files::ReadStatus status = files::readAssetInto(path, MaxSlideBytes, m_bytes);
+    if (status != files::ReadStatus::Ok) {
+        m_held = 0;
+        switch (status) {
+        case files::ReadStatus::NotRegular:
+            error = notRegular(shown);
+            break;
+        case files::ReadStatus::TooLarge:
+            error = QStringLiteral("Файл «%1» слишком велик для слайда").arg(shown);
+            break;
+        case files::ReadStatus::OutOfMemory:
+            error = QStringLiteral("Недостаточно памяти");
+            break;
+        default:
+            error = unreadable(shown);
+            break;
+        }
+        return false;
+    }
+    QBuffer buffer(&m_bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, "bmp");
     QImage image = reader.read();
     if (image.isNull()) {
         m_held = 0;

@@ -4,6 +4,7 @@
 // each source says what changed since the frame before, so that a GIF
 // stores only that.
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -57,6 +58,7 @@ private:
     QStringList m_files;
     int m_firstGap = 0;
     std::vector<uchar> m_rows;
+    QByteArray m_bytes; // the file read last; its room goes from slide to slide
     int m_held = 0;
 };
 

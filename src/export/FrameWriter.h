@@ -43,6 +43,8 @@ public:
 
     // Why the last step failed, for a person to read.
     virtual QString error() const = 0;
+    // The hidden file being written between begin and finish or abort.
+    virtual QString temporaryPath() const = 0;
 };
 
 std::unique_ptr<FrameWriter> makeWriter(Format format);

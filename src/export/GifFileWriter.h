@@ -32,6 +32,7 @@ public:
     bool finish() override;
     void abort() override;
     QString error() const override;
+    QString temporaryPath() const override { return m_file.temporaryPath(); }
 
     // After the survey: whether every colour is kept as it is.
     bool exactColours() const { return m_distinct <= 256; }

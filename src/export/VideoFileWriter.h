@@ -26,6 +26,7 @@ public:
     bool finish() override;
     void abort() override;
     QString error() const override { return m_error; }
+    QString temporaryPath() const override { return m_file.temporaryPath(); }
 
     // The encoder settings, also for comparing with the ffmpeg program.
     static const char *encoderName(Format format);

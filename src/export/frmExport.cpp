@@ -158,7 +158,7 @@ void frmExport::start(const QString &path)
     m_outcome = Outcome{};
     // The window is modal, so the slides cannot change while the job reads them.
     m_thread = QThread::create([this, fmt, fps, path] {
-        m_outcome = runExport(*m_source, fmt, fps, path, *m_progress);
+        m_outcome = runExport(*m_source, fmt, fps, path, *m_progress, m_state.stateFolder);
     });
     m_thread->setObjectName(QStringLiteral("export"));
     connect(m_thread, &QThread::finished, this, &frmExport::ended);

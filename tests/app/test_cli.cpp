@@ -2,12 +2,19 @@
 // --version, their exit codes and the one line per problem they print.
 
 #include <QPainter>
+#include <QProcess>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QtTest>
 
+#include <csignal>
+
 #include "GifFrames.h"
+#include "HostileFiles.h"
 #include "app/CommandLine.h"
+#include "export/FrameSource.h"
+#include "export/UnfinishedExports.h"
 #include "slides/SlideFiles.h"
 
 namespace {
@@ -42,6 +49,8 @@ void writeSlides(const QString &folder, const QList<int> &numbers)
         QVERIFY(slides::writeBmp(folder + QLatin1Char('/') + slides::slideFileName(n), slide(n)));
 }
 
+QStringList hidden(const QString &dir) { return QDir(dir).entryList({QStringLiteral(".*.part")}, QDir::Files | QDir::Hidden); }
+
 bool wantsCli(QList<QByteArray> args)
 {
     args.prepend("vellumo");
@@ -55,12 +64,19 @@ bool wantsCli(QList<QByteArray> args)
 
 class TestCli : public QObject {
     Q_OBJECT
+    QTemporaryDir m_state; // XDG_STATE_HOME: the list of exports under way lies in it
+
 private slots:
+    void initTestCase() { qputenv("XDG_STATE_HOME", QFile::encodeName(m_state.path())); }
     void onlyOwnOptionsLeaveTheWindows();
     void helpAndVersion();
     void exportsAFolderInNumericOrder();
     void badArgumentsAreRefused();
     void badFoldersAreRefused();
+    void signalsLeaveNoTemporaryFile_data();
+    void signalsLeaveNoTemporaryFile();
+    void fifoSlidesAreNamedNotWaitedOn();
+    void startRemovesOnlyItsOwnStaleFiles();
 };
 
 void TestCli::onlyOwnOptionsLeaveTheWindows()
@@ -170,6 +186,98 @@ void TestCli::badFoldersAreRefused()
     QVERIFY2(r.err.contains(QStringLiteral("003.bmp")) && r.err.contains(QStringLiteral("400 × 300")), qPrintable(r.err));
     QVERIFY(!QFileInfo::exists(out));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+}
+
+void TestCli::signalsLeaveNoTemporaryFile_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGINT") << SIGINT;
+    QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::newRow("SIGHUP") << SIGHUP;
+}
+
+void TestCli::signalsLeaveNoTemporaryFile()
+{
+    QFETCH(int, signal);
+    QTemporaryDir dir;
+    // 300 slides of two kinds of noise, alternating: many seconds of work.
+    for (int k = 1; k <= 2; ++k) {
+        QImage noise(396, 346, QImage::Format_RGB32);
+        for (int y = 0; y < noise.height(); ++y)
+            QRandomGenerator(k * 1000 + y).fillRange(reinterpret_cast<quint32 *>(noise.scanLine(y)), noise.width());
+        QVERIFY(slides::writeBmp(dir.filePath(QStringLiteral("noise%1").arg(k)), noise));
+    }
+    for (int n = 1; n <= 300; ++n)
+        QVERIFY(QFile::link(dir.filePath(QStringLiteral("noise%1").arg(n % 2 + 1)), dir.filePath(slides::slideFileName(n))));
+    QProcess p; // the built program; its end is awaited for a few seconds, no more
+    p.start(QStringLiteral(VELLUMO_PROGRAM), {QStringLiteral("--export"), dir.filePath(QStringLiteral("кино.gif")), dir.path()});
+    const auto listed = [this] {
+        QFile list(exporting::unfinished::listPath(m_state.filePath(QStringLiteral("vellumo"))));
+        return list.open(QIODevice::ReadOnly) ? list.readAll() : QByteArray("none");
+    };
+    // The temporary file is written and listed as under way.
+    QTRY_VERIFY_WITH_TIMEOUT(!hidden(dir.path()).isEmpty() && listed().contains(hidden(dir.path())[0].toUtf8()), 10000);
+    ::kill(pid_t(p.processId()), signal);
+    QVERIFY(p.waitForFinished(5000));
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), 128 + signal);
+    QVERIFY2(p.readAllStandardError().contains("не записан"), "one line says the file was not written");
+    QCOMPARE(hidden(dir.path()), QStringList());
+    QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("кино.gif"))));
+    QCOMPARE(listed(), QByteArray());
+}
+
+void TestCli::fifoSlidesAreNamedNotWaitedOn()
+{
+    QTemporaryDir dir, outside;
+    writeSlides(dir.path(), {1, 2});
+    hostile::fifoLink(dir.path(), outside.path(), QStringLiteral("003.bmp"));
+    QProcess p;
+    p.start(QStringLiteral(VELLUMO_PROGRAM), {QStringLiteral("--export"), dir.filePath(QStringLiteral("кино.mp4")), dir.path()});
+    QVERIFY(p.waitForFinished(5000));
+    QCOMPARE(p.exitCode(), 1);
+    QVERIFY(QString::fromUtf8(p.readAllStandardError()).contains(dir.filePath(QStringLiteral("003.bmp"))));
+    QCOMPARE(hidden(dir.path()), QStringList());
+
+    // A slide swapped for a FIFO after the folder was listed is refused when read.
+    QVERIFY(QFile::remove(dir.filePath(QStringLiteral("003.bmp"))));
+    exporting::FolderFrames frames;
+    QString error;
+    QVERIFY(frames.open(dir.path(), error));
+    QVERIFY(QFile::remove(dir.filePath(QStringLiteral("002.bmp"))));
+    hostile::fifoLink(dir.path(), outside.path(), QStringLiteral("002.bmp"));
+    exporting::Frame frame;
+    QVERIFY(frames.read(1, frame, error));
+    QVERIFY(!frames.read(2, frame, error));
+    QVERIFY2(error.contains(QStringLiteral("002.bmp")), qPrintable(error));
+}
+
+void TestCli::startRemovesOnlyItsOwnStaleFiles()
+{
+    QTemporaryDir dir;
+    QProcess gone;
+    gone.start(QStringLiteral("true"));
+    QVERIFY(gone.waitForStarted());
+    const qint64 deadPid = gone.processId();
+    QVERIFY(gone.waitForFinished());
+    const QString folder = m_state.filePath(QStringLiteral("vellumo"));
+    QDir().mkpath(folder);
+    const QString stale = dir.filePath(".a.gif.0badf00d.part"), running = dir.filePath(".b.gif.0badf00e.part"),
+                  unlisted = dir.filePath(".c.gif.0badf00f.part"), notOurs = dir.filePath("notes.txt");
+    for (const QString &f : {stale, running, unlisted, notOurs})
+        QVERIFY(QFile(f).open(QIODevice::WriteOnly));
+    QFile list(exporting::unfinished::listPath(folder));
+    QVERIFY(list.open(QIODevice::WriteOnly));
+    list.write(QStringLiteral("%1\t%2\n%3\t%4\n%1\t%5\n").arg(deadPid).arg(stale).arg(getppid()).arg(running, notOurs).toUtf8());
+    list.close();
+
+    writeSlides(dir.path(), {1});
+    QCOMPARE(run({QStringLiteral("--export"), dir.filePath(QStringLiteral("x.gif")), dir.path()}).code, 0);
+    QVERIFY(!QFileInfo::exists(stale));
+    for (const QString &f : {running, unlisted, notOurs})
+        QVERIFY2(QFileInfo::exists(f), qPrintable(f));
+    QVERIFY(list.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(list.readAll()), QStringLiteral("%1\t%2\n").arg(getppid()).arg(running));
 }
 
 QTEST_GUILESS_MAIN(TestCli)
