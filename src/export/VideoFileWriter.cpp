@@ -1,6 +1,7 @@
 #include "export/VideoFileWriter.h"
 
 #include <QFile>
+#include <QThread>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -10,6 +11,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
 #include <cerrno>
 
 namespace exporting {
@@ -45,12 +47,23 @@ bool VideoFileWriter::failWith(int averror)
     return fail(QString::fromUtf8(text));
 }
 
+int VideoFileWriter::repeatsAt(Format format, int fps)
+{
+    // Players in messengers and some browsers stall or drop the end of a video below about 10 frames
+    // a second, so a slow MP4 shows each slide as several equal frames at a rate they handle.
+    if (format != Format::Mp4 || fps >= MinContainerRate || fps <= 0)
+        return 1;
+    return (MinContainerRate + fps - 1) / fps;
+}
+
 bool VideoFileWriter::begin(const QString &path, QSize size, int fps, int)
 {
     abort();
     m_error.clear();
     m_size = size;
     m_pts = 0;
+    m_repeats = repeatsAt(m_format, fps);
+    const int rate = fps * m_repeats;
     // The libraries would print their settings and statistics on the
     // terminal; what went wrong comes back here and is said once.
     av_log_set_level(AV_LOG_QUIET);
@@ -79,9 +92,19 @@ bool VideoFileWriter::begin(const QString &path, QSize size, int fps, int)
     m_codec->width = size.width();
     m_codec->height = size.height();
     m_codec->pix_fmt = AV_PIX_FMT_YUV420P;
-    m_codec->time_base = AVRational{1, fps};
-    m_codec->framerate = AVRational{fps, 1};
+    m_codec->time_base = AVRational{1, rate};
+    m_codec->framerate = AVRational{rate, 1};
     m_codec->sample_aspect_ratio = AVRational{1, 1};
+    // A key frame at least every two seconds, so that a player seeks at once.
+    m_codec->gop_size = 2 * rate;
+    m_codec->keyint_min = 1;
+    // What the conversion below does (the BT.601 matrix, limited range) and what the slides are
+    // (sRGB): a player that had to guess would pick BT.709 for this size, and shift every colour.
+    m_codec->colorspace = AVCOL_SPC_SMPTE170M;
+    m_codec->color_range = AVCOL_RANGE_MPEG;
+    m_codec->color_primaries = AVCOL_PRI_BT709;
+    m_codec->color_trc = AVCOL_TRC_IEC61966_2_1;
+    m_codec->thread_count = std::max(1, QThread::idealThreadCount());
     if (m_out->oformat->flags & AVFMT_GLOBALHEADER)
         m_codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (m_format == Format::Mp4) {
@@ -113,6 +136,9 @@ bool VideoFileWriter::begin(const QString &path, QSize size, int fps, int)
                              AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr);
     if (!m_scale)
         return failWith(AVERROR(ENOMEM));
+    // Stated rather than left to the library's defaults, since the tags above promise it.
+    const int *bt601 = sws_getCoefficients(SWS_CS_ITU601);
+    sws_setColorspaceDetails(m_scale, bt601, 1, bt601, 0, 0, 1 << 16, 1 << 16);
 
     if ((rc = avio_open(&m_out->pb, url.constData(), AVIO_FLAG_WRITE)) < 0)
         return failWith(rc);
@@ -159,12 +185,20 @@ bool VideoFileWriter::addFrame(const Frame &frame, int duration)
     const uint8_t *src[1] = {frame.bgr};
     const int srcStride[1] = {int(frame.stride)};
     sws_scale(m_scale, src, srcStride, 0, m_size.height(), m_frame->data, m_frame->linesize);
-    m_frame->pts = m_pts;
-    m_frame->pkt_duration = duration;
-    m_pts += duration;
-    if ((rc = avcodec_send_frame(m_codec, m_frame)) < 0)
-        return failWith(rc);
-    return drain();
+    // At a raised container rate the slide is sent as equal frames of one frame time each, so the rate
+    // stays constant and the last slide shows for its whole time.
+    const int frames = m_repeats > 1 ? duration * m_repeats : 1;
+    for (int k = 0; k < frames; ++k) {
+        const int length = m_repeats > 1 ? 1 : duration;
+        m_frame->pts = m_pts;
+        m_frame->pkt_duration = length;
+        m_pts += length;
+        if ((rc = avcodec_send_frame(m_codec, m_frame)) < 0)
+            return failWith(rc);
+        if (!drain())
+            return false;
+    }
+    return true;
 }
 
 bool VideoFileWriter::finish()

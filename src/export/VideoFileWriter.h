@@ -30,6 +30,10 @@ public:
 
     // The encoder settings, also for comparing with the ffmpeg program.
     static const char *encoderName(Format format);
+    // How many equal frames a slide becomes in `format` at `fps`: below this
+    // rate an MP4 is written faster, each slide repeated, durations kept.
+    static constexpr int MinContainerRate = 10;
+    static int repeatsAt(Format format, int fps);
 
 private:
     bool fail(const QString &why);
@@ -42,6 +46,7 @@ private:
     QString m_error;
     QSize m_size;
     qint64 m_pts = 0;
+    int m_repeats = 1;  // equal frames per slide frame time
     AVFormatContext *m_out = nullptr;
     AVCodecContext *m_codec = nullptr;
     AVStream *m_stream = nullptr;

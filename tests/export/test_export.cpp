@@ -148,19 +148,27 @@ void TestExport::videoHasEveryFrameAtTheRate_data()
 {
     QTest::addColumn<int>("format");
     QTest::addColumn<int>("codec");
-    QTest::newRow("mp4") << int(Format::Mp4) << int(AV_CODEC_ID_H264);
-    QTest::newRow("webm") << int(Format::WebM) << int(AV_CODEC_ID_VP9);
+    QTest::addColumn<int>("fps");
+    QTest::addColumn<int>("slides");
+    QTest::addColumn<int>("frameRate"); // in the file: a slow MP4 repeats each slide
+    QTest::newRow("mp4") << int(Format::Mp4) << int(AV_CODEC_ID_H264) << 10 << 30 << 10;
+    QTest::newRow("webm") << int(Format::WebM) << int(AV_CODEC_ID_VP9) << 10 << 30 << 10;
+    QTest::newRow("mp4 at 1 fps") << int(Format::Mp4) << int(AV_CODEC_ID_H264) << 1 << 5 << 10;
+    QTest::newRow("mp4 at 3 fps") << int(Format::Mp4) << int(AV_CODEC_ID_H264) << 3 << 6 << 12;
 }
 
 void TestExport::videoHasEveryFrameAtTheRate()
 {
     QFETCH(int, format);
     QFETCH(int, codec);
+    QFETCH(int, fps);
+    QFETCH(int, slides);
+    QFETCH(int, frameRate);
     QTemporaryDir dir;
     slides::SlideStore store;
-    kit::fill(store, 30);
+    kit::fill(store, slides);
     const QString path = dir.filePath(QStringLiteral("фильм") + suffixFor(Format(format)));
-    QCOMPARE(exportStore(store, Format(format), 10, path).status, Outcome::Written);
+    QCOMPARE(exportStore(store, Format(format), fps, path).status, Outcome::Written);
     QCOMPARE(kit::leftIn(dir.path()).size(), 1);
 
     AVFormatContext *in = nullptr;
@@ -172,20 +180,30 @@ void TestExport::videoHasEveryFrameAtTheRate()
     QCOMPARE(st->codecpar->format, int(AV_PIX_FMT_YUV420P));
     QCOMPARE(st->codecpar->width, 396);
     QCOMPARE(st->codecpar->height, 346);
-    QCOMPARE(av_q2d(st->avg_frame_rate), 10.0);
+    QCOMPARE(av_q2d(st->avg_frame_rate), double(frameRate));
+    // Tagged with what the conversion did and what the slides are, so that no player has to guess.
+    QCOMPARE(int(st->codecpar->color_space), int(AVCOL_SPC_SMPTE170M));
+    QCOMPARE(int(st->codecpar->color_range), int(AVCOL_RANGE_MPEG));
+    QCOMPARE(int(st->codecpar->color_primaries), int(AVCOL_PRI_BT709));
+    QCOMPARE(int(st->codecpar->color_trc), int(AVCOL_TRC_IEC61966_2_1));
     int packets = 0;
     qint64 end = 0;
+    int sinceKey = 0, longestWithoutKey = 0;
     AVPacket *pkt = av_packet_alloc();
     while (av_read_frame(in, pkt) >= 0) {
         ++packets;
         end = std::max<qint64>(end, pkt->pts + pkt->duration);
+        sinceKey = (pkt->flags & AV_PKT_FLAG_KEY) ? 1 : sinceKey + 1;
+        longestWithoutKey = std::max(longestWithoutKey, sinceKey);
         av_packet_unref(pkt);
     }
     av_packet_free(&pkt);
     const double seconds = double(end) * av_q2d(st->time_base) - double(std::max<int64_t>(st->start_time, 0)) * av_q2d(st->time_base);
     avformat_close_input(&in);
-    QCOMPARE(packets, 30);
-    QVERIFY2(std::abs(seconds - 3.0) < 0.002, qPrintable(QString::number(seconds)));
+    QCOMPARE(packets, slides * frameRate / fps);
+    // The last slide shows for its whole time, and a key frame comes at least every two seconds.
+    QVERIFY2(std::abs(seconds - double(slides) / fps) < 0.002, qPrintable(QString::number(seconds)));
+    QVERIFY2(longestWithoutKey <= 2 * frameRate, qPrintable(QString::number(longestWithoutKey)));
 
     if (Format(format) == Format::Mp4) {
         // Fast start: the index comes before the pictures.
