@@ -8,11 +8,13 @@ namespace app {
 
 bool holdsAssetLibrary(const QString &folder)
 {
+    // Any one of the three will do: a copy unpacked without its props (or
+    // with props alone) is still portable, and what is missing reads as empty.
     const QDir dir(folder);
     for (const char *kind : {"objects", "articles", "fones"})
-        if (!QFileInfo(dir.filePath(QLatin1String(kind))).isDir())
-            return false;
-    return true;
+        if (QFileInfo(dir.filePath(QLatin1String(kind))).isDir())
+            return true;
+    return false;
 }
 
 Folders resolveFolders(const QString &exeFolder, const QString &userData, const QString &pictures)

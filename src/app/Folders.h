@@ -2,8 +2,8 @@
 // Where the program reads its asset library and writes its slides.
 //
 // Portable: the folder of the executable holds the asset library ("objects",
-// "articles", "fones"); it is the program folder, and "Animations" is made
-// beside the program.
+// "articles", "fones", any one of them; a missing one is an empty folder); it
+// is the program folder, and "Animations" is made beside the program.
 // Installed: the shipped library lies in share/vellumo beside bin/; the
 // user's own assets are read from the user's data folder, and slides go into
 // "Animations" under the user's Pictures folder. Nothing is written under
@@ -29,7 +29,7 @@ Folders resolveFolders(const QString &exeFolder, const QString &userData, const 
 // user's folder settings).
 Folders foldersForExecutable(const QString &exeFolder);
 
-// Whether `folder` holds the three folders of an asset library.
+// Whether `folder` holds an asset library: any of its three folders.
 bool holdsAssetLibrary(const QString &folder);
 
 } // namespace app
