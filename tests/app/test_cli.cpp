@@ -65,9 +65,36 @@ private slots:
 
 void TestCli::onlyOwnOptionsLeaveTheWindows()
 {
-    QVERIFY(!wantsCli({}));
-    QVERIFY(!wantsCli({"-platform", "offscreen"}));
-    QVERIFY(!wantsCli({"--exported"}));
+    // Qt's own options go to the windows; anything else is the command line's,
+    // and a mistake there is one line naming it and --help, exit code 2.
+    const struct {
+        QList<QByteArray> args;
+        QString line; // empty: the windows open
+    } cases[] = {
+        {{}, {}},
+        {{"-platform", "offscreen"}, {}},
+        {{"--style=Fusion", "-reverse", "-display", ":1", "-name", "x"}, {}},
+        {{"--exprot", "x.gif", "DIR"}, "Неизвестный параметр «--exprot». Справка: vellumo --help"},
+        {{"-platform", "xcb", "-exprot=x.gif"}, "Неизвестный параметр «-exprot». Справка: vellumo --help"},
+        {{"--exported"}, "Неизвестный параметр «--exported». Справка: vellumo --help"},
+        {{"DIR"}, "Лишний аргумент «DIR». Справка: vellumo --help"},
+        {{"--export", "x.gif", "A", "B"}, "Лишний аргумент «B». Справка: vellumo --help"},
+        {{"--help=all"}, "Параметр «--help» пишется без значения. Справка: vellumo --help"},
+        {{"DIR", "--fps"}, "Не указано значение параметра «--fps». Справка: vellumo --help"},
+    };
+    for (const auto &c : cases) {
+        const QString args = QString::fromUtf8(c.args.join(' '));
+        QVERIFY2(wantsCli(c.args) == !c.line.isEmpty(), qPrintable(args));
+        if (c.line.isEmpty())
+            continue;
+        QStringList list;
+        for (const QByteArray &a : c.args)
+            list << QString::fromUtf8(a);
+        const Run r = run(list);
+        QCOMPARE(r.code, 2);
+        QCOMPARE(r.errLines(), QStringList{c.line});
+        QVERIFY(r.out.isEmpty());
+    }
     QVERIFY(wantsCli({"--export", "a.gif", "dir"}));
     QVERIFY(wantsCli({"dir", "--fps=5"}));
     QVERIFY(wantsCli({"--help"}));
