@@ -8,7 +8,6 @@
 #include "app/Folders.h"
 #include "app/Translations.h"
 #include "app/frmMain.h"
-#include "slides/Journal.h"
 
 int main(int argc, char *argv[])
 {
@@ -26,7 +25,7 @@ int main(int argc, char *argv[])
     state.programFolder = folders.programFolder;
     state.userAssets = folders.userAssets;
     state.slidesParent = folders.slidesParent;
-    state.stateFolder = slides::journal::defaultFolder();
+    state.stateFolder = folders.journal;
     frmMain window(state);
     window.show();
     return app.exec();

@@ -4,6 +4,8 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include "slides/Journal.h"
+
 namespace app {
 
 bool holdsAssetLibrary(const QString &folder)
@@ -38,7 +40,10 @@ Folders foldersForExecutable(const QString &exeFolder)
     QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
     if (pictures.isEmpty())
         pictures = QDir::home().filePath(QStringLiteral("Pictures"));
-    return resolveFolders(exeFolder, QDir(data).filePath(QStringLiteral("vellumo")), pictures);
+    Folders f = resolveFolders(exeFolder, QDir(data).filePath(QStringLiteral("vellumo")), pictures);
+    f.journal = slides::journal::folderFor(f.programFolder);
+    slides::journal::takeOverOlderJournals(f.journal);
+    return f;
 }
 
 } // namespace app

@@ -18,6 +18,7 @@ struct Folders {
     QString programFolder; // the shipped asset library lies here
     QString userAssets;    // the user's own "objects", "articles", "fones"; empty when portable
     QString slidesParent;  // "Animations" is made in here
+    QString journal;       // the recovery journal of this program folder
 };
 
 // The folders for an executable lying in `exeFolder`. `userData` and
@@ -25,8 +26,10 @@ struct Folders {
 Folders resolveFolders(const QString &exeFolder, const QString &userData, const QString &pictures);
 
 // The folders of this run, from the desktop's settings: the user's data
-// folder (~/.local/share/vellumo) and Pictures folder (localised by the
-// user's folder settings).
+// folder (~/.local/share/vellumo), Pictures folder (localised by the user's
+// folder settings) and state folder (~/.local/state/vellumo), in which each
+// program folder has its journal folder. Journals an older version left in
+// the state folder itself are moved into this program folder's.
 Folders foldersForExecutable(const QString &exeFolder);
 
 // Whether `folder` holds an asset library: any of its three folders.

@@ -79,6 +79,7 @@ private slots:
     void randomBytesInTheMiddleGiveTheSlidesBeforeThem();
     void aJournalOfANewerFormatIsKeptAsideNotOffered();
     void aJournalWhoseProgramRunsIsNeverOffered();
+    void eachProgramFolderIsOfferedItsOwnJournals();
     void anUnwritableFolderOrAFullDiskNeverStopsRecording();
     void aSaveRemovesTheJournalAndTheNextOneCarriesTheSavedSlides();
 };
@@ -403,6 +404,49 @@ void TestHistory::aJournalWhoseProgramRunsIsNeverOffered()
     QVERIFY(QFile::exists(copy));
 }
 
+void TestHistory::eachProgramFolderIsOfferedItsOwnJournals()
+{
+    QTemporaryDir dir;
+    const QString state = dir.filePath(QStringLiteral("state/vellumo"));
+    const QString one = dir.filePath(QStringLiteral("one")), two = dir.filePath(QStringLiteral("two"));
+    QVERIFY(QDir().mkpath(one) && QDir().mkpath(two));
+    QVERIFY(QFile::link(one, dir.filePath(QStringLiteral("link"))));
+    const QString ones = journal::folderFor(one, state), twos = journal::folderFor(two, state);
+    // The same program folder by another path has the same journals; another folder, others.
+    QCOMPARE(journal::folderFor(dir.filePath(QStringLiteral("link")), state), ones);
+    QCOMPARE(journal::folderFor(two + QStringLiteral("/../one"), state), ones);
+    QVERIFY(ones != twos);
+    QCOMPARE(QFileInfo(ones).path(), state);
+    QVERIFY2(QFileInfo(ones).fileName().contains(QStringLiteral("-one-")), qPrintable(ones));
+
+    QByteArray bytes;
+    {
+        Recorder r(dir.filePath(QStringLiteral("scratch")));
+        QVERIFY(r.buffer.record(scene(1)) && r.buffer.record(scene(2)));
+        QVERIFY(r.buffer.flushJournal(5000));
+        bytes = readAll(r.buffer.journalPath());
+    }
+    leaveJournal(ones, bytes);
+    SlideBuffer second;
+    second.setJournal(twos, {});
+    QCOMPARE(second.findLeftOver().unsaved, 0);
+
+    // A journal an older version left in the shared folder goes to the first copy that starts,
+    // unless its program still runs.
+    const QString older = leaveJournal(state, bytes, QStringLiteral("journal-2-2.vlj"));
+    const QString running = leaveJournal(state, bytes, QStringLiteral("journal-3-3.vlj"));
+    const int fd = ::open(QFile::encodeName(running).constData(), O_RDONLY);
+    QVERIFY(fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0);
+    QCOMPARE(journal::takeOverOlderJournals(twos), 1);
+    ::close(fd);
+    QVERIFY(!QFile::exists(older) && QFile::exists(running));
+    QCOMPARE(journal::takeOverOlderJournals(ones), 1);
+    QCOMPARE(second.findLeftOver().unsaved, 2);
+    SlideBuffer first;
+    first.setJournal(ones, {});
+    QCOMPARE(first.findLeftOver().unsaved, 2);
+}
+
 void TestHistory::anUnwritableFolderOrAFullDiskNeverStopsRecording()
 {
     QTemporaryDir dir;
@@ -415,7 +459,8 @@ void TestHistory::anUnwritableFolderOrAFullDiskNeverStopsRecording()
         for (int t = 0; t < 5; ++t)
             QVERIFY(r.buffer.record(scene(t)));
         QCOMPARE(r.warnings.size(), 1);
-        QVERIFY(r.warnings.first().contains(QStringLiteral("нет прав")));
+        // The system's reason for the step that failed, not a guess.
+        QCOMPARE(r.warnings.first(), QStringLiteral("«%1»: это не каталог").arg(dir.filePath(QStringLiteral("file"))));
         QCOMPARE(r.buffer.count(), 5);
     }
     // A file size limit: the journal's writes fail as on a full disk.
