@@ -5,6 +5,7 @@
 
 #include "app/AppState.h"
 #include "app/CommandLine.h"
+#include "app/Desktop.h"
 #include "app/Folders.h"
 #include "app/Translations.h"
 #include "app/frmMain.h"
@@ -18,6 +19,7 @@ int main(int argc, char *argv[])
         QTextStream out(stdout), err(stderr);
         return cli::run(QCoreApplication::arguments(), out, err);
     }
+    app::prepareDesktop();
     QApplication app(argc, argv);
     app::installQtTranslations(app);
     AppState state;

@@ -16,6 +16,7 @@
 #include "controls/Twips.h"
 #include "controls/UndoKeys.h"
 #include "controls/Widgets.h"
+#include "controls/WindowFrame.h"
 
 using controls::button;
 using controls::panel;
@@ -103,6 +104,7 @@ frmMain::frmMain(AppState &state, QWidget *parent) : QWidget(parent), m_state(st
     // Start centred on the screen.
     controls::centreOnScreen(this);
     new controls::MinimiseTogether(this);
+    controls::keepFixedWindowsUnmaximised();
 }
 
 frmMain::~frmMain() = default;
