@@ -413,12 +413,9 @@ void TestHistory::eachProgramFolderIsOfferedItsOwnJournals()
     const QString ones = journal::folderFor(one, state), twos = journal::folderFor(dir.filePath("two"), state);
     QCOMPARE(journal::folderFor(dir.filePath(QStringLiteral("link")), state), ones);
     QVERIFY(ones != twos && QFileInfo(ones).path() == state && ones.contains(QStringLiteral("-one-")));
-    QByteArray bytes;
-    {
-        Recorder r(dir.filePath(QStringLiteral("scratch")));
-        QVERIFY(r.buffer.record(scene(1)) && r.buffer.flushJournal(5000));
-        bytes = readAll(r.buffer.journalPath());
-    }
+    Recorder r(dir.filePath(QStringLiteral("scratch")));
+    QVERIFY(r.buffer.record(scene(1)) && r.buffer.flushJournal(5000));
+    const QByteArray bytes = readAll(r.buffer.journalPath());
     leaveJournal(ones, bytes);
     SlideBuffer second;
     second.setJournal(twos, {});
