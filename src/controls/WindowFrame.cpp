@@ -1,7 +1,7 @@
 #include "controls/WindowFrame.h"
 
-#include <QGuiApplication>
 #include <QEvent>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QPointer>
 #include <QTimer>
@@ -119,7 +119,7 @@ private:
 
     void goBack()
     {
-        if (!std::exchange(m_goBack, false) || !(m_window->windowStates() & Large))
+        if (!std::exchange(m_goBack, false) || !m_window || !(m_window->windowStates() & Large))
             return;
         m_window->setWindowStates(m_window->windowStates() & ~Large);
     }
