@@ -13,7 +13,7 @@ build_packages=(cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-qp
                 libgif-dev zlib1g-dev libxcb1-dev libimagequant-dev libavcodec-dev libavformat-dev libswscale-dev libavutil-dev
                 fonts-liberation fonts-dejavu-core qt6-translations-l10n)
 test_packages=(xvfb xauth x11-utils openbox wmctrl xdotool imagemagick ffmpeg
-               desktop-file-utils appstream lintian dpkg-dev man-db util-linux)
+               desktop-file-utils appstream lintian dpkg-dev man-db util-linux weston qt6-wayland)
 
 install_missing() {
     local missing=() p

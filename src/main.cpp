@@ -5,10 +5,10 @@
 
 #include "app/AppState.h"
 #include "app/CommandLine.h"
+#include "app/Desktop.h"
 #include "app/Folders.h"
 #include "app/Translations.h"
 #include "app/frmMain.h"
-#include "slides/Journal.h"
 
 int main(int argc, char *argv[])
 {
@@ -19,6 +19,7 @@ int main(int argc, char *argv[])
         QTextStream out(stdout), err(stderr);
         return cli::run(QCoreApplication::arguments(), out, err);
     }
+    app::prepareDesktop();
     QApplication app(argc, argv);
     app::installQtTranslations(app);
     AppState state;
@@ -26,7 +27,7 @@ int main(int argc, char *argv[])
     state.programFolder = folders.programFolder;
     state.userAssets = folders.userAssets;
     state.slidesParent = folders.slidesParent;
-    state.stateFolder = slides::journal::defaultFolder();
+    state.stateFolder = folders.journal;
     frmMain window(state);
     window.show();
     return app.exec();

@@ -19,7 +19,53 @@ namespace cli {
 
 namespace {
 
-constexpr const char *OwnOptions[] = {"--export", "--fps", "--help", "-h", "--help-all", "--version", "-v"};
+// Qt's own options, which QApplication takes out of the arguments before the
+// windows see them (one dash or two, as Qt accepts): those followed by a value,
+// and those standing alone. The X11 ones (-display, -geometry, ...) are
+// harmless elsewhere.
+constexpr const char *QtValueOptions[] = {"platform", "platformpluginpath", "platformtheme", "plugin",
+                                          "qwindowgeometry", "qwindowtitle", "qwindowicon", "geometry",
+                                          "title", "icon", "session", "style", "stylesheet", "display", "name",
+                                          "visual"};
+constexpr const char *QtFlagOptions[] = {"reverse", "widgetcount", "testability", "sync", "nograb", "dograb"};
+constexpr const char *QtJoinedOptions[] = {"style=", "stylesheet=", "qmljsdebugger="};
+
+// How many arguments from `arg` on are one of Qt's options: 0 when it is none.
+int qtOptionLength(const QByteArray &arg)
+{
+    if (!arg.startsWith('-') || arg.startsWith("---"))
+        return 0;
+    const QByteArray name = arg.mid(arg.startsWith("--") ? 2 : 1);
+    for (const char *option : QtValueOptions)
+        if (name == option)
+            return 2;
+    for (const char *option : QtFlagOptions)
+        if (name == option)
+            return 1;
+    for (const char *option : QtJoinedOptions)
+        if (name.startsWith(option))
+            return 1;
+    return 0;
+}
+
+// The arguments without Qt's options (the program's name stays first).
+QStringList withoutQtOptions(const QStringList &arguments)
+{
+    QStringList left;
+    for (qsizetype i = 0; i < arguments.size();) {
+        const int n = i == 0 ? 0 : qtOptionLength(arguments[i].toLocal8Bit());
+        if (n == 0)
+            left << arguments[i++];
+        i += n;
+    }
+    return left;
+}
+
+// The one line for a mistake: what is wrong, and where to look.
+QString mistake(const QString &what)
+{
+    return QStringLiteral("%1. Справка: vellumo --help").arg(what);
+}
 
 // The signal that asked the export to stop, 0 while none has. A signal
 // handler may do no more than set it; the job sees it after each frame and
@@ -85,17 +131,35 @@ QString formatList()
     return names.join(QStringLiteral(", "));
 }
 
+// Why the parser refused `arguments`, naming the option as it was typed.
+QString whatIsWrong(const QStringList &arguments, const QStringList &unknown)
+{
+    for (const QString &arg : arguments.mid(1)) {
+        if (arg == QLatin1String("--"))
+            break;
+        if (!arg.startsWith(QLatin1Char('-')) || arg == QLatin1String("-"))
+            continue;
+        const QString name = arg.section(QLatin1Char('='), 0, 0);
+        const QString bare = name.mid(name.startsWith(QLatin1String("--")) ? 2 : 1);
+        if (unknown.contains(bare))
+            return QStringLiteral("Неизвестный параметр «%1»").arg(name);
+        if (arg.contains(QLatin1Char('=')) && bare != QLatin1String("export") && bare != QLatin1String("fps"))
+            return QStringLiteral("Параметр «%1» пишется без значения").arg(name);
+    }
+    // What is left: an option that takes a value came last, without one.
+    return QStringLiteral("Не указано значение параметра «%1»").arg(arguments.last());
+}
+
 } // namespace
 
 bool wantsCommandLine(int argc, char *argv[])
 {
-    for (int i = 1; i < argc; ++i)
-        for (const char *own : OwnOptions) {
-            const size_t n = std::strlen(own);
-            // "--fps=5" as well as "--fps 5"
-            if (std::strncmp(argv[i], own, n) == 0 && (argv[i][n] == 0 || argv[i][n] == '='))
-                return true;
-        }
+    for (int i = 1; i < argc;) {
+        const int n = qtOptionLength(QByteArray(argv[i]));
+        if (n == 0)
+            return true;
+        i += n;
+    }
     return false;
 }
 
@@ -116,11 +180,14 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
                                      .arg(exporting::MaxRate),
                                  QStringLiteral("N"), QStringLiteral("12"));
     parser.addOptions({help, version, exportTo, fps});
+    // "-exprot" is one wrong option, not six short ones.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.addPositionalArgument(QStringLiteral("FOLDER"),
                                  QStringLiteral("Папка со слайдами 001.bmp, 002.bmp, … (для --export)."));
 
-    if (!parser.parse(arguments)) {
-        err << parser.errorText() << Qt::endl;
+    const QStringList own = withoutQtOptions(arguments);
+    if (!parser.parse(own)) {
+        err << mistake(whatIsWrong(own, parser.unknownOptionNames())) << Qt::endl;
         return 2;
     }
     if (parser.isSet(help)) {
@@ -133,7 +200,10 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
         return 0;
     }
     if (!parser.isSet(exportTo)) {
-        err << QStringLiteral("Не указан файл: vellumo --export OUT [--fps N] FOLDER") << Qt::endl;
+        const QStringList stray = parser.positionalArguments();
+        err << (stray.isEmpty() ? QStringLiteral("Не указан файл: vellumo --export OUT [--fps N] FOLDER")
+                                : mistake(QStringLiteral("Лишний аргумент «%1»").arg(stray.first())))
+            << Qt::endl;
         return 2;
     }
 
@@ -157,7 +227,7 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != 1) {
         err << (positional.isEmpty() ? QStringLiteral("Не указана папка со слайдами")
-                                     : QStringLiteral("Лишние аргументы: %1").arg(positional.mid(1).join(' ')))
+                                     : mistake(QStringLiteral("Лишний аргумент «%1»").arg(positional.at(1))))
             << Qt::endl;
         problem = true;
     }

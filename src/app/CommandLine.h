@@ -12,8 +12,9 @@ class QTextStream;
 namespace cli {
 
 // Whether the arguments ask for work from the command line rather than for
-// the windows. Anything else (Qt's own -platform, -style) goes to the windows
-// as before.
+// the windows: any argument but Qt's own (-platform, -style, -display, ...),
+// so that a mistyped option or a stray word is refused by run() with exit
+// code 2 instead of opening the windows, display or none.
 bool wantsCommandLine(int argc, char *argv[]);
 
 // Runs the command line (arguments()[0] is the program); the exit code.

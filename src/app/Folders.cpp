@@ -4,15 +4,19 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include "slides/Journal.h"
+
 namespace app {
 
 bool holdsAssetLibrary(const QString &folder)
 {
+    // Any one of the three will do: a copy unpacked without its props (or
+    // with props alone) is still portable, and what is missing reads as empty.
     const QDir dir(folder);
     for (const char *kind : {"objects", "articles", "fones"})
-        if (!QFileInfo(dir.filePath(QLatin1String(kind))).isDir())
-            return false;
-    return true;
+        if (QFileInfo(dir.filePath(QLatin1String(kind))).isDir())
+            return true;
+    return false;
 }
 
 Folders resolveFolders(const QString &exeFolder, const QString &userData, const QString &pictures)
@@ -36,7 +40,10 @@ Folders foldersForExecutable(const QString &exeFolder)
     QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
     if (pictures.isEmpty())
         pictures = QDir::home().filePath(QStringLiteral("Pictures"));
-    return resolveFolders(exeFolder, QDir(data).filePath(QStringLiteral("vellumo")), pictures);
+    Folders f = resolveFolders(exeFolder, QDir(data).filePath(QStringLiteral("vellumo")), pictures);
+    f.journal = slides::journal::folderFor(f.programFolder);
+    slides::journal::takeOverOlderJournals(f.journal);
+    return f;
 }
 
 } // namespace app

@@ -2,8 +2,8 @@
 // Where the program reads its asset library and writes its slides.
 //
 // Portable: the folder of the executable holds the asset library ("objects",
-// "articles", "fones"); it is the program folder, and "Animations" is made
-// beside the program.
+// "articles", "fones", any one of them; a missing one is an empty folder); it
+// is the program folder, and "Animations" is made beside the program.
 // Installed: the shipped library lies in share/vellumo beside bin/; the
 // user's own assets are read from the user's data folder, and slides go into
 // "Animations" under the user's Pictures folder. Nothing is written under
@@ -18,6 +18,7 @@ struct Folders {
     QString programFolder; // the shipped asset library lies here
     QString userAssets;    // the user's own "objects", "articles", "fones"; empty when portable
     QString slidesParent;  // "Animations" is made in here
+    QString journal;       // the recovery journal of this program folder
 };
 
 // The folders for an executable lying in `exeFolder`. `userData` and
@@ -25,11 +26,13 @@ struct Folders {
 Folders resolveFolders(const QString &exeFolder, const QString &userData, const QString &pictures);
 
 // The folders of this run, from the desktop's settings: the user's data
-// folder (~/.local/share/vellumo) and Pictures folder (localised by the
-// user's folder settings).
+// folder (~/.local/share/vellumo), Pictures folder (localised by the user's
+// folder settings) and state folder (~/.local/state/vellumo), in which each
+// program folder has its journal folder. Journals an older version left in
+// the state folder itself are moved into this program folder's.
 Folders foldersForExecutable(const QString &exeFolder);
 
-// Whether `folder` holds the three folders of an asset library.
+// Whether `folder` holds an asset library: any of its three folders.
 bool holdsAssetLibrary(const QString &folder);
 
 } // namespace app

@@ -17,6 +17,7 @@
 #include "controls/Twips.h"
 #include "controls/UndoKeys.h"
 #include "controls/Widgets.h"
+#include "controls/WindowFrame.h"
 #include "export/UnfinishedExports.h"
 
 using controls::button;
@@ -105,6 +106,7 @@ frmMain::frmMain(AppState &state, QWidget *parent) : QWidget(parent), m_state(st
     // Start centred on the screen.
     controls::centreOnScreen(this);
     new controls::MinimiseTogether(this);
+    controls::keepFixedWindowsUnmaximised();
 }
 
 frmMain::~frmMain() = default;

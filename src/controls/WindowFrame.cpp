@@ -1,11 +1,15 @@
 #include "controls/WindowFrame.h"
 
+#include <QEvent>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QPointer>
+#include <QTimer>
 #include <QWidget>
 #include <QWindow>
 
 #include <cstdlib>
+#include <utility>
 
 #ifdef VELLUMO_HAVE_XCB
 #include <xcb/xcb.h>
@@ -47,6 +51,114 @@ void setBorderOnlyFrame(QWidget *window)
 #else
     Q_UNUSED(window);
 #endif
+}
+
+namespace {
+
+constexpr Qt::WindowStates Large = Qt::WindowMaximized | Qt::WindowFullScreen;
+constexpr const char *GuardProperty = "vellumoFixedSizeGuard";
+
+// Watches one window's platform window while it is shown. A state the program
+// asks for changes the window's state at once; the compositor's answer comes
+// later as a window state event, once it has been acknowledged.
+class FixedSizeGuard : public QObject {
+public:
+    explicit FixedSizeGuard(QWidget *widget) : QObject(widget), m_widget(widget) {}
+
+    void watch(QWindow *window)
+    {
+        if (m_window == window)
+            return;
+        if (m_window) {
+            disconnect(m_window, nullptr, this, nullptr);
+            m_window->removeEventFilter(this);
+        }
+        m_window = window;
+        connect(window, &QWindow::windowStateChanged, this, &FixedSizeGuard::asked);
+        window->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::WindowStateChange)
+            answered();
+        else if (event->type() == QEvent::UpdateRequest && m_goBack)
+            // Weston takes no request to leave a state before a frame has been drawn in it.
+            QTimer::singleShot(0, this, &FixedSizeGuard::goBack);
+        return false;
+    }
+
+private:
+    bool fixed() const { return m_widget->minimumSize() == m_widget->maximumSize(); }
+
+    void asked()
+    {
+        // The compositor's size must be acceptable before its answer arrives.
+        if ((m_window->windowStates() & Large) && fixed() && !m_free) {
+            m_free = true;
+            m_window->setMinimumSize(QSize(0, 0));
+            m_window->setMaximumSize(QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX));
+        }
+    }
+
+    void answered()
+    {
+        if (!m_free)
+            return;
+        if (m_window->windowStates() & Large) {
+            // Maximised at the compositor's size: back to normal once drawn at it.
+            m_goBack = true;
+            m_window->requestUpdate();
+        } else {
+            m_free = false;
+            m_window->setMinimumSize(m_widget->minimumSize());
+            m_window->setMaximumSize(m_widget->maximumSize());
+            m_window->resize(m_widget->minimumSize());
+        }
+    }
+
+    void goBack()
+    {
+        if (!std::exchange(m_goBack, false) || !m_window || !(m_window->windowStates() & Large))
+            return;
+        m_window->setWindowStates(m_window->windowStates() & ~Large);
+    }
+
+    QWidget *m_widget;
+    QPointer<QWindow> m_window;
+    bool m_free = false;   // the window's size may follow the compositor's
+    bool m_goBack = false; // to ask for the normal state after the next frame
+};
+
+class FixedWindowsWatch : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject *object, QEvent *event) override
+    {
+        if (event->type() == QEvent::Show && object->isWidgetType()) {
+            auto *widget = static_cast<QWidget *>(object);
+            if (widget->isWindow() && widget->windowHandle()) {
+                auto *guard = static_cast<FixedSizeGuard *>(widget->property(GuardProperty).value<QObject *>());
+                if (!guard) {
+                    guard = new FixedSizeGuard(widget);
+                    widget->setProperty(GuardProperty, QVariant::fromValue<QObject *>(guard));
+                }
+                guard->watch(widget->windowHandle());
+            }
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+void keepFixedWindowsUnmaximised()
+{
+    static bool installed = false;
+    if (installed || !qApp || QGuiApplication::platformName() != QLatin1String("wayland"))
+        return;
+    installed = true;
+    qApp->installEventFilter(new FixedWindowsWatch(qApp));
 }
 
 void clearWindowIcon(QWidget *window)

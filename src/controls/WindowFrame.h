@@ -15,4 +15,13 @@ void setBorderOnlyFrame(QWidget *window);
 // of its parent window.
 void clearWindowIcon(QWidget *window);
 
+// Under Wayland, keeps every fixed-size window of the program at its size.
+// Qt's own title bar there offers maximise on every window, and a compositor
+// such as Weston ends the connection (and the program) when a maximised
+// window keeps a size other than the one it was given. So a fixed window
+// asked to maximise is let grow to the compositor's size, then asked back to
+// its normal state, and fixed again once it is back. Does nothing on other
+// platforms, where the window manager is told the window cannot grow.
+void keepFixedWindowsUnmaximised();
+
 } // namespace controls

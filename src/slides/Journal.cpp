@@ -1,5 +1,6 @@
 #include "slides/Journal.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -10,6 +11,8 @@
 #include <sys/stat.h>
 #include <fcntl.h>
 #include <unistd.h>
+
+#include "controls/SystemError.h"
 
 #include <atomic>
 #include <cerrno>
@@ -211,13 +214,69 @@ Parsed parse(QByteArrayView bytes)
     return out;
 }
 
-QString defaultFolder()
+QString stateFolder()
 {
     QString base = qEnvironmentVariable("XDG_STATE_HOME");
     // A relative XDG_STATE_HOME is to be ignored, as freedesktop.org's base directory rules say.
     if (base.isEmpty() || QDir::isRelativePath(base))
         base = QDir::homePath() + QStringLiteral("/.local/state");
     return base + QStringLiteral("/vellumo");
+}
+
+QString folderFor(const QString &programFolder, const QString &state)
+{
+    // The same program folder reached through a link or a "..", the same journals.
+    QString path = QFileInfo(programFolder).canonicalFilePath();
+    if (path.isEmpty())
+        path = QDir::cleanPath(QFileInfo(programFolder).absoluteFilePath());
+    const QByteArray hash = QCryptographicHash::hash(path.toUtf8(), QCryptographicHash::Sha256).toHex().left(12);
+    // The path itself, shortened from the front, tells a person whose journals these are.
+    QString hint = path.split(QLatin1Char('/'), Qt::SkipEmptyParts).join(QLatin1Char('-')).right(40);
+    if (!hint.isEmpty())
+        hint += QLatin1Char('-');
+    return state + QLatin1Char('/') + hint + QString::fromLatin1(hash);
+}
+
+int takeOverOlderJournals(const QString &folder)
+{
+    const QString older = QFileInfo(folder).absolutePath();
+    std::vector<Orphan> left = orphans(older);
+    if (left.empty() || !QDir().mkpath(folder))
+        return 0;
+    int moved = 0;
+    for (Orphan &o : left) {
+        const QString to = folder + QLatin1Char('/') + QFileInfo(o.path).fileName();
+        // Still locked while it moves: no other starting copy can take it at the same time.
+        if (::rename(QFile::encodeName(o.path).constData(), QFile::encodeName(to).constData()) == 0)
+            ++moved;
+        closeOrphan(o);
+    }
+    return moved;
+}
+
+// Makes `folder` and its missing parents; 0, or the system's error and the path it failed at.
+static int makeFolder(const QString &folder, QString *failedAt)
+{
+    // Made step by step, so that the user hears of the step that failed and the system's reason
+    // for it: a parent that is a file says "not a folder", not "no right to write".
+    const QString clean = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+    const QStringList parts = clean.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    QString path;
+    for (const QString &part : parts) {
+        path += QLatin1Char('/') + part;
+        const QByteArray name = QFile::encodeName(path);
+        if (::mkdir(name.constData(), 0700) == 0)
+            continue;
+        int error = errno;
+        struct stat st;
+        if (error == EEXIST && ::stat(name.constData(), &st) == 0)
+            error = S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+        if (error) {
+            *failedAt = path;
+            return error;
+        }
+    }
+    return 0;
 }
 
 std::vector<Orphan> orphans(const QString &folder)
@@ -368,9 +427,9 @@ std::unique_ptr<Writer> Writer::create(const QString &folder, QString *why)
 {
     // Writing past a file size limit must fail like a full disk, not end the program.
     std::signal(SIGXFSZ, SIG_IGN);
-    errno = 0;
-    if (!QDir().mkpath(folder)) {
-        *why = describeError(EACCES, folder);
+    QString failedAt;
+    if (const int error = makeFolder(folder, &failedAt)) {
+        *why = describeError(error, failedAt);
         return nullptr;
     }
     const QString path = folder + QLatin1Char('/') + ownName();
@@ -460,23 +519,20 @@ void Writer::remove()
     m_shared->wake.notify_all();
 }
 
-QString describeError(int error, const QString &folder)
+QString describeError(int error, const QString &path)
 {
     switch (error) {
-    case ENOSPC:
-    case EDQUOT:
-        return QStringLiteral("на диске не осталось места");
     case EFBIG:
         return QStringLiteral("файл журнала достиг предельного размера");
-    case EACCES:
-    case EPERM:
-        return QStringLiteral("нет прав на запись в папку «%1»").arg(QDir::toNativeSeparators(folder));
-    case EROFS:
-        return QStringLiteral("папка «%1» доступна только для чтения").arg(QDir::toNativeSeparators(folder));
     case ErrBacklog:
         return QStringLiteral("диск не успевает записывать слайды");
-    default:
-        return QString::fromLocal8Bit(std::strerror(error));
+    default: {
+        // The reason in the words saving and export use, begun in lower case inside the sentence.
+        QString reason = controls::systemReason(error);
+        if (!reason.isEmpty())
+            reason[0] = reason[0].toLower();
+        return QStringLiteral("«%1»: %2").arg(QDir::toNativeSeparators(path), reason);
+    }
     }
 }
 

@@ -58,8 +58,19 @@ struct Parsed {
 
 Parsed parse(QByteArrayView bytes);
 
-// The folder for journals: $XDG_STATE_HOME/vellumo, or ~/.local/state/vellumo.
-QString defaultFolder();
+// The user's folder for journals: $XDG_STATE_HOME/vellumo, or ~/.local/state/vellumo.
+QString stateFolder();
+
+// The journal folder of the program whose program folder is `programFolder`, inside `state`:
+// one per program folder, so that two portable copies never offer each other's slides. It is
+// named for the folder's path (its tail, for a person to read) and a hash of the whole path.
+QString folderFor(const QString &programFolder, const QString &state = stateFolder());
+
+// Moves the journals left directly in the parent of `folder` (where versions before one
+// folder per program kept them) whose programs have ended into `folder`; the number moved.
+// Which copy wrote them cannot be known: the first to start takes them, since slides offered
+// to another copy can still be saved, where slides left behind would never be offered again.
+int takeOverOlderJournals(const QString &folder);
 
 // Journals in `folder` whose programs have ended, newest first. Each is
 // opened and locked; a journal still locked by its program is left out.
@@ -102,7 +113,7 @@ private:
     std::shared_ptr<Shared> m_shared;
 };
 
-// Why a journal could not be written, for the user.
-QString describeError(int error, const QString &folder);
+// Why a journal could not be written at `path`, for the user: the system's reason in Russian.
+QString describeError(int error, const QString &path);
 
 } // namespace slides::journal

@@ -81,9 +81,26 @@ private slots:
 
 void TestCli::onlyOwnOptionsLeaveTheWindows()
 {
-    QVERIFY(!wantsCli({}));
-    QVERIFY(!wantsCli({"-platform", "offscreen"}));
-    QVERIFY(!wantsCli({"--exported"}));
+    // Qt's own options go to the windows; anything else is the command line's, and a mistake
+    // there is one line naming it and --help, exit code 2. An empty line: the windows open.
+    const std::pair<QList<QByteArray>, QString> cases[] = {
+        {{}, {}},
+        {{"-platform", "offscreen", "--style=Fusion", "-reverse", "-display", ":1", "-name", "x"}, {}},
+        {{"--exprot", "x.gif", "DIR"}, "Неизвестный параметр «--exprot»"},
+        {{"-platform", "xcb", "-exprot=x.gif"}, "Неизвестный параметр «-exprot»"},
+        {{"DIR"}, "Лишний аргумент «DIR»"},
+        {{"--export", "x.gif", "A", "B"}, "Лишний аргумент «B»"},
+        {{"--help=all"}, "Параметр «--help» пишется без значения"},
+        {{"DIR", "--fps"}, "Не указано значение параметра «--fps»"},
+    };
+    for (const auto &[args, line] : cases) {
+        QVERIFY2(wantsCli(args) == !line.isEmpty(), args.join(' ').constData());
+        if (!line.isEmpty()) {
+            const Run r = run(QString::fromUtf8(args.join('\n')).split('\n'));
+            QCOMPARE(r.code, 2);
+            QCOMPARE(r.errLines(), QStringList{line + QStringLiteral(". Справка: vellumo --help")});
+        }
+    }
     QVERIFY(wantsCli({"--export", "a.gif", "dir"}));
     QVERIFY(wantsCli({"dir", "--fps=5"}));
     QVERIFY(wantsCli({"--help"}));

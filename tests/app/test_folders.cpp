@@ -33,8 +33,10 @@ void TestFolders::aFolderHoldingTheLibraryRunsPortable()
     QCOMPARE(f.slidesParent, dir.path());
     QVERIFY(f.userAssets.isEmpty());
 
-    // Two of the three folders are not a library.
-    QVERIFY(QDir(dir.path()).rmdir("fones"));
+    // Any one of the three folders is a library (a copy unpacked without the others); files of those names are not.
+    QVERIFY(QDir(dir.path()).rmdir("fones") && QDir(dir.path()).rmdir("objects"));
+    QVERIFY(app::resolveFolders(dir.path(), "/d", "/p").portable);
+    QVERIFY(QDir(dir.path()).rmdir("articles") && QFile(dir.filePath("fones")).open(QIODevice::WriteOnly));
     QVERIFY(!app::resolveFolders(dir.path(), "/d", "/p").portable);
 }
 

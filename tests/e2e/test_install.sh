@@ -44,10 +44,22 @@ fi
 find "$prefix" -printf '%p %s %T@\n' | sort >"$work/before"
 
 start_x
+# A Wayland session with Xwayland that the user could reach too: the program is to choose X11.
+runtime=$work/runtime
+mkdir -m 755 "$runtime"
+(umask 0; XDG_RUNTIME_DIR=$runtime exec weston --backend=headless-backend.so --socket=wl >/dev/null 2>&1) &
+WESTON_PID=$!
+trap 'stop_x; kill $WESTON_PID; wait $WESTON_PID; rm -rf "$work"' EXIT
+for _ in $(seq 100); do [ -S "$runtime/wl" ] && break; sleep 0.1; done
 (cd / && exec env -i DISPLAY="$DISPLAY" HOME="$home" PATH=/usr/bin:/bin LANG=C.UTF-8 XDG_RUNTIME_DIR= \
+    XDG_SESSION_TYPE=wayland WAYLAND_DISPLAY="$runtime/wl" \
     "${as_user[@]}" "$prefix/bin/vellumo" >"$E2E_OUT/installed.log" 2>&1) &
 APP_PID=$!
-win=$(wait_window " Vellumo") || fail "the installed program's main window did not appear"
+win=$(wait_window " Vellumo") || fail "the installed program's main window did not appear on X11"
+# Docks match windows to the menu entry by the window class (X11) and the app id (Wayland).
+entry=$prefix/share/applications/org.vellumo.Vellumo.desktop
+class=$(xprop -id "$win" WM_CLASS | sed -n 's/.*, "\(.*\)"$/\1/p')
+grep -qx "StartupWMClass=$class" "$entry" || fail "the window class \"$class\" is not the entry's StartupWMClass"
 sleep 1
 pictures=$home/Pictures/Vellumo/Animations
 [ -d "$pictures" ] || fail "\"Animations\" was not made in the user's Pictures folder"
@@ -73,4 +85,12 @@ wait_exit $APP_PID || fail "the installed program did not end after its close bo
 APP_PID=
 find "$prefix" -printf '%p %s %T@\n' | sort >"$work/after"
 cmp -s "$work/before" "$work/after" || fail "something was written under the prefix: $(diff "$work/before" "$work/after" | head -5)"
+
+# Under native Wayland, chosen by the user, the app id is the entry's name.
+log=$E2E_OUT/installed-wayland.log
+(cd / && exec env -i HOME="$work" XDG_RUNTIME_DIR="$runtime" WAYLAND_DISPLAY=wl QT_QPA_PLATFORM=wayland \
+    WAYLAND_DEBUG=client "$prefix/bin/vellumo" >"$log" 2>&1) &
+APP_PID=$!
+for _ in $(seq 300); do grep -q 'set_app_id("org.vellumo.Vellumo")' "$log" && break; sleep 0.1; done
+grep -q "set_app_id(\"$(basename "$entry" .desktop)\")" "$log" || fail "the Wayland app id is not the entry's name"
 echo "PASS: installed program"

@@ -17,7 +17,7 @@ start_with_still_stage "$exe"
 for _ in 1 2 3 4; do click_at "$win" $RECORD; done
 import -window "$win" "$work/window.png"
 convert "$work/window.png" -crop 396x346+17+17 +repage "$work/stage.png"
-journal=$(ls "$XDG_STATE_HOME"/vellumo/journal-*.vlj 2>/dev/null)
+journal=$(ls "$XDG_STATE_HOME"/vellumo/*/journal-*.vlj 2>/dev/null)
 [ -n "$journal" ] || fail "no journal in $XDG_STATE_HOME/vellumo"
 sleep 1.2
 kill -9 "$APP_PID"
@@ -63,7 +63,7 @@ for f in 001 002 003; do
     [ "$diff" = 0 ] || fail "$f.bmp differs from the stage before the kill in $diff pixels"
 done
 # The completed save removed the journal.
-[ -z "$(ls "$XDG_STATE_HOME"/vellumo/*.vlj 2>/dev/null)" ] || fail "a journal is left after the save"
+[ -z "$(ls "$XDG_STATE_HOME"/vellumo/*/*.vlj 2>/dev/null)" ] || fail "a journal is left after the save"
 
 # A click chooses the second slide, Delete removes it, and saving again numbers the two left without a gap.
 click_at "$buffer" $SECOND_THUMB
@@ -83,5 +83,5 @@ wait_not_active "$buffer" >/dev/null || fail "the slide buffer did not close"
 wmctrl -i -c "$win"
 wait_exit $APP_PID || fail "the program did not end after its close box"
 APP_PID=
-[ -z "$(ls "$XDG_STATE_HOME"/vellumo/*.vlj 2>/dev/null)" ] || fail "a journal is left after ending with nothing unsaved"
+[ -z "$(ls "$XDG_STATE_HOME"/vellumo/*/*.vlj 2>/dev/null)" ] || fail "a journal is left after ending with nothing unsaved"
 echo "PASS: slides recorded before a kill came back and were saved exactly"
