@@ -235,8 +235,8 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
         return 2;
 
     StopOnSignals stopOnSignals;
-    // Temporary files of exports killed before, by this command or the windows.
-    const QString stateFolder = slides::journal::defaultFolder();
+    // Temporary files of exports from the command line killed before.
+    const QString stateFolder = slides::journal::stateFolder();
     exporting::unfinished::sweep(stateFolder);
 
     exporting::FolderFrames frames;
