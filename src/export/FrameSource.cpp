@@ -11,6 +11,7 @@
 
 #include "files/AssetFile.h"
 #include "files/NumberedFiles.h"
+#include "slides/SlideFiles.h"
 #include "slides/SlideSource.h"
 #include "slides/SlideStore.h"
 
@@ -151,6 +152,25 @@ bool FolderFrames::read(int i, Frame &frame, QString &error)
         }
         return false;
     }
+    const bool next = i > 1 && m_held == i - 1;
+    // A slide as saving writes it is taken from its bytes: nothing to decode, and no picture made and
+    // freed per slide, whose pages the system would take back and fault in again.
+    if (const qint64 offset = slides::savedSlideRows(m_bytes.constData(), m_bytes.size())) {
+        if (!ensureRows(m_nextRows, error))
+            return false;
+        const char *bottomUp = m_bytes.constData() + offset;
+        for (int y = 0; y < SlideSize.height(); ++y)
+            std::memcpy(m_nextRows.data() + y * RowBytes, bottomUp + (SlideSize.height() - 1 - y) * RowBytes,
+                        size_t(RowBytes));
+        frame.changed = next ? differingRect(m_nextRows.data(), m_rows.data(), RowBytes, SlideSize)
+                             : QRect(QPoint(0, 0), SlideSize);
+        m_rows.swap(m_nextRows);
+        m_held = i;
+        frame.bgr = m_rows.data();
+        frame.stride = RowBytes;
+        frame.size = SlideSize;
+        return true;
+    }
     QBuffer buffer(&m_bytes);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer, "bmp");
@@ -177,7 +197,6 @@ bool FolderFrames::read(int i, Frame &frame, QString &error)
         error = QStringLiteral("Недостаточно памяти");
         return false;
     }
-    const bool next = i > 1 && m_held == i - 1;
     frame.changed = next ? differingRect(image.constBits(), m_rows.data(), RowBytes, SlideSize)
                          : QRect(QPoint(0, 0), SlideSize);
     for (int y = 0; y < SlideSize.height(); ++y)

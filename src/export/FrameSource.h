@@ -58,6 +58,7 @@ private:
     QStringList m_files;
     int m_firstGap = 0;
     std::vector<uchar> m_rows;
+    std::vector<uchar> m_nextRows; // the slide being read, swapped with m_rows once whole
     QByteArray m_bytes; // the file read last; its room goes from slide to slide
     int m_held = 0;
 };

@@ -13,6 +13,7 @@
 
 #include "files/AssetFile.h"
 #include "files/NumberedFiles.h"
+#include "slides/SlideFiles.h"
 #include "slides/SlideSource.h"
 
 namespace slides {
@@ -45,21 +46,6 @@ bool bmpCutShort(const QByteArray &b)
     const qint64 stride = (width * bits + 31) / 32 * 4;
     const qint64 room = qint64(b.size()) - qint64(offset);
     return room < 0 || (height > 0 && height > room / stride);
-}
-
-// Where the rows of a slide as saving writes it (24 bits, uncompressed, bottom-up) start in the `size`
-// bytes of a file from `header`; 0 for any other file. Such rows are already the store's: there is
-// nothing to decode.
-qint64 savedSlideRows(const char *header, qint64 size)
-{
-    if (size < 54 || header[0] != 'B' || header[1] != 'M' || le32(header, 14) < 40)
-        return 0;
-    const qint64 offset = le32(header, 10);
-    if (qint32(le32(header, 18)) != SlideWidth || qint32(le32(header, 22)) != SlideHeight ||
-        le16(header, 28) != 24 || le32(header, 30) != 0 || offset < 54 ||
-        offset + qint64(SlideStore::RawBytes) > size)
-        return 0;
-    return offset;
 }
 
 // Another picture of a slide's size, decoded from its bytes; its header is read before its pixels.

@@ -213,6 +213,19 @@ bool folderHasFiles(const QString &folder)
     return !QDir(folder).entryList(FileFilter).isEmpty();
 }
 
+qint64 savedSlideRows(const char *header, qint64 size)
+{
+    const auto le32 = [header](int at) { return qFromLittleEndian<quint32>(header + at); };
+    if (size < 54 || header[0] != 'B' || header[1] != 'M' || le32(14) < 40)
+        return 0;
+    const qint64 offset = le32(10);
+    if (qint32(le32(18)) != SlideWidth || qint32(le32(22)) != SlideHeight ||
+        qFromLittleEndian<quint16>(header + 28) != 24 || le32(30) != 0 || offset < 54 ||
+        offset + qint64(SlideStore::RawBytes) > size)
+        return 0;
+    return offset;
+}
+
 bool discardFilesIn(const QString &folder)
 {
     const QDir dir(folder);

@@ -17,6 +17,11 @@ QString slideFileName(int i);
 // blue-green-red triples padded to four bytes, no compression (BI_RGB).
 QByteArray bmpBytes(const QImage &image);
 
+// Where the rows of a slide as saving writes it (24 bits, uncompressed,
+// bottom-up, 1188 bytes a row) start in the `size` bytes of a file from
+// `header`; 0 for any other file. Such rows need no decoding.
+qint64 savedSlideRows(const char *header, qint64 size);
+
 // Writes `bytes` under `path` whole or not at all: a temporary name beside
 // it first, then a rename over the final name. False when anything failed;
 // no temporary file is left behind then.
