@@ -10,6 +10,7 @@
 #include "export/frmExport.h"
 #include "slides/StageCapture.h"
 #include "slides/frmBuffer.h"
+#include "slides/frmRecover.h"
 
 bool frmMain::SaveBuffer()
 {
@@ -99,7 +100,11 @@ void frmMain::offerRecovery()
     if (m_state.stateFolder.isEmpty())
         return;
     slides::SlideBuffer &slides = Buffer()->slides();
-    const slides::SlideBuffer::Found found = slides.findLeftOver();
+    // A large journal takes seconds to read back: a window shows how far it is.
+    frmRecover reading;
+    const slides::SlideBuffer::Found found =
+        slides.findLeftOver([&reading](qint64 done, qint64 total) { reading.report(done, total); });
+    reading.hide();
     if (found.unsaved > 0) {
         // The number named is what "Да" brings back; saved slides come back with the unsaved ones.
         const QString question =

@@ -8,12 +8,14 @@
 #include <QtEndian>
 
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include "controls/SystemError.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -23,6 +25,7 @@
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 namespace slides::journal {
 
@@ -105,30 +108,6 @@ bool writeAll(int fd, const char *p, qsizetype n)
         n -= w;
     }
     return true;
-}
-
-QByteArray readWhole(int fd)
-{
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || st.st_size < 0)
-        return {};
-    QByteArray out;
-    try {
-        out.resize(qsizetype(st.st_size));
-    } catch (const std::bad_alloc &) {
-        return {};
-    }
-    qsizetype got = 0;
-    while (got < out.size()) {
-        const ssize_t r = ::pread(fd, out.data() + got, size_t(out.size() - got), got);
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r <= 0)
-            break;
-        got += r;
-    }
-    out.resize(got);
-    return out;
 }
 
 } // namespace
@@ -294,7 +273,10 @@ std::vector<Orphan> orphans(const QString &folder)
             ::close(fd);
             continue;
         }
-        out.push_back(Orphan{info.absoluteFilePath(), fd, readWhole(fd)});
+        struct stat st {};
+        Mapping map(fd, ::fstat(fd, &st) == 0 ? qsizetype(st.st_size) : 0);
+        const QByteArray bytes = QByteArray::fromRawData(map.data(), map.size());
+        out.push_back(Orphan{info.absoluteFilePath(), fd, std::move(map), bytes});
     }
     return out;
 }
@@ -305,6 +287,44 @@ void closeOrphan(Orphan &o)
         ::close(o.fd);
     o.fd = -1;
     o.bytes = QByteArray();
+    o.map = Mapping();
+}
+
+Mapping::Mapping(int fd, qsizetype size)
+{
+    if (size <= 0)
+        return;
+    void *at = ::mmap(nullptr, size_t(size), PROT_READ, MAP_PRIVATE, fd, 0);
+    if (at == MAP_FAILED)
+        return;
+    ::madvise(at, size_t(size), MADV_SEQUENTIAL);
+    m_at = at;
+    m_size = size_t(size);
+}
+
+Mapping &Mapping::operator=(Mapping &&other) noexcept
+{
+    if (this != &other) {
+        if (m_at)
+            ::munmap(m_at, m_size);
+        m_at = std::exchange(other.m_at, nullptr);
+        m_size = std::exchange(other.m_size, 0);
+    }
+    return *this;
+}
+
+Mapping::~Mapping()
+{
+    if (m_at)
+        ::munmap(m_at, m_size);
+}
+
+void Mapping::release(qsizetype end) const
+{
+    const auto page = qsizetype(::sysconf(_SC_PAGESIZE));
+    const qsizetype whole = std::min<qsizetype>(end, qsizetype(m_size)) / page * page;
+    if (m_at && whole > 0)
+        ::madvise(m_at, size_t(whole), MADV_DONTNEED);
 }
 
 struct Writer::Shared {
@@ -460,6 +480,9 @@ std::unique_ptr<Writer> Writer::adopt(Orphan &&orphan, const QString &folder, qs
 {
     std::signal(SIGXFSZ, SIG_IGN);
     const QString path = folder + QLatin1Char('/') + ownName();
+    // Nothing may stay mapped over the tail that is cut off: touching it would end the program.
+    orphan.bytes = QByteArray();
+    orphan.map = Mapping();
     // The damaged tail goes, so that new records follow the last whole one.
     if (::ftruncate(orphan.fd, validBytes) != 0 || ::lseek(orphan.fd, 0, SEEK_END) < 0 ||
         ::rename(QFile::encodeName(orphan.path).constData(), QFile::encodeName(path).constData()) != 0) {

@@ -16,6 +16,7 @@
 
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace slides::journal {
@@ -72,12 +73,33 @@ QString folderFor(const QString &programFolder, const QString &state = stateFold
 // to another copy can still be saved, where slides left behind would never be offered again.
 int takeOverOlderJournals(const QString &folder);
 
+// A journal's file mapped for reading. Its pages come from the file as they
+// are read and can be let go again, so that bringing back a journal of
+// hundreds of megabytes never holds it twice in memory.
+class Mapping {
+public:
+    Mapping() = default;
+    Mapping(int fd, qsizetype size);
+    Mapping(Mapping &&other) noexcept { *this = std::move(other); }
+    Mapping &operator=(Mapping &&other) noexcept;
+    ~Mapping();
+    const char *data() const { return static_cast<const char *>(m_at); }
+    qsizetype size() const { return qsizetype(m_size); }
+    // Lets go of the pages that lie wholly before `end`; they are read from the file again if touched.
+    void release(qsizetype end) const;
+
+private:
+    void *m_at = nullptr;
+    size_t m_size = 0;
+};
+
 // Journals in `folder` whose programs have ended, newest first. Each is
 // opened and locked; a journal still locked by its program is left out.
 struct Orphan {
     QString path;
     int fd = -1;          // open for reading and writing, locked
-    QByteArray bytes;     // the whole file
+    Mapping map;
+    QByteArray bytes;     // the whole file, in `map`
 };
 std::vector<Orphan> orphans(const QString &folder);
 void closeOrphan(Orphan &o);

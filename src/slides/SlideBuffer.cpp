@@ -494,10 +494,12 @@ void SlideBuffer::checkJournal()
     }
 }
 
-bool SlideBuffer::replay(const std::vector<journal::Record> &records)
+bool SlideBuffer::replay(const std::vector<journal::Record> &records,
+                         const std::function<void(const char *reached)> &reached)
 {
     m_replaying = true;
     bool ok = true;
+    size_t done = 0;
     SlideStore added; // the slides of a series until its closing record
     for (const journal::Record &r : records) {
         switch (r.type) {
@@ -559,13 +561,15 @@ bool SlideBuffer::replay(const std::vector<journal::Record> &records)
         // closed its step, so that a series cut short is not taken into the next one.
         if (m_leftOver.fd >= 0 && added.count() == 0)
             m_leftOverValid = r.payload.data() + r.payload.size() + journal::ChecksumSize - m_leftOver.bytes.constData();
+        if (reached && ++done % 256 == 0)
+            reached(r.payload.data() + r.payload.size());
     }
     m_replaying = false;
     emit changed();
     return ok;
 }
 
-SlideBuffer::Found SlideBuffer::findLeftOver()
+SlideBuffer::Found SlideBuffer::findLeftOver(const std::function<void(qint64 done, qint64 total)> &progress)
 {
     Found found;
     if (m_journalFolder.isEmpty())
@@ -592,7 +596,15 @@ SlideBuffer::Found SlideBuffer::findLeftOver()
         m_leftOver = std::move(o);
         o.fd = -1;
         m_leftOverValid = journal::HeaderSize;
-        replay(parsed.records);
+        // Checking the records read every page of the file once; they are let go, and read again and let go
+        // as the records are replayed, so that the journal is never held in memory beside its slides.
+        m_leftOver.map.release(m_leftOver.bytes.size());
+        replay(parsed.records, [this, &progress](const char *reached) {
+            const qsizetype done = reached - m_leftOver.bytes.constData();
+            m_leftOver.map.release(done);
+            if (progress)
+                progress(done, m_leftOver.bytes.size());
+        });
         found.unsaved = unsavedCount();
         found.slides = count();
         if (found.unsaved == 0 && parsed.damaged && parsed.records.empty()) {

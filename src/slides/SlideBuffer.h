@@ -66,7 +66,9 @@ public:
     // Looks for a journal left by a program that ended without saving, and
     // replays the newest into this (empty) buffer. `unsaved` is 0 when there
     // is nothing to offer; journals with nothing unsaved in them are removed.
-    Found findLeftOver();
+    // `progress(done, total)`, in bytes of the journal, is called now and
+    // then while it is replayed.
+    Found findLeftOver(const std::function<void(qint64 done, qint64 total)> &progress = {});
     // The user's answer: keep the replayed slides (the journal becomes this
     // program's own) or drop them and the journal.
     void acceptLeftOver();
@@ -74,7 +76,9 @@ public:
 
     // Replays journal records into this buffer without writing them; false
     // at the first one that does not fit. Exposed for tests and measuring.
-    bool replay(const std::vector<journal::Record> &records);
+    // `reached` is given the end of a record read now and then.
+    bool replay(const std::vector<journal::Record> &records,
+                const std::function<void(const char *reached)> &reached = {});
 
     QString journalPath() const;
     // Waits at most `ms` for what is queued to reach the journal's file.
