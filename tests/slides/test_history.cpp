@@ -2,6 +2,7 @@
 // them back keeps every slide exact, undo and redo walk the history, and the
 // journal gives the slides back after a crash, also when it is damaged.
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -80,7 +81,7 @@ private slots:
     void aJournalOfANewerFormatIsKeptAsideNotOffered();
     void aJournalWhoseProgramRunsIsNeverOffered();
     void anUnwritableFolderOrAFullDiskNeverStopsRecording();
-    void aSaveRemovesTheJournalAndTheNextOneCarriesTheSavedSlides();
+    void aSaveIsWrittenDownAndOnlyWhatFollowsIsOffered();
 };
 
 void TestHistory::takingAndPuttingBackKeepsEverySlideExact()
@@ -365,12 +366,21 @@ void TestHistory::aJournalOfANewerFormatIsKeptAsideNotOffered()
     const QString folder = dir.filePath(QStringLiteral("s"));
     QByteArray future = journal::header(journal::FormatVersion + 1);
     future += journal::record(journal::Type::Clear, QByteArrayView());
-    const QString path = leaveJournal(folder, future);
+    // Only the newest of each kind stays: those of an earlier start go, and older ones met in this one.
+    leaveJournal(folder, "x", QStringLiteral("journal-0-0.vlj.kept"));
+    leaveJournal(folder, "x", QStringLiteral("journal-0-0.vlj.damaged"));
+    const QString path = leaveJournal(folder, future), damaged = leaveJournal(folder, "x", "journal-2-2.vlj");
+    for (const QString &older : {leaveJournal(folder, future, "journal-1-0.vlj"), leaveJournal(folder, "x", "journal-2-0.vlj")}) {
+        QFile f(older);
+        QVERIFY(f.open(QIODevice::ReadWrite) && f.setFileTime(QDateTime::currentDateTime().addSecs(-60), QFileDevice::FileModificationTime));
+    }
     SlideBuffer b;
     b.setJournal(folder, {});
     const SlideBuffer::Found found = b.findLeftOver();
     QCOMPARE(found.unsaved, 0);
     QCOMPARE(found.keptAside, QStringList{path + QStringLiteral(".kept")});
+    QCOMPARE(found.damaged, damaged + QStringLiteral(".damaged"));
+    QCOMPARE(QDir(folder).entryList(QDir::Files), (QStringList{"journal-1-1.vlj.kept", "journal-2-2.vlj.damaged"}));
     QCOMPARE(readAll(path + QStringLiteral(".kept")), future);
     // Kept aside once, it is not looked at again.
     SlideBuffer again;
@@ -437,27 +447,39 @@ void TestHistory::anUnwritableFolderOrAFullDiskNeverStopsRecording()
     }
 }
 
-void TestHistory::aSaveRemovesTheJournalAndTheNextOneCarriesTheSavedSlides()
+void TestHistory::aSaveIsWrittenDownAndOnlyWhatFollowsIsOffered()
 {
     QTemporaryDir dir;
-    const QString folder = dir.filePath(QStringLiteral("s"));
+    const QString folder = dir.filePath(QStringLiteral("s")), other = dir.filePath(QStringLiteral("t"));
+    const auto offered = [&](const QByteArray &bytes) {
+        leaveJournal(other, bytes);
+        SlideBuffer b;
+        b.setJournal(other, {});
+        const int n = b.findLeftOver().unsaved;
+        b.declineLeftOver();
+        return n;
+    };
     QByteArray bytes;
     {
         Recorder r(folder);
         for (int t = 0; t < 4; ++t)
             QVERIFY(r.buffer.record(scene(t)));
+        // A save begun and never completed offers every slide; a completed one, nothing.
+        r.buffer.saveBegins();
+        QCOMPARE(offered(readAll(r.buffer.journalPath())), 4);
         r.buffer.saved();
-        QVERIFY(QDir(folder).entryList(QDir::Files).isEmpty());
+        QVERIFY(r.buffer.flushJournal(5000));
+        QCOMPARE(offered(readAll(r.buffer.journalPath())), 0);
         QCOMPARE(r.buffer.unsavedCount(), 0);
         QVERIFY(!r.buffer.undo());
-        // Ending with nothing unsaved leaves no journal behind.
-        r.buffer.ending();
-        QVERIFY(QDir(folder).entryList(QDir::Files).isEmpty());
         QVERIFY(r.buffer.record(scene(4)));
         QVERIFY(r.buffer.flushJournal(5000));
         bytes = readAll(r.buffer.journalPath());
+        // Ending with nothing unsaved leaves no journal behind.
+        r.buffer.saved();
+        r.buffer.ending();
+        QVERIFY(QDir(folder).entryList(QDir::Files).isEmpty());
     }
-    const QString other = dir.filePath(QStringLiteral("t"));
     leaveJournal(other, bytes);
     SlideBuffer b;
     b.setJournal(other, {});
