@@ -416,7 +416,7 @@ void SlideBuffer::swapAll(Everything &other)
 void SlideBuffer::saveBegins()
 {
     std::fill(m_unsaved.begin(), m_unsaved.end(), 1);
-    if (!startJournal() || !journalling())
+    if (count() == 0 || !startJournal() || !journalling())
         return;
     m_writer->write(journal::record(journal::Type::SaveBegun, QByteArrayView()));
     // Bounded: a disk that hangs must not hang the save; the record still goes out when it can.
