@@ -507,7 +507,8 @@ std::unique_ptr<Writer> Writer::adopt(Orphan &&orphan, const QString &folder, qs
     // The damaged tail goes, so that new records follow the last whole one; the header takes this
     // program's format, whose records follow.
     const QByteArray head = header();
-    if (::ftruncate(orphan.fd, validBytes) != 0 || ::pwrite(orphan.fd, head.constData(), size_t(head.size()), 0) != head.size() ||
+    if (::ftruncate(orphan.fd, validBytes) != 0 ||
+        ::pwrite(orphan.fd, head.constData(), size_t(head.size()), 0) != head.size() ||
         ::lseek(orphan.fd, 0, SEEK_END) < 0 ||
         ::rename(QFile::encodeName(orphan.path).constData(), QFile::encodeName(path).constData()) != 0) {
         *why = describeError(errno ? errno : EIO, folder);

@@ -405,11 +405,9 @@ void NeverLoseTest::aJournalRemovedWhileRecordingIsWrittenAgain()
         recordDifferent(first, 1);
         QTRY_COMPARE(journals(state.path()).size(), 1);
         first.main->close();
-        QVERIFY(first.messages.isEmpty());
     }
     QTRY_VERIFY(journalsFree(state.path()));
     Program second(state.path(), {MsgResult::Yes});
-    QCOMPARE(second.messages.size(), 1);
     QCOMPARE(second.main->Buffer()->slideCount(), 3);
 }
 

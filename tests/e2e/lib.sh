@@ -155,11 +155,7 @@ press_key() {
 px() { echo $(( ($1 * 2 + 15) / 30 )); }
 
 # Ends the program as a crash would.
-kill_program() {
-    kill -9 "$APP_PID"
-    wait "$APP_PID" 2>/dev/null
-    APP_PID=
-}
+kill_program() { kill -9 "$APP_PID"; wait "$APP_PID" 2>/dev/null; APP_PID=; }
 
 # Starts the program again in its folder and waits for the question about
 # unsaved slides, which comes before the main window; sets `question` to it.
@@ -169,8 +165,7 @@ start_again() {
     APP_PID=$!
     question=""
     for _ in $(seq 100); do
-        question=$(xdotool search --onlyvisible --pid "$APP_PID" 2>/dev/null | head -1)
-        [ -n "$question" ] && break
+        question=$(xdotool search --onlyvisible --pid "$APP_PID" 2>/dev/null | head -1) && [ -n "$question" ] && break
         sleep 0.1
     done
     sleep 0.8
@@ -183,37 +178,4 @@ answer_yes() {
     xdotool windowactivate --sync "$question" 2>/dev/null; xdotool windowfocus --sync "$question" 2>/dev/null
     press_key Return
     win=$(wait_window " Vellumo") || fail "the main window did not appear after the answer"
-}
-
-# A folder $1 of $2 slide files of random pixels: each differs wholly from
-# the one before, so the program holds some 400 KB for every slide.
-make_noise_slides() {
-    local i
-    mkdir -p "$1"
-    convert -size 396x346 xc:black -type TrueColor "BMP3:$1/header.bmp"
-    head -c 54 "$1/header.bmp" >"$work/bmp-header"
-    rm "$1/header.bmp"
-    for i in $(seq "$2"); do
-        { cat "$work/bmp-header"; head -c 411048 /dev/urandom; } >"$1/$(printf %03d "$i").bmp"
-    done
-}
-
-# "Добавить…" in the slide buffer $1, the folder $2 typed into the folder
-# dialog; waits until the slides are in and the buffer has the focus again.
-add_slides_from() {
-    local dialog
-    click_twips "$1" 4215 6795 1455 420
-    dialog=$(wait_not_active "$1") || fail "no folder dialog"
-    sleep 0.5
-    xdotool type --delay 20 "$2"
-    press_key Return
-    wait_not_active "$dialog" >/dev/null || fail "the folder dialog did not close"
-    for _ in $(seq 600); do [ "$(xdotool getactivewindow)" = "$1" ] && return 0; sleep 0.1; done
-    fail "the slides of $2 were not added"
-}
-
-# The main window's "Статистика" frame, whose counter shows how many slides are held.
-stats_shot() {
-    import -window "$win" "$1.full.png"
-    convert "$1.full.png" -crop 205x109+558+9 +repage "$1"
 }
