@@ -127,4 +127,9 @@ void frmMain::offerRecovery()
                                                  "и не может быть прочитан. Он оставлен в файле «%1».")
                                       .arg(QDir::toNativeSeparators(kept)),
                                   QString(), controls::MsgIcon::Warning, controls::MsgButtons::Ok});
+    if (!found.damaged.isEmpty())
+        m_state.message(nullptr, {QStringLiteral("Журнал несохранённых слайдов повреждён, и слайды из него не могут быть "
+                                                 "восстановлены. Он оставлен в файле «%1».")
+                                      .arg(QDir::toNativeSeparators(found.damaged)),
+                                  QString(), controls::MsgIcon::Warning, controls::MsgButtons::Ok});
 }

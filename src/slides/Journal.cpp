@@ -183,7 +183,7 @@ Parsed parse(QByteArrayView bytes)
             break;
         const auto type = quint8(data[pos + 4]);
         const quint64 stored = qFromLittleEndian<quint64>(data + pos + 5 + len);
-        if (type < quint8(Type::Base) || type > quint8(Type::AddedEnd) || checksum(data + pos + 4, 1 + len, len) != stored)
+        if (type < quint8(Type::Base) || type > quint8(Type::Saved) || checksum(data + pos + 4, 1 + len, len) != stored)
             break;
         out.records.push_back(Record{Type(type), QByteArrayView(data + pos + 5, qsizetype(len))});
         pos += FrameBytes + len;
@@ -334,18 +334,114 @@ struct Writer::Shared {
     struct Item {
         QByteArray bytes;
         std::function<bool(QByteArray &)> next; // makes the records itself when set
+        bool renew = false;                     // copies the journal to a new file instead
     };
     std::deque<Item> queue;
+    bool renewAsked = false;   // a renew item is queued or being done
+    bool syncAsked = false;    // a caller waits for the file to reach the disk
     qint64 queued = 0;
     bool writing = false;
     bool stop = false;
     std::atomic<bool> removed{false}; // also read by the thread between records
     int fd = -1;
     QString path;
+    QString folder;
+    dev_t device = 0; // the file's identity, to tell when its name leads elsewhere
+    ino_t inode = 0;
     std::atomic<int> error{0};
+
+    void own(int file, const QString &name)
+    {
+        struct stat st {};
+        ::fstat(file, &st);
+        fd = file;
+        path = name;
+        device = st.st_dev;
+        inode = st.st_ino;
+    }
 };
 
 namespace {
+
+// A name of this program's own: its process number, the time and a count, so that neither a later
+// program with a reused number nor a second journal of this one meets an older file.
+QString ownName()
+{
+    static std::atomic<int> made{0};
+    return QStringLiteral("journal-%1-%2-%3.vlj")
+        .arg(::getpid())
+        .arg(QDateTime::currentMSecsSinceEpoch())
+        .arg(made.fetch_add(1));
+}
+
+// Copies the first `size` bytes of `from` to the start of `to`, leaving `to`'s offset after them.
+bool copyPart(int from, int to, off_t size)
+{
+    off_t in = 0, out = 0;
+    while (in < size) {
+        const ssize_t n = ::copy_file_range(from, &in, to, &out, size_t(size - in), 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n > 0)
+            continue;
+        if (n == 0 || (errno != EXDEV && errno != ENOSYS && errno != EOPNOTSUPP && errno != EINVAL)) {
+            errno = n == 0 ? EIO : errno;
+            return false;
+        }
+        // No copying inside the kernel between these two: through a buffer instead.
+        QByteArray buffer(1 << 20, Qt::Uninitialized);
+        if (::lseek(to, out, SEEK_SET) != out)
+            return false;
+        while (in < size) {
+            const ssize_t r = ::pread(from, buffer.data(), size_t(std::min<off_t>(buffer.size(), size - in)), in);
+            if (r < 0 && errno == EINTR)
+                continue;
+            if (r == 0)
+                errno = EIO;
+            if (r <= 0 || !writeAll(to, buffer.constData(), r))
+                return false;
+            in += r;
+        }
+        return true;
+    }
+    return ::lseek(to, size, SEEK_SET) == size;
+}
+
+// Everything written through `fd` goes into a new journal, locked, under a new name; writing goes on
+// there. 0, or the error that stopped it.
+int renewFile(Writer::Shared &s, int &fd)
+{
+    QString folder;
+    {
+        std::lock_guard lock(s.mutex);
+        folder = s.folder;
+    }
+    QDir().mkpath(folder);
+    const QString path = folder + QLatin1Char('/') + ownName();
+    const QByteArray temporary = QFile::encodeName(path + QStringLiteral(".new"));
+    const int to = ::open(temporary.constData(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (to < 0)
+        return errno ? errno : EIO;
+    const off_t size = ::lseek(fd, 0, SEEK_CUR);
+    if (size < 0 || ::flock(to, LOCK_EX | LOCK_NB) != 0 || !copyPart(fd, to, size) ||
+        ::rename(temporary.constData(), QFile::encodeName(path).constData()) != 0) {
+        const int error = errno ? errno : EIO;
+        ::close(to);
+        ::unlink(temporary.constData());
+        return error;
+    }
+    std::lock_guard lock(s.mutex);
+    s.renewAsked = false;
+    if (s.removed) {
+        ::unlink(QFile::encodeName(path).constData());
+        ::close(to);
+        return 0;
+    }
+    ::close(fd);
+    s.own(to, path);
+    fd = to;
+    return 0;
+}
 
 void run(std::shared_ptr<Writer::Shared> s)
 {
@@ -359,6 +455,17 @@ void run(std::shared_ptr<Writer::Shared> s)
         if (s->removed)
             break;
         if (s->queue.empty()) {
+            if (s->syncAsked) {
+                const int fd = s->fd;
+                lock.unlock();
+                ::fdatasync(fd);
+                lock.lock();
+                lastSync = Clock::now();
+                dirty = false;
+                s->syncAsked = false;
+                s->drained.notify_all();
+                continue;
+            }
             if (s->stop)
                 break;
             if (dirty && s->wake.wait_until(lock, lastSync + SyncEvery) == std::cv_status::timeout &&
@@ -377,7 +484,7 @@ void run(std::shared_ptr<Writer::Shared> s)
         std::deque<Writer::Shared::Item> batch;
         batch.swap(s->queue);
         s->writing = true;
-        const int fd = s->fd;
+        int fd = s->fd;
         const bool failed = s->error.load() != 0;
         lock.unlock();
         qint64 bytes = 0;
@@ -388,6 +495,11 @@ void run(std::shared_ptr<Writer::Shared> s)
         };
         for (Writer::Shared::Item &item : batch) {
             bytes += item.bytes.size();
+            if (item.renew) {
+                if (!failed && !error)
+                    error = renewFile(*s, fd);
+                continue;
+            }
             if (!item.next) {
                 put(item.bytes);
                 continue;
@@ -432,17 +544,6 @@ Writer::~Writer()
     m_shared->wake.notify_all();
 }
 
-// A name of this program's own: its process number, the time and a count, so that neither a later
-// program with a reused number nor a second journal of this one meets an older file.
-static QString ownName()
-{
-    static std::atomic<int> made{0};
-    return QStringLiteral("journal-%1-%2-%3.vlj")
-        .arg(::getpid())
-        .arg(QDateTime::currentMSecsSinceEpoch())
-        .arg(made.fetch_add(1));
-}
-
 std::unique_ptr<Writer> Writer::create(const QString &folder, QString *why)
 {
     // Writing past a file size limit must fail like a full disk, not end the program.
@@ -456,7 +557,8 @@ std::unique_ptr<Writer> Writer::create(const QString &folder, QString *why)
     // Made under a name no one looks for, locked, then given its own: a starting program never sees
     // a journal that is not yet locked.
     const QByteArray temporary = QFile::encodeName(path + QStringLiteral(".new"));
-    const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    // Readable too: a journal whose name is taken from it is copied out of it.
+    const int fd = ::open(temporary.constData(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) {
         *why = describeError(errno, folder);
         return nullptr;
@@ -471,8 +573,8 @@ std::unique_ptr<Writer> Writer::create(const QString &folder, QString *why)
         return nullptr;
     }
     auto shared = std::make_shared<Shared>();
-    shared->fd = fd;
-    shared->path = path;
+    shared->own(fd, path);
+    shared->folder = folder;
     return std::unique_ptr<Writer>(new Writer(shared));
 }
 
@@ -483,21 +585,29 @@ std::unique_ptr<Writer> Writer::adopt(Orphan &&orphan, const QString &folder, qs
     // Nothing may stay mapped over the tail that is cut off: touching it would end the program.
     orphan.bytes = QByteArray();
     orphan.map = Mapping();
-    // The damaged tail goes, so that new records follow the last whole one.
-    if (::ftruncate(orphan.fd, validBytes) != 0 || ::lseek(orphan.fd, 0, SEEK_END) < 0 ||
+    // The damaged tail goes, so that new records follow the last whole one; the header takes this
+    // program's format, whose records follow.
+    const QByteArray head = header();
+    if (::ftruncate(orphan.fd, validBytes) != 0 ||
+        ::pwrite(orphan.fd, head.constData(), size_t(head.size()), 0) != head.size() ||
+        ::lseek(orphan.fd, 0, SEEK_END) < 0 ||
         ::rename(QFile::encodeName(orphan.path).constData(), QFile::encodeName(path).constData()) != 0) {
         *why = describeError(errno ? errno : EIO, folder);
         return nullptr;
     }
     auto shared = std::make_shared<Shared>();
-    shared->fd = orphan.fd;
-    shared->path = path;
+    shared->own(orphan.fd, path);
+    shared->folder = folder;
     orphan.fd = -1;
     orphan.bytes = QByteArray();
     return std::unique_ptr<Writer>(new Writer(shared));
 }
 
-QString Writer::path() const { return m_shared->path; }
+QString Writer::path() const
+{
+    std::lock_guard lock(m_shared->mutex);
+    return m_shared->path;
+}
 
 void Writer::write(QByteArray record)
 {
@@ -531,6 +641,40 @@ bool Writer::flush(int ms)
     return m_shared->drained.wait_for(lock, std::chrono::milliseconds(ms), [this] {
         return (m_shared->queue.empty() && !m_shared->writing) || m_shared->removed;
     });
+}
+
+bool Writer::sync(int ms)
+{
+    std::unique_lock lock(m_shared->mutex);
+    if (m_shared->removed || m_shared->error.load())
+        return false;
+    m_shared->syncAsked = true;
+    m_shared->wake.notify_one();
+    return m_shared->drained.wait_for(lock, std::chrono::milliseconds(ms), [this] {
+        return (m_shared->queue.empty() && !m_shared->writing && !m_shared->syncAsked) || m_shared->removed;
+    });
+}
+
+bool Writer::named() const
+{
+    std::lock_guard lock(m_shared->mutex);
+    if (m_shared->removed || m_shared->renewAsked || m_shared->error.load())
+        return true;
+    struct stat st {};
+    return ::stat(QFile::encodeName(m_shared->path).constData(), &st) == 0 && st.st_dev == m_shared->device &&
+           st.st_ino == m_shared->inode;
+}
+
+void Writer::renew()
+{
+    std::lock_guard lock(m_shared->mutex);
+    if (m_shared->removed || m_shared->renewAsked || m_shared->error.load())
+        return;
+    m_shared->renewAsked = true;
+    Shared::Item item;
+    item.renew = true;
+    m_shared->queue.push_back(std::move(item));
+    m_shared->wake.notify_one();
 }
 
 void Writer::remove()

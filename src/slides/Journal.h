@@ -21,7 +21,8 @@
 
 namespace slides::journal {
 
-constexpr quint32 FormatVersion = 1;
+// 2: a save is written down (SaveBegun, Saved) rather than ending the journal.
+constexpr quint32 FormatVersion = 2;
 constexpr qsizetype HeaderSize = 16;
 constexpr qsizetype ChecksumSize = 8; // after each record's payload
 
@@ -35,6 +36,8 @@ enum class Type : quint8 {
     Redo = 7,
     Added = 8,     // one slide of a series added in one step: flags byte, packed bytes
     AddedEnd = 9,  // the Added records before it, since the last AddedEnd, are one step
+    SaveBegun = 10, // a save is about to empty the slide folder: nothing held is saved any more
+    Saved = 11,     // a save wrote every slide held: all of them are saved, and the history begins afresh
 };
 
 QByteArray header(quint32 version = FormatVersion);
@@ -125,8 +128,16 @@ public:
     int error() const;
     // Waits at most `ms` for the queued records to reach the file.
     bool flush(int ms);
+    // Waits at most `ms` for the queued records to reach the file and the disk.
+    bool sync(int ms);
     // Stops writing and deletes the file.
     void remove();
+    // False once the journal's name no longer leads to the file being written (removed, or replaced
+    // by another file): records written from then on would be lost with the program.
+    bool named() const;
+    // Copies everything written so far into a new journal under a new name of this program's own and
+    // goes on there; done on the journal's thread. A failure stops the journal as a failed write does.
+    void renew();
 
     struct Shared;
 

@@ -1,6 +1,8 @@
 #include "slides/SlideBuffer.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTimer>
 #include <QUndoCommand>
 
@@ -39,14 +41,27 @@ void makeRoom(std::vector<T> &v, size_t extra)
         v.reserve(std::max(v.size() + extra, std::max<size_t>(64, v.capacity() * 2)));
 }
 
-// Renames a journal that is not to be read again so that it is no longer looked for, without
-// replacing one kept aside before; returns the new name.
-QString keepAside(const QString &path, const QString &suffix)
+// How long a save waits for the journal to say, on the disk, that the folder is about to be emptied.
+constexpr int SaveBeginWaitMs = 15000;
+
+// Renames a journal that is not to be read again so that it is no longer looked for; returns the new
+// name, or an empty one when it went instead. Only the newest of each kind stays, so that leftovers
+// never fill a disk: those kept aside at earlier starts go, and since one start meets journals newest
+// first, a later one of a kind already kept (listed in `kept`) is removed.
+QString keepAside(const QString &path, const QString &suffix, QStringList &kept)
 {
-    QString target = path + suffix;
-    for (int k = 2; QFile::exists(target) && k < 1000; ++k)
-        target = path + QLatin1Char('-') + QString::number(k) + suffix;
+    for (const QString &earlier : std::as_const(kept)) {
+        if (earlier.endsWith(suffix)) {
+            QFile::remove(path);
+            return QString();
+        }
+    }
+    const QDir folder = QFileInfo(path).absoluteDir();
+    for (const QString &name : folder.entryList({QStringLiteral("journal-*") + suffix}, QDir::Files))
+        QFile::remove(folder.filePath(name));
+    const QString target = path + suffix;
     QFile::rename(path, target);
+    kept << target;
     return target;
 }
 
@@ -398,14 +413,23 @@ void SlideBuffer::swapAll(Everything &other)
     emit changed();
 }
 
+void SlideBuffer::saveBegins()
+{
+    std::fill(m_unsaved.begin(), m_unsaved.end(), 1);
+    if (count() == 0 || !startJournal() || !journalling())
+        return;
+    m_writer->write(journal::record(journal::Type::SaveBegun, QByteArrayView()));
+    // Bounded: a disk that hangs must not hang the save; the record still goes out when it can.
+    m_writer->sync(SaveBeginWaitMs);
+    checkJournal();
+}
+
 void SlideBuffer::saved()
 {
     std::fill(m_unsaved.begin(), m_unsaved.end(), 0);
     m_history.clear();
-    if (m_writer) {
-        m_writer->remove();
-        m_writer.reset();
-    }
+    // The journal goes on: nothing written after a save waits behind a copy of what was saved.
+    journalRecord(journal::record(journal::Type::Saved, QByteArrayView()));
 }
 
 int SlideBuffer::unsavedCount() const { return int(std::count(m_unsaved.begin(), m_unsaved.end(), 1)); }
@@ -491,7 +515,12 @@ void SlideBuffer::checkJournal()
         m_journalOff = true;
         if (m_warn)
             m_warn(journal::describeError(error, m_journalFolder));
+        return;
     }
+    // Removed or replaced by another program: what was written is copied to a journal of this
+    // program's own, while the file it was written to is still open here.
+    if (!m_writer->named())
+        m_writer->renew();
 }
 
 bool SlideBuffer::replay(const std::vector<journal::Record> &records,
@@ -554,6 +583,13 @@ bool SlideBuffer::replay(const std::vector<journal::Record> &records,
         case journal::Type::Redo:
             ok = redo();
             break;
+        case journal::Type::SaveBegun:
+            std::fill(m_unsaved.begin(), m_unsaved.end(), 1);
+            break;
+        case journal::Type::Saved:
+            std::fill(m_unsaved.begin(), m_unsaved.end(), 0);
+            m_history.clear();
+            break;
         }
         if (!ok)
             break;
@@ -574,6 +610,7 @@ SlideBuffer::Found SlideBuffer::findLeftOver(const std::function<void(qint64 don
     Found found;
     if (m_journalFolder.isEmpty())
         return found;
+    QStringList kept;
     std::vector<journal::Orphan> list = journal::orphans(m_journalFolder);
     for (journal::Orphan &o : list) {
         if (found.unsaved > 0) {
@@ -583,13 +620,16 @@ SlideBuffer::Found SlideBuffer::findLeftOver(const std::function<void(qint64 don
         }
         const journal::Parsed parsed = journal::parse(o.bytes);
         if (parsed.status == journal::Parsed::FutureVersion) {
-            found.keptAside << keepAside(o.path, QStringLiteral(".kept"));
+            const QString aside = keepAside(o.path, QStringLiteral(".kept"), kept);
+            if (!aside.isEmpty())
+                found.keptAside = QStringList{aside};
             journal::closeOrphan(o);
             continue;
         }
         if (parsed.status != journal::Parsed::Ok) {
             // Not even a header to read: nothing can come of it, but it is kept rather than destroyed.
-            keepAside(o.path, QStringLiteral(".damaged"));
+            if (const QString aside = keepAside(o.path, QStringLiteral(".damaged"), kept); !aside.isEmpty())
+                found.damaged = aside;
             journal::closeOrphan(o);
             continue;
         }
@@ -609,7 +649,8 @@ SlideBuffer::Found SlideBuffer::findLeftOver(const std::function<void(qint64 don
         found.slides = count();
         if (found.unsaved == 0 && parsed.damaged && parsed.records.empty()) {
             // Damaged before its first record: kept aside rather than destroyed, and not read again.
-            keepAside(m_leftOver.path, QStringLiteral(".damaged"));
+            if (const QString aside = keepAside(m_leftOver.path, QStringLiteral(".damaged"), kept); !aside.isEmpty())
+                found.damaged = aside;
             journal::closeOrphan(m_leftOver);
         }
         if (found.unsaved == 0)

@@ -48,8 +48,12 @@ public:
     bool redo();
     QUndoStack &history() { return m_history; }
 
+    // A save is about to empty the slide folder: from now on no slide held
+    // is saved, and the journal says so (on the disk) before this returns.
+    void saveBegins();
     // A save wrote every slide: nothing held is unsaved any more, the history
-    // is emptied and the journal removed.
+    // is emptied, and the journal says so; it stays, and only what follows
+    // is offered after a crash.
     void saved();
     // Slides held that were added since the last completed save.
     int unsavedCount() const;
@@ -61,7 +65,8 @@ public:
     struct Found {
         int slides = 0;            // slides offered, saved ones among them
         int unsaved = 0;           // of those, the ones never saved; nothing is offered when 0
-        QStringList keptAside;     // journals of a newer format, renamed so that they stay
+        QStringList keptAside;     // a journal of a newer format, renamed so that it stays (the newest only)
+        QString damaged;           // a journal that could not be read, renamed so that it stays
     };
     // Looks for a journal left by a program that ended without saving, and
     // replays the newest into this (empty) buffer. `unsaved` is 0 when there

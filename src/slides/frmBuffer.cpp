@@ -330,8 +330,17 @@ void frmBuffer::Command2_Click()
     // A folder removed while the program ran is made again; if it cannot be, every write fails and says so.
     QDir().mkpath(folder);
 
+    // From here until every file is written the folder no longer holds the slides: the journal is
+    // told so before anything in the folder goes, and offers all of them if the program dies meanwhile.
+    bool begun = false;
+    const auto begin = [this, &begun] {
+        begun = true;
+        m_state.SlidesUnsaved = true;
+        m_slides.saveBegins();
+    };
     if (slides::folderHasFiles(folder)) {
         frmLoad confirm(folder, this);
+        confirm.beforeDeleting = begin;
         const int answer = confirm.exec();
         if (answer == frmLoad::DeleteFailed) {
             m_state.message(this, {QStringLiteral("Не удалось удалить старые слайды."), QString(),
@@ -349,6 +358,8 @@ void frmBuffer::Command2_Click()
         return;
     }
 
+    if (!begun)
+        begin();
     frmBar *bar = Bar();
     bar->exec();
     if (bar->allWritten()) {

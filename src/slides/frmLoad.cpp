@@ -66,6 +66,8 @@ frmLoad::frmLoad(const QString &folder, QWidget *parent)
 
 void frmLoad::Command1_Click()
 {
+    if (beforeDeleting)
+        beforeDeleting();
     const bool deleted = slides::discardFilesIn(m_folder);
     controls::doEvents();
     done(deleted ? Deleted : DeleteFailed);

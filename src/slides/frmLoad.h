@@ -4,6 +4,8 @@
 
 #include <QDialog>
 
+#include <functional>
+
 class QLabel;
 namespace controls {
 class Button;
@@ -23,6 +25,9 @@ public:
     controls::Button *Command1; // "&Ok"
 
     void Command1_Click();
+
+    // Runs just before the old files go, once the user has said they may.
+    std::function<void()> beforeDeleting;
 
 private:
     QString m_folder;

@@ -102,6 +102,7 @@ private slots:
     void theQuestionNamesWhatYesBringsBack();
     void answeringNoRemovesTheJournalAndSavingLeavesNone();
     void aNewerJournalOrAnUnwritableFolderIsToldOnce();
+    void aJournalRemovedWhileRecordingIsWrittenAgain();
 };
 
 void NeverLoseTest::undoAndRedoKeysWorkUnderARussianLayout()
@@ -354,11 +355,11 @@ void NeverLoseTest::answeringNoRemovesTheJournalAndSavingLeavesNone()
         QCOMPARE(second.main->Buffer()->slideCount(), 0);
         QCOMPARE(count(second), QStringLiteral("000"));
         QVERIFY(journals(state.path()).isEmpty());
-        // Recorded and saved: a completed save removes the journal, the end leaves none.
+        // Recorded and saved: the journal stays after the save, the end leaves none.
         recordDifferent(second, 2);
         QCOMPARE(journals(state.path()).size(), 1);
         second.main->Buffer()->Command2_Click();
-        QVERIFY(journals(state.path()).isEmpty());
+        QCOMPARE(journals(state.path()).size(), 1);
         QVERIFY(!second.main->Buffer()->slides().undo());
         second.main->Command14_Click();
         QVERIFY(journals(state.path()).isEmpty());
@@ -374,11 +375,14 @@ void NeverLoseTest::aNewerJournalOrAnUnwritableFolderIsToldOnce()
     QVERIFY(future.open(QIODevice::WriteOnly));
     future.write(slides::journal::header(slides::journal::FormatVersion + 1));
     future.close();
+    QVERIFY(slides::writeFileWhole(state.filePath(QStringLiteral("journal-8-8.vlj")), "not a journal"));
     {
         Program p(state.path(), {});
-        QCOMPARE(p.messages.size(), 1);
+        QCOMPARE(p.messages.size(), 2);
         QVERIFY2(p.messages[0].text.contains(QStringLiteral("более новой версией")), qPrintable(p.messages[0].text));
         QVERIFY(p.messages[0].text.contains(QStringLiteral("journal-7-7.vlj.kept")));
+        QVERIFY(p.messages[1].text.contains(QStringLiteral("повреждён")));
+        QVERIFY(p.messages[1].text.contains(state.filePath(QStringLiteral("journal-8-8.vlj.damaged"))));
         QCOMPARE(p.main->Buffer()->slideCount(), 0);
     }
     // A state folder that cannot be made: recording goes on, and the user hears of it once.
@@ -387,6 +391,24 @@ void NeverLoseTest::aNewerJournalOrAnUnwritableFolderIsToldOnce()
     QCOMPARE(p.messages.size(), 1);
     QVERIFY(p.messages[0].text.startsWith(QStringLiteral("Восстановление слайдов после сбоя отключено")));
     QCOMPARE(count(p), QStringLiteral("003"));
+}
+
+void NeverLoseTest::aJournalRemovedWhileRecordingIsWrittenAgain()
+{
+    QTemporaryDir state;
+    {
+        Program first(state.path(), {});
+        recordDifferent(first, 2);
+        // A clean-up tool removes the journal; the next slide finds it gone and writes everything anew.
+        QVERIFY(first.main->Buffer()->slides().flushJournal(5000));
+        QVERIFY(QFile::remove(first.main->Buffer()->slides().journalPath()));
+        recordDifferent(first, 1);
+        QTRY_COMPARE(journals(state.path()).size(), 1);
+        first.main->close();
+    }
+    QTRY_VERIFY(journalsFree(state.path()));
+    Program second(state.path(), {MsgResult::Yes});
+    QCOMPARE(second.main->Buffer()->slideCount(), 3);
 }
 
 QTEST_MAIN(NeverLoseTest)

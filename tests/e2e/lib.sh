@@ -75,6 +75,8 @@ start_program() {
     PROGRAM_DIR=$(mktemp -d)
     # The recovery journal stays with this run, never in the user's own state folder.
     export XDG_STATE_HOME=$PROGRAM_DIR/state
+    # Old slides that a save moves to the trash go to this run's own, not the user's.
+    export XDG_DATA_HOME=$PROGRAM_DIR/data
     cp "$exe" "$PROGRAM_DIR/vellumo"
     local d
     for d in objects articles fones; do
@@ -151,3 +153,29 @@ press_key() {
 
 # Twips rounded to the nearest pixel, as the program draws them.
 px() { echo $(( ($1 * 2 + 15) / 30 )); }
+
+# Ends the program as a crash would.
+kill_program() { kill -9 "$APP_PID"; wait "$APP_PID" 2>/dev/null; APP_PID=; }
+
+# Starts the program again in its folder and waits for the question about
+# unsaved slides, which comes before the main window; sets `question` to it.
+# Fails when the main window comes instead.
+start_again() {
+    (cd / && exec "$PROGRAM_DIR/vellumo" >"$E2E_OUT/program-again.log" 2>&1) &
+    APP_PID=$!
+    question=""
+    for _ in $(seq 100); do
+        question=$(xdotool search --onlyvisible --pid "$APP_PID" 2>/dev/null | head -1) && [ -n "$question" ] && break
+        sleep 0.1
+    done
+    sleep 0.8
+    # A message box is titled " "; the main window " Vellumo".
+    [ -n "$question" ] && [ "$(xdotool getwindowname "$question")" = " " ] && ! wmctrl -l | grep -q " Vellumo$"
+}
+
+# Answers "Да" (the default button) to the question; sets `win` to the main window then shown.
+answer_yes() {
+    xdotool windowactivate --sync "$question" 2>/dev/null; xdotool windowfocus --sync "$question" 2>/dev/null
+    press_key Return
+    win=$(wait_window " Vellumo") || fail "the main window did not appear after the answer"
+}

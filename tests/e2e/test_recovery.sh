@@ -20,26 +20,12 @@ convert "$work/window.png" -crop 396x346+17+17 +repage "$work/stage.png"
 journal=$(ls "$XDG_STATE_HOME"/vellumo/*/journal-*.vlj 2>/dev/null)
 [ -n "$journal" ] || fail "no journal in $XDG_STATE_HOME/vellumo"
 sleep 1.2
-kill -9 "$APP_PID"
-wait "$APP_PID" 2>/dev/null
-APP_PID=
+kill_program
 
 # Started again from the same folder: the question comes before the main window.
-(cd / && exec "$PROGRAM_DIR/vellumo" >"$E2E_OUT/program-again.log" 2>&1) &
-APP_PID=$!
-question=""
-for _ in $(seq 100); do
-    question=$(xdotool search --onlyvisible --pid "$APP_PID" 2>/dev/null | head -1)
-    [ -n "$question" ] && break
-    sleep 0.1
-done
-[ -n "$question" ] || fail "no question at start"
-sleep 0.8
+start_again || fail "no question at start, or the main window came before it"
 screenshot recovery-question
-wmctrl -l | grep -q " Vellumo$" && fail "the main window showed before the question was answered"
-xdotool windowactivate --sync "$question" 2>/dev/null; xdotool windowfocus --sync "$question" 2>/dev/null
-press_key Return    # "Да" is the default button
-win=$(wait_window " Vellumo") || fail "the main window did not appear after the answer"
+answer_yes
 screenshot recovery-restored
 
 # The recovered recordings are in the history: Ctrl+Z takes the newest one back, Ctrl+Y and Ctrl+Z again.
@@ -62,8 +48,6 @@ for f in 001 002 003; do
     diff=$(compare -metric AE "$anim/$f.bmp" "$work/stage.png" null: 2>&1)
     [ "$diff" = 0 ] || fail "$f.bmp differs from the stage before the kill in $diff pixels"
 done
-# The completed save removed the journal.
-[ -z "$(ls "$XDG_STATE_HOME"/vellumo/*/*.vlj 2>/dev/null)" ] || fail "a journal is left after the save"
 
 # A click chooses the second slide, Delete removes it, and saving again numbers the two left without a gap.
 click_at "$buffer" $SECOND_THUMB

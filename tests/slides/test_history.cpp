@@ -81,7 +81,7 @@ private slots:
     void aJournalWhoseProgramRunsIsNeverOffered();
     void eachProgramFolderIsOfferedItsOwnJournals();
     void anUnwritableFolderOrAFullDiskNeverStopsRecording();
-    void aSaveRemovesTheJournalAndTheNextOneCarriesTheSavedSlides();
+    void aSaveIsWrittenDownAndOnlyWhatFollowsIsOffered();
 };
 
 void TestHistory::takingAndPuttingBackKeepsEverySlideExact()
@@ -366,12 +366,18 @@ void TestHistory::aJournalOfANewerFormatIsKeptAsideNotOffered()
     const QString folder = dir.filePath(QStringLiteral("s"));
     QByteArray future = journal::header(journal::FormatVersion + 1);
     future += journal::record(journal::Type::Clear, QByteArrayView());
-    const QString path = leaveJournal(folder, future);
+    // Only the newest of each kind stays: those of an earlier start go, and older ones met in this one.
+    for (const QString older : {"journal-0-0.vlj.kept", "journal-0-0.vlj.damaged", "journal-1-0.vlj", "journal-2-0.vlj"})
+        leaveJournal(folder, older == "journal-1-0.vlj" ? future : QByteArray("x"), older);
+    QTest::qWait(20);
+    const QString path = leaveJournal(folder, future), damaged = leaveJournal(folder, "x", "journal-2-2.vlj");
     SlideBuffer b;
     b.setJournal(folder, {});
     const SlideBuffer::Found found = b.findLeftOver();
     QCOMPARE(found.unsaved, 0);
     QCOMPARE(found.keptAside, QStringList{path + QStringLiteral(".kept")});
+    QCOMPARE(found.damaged, damaged + QStringLiteral(".damaged"));
+    QCOMPARE(QDir(folder).entryList(QDir::Files), (QStringList{"journal-1-1.vlj.kept", "journal-2-2.vlj.damaged"}));
     QCOMPARE(readAll(path + QStringLiteral(".kept")), future);
     // Kept aside once, it is not looked at again.
     SlideBuffer again;
@@ -462,27 +468,42 @@ void TestHistory::anUnwritableFolderOrAFullDiskNeverStopsRecording()
     }
 }
 
-void TestHistory::aSaveRemovesTheJournalAndTheNextOneCarriesTheSavedSlides()
+void TestHistory::aSaveIsWrittenDownAndOnlyWhatFollowsIsOffered()
 {
     QTemporaryDir dir;
-    const QString folder = dir.filePath(QStringLiteral("s"));
+    const QString folder = dir.filePath(QStringLiteral("s")), other = dir.filePath(QStringLiteral("t"));
+    const auto offered = [&](const QByteArray &bytes) {
+        leaveJournal(other, bytes);
+        SlideBuffer b;
+        b.setJournal(other, {});
+        const int n = b.findLeftOver().unsaved;
+        b.declineLeftOver();
+        return n;
+    };
     QByteArray bytes;
     {
         Recorder r(folder);
         for (int t = 0; t < 4; ++t)
             QVERIFY(r.buffer.record(scene(t)));
+        // A save begun and never completed offers every slide; a completed one, nothing.
+        r.buffer.saveBegins();
+        QCOMPARE(offered(readAll(r.buffer.journalPath())), 4);
         r.buffer.saved();
-        QVERIFY(QDir(folder).entryList(QDir::Files).isEmpty());
+        QVERIFY(r.buffer.flushJournal(5000));
+        const size_t records = journal::parse(readAll(r.buffer.journalPath())).records.size();
+        QCOMPARE(offered(readAll(r.buffer.journalPath())), 0);
         QCOMPARE(r.buffer.unsavedCount(), 0);
         QVERIFY(!r.buffer.undo());
-        // Ending with nothing unsaved leaves no journal behind.
-        r.buffer.ending();
-        QVERIFY(QDir(folder).entryList(QDir::Files).isEmpty());
         QVERIFY(r.buffer.record(scene(4)));
         QVERIFY(r.buffer.flushJournal(5000));
         bytes = readAll(r.buffer.journalPath());
+        // The slide after a save is the one record written: nothing waits behind a copy of the saved ones.
+        QCOMPARE(journal::parse(bytes).records.size(), records + 1);
+        // Ending with nothing unsaved leaves no journal behind.
+        r.buffer.saved();
+        r.buffer.ending();
+        QVERIFY(QDir(folder).entryList(QDir::Files).isEmpty());
     }
-    const QString other = dir.filePath(QStringLiteral("t"));
     leaveJournal(other, bytes);
     SlideBuffer b;
     b.setJournal(other, {});
