@@ -414,12 +414,12 @@ bool GifFileWriter::addFrame(const Frame &frame, int duration)
     // pixels that show already become transparent.
     const bool transparent = m_written > 0 && m_transparent >= 0;
     // With a palette of chosen colours, a pixel may keep the colour it shows,
-    // or take its left neighbour's, when that is hardly further from the slide
-    // than its own pick (the squared distance in RGB within Slack): still
-    // pixels stay still and runs grow, which the LZW codes pack, for a
-    // fraction of a decibel. Exact colours are never bent.
-    constexpr int Slack = 150;
-    const int slack = exactColours() ? -1 : Slack;
+    // or take its left neighbour's, when that is no further from the slide
+    // than its own dithered pick: still pixels stay still and runs grow,
+    // which the LZW codes pack. Any more leeway than that shows: gradients
+    // of a pan streak sideways where each pixel copies the one on its left.
+    // Exact colours are never bent.
+    const int slack = exactColours() ? -1 : 0;
     uchar *out = m_indexes.data();
     for (int y = r.top(); y <= r.bottom(); ++y) {
         const uchar *in = m_indexes.data() + qsizetype(y - changed.top()) * changed.width() + (r.left() - changed.left());
