@@ -1,12 +1,14 @@
 #include "export/GifFileWriter.h"
 
-#include <gif_lib.h>
 #include <libimagequant.h>
 
 #include <algorithm>
 #include <bit>
 #include <cstring>
 #include <new>
+#include <thread>
+
+#include "export/GifLzw.h"
 
 namespace exporting {
 
@@ -286,47 +288,40 @@ void GifFileWriter::ditherRect(const Frame &frame, const QRect &r, uchar *out)
     }
 }
 
-int GifFileWriter::putBytes(GifFileType *gif, const unsigned char *data, int length)
-{
-    auto *self = static_cast<GifFileWriter *>(gif->UserData);
-    return self->m_file.write(data, length) ? length : 0;
-}
-
 bool GifFileWriter::writeHeader()
 {
-    int code = 0;
-    m_gif = EGifOpen(this, putBytes, &code);
-    if (!m_gif)
-        return fail(QStringLiteral("Недостаточно памяти"));
-    EGifSetGifVersion(m_gif, true);
-    int tableSize = 2;
-    while (tableSize < int(m_palette.size()))
-        tableSize *= 2;
-    std::vector<GifColorType> colours(size_t(tableSize), GifColorType{0, 0, 0});
-    for (size_t i = 0; i < m_palette.size(); ++i)
-        colours[i] = GifColorType{GifByteType(qRed(m_palette[i])), GifByteType(qGreen(m_palette[i])),
-                                  GifByteType(qBlue(m_palette[i]))};
-    ColorMapObject *map = GifMakeMapObject(tableSize, colours.data());
-    if (!map)
-        return fail(QStringLiteral("Недостаточно памяти"));
-    const bool screen = EGifPutScreenDesc(m_gif, m_size.width(), m_size.height(), 8, 0, map) != GIF_ERROR;
-    GifFreeMapObject(map);
+    m_codeSize = 1;
+    while ((1 << m_codeSize) < int(m_palette.size()))
+        ++m_codeSize;
+    std::vector<uchar> head{'G', 'I', 'F', '8', '9', 'a'};
+    const auto put16 = [&head](int v) {
+        head.push_back(uchar(v & 0xff));
+        head.push_back(uchar(v >> 8));
+    };
+    put16(m_size.width());
+    put16(m_size.height());
+    // A global table of 2^m_codeSize entries, 8 bits a channel.
+    head.push_back(uchar(0x80 | 0x70 | (m_codeSize - 1)));
+    head.push_back(0);
+    head.push_back(0);
+    for (int i = 0; i < (1 << m_codeSize); ++i) {
+        const QRgb c = i < int(m_palette.size()) ? m_palette[size_t(i)] : 0;
+        head.insert(head.end(), {uchar(qRed(c)), uchar(qGreen(c)), uchar(qBlue(c))});
+    }
     // NETSCAPE2.0 with a count of 0: the player starts over for ever.
-    static const GifByteType loop[3] = {1, 0, 0};
-    if (!screen || EGifPutExtensionLeader(m_gif, APPLICATION_EXT_FUNC_CODE) == GIF_ERROR
-        || EGifPutExtensionBlock(m_gif, 11, "NETSCAPE2.0") == GIF_ERROR
-        || EGifPutExtensionBlock(m_gif, 3, loop) == GIF_ERROR || EGifPutExtensionTrailer(m_gif) == GIF_ERROR)
+    static const char loop[] = "\x21\xff\x0bNETSCAPE2.0\x03\x01\x00\x00\x00";
+    head.insert(head.end(), loop, loop + sizeof loop - 1);
+    if (!m_file.write(head.data(), qsizetype(head.size())))
         return fail(writeError());
+    try {
+        m_coders = std::make_unique<giflzw::Coders>(int(std::clamp(std::thread::hardware_concurrency(), 1u, 8u)));
+    } catch (const std::exception &) {
+        return fail(QStringLiteral("Недостаточно памяти"));
+    }
     return true;
 }
 
-QString GifFileWriter::writeError() const
-{
-    // giflib's own words only when the file itself did not fail.
-    if (m_file.errorNumber() || !m_gif)
-        return m_file.error();
-    return QString::fromLatin1(GifErrorString(m_gif->Error));
-}
+QString GifFileWriter::writeError() const { return m_file.error(); }
 
 void GifFileWriter::indexRect(const Frame &frame, const QRect &r)
 {
@@ -358,22 +353,25 @@ void GifFileWriter::indexRect(const Frame &frame, const QRect &r)
                     frame.bgr + y * frame.stride + r.left() * 3, size_t(r.width()) * 3);
 }
 
-bool GifFileWriter::writeImage(const QRect &r, const uchar *indexes, int delay, bool transparent)
+bool GifFileWriter::queueImage(giflzw::FrameJob job)
 {
-    GraphicsControlBlock gcb{};
-    gcb.DisposalMode = DISPOSE_DO_NOT;
-    gcb.UserInputFlag = false;
-    gcb.DelayTime = std::clamp(delay, 0, 0xffff);
-    gcb.TransparentColor = transparent ? m_transparent : NO_TRANSPARENT_COLOR;
-    GifByteType gcbBytes[4];
-    const size_t gcbLength = EGifGCBToExtension(&gcb, gcbBytes);
-    if (EGifPutExtension(m_gif, GRAPHICS_EXT_FUNC_CODE, int(gcbLength), gcbBytes) == GIF_ERROR
-        || EGifPutImageDesc(m_gif, r.left(), r.top(), r.width(), r.height(), false, nullptr) == GIF_ERROR)
-        return fail(writeError());
-    for (int y = 0; y < r.height(); ++y)
-        if (EGifPutLine(m_gif, const_cast<GifPixelType *>(indexes + qsizetype(y) * r.width()), r.width())
-            == GIF_ERROR)
+    job.minCodeSize = m_codeSize;
+    m_coders->submit(std::move(job));
+    // A few frames ahead keep every thread busy; more would only hold memory.
+    return writeRecords(false);
+}
+
+bool GifFileWriter::writeRecords(bool all)
+{
+    const int ahead = all ? 0 : 8;
+    std::vector<uint8_t> record;
+    bool failed = false;
+    while (m_coders->take(record, m_coders->waiting() > ahead, failed)) {
+        if (failed)
+            return fail(QStringLiteral("Недостаточно памяти"));
+        if (!m_file.write(record.data(), qsizetype(record.size())))
             return fail(writeError());
+    }
     return true;
 }
 
@@ -394,11 +392,13 @@ bool GifFileWriter::addFrame(const Frame &frame, int duration)
     // A frame like the one before still needs its place and its delay: one
     // pixel that shows what is there.
     const auto writeUnchanged = [&] {
-        const uchar keep = m_transparent >= 0 ? uchar(m_transparent) : m_canvas[0];
-        if (!writeImage(QRect(0, 0, 1, 1), &keep, delay, m_transparent >= 0))
-            return false;
+        giflzw::FrameJob job;
+        job.rect = QRect(0, 0, 1, 1);
+        job.indexes.assign(1, m_transparent >= 0 ? uchar(m_transparent) : m_canvas[0]);
+        job.delayCs = delay;
+        job.transparent = m_transparent;
         ++m_written;
-        return true;
+        return queueImage(std::move(job));
     };
     if (changed.isEmpty())
         return writeUnchanged();
@@ -410,60 +410,62 @@ bool GifFileWriter::addFrame(const Frame &frame, int duration)
         if (r.isEmpty())
             return writeUnchanged();
     }
-    // The differing part of the rectangle, packed row after row in place;
-    // pixels that show already become transparent.
+    // The differing part of the rectangle, row after row; the coder makes
+    // pixels that show already transparent where that packs better.
+    giflzw::FrameJob job;
+    job.rect = r;
+    job.delayCs = delay;
     const bool transparent = m_written > 0 && m_transparent >= 0;
+    job.transparent = transparent ? m_transparent : -1;
+    job.indexes.resize(size_t(r.width()) * size_t(r.height()));
+    if (transparent)
+        job.showsAlready.resize(job.indexes.size());
     // With a palette of chosen colours, a pixel may keep the colour it shows,
-    // or take its left neighbour's, when that is hardly further from the slide
-    // than its own pick (the squared distance in RGB within Slack): still
-    // pixels stay still and runs grow, which the LZW codes pack, for a
-    // fraction of a decibel. Exact colours are never bent.
-    constexpr int Slack = 150;
-    const int slack = exactColours() ? -1 : Slack;
-    uchar *out = m_indexes.data();
+    // or take its left neighbour's, when that is no further from the slide
+    // than its own dithered pick: still pixels stay still and runs grow,
+    // which the LZW codes pack. Any more leeway than that shows: gradients
+    // of a pan streak sideways where each pixel copies the one on its left.
+    // Exact colours are never bent.
+    const bool bend = !exactColours();
+    size_t at = 0;
     for (int y = r.top(); y <= r.bottom(); ++y) {
         const uchar *in = m_indexes.data() + qsizetype(y - changed.top()) * changed.width() + (r.left() - changed.left());
         uchar *held = m_canvas.data() + qsizetype(y) * w + r.left();
         const uchar *src = frame.bgr + y * frame.stride + r.left() * 3;
-        uchar last = uchar(m_transparent);
-        for (int x = 0; x < r.width(); ++x, src += 3) {
+        int left = -1;
+        for (int x = 0; x < r.width(); ++x, src += 3, ++at) {
             uchar v = in[x];
-            if (slack >= 0 && v != held[x]) {
+            if (bend && v != held[x]) {
                 const int wantV = distance(src, m_palette[v]);
-                if (distance(src, m_palette[held[x]]) <= wantV + slack)
+                if (distance(src, m_palette[held[x]]) <= wantV)
                     v = held[x];
-                else if (last != m_transparent && distance(src, m_palette[last]) <= wantV + slack)
-                    v = last;
+                else if (left >= 0 && distance(src, m_palette[size_t(left)]) <= wantV)
+                    v = uchar(left);
             }
-            // A pixel that shows already may be written either way: it goes
-            // on with the run in progress, which is what the LZW codes pack.
-            if (transparent && v == held[x])
-                last = last == v ? v : uchar(m_transparent);
-            else
-                last = v;
-            *out++ = last;
+            job.indexes[at] = v;
+            if (transparent)
+                job.showsAlready[at] = v == held[x];
             held[x] = v;
+            left = v;
         }
     }
-    if (!writeImage(r, m_indexes.data(), delay, transparent))
-        return false;
     ++m_written;
-    return true;
+    return queueImage(std::move(job));
 }
 
 bool GifFileWriter::finish()
 {
-    if (!m_gif || !m_error.isEmpty()) {
+    if (!m_coders || !m_error.isEmpty()) {
         abort();
         return fail(QStringLiteral("Нет кадров"));
     }
-    int code = 0;
-    const bool closed = EGifCloseFile(m_gif, &code) == GIF_OK;
-    m_gif = nullptr;
-    if (!closed) {
-        m_file.discard();
-        return fail(m_file.error().isEmpty() ? QString::fromLatin1(GifErrorString(code)) : m_file.error());
+    static const uchar trailer = 0x3b;
+    if (!writeRecords(true) || !m_file.write(&trailer, 1)) {
+        const QString why = m_error.isEmpty() ? writeError() : m_error;
+        abort();
+        return fail(why);
     }
+    m_coders.reset();
     if (!m_file.commit())
         return fail(writeError());
     return true;
@@ -471,11 +473,7 @@ bool GifFileWriter::finish()
 
 void GifFileWriter::abort()
 {
-    if (m_gif) {
-        int code = 0;
-        EGifCloseFile(m_gif, &code);
-        m_gif = nullptr;
-    }
+    m_coders.reset();
     m_file.discard();
     m_quant.reset();
 }

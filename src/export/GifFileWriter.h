@@ -5,7 +5,8 @@
 // libimagequant and is dithered. After the first frame only the rectangle
 // that changed is stored, pixels that stay as they were made transparent,
 // and the frame delays are whole centiseconds that add up to the true
-// running time. The file loops forever.
+// running time. The file loops forever. Frames are LZW-coded on worker
+// threads while the next ones are quantised.
 
 #include <QRgb>
 
@@ -16,9 +17,12 @@
 #include "export/FrameWriter.h"
 #include "export/OutputFile.h"
 
-struct GifFileType;
-
 namespace exporting {
+
+namespace giflzw {
+class Coders;
+struct FrameJob;
+}
 
 class GifFileWriter : public FrameWriter {
 public:
@@ -51,8 +55,8 @@ private:
     void indexRect(const Frame &frame, const QRect &r);
     void ditherRect(const Frame &frame, const QRect &r, uchar *out);
     uchar nearest(uint32_t colour); // the palette entry nearest to a 24-bit colour, remembered
-    bool writeImage(const QRect &r, const uchar *indexes, int delay, bool transparent);
-    static int putBytes(GifFileType *gif, const unsigned char *data, int length);
+    bool queueImage(giflzw::FrameJob job);
+    bool writeRecords(bool all); // the coded records that are ready, or all of them
 
     OutputFile m_file;
     QString m_error;
@@ -62,7 +66,8 @@ private:
     int m_written = 0;
     int m_surveyed = 0;
     int m_surveyStep = 1; // every how many frames the histogram takes one
-    GifFileType *m_gif = nullptr;
+    std::unique_ptr<giflzw::Coders> m_coders;
+    int m_codeSize = 8; // bits of a palette index
 
     // The survey: a bit per 24-bit colour until there are too many to keep.
     std::vector<quint64> m_seen;

@@ -1,0 +1,68 @@
+#pragma once
+// The image data of one GIF frame, LZW-coded, and the bytes around it, made
+// apart from the file so that frames can be coded on several threads.
+
+#include <QRect>
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace exporting::giflzw {
+
+// What one frame's record needs: its rectangle on the screen, its palette
+// indexes row after row, and, for each pixel, whether the transparent index
+// would show the same (the pixel is already on the screen).
+struct FrameJob {
+    QRect rect;
+    std::vector<uint8_t> indexes;
+    std::vector<uint8_t> showsAlready; // empty: every pixel must be written as it is
+    int delayCs = 0;
+    int transparent = -1;              // the transparent index, -1 for none
+    int minCodeSize = 8;
+};
+
+// Codes the pixels with LZW (minimum code size, sub-blocks, terminator) and
+// appends them to `out`. A pixel that shows already becomes transparent or
+// keeps its index, whichever continues the string the coder holds: the
+// choice the longest-match coder gets for free.
+void encodeImage(const FrameJob &job, std::vector<uint8_t> &out);
+
+// The frame's whole record: graphic control extension (no disposal),
+// image descriptor and image data.
+std::vector<uint8_t> frameRecord(const FrameJob &job);
+
+// Codes frame records on worker threads while the caller prepares the next
+// frames, and hands the records back in the order they were given.
+class Coders {
+public:
+    explicit Coders(int threads);
+    ~Coders(); // stops the workers; records not taken are dropped
+    void submit(FrameJob job);
+    // The oldest record not yet taken, when it is done (or, with `wait`, once
+    // it is). False when there is none; `failed` when coding it ran out of memory.
+    bool take(std::vector<uint8_t> &record, bool wait, bool &failed);
+    int waiting() const;
+
+private:
+    struct Slot {
+        FrameJob job;
+        std::vector<uint8_t> record;
+        bool done = false;
+        bool failed = false;
+    };
+    void work();
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_started, m_finished;
+    std::deque<std::shared_ptr<Slot>> m_order; // given, not yet taken
+    std::deque<std::shared_ptr<Slot>> m_queue; // given, not yet started
+    bool m_stop = false;
+    std::vector<std::thread> m_threads;
+};
+
+} // namespace exporting::giflzw
