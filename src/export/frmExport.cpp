@@ -170,6 +170,9 @@ void frmExport::estimateLater()
 {
     if (running() || !isVisible())
         return;
+    // A worker still at work answers for settings that are gone.
+    if (m_estimation)
+        m_estimation->stop = true;
     m_estimate = -1;
     if (m_store.count() > 0)
         m_estimateDelay.start();
@@ -219,7 +222,7 @@ void frmExport::estimateDone()
     m_estimator->deleteLater();
     m_estimator = nullptr;
     const std::shared_ptr<Estimation> job = std::move(m_estimation);
-    if (job->stop || running())
+    if (job->stop || running() || job->format != format() || job->fps != Spin1->value() || job->scale != scale())
         return;
     // An estimate that failed or ran out of time leaves the pixels alone.
     m_estimate = job->bytes;
