@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "controls/Messages.h"
+#include "controls/ShowInFolder.h"
 
 struct AppState {
     QString programFolder;      // where the shipped asset library lies (beside the program when portable)
@@ -23,6 +24,9 @@ struct AppState {
 
     // Every message box goes through here; tests replace it to answer.
     controls::MessageFn message = controls::showMessageBox;
+    // Opens a file's folder in the desktop's file manager; tests replace it
+    // so that none is started.
+    std::function<void(const QString &file)> showInFolder = controls::showInFolder;
     // Ends the program at once, closing every window; tests replace it to watch.
     std::function<void()> endProgram;
 

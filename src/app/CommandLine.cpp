@@ -11,6 +11,7 @@
 
 #include "export/ExportJob.h"
 #include "export/FrameSource.h"
+#include "export/ScaledFrames.h"
 #include "export/UnfinishedExports.h"
 #include "slides/Journal.h"
 #include "slides/SlideFiles.h"
@@ -179,7 +180,14 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
                                      .arg(exporting::MinRate)
                                      .arg(exporting::MaxRate),
                                  QStringLiteral("N"), QStringLiteral("12"));
-    parser.addOptions({help, version, exportTo, fps});
+    const QCommandLineOption scale(QStringLiteral("scale"),
+                                   QStringLiteral("Увеличить картинку в %1, %2 или %3 раза: каждая точка слайда "
+                                                  "становится квадратом точек (1, если не указано).")
+                                       .arg(exporting::MinScale)
+                                       .arg(exporting::MinScale + 1)
+                                       .arg(exporting::MaxScale),
+                                   QStringLiteral("K"), QStringLiteral("1"));
+    parser.addOptions({help, version, exportTo, fps, scale});
     // "-exprot" is one wrong option, not six short ones.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.addPositionalArgument(QStringLiteral("FOLDER"),
@@ -201,7 +209,7 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
     }
     if (!parser.isSet(exportTo)) {
         const QStringList stray = parser.positionalArguments();
-        err << (stray.isEmpty() ? QStringLiteral("Не указан файл: vellumo --export OUT [--fps N] FOLDER")
+        err << (stray.isEmpty() ? QStringLiteral("Не указан файл: vellumo --export OUT [--fps N] [--scale K] FOLDER")
                                 : mistake(QStringLiteral("Лишний аргумент «%1»").arg(stray.first())))
             << Qt::endl;
         return 2;
@@ -221,6 +229,17 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
                    .arg(parser.value(fps))
                    .arg(exporting::MinRate)
                    .arg(exporting::MaxRate)
+            << Qt::endl;
+        problem = true;
+    }
+    bool scaleOk = false;
+    const int factor = parser.value(scale).toInt(&scaleOk);
+    if (!scaleOk || factor < exporting::MinScale || factor > exporting::MaxScale) {
+        err << QStringLiteral("Неверное увеличение «%1»: нужно %2, %3 или %4")
+                   .arg(parser.value(scale))
+                   .arg(exporting::MinScale)
+                   .arg(exporting::MinScale + 1)
+                   .arg(exporting::MaxScale)
             << Qt::endl;
         problem = true;
     }
@@ -252,7 +271,8 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
             << Qt::endl;
     }
     QuietProgress progress;
-    const exporting::Outcome outcome = exporting::runExport(frames, *format, rate, outPath, progress, stateFolder);
+    exporting::ScaledFrames scaled(frames, factor);
+    const exporting::Outcome outcome = exporting::runExport(scaled, *format, rate, outPath, progress, stateFolder);
     if (outcome.status == exporting::Outcome::Cancelled) {
         err << QStringLiteral("Экспорт прерван, файл «%1» не записан")
                    .arg(QDir::toNativeSeparators(QFileInfo(outPath).absoluteFilePath()))

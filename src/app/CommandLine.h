@@ -1,7 +1,8 @@
 #pragma once
 // The program's command line, one parser for every option:
 //   vellumo                                   starts the program's windows
-//   vellumo --export OUT [--fps N] FOLDER     writes a folder of slides into OUT
+//   vellumo --export OUT [--fps N] [--scale K] FOLDER
+//                                             writes a folder of slides into OUT, K times larger
 //   vellumo --help, vellumo --version
 // Work from the command line needs no display.
 

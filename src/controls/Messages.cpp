@@ -45,9 +45,18 @@ MsgResult showMessageBox(QWidget *parent, const Message &message)
     } else {
         box.setStandardButtons(QMessageBox::Ok);
     }
+    QPushButton *openFolder = nullptr;
+    if (message.buttons == MsgButtons::OkOpenFolder) {
+        openFolder = box.addButton(QStringLiteral("Открыть папку"), QMessageBox::ActionRole);
+        openFolder->setObjectName(QStringLiteral("OpenFolder"));
+        box.setEscapeButton(QMessageBox::Ok);
+    }
     box.button(QMessageBox::Ok)->setText(QStringLiteral("ОК"));
     box.setDefaultButton(QMessageBox::Ok);
-    return box.exec() == QMessageBox::Ok ? MsgResult::Ok : MsgResult::Cancel;
+    const int answer = box.exec();
+    if (openFolder && box.clickedButton() == openFolder)
+        return MsgResult::OpenFolder;
+    return answer == QMessageBox::Ok ? MsgResult::Ok : MsgResult::Cancel;
 }
 
 } // namespace controls

@@ -11,8 +11,10 @@ class QWidget;
 namespace controls {
 
 enum class MsgIcon { None, Information, Warning, Error, Question };
-enum class MsgButtons { Ok, OkCancel, YesNo }; // YesNo: "Да" is the default
-enum class MsgResult { Ok, Cancel, Yes, No };
+// YesNo: "Да" is the default. OkOpenFolder: "ОК" (the default) and
+// "Открыть папку", after a file was written.
+enum class MsgButtons { Ok, OkCancel, YesNo, OkOpenFolder };
+enum class MsgResult { Ok, Cancel, Yes, No, OpenFolder };
 
 struct Message {
     QString text;

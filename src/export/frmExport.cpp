@@ -1,6 +1,7 @@
 #include "export/frmExport.h"
 
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -9,10 +10,14 @@
 #include <QStandardPaths>
 #include <QThread>
 
+#include <atomic>
+
 #include "controls/Fonts.h"
 #include "controls/ProgressBar.h"
 #include "controls/Twips.h"
 #include "controls/Widgets.h"
+#include "export/ScaledFrames.h"
+#include "slides/SlideSource.h"
 #include "slides/SlideStore.h"
 
 using namespace exporting;
@@ -27,7 +32,19 @@ QString canonicalFolder(const QString &path)
     return canonical.isEmpty() ? QDir::cleanPath(QFileInfo(path).absoluteFilePath()) : canonical;
 }
 
+// An estimate that takes longer than this is given up: the window shows the
+// picture's size alone.
+constexpr qint64 EstimateLimitMs = 15000;
+
 } // namespace
+
+struct frmExport::Estimation {
+    std::atomic<bool> stop{false}; // set by the window only
+    Format format = Format::Gif;
+    int fps = 12;
+    int scale = 1;
+    qint64 bytes = -1;
+};
 
 frmExport::frmExport(AppState &state, const slides::SlideStore &store, QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
@@ -49,6 +66,16 @@ frmExport::frmExport(AppState &state, const slides::SlideStore &store, QWidget *
     Spin1->setToolTip(QStringLiteral("Скорость мультфильма: сколько слайдов показывать в секунду."));
     Spin1->setRange(MinRate, MaxRate);
     Spin1->setValue(state.PreviewRate);
+    // The size sits beside the rate, in the room the rate's short box leaves.
+    Label4 = place(new QLabel(QStringLiteral("Размер:"), this), "Label4", 3015, 660, 1230, 240);
+    Label4->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    Combo2 = place(new QComboBox(this), "Combo2", 4335, 615, 900, 315);
+    Combo2->setToolTip(QStringLiteral("Во сколько раз увеличить мультфильм для больших экранов и телефонов:\n"
+                                      "каждая точка слайда становится квадратом 2 × 2 или 3 × 3 точки,\n"
+                                      "и картинка остаётся такой же чёткой, как на сцене."));
+    for (int f = MinScale; f <= MaxScale; ++f)
+        Combo2->addItem(QStringLiteral("×%1").arg(f), f);
+    Label4->setBuddy(Combo2);
     Label3 = place(new QLabel(this), "Label3", 135, 1110, 5100, 240);
     ProgressBar1 = place(new controls::ProgressBar(this), "ProgressBar1", 135, 1410, 5100, 285);
     ProgressBar1->setToolTip(QStringLiteral("Сколько слайдов уже записано в файл."));
@@ -65,7 +92,8 @@ frmExport::frmExport(AppState &state, const slides::SlideStore &store, QWidget *
     Command1->setDefault(true);
 
     setTabOrder(Combo1, Spin1);
-    setTabOrder(Spin1, Command1);
+    setTabOrder(Spin1, Combo2);
+    setTabOrder(Combo2, Command1);
     setTabOrder(Command1, Command2);
 
     askSaveFile = [](QWidget *parent, const QString &caption, const QString &path, const QString &filter) {
@@ -78,11 +106,20 @@ frmExport::frmExport(AppState &state, const slides::SlideStore &store, QWidget *
     m_poll.setInterval(50);
     connect(&m_poll, &QTimer::timeout, this, &frmExport::poll);
 
+    // Settings changed in quick succession (a spin held down) start one estimate.
+    m_estimateDelay.setSingleShot(true);
+    m_estimateDelay.setInterval(200);
+    connect(&m_estimateDelay, &QTimer::timeout, this, &frmExport::startEstimate);
+    connect(Combo1, &QComboBox::currentIndexChanged, this, &frmExport::estimateLater);
+    connect(Spin1, &QSpinBox::valueChanged, this, &frmExport::estimateLater);
+    connect(Combo2, &QComboBox::currentIndexChanged, this, &frmExport::estimateLater);
+
     controls::centreOnScreen(this);
 }
 
 frmExport::~frmExport()
 {
+    stopEstimate(true);
     if (m_thread) {
         // The job looks at the flag after every frame, so this wait is short.
         m_progress->cancel();
@@ -93,15 +130,119 @@ frmExport::~frmExport()
 
 Format frmExport::format() const { return Format(Combo1->currentData().toInt()); }
 
+int frmExport::scale() const { return Combo2->currentData().toInt(); }
+
 void frmExport::showEvent(QShowEvent *event)
 {
     if (!running()) {
         // Each opening starts at the rate last chosen in the preview.
         Spin1->setValue(m_state.PreviewRate);
-        Label3->clear();
         ProgressBar1->setValue(0);
+        // The slides may have changed since the last opening.
+        m_sample = std::make_shared<SizeSample>();
+        estimateLater();
     }
     QDialog::showEvent(event);
+}
+
+void frmExport::hideEvent(QHideEvent *event)
+{
+    // The slides may change once the window is gone, so the worker that
+    // reads them is stopped before; it stops after the slide in hand.
+    stopEstimate(true);
+    m_estimateDelay.stop();
+    m_sample.reset();
+    QDialog::hideEvent(event);
+}
+
+void frmExport::showOutputSize()
+{
+    const QSize pixels = QSize(slides::SlideWidth, slides::SlideHeight) * scale();
+    QString text = QStringLiteral("%1 × %2 пикселей").arg(pixels.width()).arg(pixels.height());
+    if (m_estimate >= 0)
+        text += QStringLiteral(", файл %1").arg(approximateSize(m_estimate));
+    else if (m_estimateDelay.isActive() || estimating())
+        text += QStringLiteral(", размер файла оценивается…");
+    Label3->setText(text);
+}
+
+void frmExport::estimateLater()
+{
+    if (running() || !isVisible())
+        return;
+    // A worker still at work answers for settings that are gone.
+    if (m_estimation)
+        m_estimation->stop = true;
+    m_estimate = -1;
+    if (m_store.count() > 0)
+        m_estimateDelay.start();
+    showOutputSize();
+}
+
+void frmExport::startEstimate()
+{
+    if (running() || !isVisible() || !m_sample || m_store.count() == 0)
+        return;
+    if (m_estimator) {
+        // One worker at a time: this one is stale; the next starts when it ends.
+        m_estimation->stop = true;
+        m_estimateDelay.start();
+        return;
+    }
+    auto job = std::make_shared<Estimation>();
+    job->format = format();
+    job->fps = Spin1->value();
+    job->scale = scale();
+    m_estimation = job;
+    const std::shared_ptr<SizeSample> sample = m_sample;
+    const slides::SlideStore *store = &m_store;
+    m_estimator = QThread::create([job, sample, store] {
+        QElapsedTimer clock;
+        clock.start();
+        const std::function<bool()> stop = [&] { return job->stop.load() || clock.elapsed() > EstimateLimitMs; };
+        // The first estimate of an opening reads the slides it needs; the
+        // later ones encode the same copies.
+        if (sample->frames.empty()) {
+            StoreFrames frames(*store);
+            if (!takeSample(frames, *sample, stop)) {
+                sample->frames.clear();
+                return;
+            }
+        }
+        job->bytes = estimateSize(*sample, job->format, job->fps, job->scale, stop);
+    });
+    m_estimator->setObjectName(QStringLiteral("estimate"));
+    connect(m_estimator, &QThread::finished, this, &frmExport::estimateDone);
+    m_estimator->start(QThread::LowPriority);
+    showOutputSize();
+}
+
+void frmExport::estimateDone()
+{
+    m_estimator->deleteLater();
+    m_estimator = nullptr;
+    const std::shared_ptr<Estimation> job = std::move(m_estimation);
+    if (job->stop || running() || job->format != format() || job->fps != Spin1->value() || job->scale != scale())
+        return;
+    // An estimate that failed or ran out of time leaves the pixels alone.
+    m_estimate = job->bytes;
+    showOutputSize();
+    if (m_estimate >= 0)
+        emit estimated(m_estimate);
+}
+
+void frmExport::stopEstimate(bool wait)
+{
+    if (!m_estimator)
+        return;
+    m_estimation->stop = true;
+    if (wait) {
+        disconnect(m_estimator, nullptr, this, nullptr);
+        m_estimator->wait();
+        delete m_estimator;
+        m_estimator = nullptr;
+        m_estimation.reset();
+    }
 }
 
 QString frmExport::suggestedPath() const
@@ -150,15 +291,20 @@ void frmExport::Command1_Click()
 
 void frmExport::start(const QString &path)
 {
+    // The estimate has no more use and would take a core from the export.
+    m_estimateDelay.stop();
+    stopEstimate(false);
     m_path = path;
     m_progress = std::make_unique<SharedProgress>();
     m_source = std::make_unique<StoreFrames>(m_store);
     const Format fmt = format();
     const int fps = Spin1->value();
+    const int factor = scale();
     m_outcome = Outcome{};
     // The window is modal, so the slides cannot change while the job reads them.
-    m_thread = QThread::create([this, fmt, fps, path] {
-        m_outcome = runExport(*m_source, fmt, fps, path, *m_progress, m_state.stateFolder);
+    m_thread = QThread::create([this, fmt, fps, factor, path] {
+        ScaledFrames frames(*m_source, factor);
+        m_outcome = runExport(frames, fmt, fps, path, *m_progress, m_state.stateFolder);
     });
     m_thread->setObjectName(QStringLiteral("export"));
     connect(m_thread, &QThread::finished, this, &frmExport::ended);
@@ -201,9 +347,11 @@ void frmExport::ended()
         Label3->setText(QStringLiteral("Готово"));
         // The window has done its work; the message stands over the slide buffer.
         hide();
-        m_state.message(parentWidget() ? parentWidget() : this,
-                        {QStringLiteral("Мультфильм сохранён в файл «%1».").arg(QDir::toNativeSeparators(m_path)),
-                         QString(), controls::MsgIcon::Information, controls::MsgButtons::Ok});
+        if (m_state.message(parentWidget() ? parentWidget() : this,
+                            {QStringLiteral("Мультфильм сохранён в файл «%1».").arg(QDir::toNativeSeparators(m_path)),
+                             QString(), controls::MsgIcon::Information, controls::MsgButtons::OkOpenFolder})
+            == controls::MsgResult::OpenFolder)
+            m_state.showInFolder(m_path);
         break;
     case Outcome::Cancelled:
         Label3->setText(QStringLiteral("Экспорт отменён"));
@@ -220,6 +368,8 @@ void frmExport::setRunning(bool running)
 {
     Combo1->setEnabled(!running);
     Spin1->setEnabled(!running);
+    Combo2->setEnabled(!running);
+    Label4->setEnabled(!running);
     Command1->setEnabled(!running);
     Label1->setEnabled(!running);
     Label2->setEnabled(!running);

@@ -2,6 +2,7 @@
 // --version, their exit codes and the one line per problem they print.
 
 #include <QPainter>
+#include <QImageReader>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -72,6 +73,8 @@ private slots:
     void helpAndVersion();
     void exportsAFolderInNumericOrder();
     void badArgumentsAreRefused();
+    void optionValues_data();
+    void optionValues();
     void badFoldersAreRefused();
     void signalsLeaveNoTemporaryFile_data();
     void signalsLeaveNoTemporaryFile();
@@ -111,7 +114,8 @@ void TestCli::helpAndVersion()
 {
     const Run help = run({QStringLiteral("--help")});
     QCOMPARE(help.code, 0);
-    QVERIFY(help.out.contains(QStringLiteral("--export <OUT>")) && help.out.contains(QStringLiteral("--fps <N>")));
+    QVERIFY(help.out.contains(QStringLiteral("--export <OUT>")) && help.out.contains(QStringLiteral("--fps <N>"))
+            && help.out.contains(QStringLiteral("--scale <K>")));
     QVERIFY(help.err.isEmpty());
     const Run version = run({QStringLiteral("--version")});
     QCOMPARE(version.code, 0);
@@ -173,6 +177,41 @@ void TestCli::badArgumentsAreRefused()
     QCOMPARE(r.code, 2);
     QCOMPARE(r.errLines().size(), 1);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+}
+
+void TestCli::optionValues_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("said"); // on the one line of a refusal
+    QTest::addColumn<QSize>("size");   // of the GIF written
+    QTest::newRow("fps 25") << QStringList{"--fps", "25"} << 2 << "«25»: нужно целое число от 1 до 24" << QSize();
+    QTest::newRow("scale 4") << QStringList{"--scale", "4"} << 2 << "Неверное увеличение «4»: нужно 1, 2 или 3" << QSize();
+    QTest::newRow("scale x") << QStringList{"--scale", "x"} << 2 << "Неверное увеличение «x»" << QSize();
+    QTest::newRow("scale 0") << QStringList{"--scale=0"} << 2 << "«0»" << QSize();
+    QTest::newRow("scale 2.5") << QStringList{"--scale", "2.5"} << 2 << "«2.5»" << QSize();
+    QTest::newRow("no scale") << QStringList{} << 0 << QString() << QSize(396, 346);
+    QTest::newRow("scale 3") << QStringList{"--scale=3", "--fps", "6"} << 0 << QString() << QSize(1188, 1038);
+}
+
+void TestCli::optionValues()
+{
+    QFETCH(QStringList, options);
+    QFETCH(int, code);
+    QFETCH(QString, said);
+    QFETCH(QSize, size);
+    QTemporaryDir dir;
+    writeSlides(dir.path(), {1, 2});
+    const QString out = dir.filePath(QStringLiteral("кино.gif"));
+    const Run r = run(QStringList{QStringLiteral("--export"), out} + options + QStringList{dir.path()});
+    QCOMPARE(r.code, code);
+    if (code != 0) {
+        QCOMPARE(r.errLines().size(), 1);
+        QVERIFY2(r.err.contains(said), qPrintable(r.err));
+        QVERIFY(!QFileInfo::exists(out));
+        return;
+    }
+    QCOMPARE(QImageReader(out).size(), size);
 }
 
 void TestCli::badFoldersAreRefused()

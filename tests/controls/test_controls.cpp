@@ -327,6 +327,17 @@ void ControlsTest::messageBoxesAnswerInRussianAndEscapeCancels()
     texts.clear();
     QCOMPARE(ask(controls::MsgButtons::Ok, Qt::Key_Return, &texts), controls::MsgResult::Ok);
     QCOMPARE(texts, QStringList{QStringLiteral("ОК")});
+    // After an export: "ОК" stays the default and Escape's; the other button opens the folder.
+    for (int key : {Qt::Key_Return, Qt::Key_Escape}) {
+        texts.clear();
+        QCOMPARE(ask(controls::MsgButtons::OkOpenFolder, key, &texts), controls::MsgResult::Ok);
+        texts.sort();
+        QCOMPARE(texts, (QStringList{QStringLiteral("ОК"), QStringLiteral("Открыть папку")}));
+    }
+    QTimer::singleShot(0, [] { QApplication::activeModalWidget()->findChild<QPushButton *>(QStringLiteral("OpenFolder"))->click(); });
+    QCOMPARE(controls::showMessageBox(nullptr, {QStringLiteral("Готово"), QString(), controls::MsgIcon::Information,
+                                                controls::MsgButtons::OkOpenFolder}),
+             controls::MsgResult::OpenFolder);
 }
 
 void ControlsTest::enterPressesTheFocusedButtonAsSpaceDoes()

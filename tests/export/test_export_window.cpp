@@ -2,6 +2,7 @@
 // sees and what the window does with the answers of the save dialog.
 
 #include <QComboBox>
+#include <QImageReader>
 #include <QLabel>
 #include <QElapsedTimer>
 #include <QSpinBox>
@@ -13,6 +14,7 @@
 #include "controls/Button.h"
 #include "controls/ProgressBar.h"
 #include "controls/Twips.h"
+#include "export/SizeEstimate.h"
 #include "export/frmExport.h"
 #include "slides/frmBuffer.h"
 
@@ -27,6 +29,8 @@ struct Harness {
     slides::SlideStore store;
     QStringList asked; // suggested paths the save dialog was opened with
     QString answer;
+    controls::MsgResult reply = controls::MsgResult::Ok; // what every message is answered with
+    QStringList shownInFolder;
 
     Harness()
     {
@@ -35,8 +39,9 @@ struct Harness {
         QDir().mkpath(state.AnimationsFolder);
         state.message = [this](QWidget *, const controls::Message &m) {
             messages << m;
-            return controls::MsgResult::Ok;
+            return reply;
         };
+        state.showInFolder = [this](const QString &file) { shownInFolder << file; };
     }
     void answerWith(frmExport &w, const QString &path)
     {
@@ -65,6 +70,7 @@ private slots:
     void slideFolderIsRefused();
     void failureNamesFileAndReason();
     void cancelStopsAtOnceAndLeavesNothing();
+    void largerSizeWithItsEstimateThenOpenFolder();
 };
 
 void TestExportWindow::bufferOffersExport()
@@ -189,6 +195,49 @@ void TestExportWindow::cancelStopsAtOnceAndLeavesNothing()
     QCOMPARE(h.messages.size(), 0);
     QCOMPARE(kit::leftIn(h.dir.path()), QStringList());
     QVERIFY(w.isVisible());
+}
+
+void TestExportWindow::largerSizeWithItsEstimateThenOpenFolder()
+{
+    Harness h;
+    kit::fill(h.store, 20, true);
+    frmExport w(h.state, h.store);
+    const QRect rate = w.Spin1->geometry(), status = w.Label3->geometry();
+    w.show();
+    QCOMPARE(w.Combo2->count(), 3);
+    QCOMPARE(w.Combo2->currentText(), QStringLiteral("×1"));
+    // The size shares the rate's row; nothing else moved for it.
+    QCOMPARE(w.Spin1->geometry(), rate);
+    QCOMPARE(w.Label3->geometry(), status);
+    for (QWidget *other : {static_cast<QWidget *>(w.Combo1), static_cast<QWidget *>(w.Spin1), static_cast<QWidget *>(w.Label3)})
+        QVERIFY(!w.Combo2->geometry().intersects(other->geometry()) && !w.Label4->geometry().intersects(other->geometry()));
+    QSignalSpy estimated(&w, &frmExport::estimated);
+    QVERIFY(estimated.wait(20000));
+    QVERIFY2(w.Label3->text().startsWith(QStringLiteral("396 × 346 пикселей, файл ≈ ")), qPrintable(w.Label3->text()));
+
+    // Settings changed while estimates run: only the last one's answer is shown.
+    w.Combo1->setCurrentIndex(1);
+    w.Combo2->setCurrentIndex(2);
+    QTest::qWait(300);
+    w.Combo1->setCurrentIndex(0);
+    w.Combo2->setCurrentIndex(1);
+    QVERIFY(w.Label3->text().startsWith(QStringLiteral("792 × 692 пикселей, размер файла оценивается")));
+    estimated.clear();
+    QTRY_VERIFY_WITH_TIMEOUT(!estimated.isEmpty() && !w.estimating(), 30000);
+    QCOMPARE(estimated.size(), 1);
+    QCOMPARE(w.Label3->text(), QStringLiteral("792 × 692 пикселей, файл %1").arg(approximateSize(w.estimate())));
+
+    h.reply = controls::MsgResult::OpenFolder;
+    const QString gif = h.dir.filePath(QStringLiteral("большой.gif"));
+    h.answerWith(w, gif);
+    w.Command1_Click();
+    QVERIFY(waitEnded(w));
+    QCOMPARE(QImageReader(gif).size(), QSize(792, 692));
+    // So few slides are encoded whole: the estimate is the file's size.
+    QCOMPARE(w.estimate(), QFileInfo(gif).size());
+    QCOMPARE(h.messages.size(), 1);
+    QCOMPARE(h.messages[0].buttons, controls::MsgButtons::OkOpenFolder);
+    QCOMPARE(h.shownInFolder, QStringList{gif});
 }
 
 QTEST_MAIN(TestExportWindow)
