@@ -528,7 +528,8 @@ bool SlideBuffer::replay(const std::vector<journal::Record> &records,
 {
     m_replaying = true;
     bool ok = true;
-    size_t done = 0;
+    size_t replayed = 0;
+    qsizetype bytesSince = 0; // payload replayed since `reached` was last told
     SlideStore added; // the slides of a series until its closing record
     for (const journal::Record &r : records) {
         switch (r.type) {
@@ -597,8 +598,11 @@ bool SlideBuffer::replay(const std::vector<journal::Record> &records,
         // closed its step, so that a series cut short is not taken into the next one.
         if (m_leftOver.fd >= 0 && added.count() == 0)
             m_leftOverValid = r.payload.data() + r.payload.size() + journal::ChecksumSize - m_leftOver.bytes.constData();
-        if (reached && ++done % 256 == 0)
+        bytesSince += r.payload.size();
+        if (reached && (++replayed % 256 == 0 || bytesSince >= (qsizetype(8) << 20))) {
             reached(r.payload.data() + r.payload.size());
+            bytesSince = 0;
+        }
     }
     m_replaying = false;
     emit changed();

@@ -16,6 +16,8 @@
 #include <numeric>
 #include <vector>
 
+#include <sys/resource.h>
+
 #include "TestCommon.h"
 #include "slides/Journal.h"
 #include "slides/SlideBuffer.h"
@@ -69,6 +71,8 @@ struct Recorder {
 class TestHistory : public QObject {
     Q_OBJECT
 private slots:
+    // First, while the process has held little memory yet.
+    void aLargeJournalIsNeverHeldBesideItsSlides();
     void takingAndPuttingBackKeepsEverySlideExact();
     void duplicatesAreExactCopiesAfterTheLastChosen();
     void undoAndRedoWalkTheHistory();
@@ -313,6 +317,34 @@ void TestHistory::aJournalCutAnywhereInItsLastSlideGivesEveryWholeSlide()
         b.declineLeftOver();
     }
     QVERIFY(QDir(folder).entryList(QDir::Files).isEmpty());
+}
+
+void TestHistory::aLargeJournalIsNeverHeldBesideItsSlides()
+{
+    // 400 whole slides, about 165 MB, written record by record.
+    QTemporaryDir dir;
+    const QString path = leaveJournal(dir.path(), journal::header());
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::Append));
+    QByteArray raw(SlideStore::RawBytes, '\x40');
+    for (int i = 0; i < 400; ++i) {
+        raw[i] = char(i);
+        f.write(journal::record(journal::Type::Append, SlideStore::Key, raw));
+    }
+    f.close();
+    rusage before{}, after{};
+    getrusage(RUSAGE_SELF, &before);
+    SlideBuffer b;
+    b.setJournal(dir.path(), {});
+    qint64 told = 0;
+    QCOMPARE(b.findLeftOver([&](qint64 done, qint64 total) { told = done == total || told < done ? done : -1; }).unsaved,
+             400);
+    getrusage(RUSAGE_SELF, &after);
+    QVERIFY2(told > 0, "progress was told, never backwards");
+    // The slides take what the journal does; reading it whole beside them would take twice that.
+    const qint64 grewKb = after.ru_maxrss - before.ru_maxrss;
+    QVERIFY2(grewKb < b.store().packedBytes() / 1024 * 13 / 10, qPrintable(QString::number(grewKb)));
+    b.declineLeftOver();
 }
 
 void TestHistory::randomBytesInTheMiddleGiveTheSlidesBeforeThem()
