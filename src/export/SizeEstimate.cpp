@@ -149,9 +149,20 @@ qint64 estimateSize(const SizeSample &sample, Format format, int fps, int scale,
     const qint64 start = halfRuns < 0 ? -1 : encodedSize(sample, {0}, format, fps, scale, folder.path(), stop);
     if (start < 0)
         return -1;
-    const double following =
-        double(std::max<qint64>(runs - halfRuns, 0)) / (sample.runs * (sample.runLength - half));
-    return start + qint64(following * (sample.count - 1));
+    // A video starts a key frame every two seconds (2 * fps slides), costing about what the first slide
+    // does in place of a following one. The runs may hold one more than their halves, unless it fell on
+    // a jump that the encoder began with a key frame anyway: what following slides cost is taken as
+    // lying between the two readings.
+    const qint64 keyEvery = format == Format::Gif ? 0 : 2 * qint64(fps);
+    const auto keysIn = [keyEvery](qint64 slides) { return keyEvery > 0 ? (slides - 1) / keyEvery : 0; };
+    const qint64 more = qint64(sample.runs) * (sample.runLength - half);
+    const qint64 moreKeys = keysIn(qint64(sample.runs) * sample.runLength) - keysIn(qint64(sample.runs) * half);
+    const double withKeys = double(std::max<qint64>(runs - halfRuns, 0)) / double(more);
+    const double withoutKeys =
+        std::max(0.0, double(runs - halfRuns - start * moreKeys)) / double(std::max<qint64>(more - moreKeys, 1));
+    const double following = moreKeys > 0 ? std::max(withoutKeys, withKeys / 2) : withKeys;
+    const double keyExtra = std::max(0.0, double(start) - following);
+    return start + qint64(following * double(sample.count - 1) + keyExtra * double(keysIn(sample.count)));
 }
 
 QString approximateSize(qint64 bytes)
