@@ -451,17 +451,21 @@ void run(std::shared_ptr<Writer::Shared> s)
     auto lastSync = Clock::now();
     bool dirty = false;
     std::unique_lock lock(s->mutex);
+    // The disk is waited for without holding the lock, so that records keep being queued meanwhile.
+    const auto syncNow = [&] {
+        const int fd = s->fd;
+        lock.unlock();
+        ::fdatasync(fd);
+        lock.lock();
+        lastSync = Clock::now();
+        dirty = false;
+    };
     for (;;) {
         if (s->removed)
             break;
         if (s->queue.empty()) {
             if (s->syncAsked) {
-                const int fd = s->fd;
-                lock.unlock();
-                ::fdatasync(fd);
-                lock.lock();
-                lastSync = Clock::now();
-                dirty = false;
+                syncNow();
                 s->syncAsked = false;
                 s->drained.notify_all();
                 continue;
@@ -470,12 +474,7 @@ void run(std::shared_ptr<Writer::Shared> s)
                 break;
             if (dirty && s->wake.wait_until(lock, lastSync + SyncEvery) == std::cv_status::timeout &&
                 s->queue.empty() && !s->removed) {
-                const int fd = s->fd;
-                lock.unlock();
-                ::fdatasync(fd);
-                lock.lock();
-                lastSync = Clock::now();
-                dirty = false;
+                syncNow();
             } else if (!dirty) {
                 s->wake.wait(lock);
             }

@@ -26,6 +26,20 @@ begin_test() {
 # "&Ok" in the window that asks before old slides are deleted.
 RECORD="489 434"; SLIDES="609 158"
 SAVE="534 467"; CLOSE_BUFFER="634 467"; CONFIRM="312 87"
+# The main window's "Загрузить фон"; the picker's first cell and "&Выбрать".
+LOAD_BACKGROUND="489 51"; FIRST_CELL="75 60"; CHOOSE="458 338"
+
+# Opens the picker with a main-window button ($1) and chooses its first cell.
+pick_first() {
+    click_at "$win" $1
+    local picker
+    picker=$(active_window)
+    [ "$picker" != "$win" ] || fail "the picker did not open"
+    sleep 1
+    click_at "$picker" $FIRST_CELL
+    click_at "$picker" $CHOOSE
+    wait_not_active "$picker" >/dev/null || fail "the picker did not close after choosing"
+}
 
 # The server picks a free display itself and writes its number once it
 # answers (-displayfd), so no probing can meet a server that is going away.
@@ -164,13 +178,19 @@ start_again() {
     (cd / && exec "$PROGRAM_DIR/vellumo" >"$E2E_OUT/program-again.log" 2>&1) &
     APP_PID=$!
     question=""
-    for _ in $(seq 100); do
-        question=$(xdotool search --onlyvisible --pid "$APP_PID" 2>/dev/null | head -1) && [ -n "$question" ] && break
+    # A large journal is read back first, under a progress window of its own.
+    local id
+    for _ in $(seq 300); do
+        for id in $(xdotool search --onlyvisible --pid "$APP_PID" 2>/dev/null); do
+            [ "$(xdotool getwindowname "$id" 2>/dev/null)" = " " ] && question=$id
+        done
+        [ -n "$question" ] && break
+        wmctrl -l | grep -q " Vellumo$" && break
         sleep 0.1
     done
     sleep 0.8
     # A message box is titled " "; the main window " Vellumo".
-    [ -n "$question" ] && [ "$(xdotool getwindowname "$question")" = " " ] && ! wmctrl -l | grep -q " Vellumo$"
+    [ -n "$question" ] && ! wmctrl -l | grep -q " Vellumo$"
 }
 
 # Answers "Да" (the default button) to the question; sets `win` to the main window then shown.

@@ -11,25 +11,13 @@ work=$(mktemp -d)
 trap 'stop_x; rm -rf "$work"' EXIT
 
 # Main window controls: centres in pixels of the client area.
-LOAD_BACKGROUND="489 51"; LOAD_PROP="489 138"; LOAD_CHARACTER="489 186"
+LOAD_PROP="489 138"; LOAD_CHARACTER="489 186"
 RECORD="489 434"; SYNCHRO_RECORD="454 369"; SYNCHRO_FRAME="298 461"
 CHARACTER_RIGHT="194 449"; STEP_BOX="715 178"; FIRST_ENTRY="600 289"; ONION="716 210"
 SLIDES="609 158"; PREVIEW="609 188"; EXIT="662 464"
-# Picker: the first cell and "&Выбрать". Slide buffer: "Сохранить", "Закрыть". Preview: "Старт", "Закрыть".
-FIRST_CELL="75 60"; CHOOSE="458 338"
+# Slide buffer: "Сохранить", "Закрыть". Preview: "Старт", "Закрыть".
 SAVE="534 467"; CLOSE_BUFFER="634 467"
 START="264 413"; CLOSE_PREVIEW="354 413"
-
-pick_first() { # opens the picker with a main-window button and chooses its first cell
-    click_at "$win" $1
-    local picker
-    picker=$(active_window)
-    [ "$picker" != "$win" ] || fail "the picker did not open"
-    sleep 1
-    click_at "$picker" $FIRST_CELL
-    click_at "$picker" $CHOOSE
-    wait_not_active "$picker" >/dev/null || fail "the picker did not close after choosing"
-}
 
 start_x
 start_program "$exe"

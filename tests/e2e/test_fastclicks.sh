@@ -5,7 +5,6 @@
 source "$(dirname "$0")/lib.sh"
 begin_test "$1"
 
-LOAD_BACKGROUND="489 51"; FIRST_CELL="75 60"; CHOOSE="458 338"
 BACKGROUND_LEFT="26 449"; SYNCHRO_RECORD="454 369"; SYNCHRO_FRAME="298 461"
 CLICKS=200
 
@@ -20,13 +19,7 @@ awk 'BEGIN { printf "P3\n4000 1\n255\n"; for (x = 0; x < 4000; x++) printf "%d %
     >"$work/row.ppm"
 convert "$work/row.ppm" -scale '4000x350!' "$PROGRAM_DIR/fones/wide.png"
 
-click_at "$win" $LOAD_BACKGROUND
-picker=$(active_window)
-[ "$picker" != "$win" ] || fail "the picker did not open"
-sleep 1
-click_at "$picker" $FIRST_CELL
-click_at "$picker" $CHOOSE
-wait_not_active "$picker" >/dev/null || fail "the picker did not close after choosing"
+pick_first "$LOAD_BACKGROUND"
 click_at "$win" $SYNCHRO_FRAME
 click_at "$win" $SYNCHRO_RECORD
 
