@@ -13,7 +13,7 @@ frmRecover::frmRecover(QWidget *parent)
 {
     setObjectName(QStringLiteral("frmRecover"));
     setWindowTitle(QStringLiteral(" Восстановление слайдов"));
-    setFixedSize(twips::toPixels(5415), twips::toPixels(1080));
+    setFixedSize(twips::toPixels(5415), twips::toPixels(900));
     setFont(fonts::msSansSerif());
     Label1 = twips::place(new QLabel(QStringLiteral("Чтение несохранённых слайдов…"), this), "Label1", 135, 135, 5100,
                           240);
