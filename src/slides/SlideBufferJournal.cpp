@@ -1,0 +1,326 @@
+// The slide buffer's journal: what a save writes down, the journal kept in
+// step with every change, and recovery from a journal left by a run that
+// ended without saving.
+#include "slides/SlideBuffer.h"
+#include "slides/SlideBufferParts.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTimer>
+#include <QUndoCommand>
+
+#include <algorithm>
+
+namespace slides {
+
+namespace {
+
+// In a slide's journal record: the slide had not been saved when the record was written.
+constexpr quint8 UnsavedBit = 0x80;
+
+// How long a save waits for the journal to say, on the disk, that the folder is about to be emptied.
+constexpr int SaveBeginWaitMs = 15000;
+
+// Renames a journal that is not to be read again so that it is no longer looked for; returns the new
+// name, or an empty one when it went instead. Only the newest of each kind stays, so that leftovers
+// never fill a disk: those kept aside at earlier starts go, and since one start meets journals newest
+// first, a later one of a kind already kept (listed in `kept`) is removed.
+QString keepAside(const QString &path, const QString &suffix, QStringList &kept)
+{
+    for (const QString &earlier : std::as_const(kept)) {
+        if (earlier.endsWith(suffix)) {
+            QFile::remove(path);
+            return QString();
+        }
+    }
+    const QDir folder = QFileInfo(path).absoluteDir();
+    for (const QString &name : folder.entryList({QStringLiteral("journal-*") + suffix}, QDir::Files))
+        QFile::remove(folder.filePath(name));
+    const QString target = path + suffix;
+    QFile::rename(path, target);
+    kept << target;
+    return target;
+}
+
+} // namespace
+
+void SlideBuffer::saveBegins()
+{
+    std::fill(m_unsaved.begin(), m_unsaved.end(), 1);
+    if (count() == 0 || !startJournal() || !journalling())
+        return;
+    m_writer->write(journal::record(journal::Type::SaveBegun, QByteArrayView()));
+    // Bounded: a disk that hangs must not hang the save; the record still goes out when it can.
+    m_writer->sync(SaveBeginWaitMs);
+    checkJournal();
+}
+
+void SlideBuffer::saved()
+{
+    std::fill(m_unsaved.begin(), m_unsaved.end(), 0);
+    m_history.clear();
+    // The journal goes on: nothing written after a save waits behind a copy of what was saved.
+    journalRecord(journal::record(journal::Type::Saved, QByteArrayView()));
+}
+
+int SlideBuffer::unsavedCount() const { return int(std::count(m_unsaved.begin(), m_unsaved.end(), 1)); }
+
+void SlideBuffer::ending()
+{
+    if (!m_writer)
+        return;
+    if (unsavedCount() == 0) {
+        m_writer->remove();
+        m_writer.reset();
+    } else {
+        // Bounded: a disk that hangs must not keep the program from ending.
+        m_writer->flush(1000);
+    }
+}
+
+QString SlideBuffer::journalPath() const { return m_writer ? m_writer->path() : QString(); }
+
+bool SlideBuffer::startJournal()
+{
+    if (m_writer || m_journalOff || m_replaying || m_journalFolder.isEmpty())
+        return bool(m_writer);
+    QString why;
+    m_writer = journal::Writer::create(m_journalFolder, &why);
+    if (!m_writer) {
+        m_journalOff = true;
+        if (m_warn)
+            m_warn(why);
+        return false;
+    }
+    // Slides held from before (a save emptied the last journal) are written first, so that the journal
+    // alone gives the buffer back. The journal's thread frames them from shares of the store's blocks:
+    // thousands of slides cost this thread no copy.
+    if (count() > 0) {
+        auto held = std::make_shared<std::vector<SlideStore::PackedShare>>(m_store.shareAll());
+        auto unsaved = std::make_shared<std::vector<quint8>>(m_unsaved);
+        m_writer->writeFrom([held, unsaved, next = size_t(0)](QByteArray &record) mutable {
+            if (next >= held->size())
+                return false;
+            const SlideStore::PackedShare &p = (*held)[next];
+            const quint8 flags = p.flags | ((*unsaved)[next] ? UnsavedBit : 0);
+            record = journal::record(journal::Type::Base, flags, QByteArrayView(p.data, p.size));
+            ++next;
+            return true;
+        });
+    }
+    watchJournal();
+    return true;
+}
+
+void SlideBuffer::watchJournal()
+{
+    // A write that fails on the journal's thread is told on this one, also while nothing is recorded.
+    if (findChild<QTimer *>(QStringLiteral("journalCheck")))
+        return;
+    auto *poll = new QTimer(this);
+    poll->setObjectName(QStringLiteral("journalCheck"));
+    connect(poll, &QTimer::timeout, this, &SlideBuffer::checkJournal);
+    poll->start(500);
+}
+
+void SlideBuffer::journalRecord(const QByteArray &record)
+{
+    if (journalling())
+        m_writer->write(record);
+}
+
+bool SlideBuffer::journalling() const { return m_writer && !m_replaying && !m_journalOff; }
+
+void SlideBuffer::journalFrom(std::function<bool(QByteArray &record)> next)
+{
+    if (journalling())
+        m_writer->writeFrom(std::move(next));
+}
+
+void SlideBuffer::checkJournal()
+{
+    if (!m_writer || m_journalOff)
+        return;
+    if (const int error = m_writer->error()) {
+        // Told once; the slides stay in memory and recording goes on.
+        m_journalOff = true;
+        if (m_warn)
+            m_warn(journal::describeError(error, m_journalFolder));
+        return;
+    }
+    // Removed or replaced by another program: what was written is copied to a journal of this
+    // program's own, while the file it was written to is still open here.
+    if (!m_writer->named())
+        m_writer->renew();
+}
+
+bool SlideBuffer::replay(const std::vector<journal::Record> &records,
+                         const std::function<void(const char *reached)> &reached)
+{
+    m_replaying = true;
+    bool ok = true;
+    size_t replayed = 0;
+    qsizetype bytesSince = 0; // payload replayed since `reached` was last told
+    SlideStore added; // the slides of a series until its closing record
+    for (const journal::Record &r : records) {
+        switch (r.type) {
+        case journal::Type::Added:
+            if (r.payload.isEmpty()) {
+                ok = false;
+                break;
+            }
+            ok = added.appendPacked(quint8(r.payload[0]) & (SlideStore::Key | SlideStore::Compressed),
+                                    r.payload.sliced(1));
+            break;
+        case journal::Type::AddedEnd:
+            ok = addSeries(std::move(added));
+            added.clear();
+            break;
+        case journal::Type::Base:
+        case journal::Type::Append: {
+            if (r.payload.isEmpty()) {
+                ok = false;
+                break;
+            }
+            const auto flags = quint8(r.payload[0]);
+            try {
+                makeRoom(m_unsaved, 1);
+                makeRoom(m_thumbs, 1);
+            } catch (const std::bad_alloc &) {
+                ok = false;
+                break;
+            }
+            if (!m_store.appendPacked(flags & (SlideStore::Key | SlideStore::Compressed), r.payload.sliced(1))) {
+                ok = false;
+                break;
+            }
+            m_unsaved.push_back(r.type == journal::Type::Append || (flags & UnsavedBit) ? 1 : 0);
+            m_thumbs.emplace_back();
+            if (r.type == journal::Type::Append)
+                m_history.push(recordCommand(*this));
+            break;
+        }
+        case journal::Type::Remove:
+            ok = remove(journal::readNumbers(r.payload));
+            break;
+        case journal::Type::Duplicate:
+            ok = duplicate(journal::readNumbers(r.payload));
+            break;
+        case journal::Type::Clear:
+            ok = clear();
+            break;
+        case journal::Type::Undo:
+            ok = undo();
+            break;
+        case journal::Type::Redo:
+            ok = redo();
+            break;
+        case journal::Type::SaveBegun:
+            std::fill(m_unsaved.begin(), m_unsaved.end(), 1);
+            break;
+        case journal::Type::Saved:
+            std::fill(m_unsaved.begin(), m_unsaved.end(), 0);
+            m_history.clear();
+            break;
+        }
+        if (!ok)
+            break;
+        // Where writing may go on if this journal is taken over: after the last record that fitted and
+        // closed its step, so that a series cut short is not taken into the next one.
+        if (m_leftOver.fd >= 0 && added.count() == 0)
+            m_leftOverValid = r.payload.data() + r.payload.size() + journal::ChecksumSize - m_leftOver.bytes.constData();
+        bytesSince += r.payload.size();
+        if (reached && (++replayed % 256 == 0 || bytesSince >= (qsizetype(8) << 20))) {
+            reached(r.payload.data() + r.payload.size());
+            bytesSince = 0;
+        }
+    }
+    m_replaying = false;
+    emit changed();
+    return ok;
+}
+
+SlideBuffer::Found SlideBuffer::findLeftOver(const std::function<void(qint64 done, qint64 total)> &progress)
+{
+    Found found;
+    if (m_journalFolder.isEmpty())
+        return found;
+    QStringList kept;
+    std::vector<journal::Orphan> list = journal::orphans(m_journalFolder);
+    for (journal::Orphan &o : list) {
+        if (found.unsaved > 0) {
+            // One question per start: the others wait for the next.
+            journal::closeOrphan(o);
+            continue;
+        }
+        const journal::Parsed parsed = journal::parse(o.bytes);
+        if (parsed.status == journal::Parsed::FutureVersion) {
+            const QString aside = keepAside(o.path, QStringLiteral(".kept"), kept);
+            if (!aside.isEmpty())
+                found.keptAside = QStringList{aside};
+            journal::closeOrphan(o);
+            continue;
+        }
+        if (parsed.status != journal::Parsed::Ok) {
+            // Not even a header to read: nothing can come of it, but it is kept rather than destroyed.
+            if (const QString aside = keepAside(o.path, QStringLiteral(".damaged"), kept); !aside.isEmpty())
+                found.damaged = aside;
+            journal::closeOrphan(o);
+            continue;
+        }
+        m_leftOver = std::move(o);
+        o.fd = -1;
+        m_leftOverValid = journal::HeaderSize;
+        // Checking the records read every page of the file once; they are let go, and read again and let go
+        // as the records are replayed, so that the journal is never held in memory beside its slides.
+        m_leftOver.map.release(m_leftOver.bytes.size());
+        replay(parsed.records, [this, &progress](const char *reached) {
+            const qsizetype done = reached - m_leftOver.bytes.constData();
+            m_leftOver.map.release(done);
+            if (progress)
+                progress(done, m_leftOver.bytes.size());
+        });
+        found.unsaved = unsavedCount();
+        found.slides = count();
+        if (found.unsaved == 0 && parsed.damaged && parsed.records.empty()) {
+            // Damaged before its first record: kept aside rather than destroyed, and not read again.
+            if (const QString aside = keepAside(m_leftOver.path, QStringLiteral(".damaged"), kept); !aside.isEmpty())
+                found.damaged = aside;
+            journal::closeOrphan(m_leftOver);
+        }
+        if (found.unsaved == 0)
+            declineLeftOver();
+    }
+    return found;
+}
+
+void SlideBuffer::acceptLeftOver()
+{
+    if (m_leftOver.fd < 0)
+        return;
+    QString why;
+    m_writer = journal::Writer::adopt(std::move(m_leftOver), m_journalFolder, m_leftOverValid, &why);
+    journal::closeOrphan(m_leftOver);
+    if (!m_writer) {
+        m_journalOff = true;
+        if (m_warn)
+            m_warn(why);
+        return;
+    }
+    watchJournal();
+}
+
+void SlideBuffer::declineLeftOver()
+{
+    m_history.clear();
+    m_store.clear();
+    m_unsaved.clear();
+    m_thumbs.clear();
+    if (m_leftOver.fd >= 0)
+        QFile::remove(m_leftOver.path);
+    journal::closeOrphan(m_leftOver);
+    emit changed();
+}
+
+} // namespace slides
