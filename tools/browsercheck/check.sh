@@ -34,7 +34,10 @@ done
 work=$(mktemp -d /tmp/browsercheck.XXXXXX)
 server=
 cleanup() {
-    [ -n "$server" ] && kill "$server" 2>/dev/null && wait "$server" 2>/dev/null
+    if [ -n "$server" ]; then
+        kill "$server" 2>/dev/null || true
+        wait "$server" 2>/dev/null || true
+    fi
     if [ "$keep" = 1 ]; then echo "Files kept in $work"; else rm -rf "$work"; fi
 }
 trap cleanup EXIT
