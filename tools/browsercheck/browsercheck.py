@@ -178,7 +178,7 @@ def report(work):
                     diff = "(" + ",".join(f"{a - b:+g}" for a, b in zip(seen, reference)) + ")"
                     print(f"| {browser} | {video} | {at} ({time:.2f}) | {slides.index(slide) + 1} | {fmt(slide)} | "
                           f"{fmt(trip)} | {fmt(reference)} | {fmt(seen)} | {diff} | {verdict} |")
-                print(f"| {browser} | {video} | duration | | | | {frames[-1][0]:.2f} + last frame | "
+                print(f"| {browser} | {video} | duration | | | | last frame from {frames[-1][0]:.2f} | "
                       f"{duration:.3f} | | {'ok' if abs(duration - check['duration']) <= 0.06 else 'FAIL'} |")
     print()
     for browser in plan["browsers"]:
