@@ -3,6 +3,7 @@
 #   scripts/vellumo.sh run    install what is missing, build, start the program
 #   scripts/vellumo.sh test   install what is missing, build, run every test
 #   scripts/vellumo.sh bench  install what is missing, build, run the benchmarks
+#   scripts/vellumo.sh browsercheck  also install Chromium and Firefox, build, show them the video exports
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -14,6 +15,8 @@ build_packages=(cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-qp
                 fonts-liberation fonts-dejavu-core qt6-translations-l10n)
 test_packages=(xvfb xauth x11-utils openbox wmctrl xdotool imagemagick ffmpeg gifsicle
                desktop-file-utils appstream lintian dpkg-dev man-db util-linux weston qt6-wayland)
+# Only for the browser check of the video exports, which runs on request.
+browser_packages=(chromium firefox-esr imagemagick ffmpeg python3)
 
 install_missing() {
     local missing=() p
@@ -58,8 +61,13 @@ bench)
     install_missing "${build_packages[@]}"
     build benchmarks
     ;;
+browsercheck)
+    install_missing "${build_packages[@]}" "${browser_packages[@]}"
+    build vellumo
+    exec "$root/tools/browsercheck/check.sh" --vellumo "$build/vellumo"
+    ;;
 *)
-    echo "usage: $0 run|test|bench" >&2
+    echo "usage: $0 run|test|bench|browsercheck" >&2
     exit 2
     ;;
 esac
