@@ -133,7 +133,7 @@ bool VideoFileWriter::begin(const QString &path, QSize size, int fps, int)
     if ((rc = av_frame_get_buffer(m_frame, 0)) < 0)
         return failWith(rc);
     m_scale = sws_getContext(size.width(), size.height(), AV_PIX_FMT_BGR24, size.width(), size.height(),
-                             AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr);
+                             AV_PIX_FMT_YUV420P, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
     if (!m_scale)
         return failWith(AVERROR(ENOMEM));
     // Stated rather than left to the library's defaults, since the tags above promise it.

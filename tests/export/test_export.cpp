@@ -8,6 +8,7 @@
 #include <cmath>
 
 extern "C" {
+#include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 }
 
@@ -312,21 +313,43 @@ void TestExport::missingFolderIsNamed()
 
 void TestExport::oneSlideMakesAFile()
 {
+    // Mid grey: BT.601 in limited range makes it Y 125.93, U and V 128, which the conversion must round,
+    // not cut down (cut down, every colour came out up to three levels darker).
     QTemporaryDir dir;
     slides::SlideStore store;
-    kit::fill(store, 1);
+    QImage grey(396, 346, QImage::Format_RGB888);
+    grey.fill(QColor(128, 128, 128));
+    QVERIFY(store.append(grey));
     for (Format format : AllFormats) {
         const QString path = dir.filePath(QStringLiteral("one") + suffixFor(format));
         QCOMPARE(exportStore(store, format, 12, path).status, Outcome::Written);
         AVFormatContext *in = nullptr;
         QCOMPARE(avformat_open_input(&in, QFile::encodeName(path).constData(), nullptr, nullptr), 0);
+        QVERIFY(avformat_find_stream_info(in, nullptr) >= 0);
+        AVCodecContext *codec = nullptr;
+        if (format != Format::Gif) {
+            codec = avcodec_alloc_context3(avcodec_find_decoder(in->streams[0]->codecpar->codec_id));
+            avcodec_parameters_to_context(codec, in->streams[0]->codecpar);
+            QCOMPARE(avcodec_open2(codec, nullptr, nullptr), 0);
+        }
         int packets = 0;
         AVPacket *pkt = av_packet_alloc();
+        AVFrame *frame = av_frame_alloc();
         while (av_read_frame(in, pkt) >= 0) {
             ++packets;
+            if (codec)
+                avcodec_send_packet(codec, pkt);
             av_packet_unref(pkt);
         }
+        if (codec) {
+            avcodec_send_packet(codec, nullptr);
+            QCOMPARE(avcodec_receive_frame(codec, frame), 0);
+            const auto at = [&](int plane, int x, int y) { return int(frame->data[plane][y * frame->linesize[plane] + x]); };
+            QCOMPARE((QList<int>{at(0, 198, 173), at(1, 99, 86), at(2, 99, 86)}), (QList<int>{126, 128, 128}));
+        }
+        av_frame_free(&frame);
         av_packet_free(&pkt);
+        avcodec_free_context(&codec);
         avformat_close_input(&in);
         QCOMPARE(packets, 1);
     }
