@@ -21,6 +21,7 @@
 #include "app/frmMain.h"
 #include "export/ExportJob.h"
 #include "export/FrameSource.h"
+#include "export/GifFileWriter.h"
 #include "export/frmExport.h"
 #include "slides/SlideFiles.h"
 #include "slides/frmBuffer.h"
@@ -152,7 +153,10 @@ double gifsicleShrink(const QString &path)
 // One scene's GIF: ours from the store and from the saved folder (the
 // command line's way), against ffmpeg's two-pass pipeline on the same BMP
 // files; time, size, quality and what gifsicle would still take off.
-int compareGif(const QString &name, const slides::SlideStore &store, const QString &bmps, const QString &out)
+// With `alone`, also the same export with each frame coded in turn on the
+// exporting thread, against which the threads' gain is measured.
+int compareGif(const QString &name, const slides::SlideStore &store, const QString &bmps, const QString &out,
+               bool alone = false)
 {
     int failures = 0;
     const QStringList input{"-framerate", "12", "-i", bmps + "/%03d.bmp"};
@@ -161,8 +165,16 @@ int compareGif(const QString &name, const slides::SlideStore &store, const QStri
     Outcome outcome;
     // The machine is shared: the three take turns, and the medians of three
     // rounds are compared.
-    std::vector<double> ourGifs, folderGifs, theirGifs;
+    std::vector<double> ourGifs, folderGifs, theirGifs, aloneGifs;
     for (int round = 0; round < 3; ++round) {
+        if (alone) {
+            aloneGifs.push_back(timed([&] {
+                StoreFrames frames(store);
+                Quiet quiet;
+                outcome = runExport(frames, std::make_unique<GifFileWriter>(0), 12, out + "/" + name + "-alone.gif", quiet);
+            }));
+            failures += outcome.status != Outcome::Written;
+        }
         ourGifs.push_back(timed([&] {
             StoreFrames frames(store);
             Quiet quiet;
@@ -191,6 +203,9 @@ int compareGif(const QString &name, const slides::SlideStore &store, const QStri
     std::printf("gif %s: %d slides in %.2f s, from the folder %.2f s, ffmpeg palettegen+paletteuse %.2f s (medians of 3): "
                 "time ratio %.2f, from the folder %.2f (target <= 0.5)\n",
                 n, store.count(), ourGif, folderGif, theirGif, ourGif / theirGif, folderGif / theirGif);
+    if (alone)
+        std::printf("gif %s: coding frames in turn on one thread %.2f s: threads take %.2f of that time (target <= 0.6)\n",
+                    n, median(aloneGifs), ourGif / median(aloneGifs));
     std::printf("gif %s: %.2f MB against ffmpeg's %.2f MB: size ratio %.2f (target <= 0.8 on the typical scene)\n", n,
                 ourSize / 1e6, theirSize / 1e6, ourSize / theirSize);
     std::printf("gif %s: PSNR %s, ffmpeg's %s; SSIM %.4f, ffmpeg's %.4f%s\n", n, qPrintable(decibels(our.psnr)),
@@ -255,12 +270,15 @@ int main(int argc, char *argv[])
     const QString bmps = dir.filePath(QStringLiteral("bmp"));
     QDir().mkpath(bmps);
     slides::writeSlideFiles(bmps + QLatin1Char('/'), store, [](int) {});
-    const QString out = dir.path();
+    // VELLUMO_BENCH_KEEP names a folder that keeps the files written, to look at them after.
+    const QString keep = qEnvironmentVariable("VELLUMO_BENCH_KEEP");
+    const QString out = keep.isEmpty() ? dir.path() : keep;
+    QDir().mkpath(out);
     const QStringList input{"-framerate", "12", "-i", bmps + "/%03d.bmp"};
     int failures = 0;
 
     // ---- GIF: the typical scene, a pan of a photo, flat colours ----
-    failures += compareGif(QStringLiteral("typical"), store, bmps, out);
+    failures += compareGif(QStringLiteral("typical"), store, bmps, out, true);
     for (const auto &[name, make, slides] :
          {std::tuple{QStringLiteral("pan"), &panScene, 100}, std::tuple{QStringLiteral("flat"), &flatScene, 300}}) {
         slides::SlideStore other;

@@ -48,6 +48,12 @@ std::unique_ptr<FrameWriter> makeWriter(Format format)
 Outcome runExport(FrameSource &source, Format format, int fps, const QString &path, Progress &progress,
                   const QString &stateFolder)
 {
+    return runExport(source, makeWriter(format), fps, path, progress, stateFolder);
+}
+
+Outcome runExport(FrameSource &source, std::unique_ptr<FrameWriter> writer, int fps, const QString &path,
+                  Progress &progress, const QString &stateFolder)
+{
     const int count = source.count();
     if (count <= 0)
         return {Outcome::Failed, QStringLiteral("Нет слайдов для экспорта")};
@@ -58,7 +64,6 @@ Outcome runExport(FrameSource &source, Format format, int fps, const QString &pa
         return Outcome{Outcome::Failed, QStringLiteral("Не удалось записать файл «%1»: %2").arg(shown, why)};
     };
 
-    std::unique_ptr<FrameWriter> writer = makeWriter(format);
     const int passes = writer->wantsSurvey() ? 2 : 1;
     const int total = count * passes;
     int done = 0;

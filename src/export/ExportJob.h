@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <atomic>
+#include <memory>
 #include <optional>
 
 #include "export/FrameSource.h"
@@ -63,5 +64,9 @@ constexpr int MaxRate = 24;
 // UnfinishedExports.h); an empty folder lists nothing.
 Outcome runExport(FrameSource &source, Format format, int fps, const QString &path, Progress &progress,
                   const QString &stateFolder = QString());
+// The same with a writer made by the caller (a GIF writer told how many
+// threads to use, say).
+Outcome runExport(FrameSource &source, std::unique_ptr<FrameWriter> writer, int fps, const QString &path,
+                  Progress &progress, const QString &stateFolder = QString());
 
 } // namespace exporting

@@ -80,7 +80,7 @@ struct GifFileWriter::Quantiser {
     bool ok() const { return attr && histogram; }
 };
 
-GifFileWriter::GifFileWriter() = default;
+GifFileWriter::GifFileWriter(int codingThreads) : m_codingThreads(codingThreads) {}
 
 GifFileWriter::~GifFileWriter() { abort(); }
 
@@ -314,7 +314,9 @@ bool GifFileWriter::writeHeader()
     if (!m_file.write(head.data(), qsizetype(head.size())))
         return fail(writeError());
     try {
-        m_coders = std::make_unique<giflzw::Coders>(int(std::clamp(std::thread::hardware_concurrency(), 1u, 8u)));
+        const int threads = m_codingThreads >= 0 ? m_codingThreads
+                                                 : int(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
+        m_coders = std::make_unique<giflzw::Coders>(threads);
     } catch (const std::exception &) {
         return fail(QStringLiteral("Недостаточно памяти"));
     }

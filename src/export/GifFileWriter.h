@@ -26,7 +26,9 @@ struct FrameJob;
 
 class GifFileWriter : public FrameWriter {
 public:
-    GifFileWriter();
+    // `codingThreads`: how many threads code frames while the next ones are
+    // prepared; -1 for one a core, 0 to code each frame in turn.
+    explicit GifFileWriter(int codingThreads = -1);
     ~GifFileWriter() override;
 
     bool begin(const QString &path, QSize size, int fps, int frameCount) override;
@@ -66,6 +68,7 @@ private:
     int m_written = 0;
     int m_surveyed = 0;
     int m_surveyStep = 1; // every how many frames the histogram takes one
+    int m_codingThreads = -1;
     std::unique_ptr<giflzw::Coders> m_coders;
     int m_codeSize = 8; // bits of a palette index
 

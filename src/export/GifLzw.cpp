@@ -1,6 +1,7 @@
 #include "export/GifLzw.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -97,89 +98,128 @@ void put16(std::vector<uint8_t> &out, int v)
 
 namespace {
 
-// `keepIndexes`: a pixel that shows already keeps its index unless only the
-// transparent one continues the string; otherwise it is transparent unless
-// its index goes on with a run of that index.
-void encodeWith(const FrameJob &job, bool keepIndexes, std::vector<uint8_t> &out)
+// Codes `n` palette indexes; false, with `out` left as it was, as soon as the
+// data would grow past `limit` bytes.
+bool encodePixels(const uint8_t *pixels, size_t n, int minCodeSize, size_t limit, Table &table,
+                  std::vector<uint8_t> &out)
 {
-    const int minCodeSize = std::max(2, job.minCodeSize);
+    minCodeSize = std::max(2, minCodeSize);
+    const size_t at = out.size();
     const int clear = 1 << minCodeSize, end = clear + 1;
     out.push_back(uint8_t(minCodeSize));
     BitWriter bits(out);
-    const size_t n = job.indexes.size();
-    if (n == 0) {
-        bits.put(clear, minCodeSize + 1);
-        bits.put(end, minCodeSize + 1);
-        bits.finish();
-        return;
-    }
-    const bool flexible = job.transparent >= 0 && job.showsAlready.size() == n;
-    Table table;
     int codeSize = minCodeSize + 1;
-    int last = end; // the highest code in use
     bits.put(clear, codeSize);
-    // A string's first pixel: a pixel that shows already goes on with what
-    // came before it (transparent after transparent), else is transparent.
-    const auto start = [&](size_t i, int before) {
-        if (flexible && !keepIndexes && job.showsAlready[i] && before != job.indexes[i])
-            return job.transparent;
-        return int(job.indexes[i]);
-    };
-    int prefix = start(0, job.transparent);
-    int shown = prefix;
+    if (n == 0) {
+        bits.put(end, codeSize);
+        bits.finish();
+        return true;
+    }
+    table.clear();
+    int last = end; // the highest code in use
+    int prefix = pixels[0];
     for (size_t i = 1; i < n; ++i) {
-        const bool either = flexible && job.showsAlready[i];
-        const int own = job.indexes[i];
-        const int first = either && !keepIndexes && shown != own ? job.transparent : own;
-        const int second = either ? (first == own ? job.transparent : own) : -1;
-        int next = first;
-        int code = table.find(prefix, first);
-        if (code < 0 && second >= 0 && (code = table.find(prefix, second)) >= 0)
-            next = second;
+        const int next = pixels[i];
+        const int code = table.find(prefix, next);
         if (code >= 0) {
             prefix = code;
-            shown = next;
             continue;
         }
         bits.put(prefix, codeSize);
+        if (out.size() - at > limit) {
+            out.resize(at);
+            return false;
+        }
         if (last < MaxCode) {
-            table.add(prefix, first, ++last);
+            table.add(prefix, next, ++last);
             if (last >= (1 << codeSize) && codeSize < 12)
                 ++codeSize;
-            prefix = first;
         } else {
             // A full table starts over.
             bits.put(clear, codeSize);
             table.clear();
             codeSize = minCodeSize + 1;
             last = end;
-            prefix = start(i, shown);
         }
-        shown = prefix;
+        prefix = next;
     }
     bits.put(prefix, codeSize);
     bits.put(end, codeSize);
     bits.finish();
+    return true;
+}
+
+// Pixels that show already, made transparent in whole stretches: a colour no
+// changed pixel needs is transparent wherever it is, and a stretch of showing
+// pixels turns transparent, with all showing pixels after it up to the next
+// changed one, once it holds two colours. A stretch of one colour keeps it,
+// so it can run on into a changed pixel of that colour.
+void transparentStretches(const FrameJob &job, std::vector<uint8_t> &out)
+{
+    const size_t n = job.indexes.size();
+    const uint8_t clear = uint8_t(job.transparent);
+    bool needed[256] = {};
+    for (size_t i = 0; i < n; ++i)
+        if (!job.showsAlready[i])
+            needed[job.indexes[i]] = true;
+    out.resize(n);
+    bool hiding = false;
+    size_t start = 0; // where the current stretch of showing pixels of one colour began
+    for (size_t i = 0; i < n; ++i) {
+        const bool shows = job.showsAlready[i];
+        const uint8_t v = shows && !needed[job.indexes[i]] ? clear : job.indexes[i];
+        if (!shows) {
+            out[i] = v;
+            hiding = false;
+            start = i + 1;
+            continue;
+        }
+        if (hiding || v == clear || (start < i && out[start] != v)) {
+            std::fill(out.begin() + ptrdiff_t(start), out.begin() + ptrdiff_t(i) + 1, clear);
+            hiding = true;
+            start = i + 1;
+            continue;
+        }
+        out[i] = v;
+    }
 }
 
 } // namespace
 
 void encodeImage(const FrameJob &job, std::vector<uint8_t> &out)
 {
-    // Which way packs better depends on the frame: held pixels of a dithered
-    // photo are noise that only transparent runs pack, while flat colours and
-    // still pixels among moving ones pack as the indexes they are. Both are
-    // tried and the shorter kept.
+    // Which way packs best depends on the frame: the pixels as they are (a
+    // pan of a photo, where little shows already), every showing pixel
+    // transparent (flat colours around small changes), or transparent
+    // stretches where they join runs of more than one colour (figures moving
+    // over a drawn background). Each is coded and the shortest kept; a try
+    // stops once it is longer than the best so far.
+    Table table;
     const size_t at = out.size();
-    encodeWith(job, false, out);
-    if (job.transparent < 0 || job.showsAlready.empty())
+    encodePixels(job.indexes.data(), job.indexes.size(), job.minCodeSize, SIZE_MAX, table, out);
+    const size_t n = job.indexes.size();
+    if (job.transparent < 0 || job.showsAlready.size() != n)
         return;
-    std::vector<uint8_t> other;
-    other.reserve(out.size() - at);
-    encodeWith(job, true, other);
-    if (other.size() < out.size() - at) {
+    std::vector<uint8_t> pixels, tried, best;
+    const auto attempt = [&] {
+        tried.clear();
+        const size_t limit = (best.empty() ? out.size() - at : best.size());
+        if (encodePixels(pixels.data(), n, job.minCodeSize, limit, table, tried) && tried.size() < limit)
+            best.swap(tried);
+    };
+    transparentStretches(job, pixels);
+    attempt();
+    std::vector<uint8_t> stretches;
+    stretches.swap(pixels);
+    pixels.resize(n);
+    const uint8_t clear = uint8_t(job.transparent);
+    for (size_t i = 0; i < n; ++i)
+        pixels[i] = job.showsAlready[i] ? clear : job.indexes[i];
+    if (pixels != stretches)
+        attempt();
+    if (!best.empty()) {
         out.resize(at);
-        out.insert(out.end(), other.begin(), other.end());
+        out.insert(out.end(), best.begin(), best.end());
     }
 }
 
@@ -205,7 +245,7 @@ std::vector<uint8_t> frameRecord(const FrameJob &job)
 
 Coders::Coders(int threads)
 {
-    for (int i = 0; i < std::max(1, threads); ++i)
+    for (int i = 0; i < threads; ++i)
         m_threads.emplace_back([this] { work(); });
 }
 
@@ -223,6 +263,17 @@ Coders::~Coders()
 void Coders::submit(FrameJob job)
 {
     auto slot = std::make_shared<Slot>();
+    if (m_threads.empty()) {
+        try {
+            slot->record = frameRecord(job);
+        } catch (const std::bad_alloc &) {
+            slot->failed = true;
+        }
+        slot->done = true;
+        std::lock_guard lock(m_mutex);
+        m_order.push_back(slot);
+        return;
+    }
     slot->job = std::move(job);
     {
         std::lock_guard lock(m_mutex);

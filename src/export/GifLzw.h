@@ -27,9 +27,8 @@ struct FrameJob {
 };
 
 // Codes the pixels with LZW (minimum code size, sub-blocks, terminator) and
-// appends them to `out`. A pixel that shows already becomes transparent or
-// keeps its index, whichever continues the string the coder holds: the
-// choice the longest-match coder gets for free.
+// appends them to `out`. Pixels that show already become transparent or keep
+// their index in the way, of a few tried, whose code is shortest.
 void encodeImage(const FrameJob &job, std::vector<uint8_t> &out);
 
 // The frame's whole record: graphic control extension (no disposal),
@@ -40,6 +39,7 @@ std::vector<uint8_t> frameRecord(const FrameJob &job);
 // frames, and hands the records back in the order they were given.
 class Coders {
 public:
+    // With no threads, submit() codes the record itself.
     explicit Coders(int threads);
     ~Coders(); // stops the workers; records not taken are dropped
     void submit(FrameJob job);
