@@ -134,6 +134,47 @@ QDataStream &operator>>(QDataStream &in, SpinState &s)
     return in;
 }
 
+// Texts travel as UTF-8 byte arrays, which QDataStream reads in bounded steps: its own readers of strings
+// and lists allocate whatever length a crafted file claims before reading a byte of it.
+struct Text {
+    QString &s;
+};
+QDataStream &operator>>(QDataStream &in, Text t)
+{
+    QByteArray b;
+    in >> b;
+    t.s = QString::fromUtf8(b);
+    return in;
+}
+
+void writeTexts(QDataStream &out, const QStringList &list)
+{
+    out << quint32(list.size());
+    for (const QString &s : list)
+        out << s.toUtf8();
+}
+
+void readTexts(QDataStream &in, QStringList &list, qsizetype limit)
+{
+    quint32 n = 0;
+    in >> n;
+    if (n > limit) {
+        in.setStatus(QDataStream::ReadCorruptData);
+        return;
+    }
+    for (quint32 i = 0; i < n && in.status() == QDataStream::Ok; ++i)
+        in >> Text{list.emplace_back()};
+}
+
+// Geometry a scene can have: a crafted file must not make a control of millions of pixels.
+bool saneRect(const QRectF &r)
+{
+    constexpr double Far = 1e6, Large = 150000;
+    return qIsFinite(r.x()) && qIsFinite(r.y()) && qIsFinite(r.width()) && qIsFinite(r.height()) &&
+           qAbs(r.x()) <= Far && qAbs(r.y()) <= Far && r.width() >= 0 && r.height() >= 0 && r.width() <= Large &&
+           r.height() <= Large;
+}
+
 // Pictures are named by their hashes; their bytes go into their own table.
 QByteArray encodeScene(const SceneSnapshot &s)
 {
@@ -147,16 +188,18 @@ QByteArray encodeScene(const SceneSnapshot &s)
     for (const StageObject &o : s.objects)
         out << quint8(o.kind) << qint32(o.number) << key(o.picture) << o.geometry << o.visible << qint32(o.frame)
             << o.playing << o.autoSize << qint32(o.sizeMode);
-    out << s.entries << qint32(s.currentRow) << s.entrySelected << s.selectedIndex << s.selectedIsProp
-        << s.characterCount << s.propCount << s.characterX << s.characterY << qint32(s.frameCounter)
-        << s.animateCaption << s.deleteEnabled << s.changeActionEnabled << s.animateEnabled << s.captions
-        << qint32(s.step) << s.syncFrame << s.syncRecord << s.onionSkin << qint32(s.previewRate);
+    writeTexts(out, s.entries);
+    out << qint32(s.currentRow) << s.entrySelected << s.selectedIndex << s.selectedIsProp << s.characterCount
+        << s.propCount << s.characterX << s.characterY << qint32(s.frameCounter) << s.animateCaption.toUtf8()
+        << s.deleteEnabled << s.changeActionEnabled << s.animateEnabled;
+    writeTexts(out, s.captions);
+    out << qint32(s.step) << s.syncFrame << s.syncRecord << s.onionSkin << qint32(s.previewRate);
     return data;
 }
 
 // Reads the scene row, whose hash has been checked; the pictures' hashes come back in `keys`, in the
 // order of SceneSnapshot::pictures(). False when the row does not read as a whole scene.
-bool decodeScene(const QByteArray &data, SceneSnapshot &s, QList<QByteArray> &keys)
+bool decodeSceneUnguarded(const QByteArray &data, SceneSnapshot &s, QList<QByteArray> &keys)
 {
     QDataStream in(data);
     in.setVersion(QDataStream::Qt_6_4);
@@ -169,12 +212,15 @@ bool decodeScene(const QByteArray &data, SceneSnapshot &s, QList<QByteArray> &ke
     keys = {key};
     quint32 count = 0;
     in >> count;
+    if (count > quint32(data.size()) || !saneRect(s.backgroundGeometry))
+        return false;
     for (quint32 i = 0; i < count && in.status() == QDataStream::Ok; ++i) {
         StageObject o;
         quint8 kind = 0;
         qint32 number = 0, frame = 0, sizeMode = 0;
         in >> kind >> number >> key >> o.geometry >> o.visible >> frame >> o.playing >> o.autoSize >> sizeMode;
-        if (kind != quint8(StageObject::Kind::Character) && kind != quint8(StageObject::Kind::Prop))
+        if ((kind != quint8(StageObject::Kind::Character) && kind != quint8(StageObject::Kind::Prop)) ||
+            !saneRect(o.geometry))
             return false;
         o.kind = StageObject::Kind(kind);
         o.number = number;
@@ -184,15 +230,26 @@ bool decodeScene(const QByteArray &data, SceneSnapshot &s, QList<QByteArray> &ke
         keys << key;
     }
     qint32 currentRow = 0, frameCounter = 0, step = 0, rate = 0;
-    in >> s.entries >> currentRow >> s.entrySelected >> s.selectedIndex >> s.selectedIsProp >> s.characterCount
-        >> s.propCount >> s.characterX >> s.characterY >> frameCounter >> s.animateCaption >> s.deleteEnabled
-        >> s.changeActionEnabled >> s.animateEnabled >> s.captions >> step >> s.syncFrame >> s.syncRecord
-        >> s.onionSkin >> rate;
+    readTexts(in, s.entries, data.size());
+    in >> currentRow >> s.entrySelected >> s.selectedIndex >> s.selectedIsProp >> s.characterCount >> s.propCount
+        >> s.characterX >> s.characterY >> frameCounter >> Text{s.animateCaption} >> s.deleteEnabled
+        >> s.changeActionEnabled >> s.animateEnabled;
+    readTexts(in, s.captions, data.size());
+    in >> step >> s.syncFrame >> s.syncRecord >> s.onionSkin >> rate;
     s.currentRow = currentRow;
     s.frameCounter = frameCounter;
     s.step = step;
     s.previewRate = rate;
     return in.status() == QDataStream::Ok && in.atEnd();
+}
+
+bool decodeScene(const QByteArray &data, SceneSnapshot &s, QList<QByteArray> &keys)
+{
+    try {
+        return decodeSceneUnguarded(data, s, keys);
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
 }
 
 // ---- Saving ----
@@ -405,6 +462,8 @@ ProjectResult ProjectFile::save(const QString &path, const SceneSnapshot &scene,
     // A new file is made whole under another name and then takes the project's name in one step, so that
     // whatever lay there stays until the new file is complete.
     const QString part = path + QStringLiteral(".part");
+    // A journal left by a save cut short would otherwise be played back into the new file.
+    QFile::remove(part + QStringLiteral("-journal"));
     QFile::remove(part);
     int code = SQLITE_OK;
     {
