@@ -188,6 +188,7 @@ QByteArray encodeScene(const SceneSnapshot &s)
     for (const StageObject &o : s.objects)
         out << quint8(o.kind) << qint32(o.number) << key(o.picture) << o.geometry << o.visible << qint32(o.frame)
             << o.playing << o.autoSize << qint32(o.sizeMode);
+    out << s.characterPlace << s.characterAutoSize << qint32(s.characterSizeMode);
     writeTexts(out, s.entries);
     out << qint32(s.currentRow) << s.entrySelected << s.selectedIndex << s.selectedIsProp << s.characterCount
         << s.propCount << s.characterX << s.characterY << qint32(s.frameCounter) << s.animateCaption.toUtf8()
@@ -229,6 +230,11 @@ bool decodeSceneUnguarded(const QByteArray &data, SceneSnapshot &s, QList<QByteA
         s.objects << o;
         keys << key;
     }
+    qint32 templateMode = 0;
+    in >> s.characterPlace >> s.characterAutoSize >> templateMode;
+    s.characterSizeMode = templateMode;
+    if (!saneRect(s.characterPlace))
+        return false;
     qint32 currentRow = 0, frameCounter = 0, step = 0, rate = 0;
     readTexts(in, s.entries, data.size());
     in >> currentRow >> s.entrySelected >> s.selectedIndex >> s.selectedIsProp >> s.characterCount >> s.propCount

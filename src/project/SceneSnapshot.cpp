@@ -65,6 +65,11 @@ SceneSnapshot takeSnapshot(frmMain &m)
     s.backgroundY = spinState(m.UpDown4);
     s.backgroundRemovable = m.Command9->isEnabled();
     s.startAnimation = !m.AniGIF2->isHidden();
+    if (const anigif::AniGif *t = m.AniGIF1.at(0)) {
+        s.characterPlace = twips::geometry(t);
+        s.characterAutoSize = t->AutoSize();
+        s.characterSizeMode = t->SizeMode();
+    }
 
     // The background's children in their stacking order, bottom first; the templates are not part of the scene.
     for (QObject *child : m.Picture3->client()->children()) {
@@ -136,6 +141,11 @@ void applySnapshot(frmMain &m, const SceneSnapshot &s)
     m.Command9->setEnabled(s.backgroundRemovable);
     m.AniGIF2->setPlaying(s.startAnimation);
     m.AniGIF2->setVisible(s.startAnimation);
+    if (anigif::AniGif *t = m.AniGIF1.at(0)) {
+        t->setAutoSize(s.characterAutoSize);
+        t->setSizeMode(s.characterSizeMode);
+        twips::setGeometry(t, s.characterPlace);
+    }
 
     for (const StageObject &o : s.objects) {
         QWidget *made = nullptr;

@@ -51,6 +51,11 @@ struct SceneSnapshot {
     bool startAnimation = true;         // the start-up animation still plays on the stage
 
     QList<StageObject> objects;         // bottom to top
+    // The hidden character template: moved or sized while nothing is selected, it sets where and how
+    // large new characters appear.
+    QRectF characterPlace;
+    bool characterAutoSize = true;
+    int characterSizeMode = 0;
 
     // The object list and the choice in it.
     QStringList entries;
