@@ -103,7 +103,14 @@ void buildScene(Program &p)
     m.SaveBuffer();
 }
 
-// A project of a few pictures and `slides` slides of a changing stage.
+// Slides `from` to `to` - 1 of a changing stage.
+void appendSlides(slides::SlideStore &store, int from, int to)
+{
+    for (int t = from; t < to; ++t)
+        QVERIFY(store.append(testcommon::stageSlide(t)));
+}
+
+// A project of a picture and `slides` slides of a changing stage.
 QString smallProject(const QString &dir, int slides)
 {
     project::SceneSnapshot scene;
@@ -111,8 +118,7 @@ QString smallProject(const QString &dir, int slides)
     scene.background = readAll(QDir(dir).filePath("bg.png"));
     scene.entries = {"персонаж (кот) индекс > 1"};
     slides::SlideStore store;
-    for (int t = 0; t < slides; ++t)
-        store.append(testcommon::stageSlide(t));
+    appendSlides(store, 0, slides);
     const QString path = QDir(dir).filePath("small.vellumo");
     return ProjectFile::save(path, scene, store).ok() ? path : QString();
 }
@@ -229,16 +235,14 @@ void TestProject::aSecondSaveRewritesOnlyWhatChanged()
     scene.objects = {{project::StageObject::Kind::Prop, 1, scene.background, QRectF(0, 0, 300, 300)},
                      {project::StageObject::Kind::Prop, 2, scene.background, QRectF(15, 0, 300, 300)}};
     slides::SlideStore store;
-    for (int t = 0; t < 200; ++t)
-        QVERIFY(store.append(testcommon::stageSlide(t)));
+    appendSlides(store, 0, 200);
     const QString path = dir.filePath("p.vellumo");
     QVERIFY(ProjectFile::save(path, scene, store).ok());
     const QByteArray first = readAll(path);
     // The picture used three times is stored once.
     QVERIFY(first.count(scene.background.mid(200, 64)) == 1);
 
-    for (int t = 200; t < 203; ++t)
-        QVERIFY(store.append(testcommon::stageSlide(t)));
+    appendSlides(store, 200, 203);
     scene.previewRate = 20;
     QVERIFY(ProjectFile::save(path, scene, store).ok());
     const QByteArray second = readAll(path);
@@ -324,8 +328,7 @@ void TestProject::badFilesAreRefusedAndNamed()
     // Random bytes over the middle: refused as damaged, or opened with what was lost named, never with
     // a wrong slide.
     slides::SlideStore original;
-    for (int t = 0; t < 20; ++t)
-        original.append(testcommon::stageSlide(t));
+    appendSlides(original, 0, 20);
     QRandomGenerator random(23);
     for (int round = 0; round < 12; ++round) {
         QByteArray bytes = good;
@@ -350,8 +353,7 @@ void TestProject::damagedPartsAreLeftOutAndNamed()
     const QString path = smallProject(dir.path(), 20);
     QByteArray bytes = readAll(path);
     slides::SlideStore original;
-    for (int t = 0; t < 20; ++t)
-        original.append(testcommon::stageSlide(t));
+    appendSlides(original, 0, 20);
 
     // One byte of the background and one of slide 10's packed bytes turned over.
     const QByteArray picture = readAll(dir.filePath("bg.png"));
