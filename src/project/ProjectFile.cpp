@@ -288,6 +288,9 @@ ProjectResult writeFailure(const QString &path, int code)
 // Brings the open database up to `scene` and `slides` in one transaction; `fresh` makes its tables first.
 bool writeInto(Database &d, bool fresh, const SceneSnapshot &scene, const slides::SlideStore &slides)
 {
+    // Free pages can be given back later only in a file made with the map that lets pages move.
+    if (fresh && !d.exec("PRAGMA auto_vacuum = INCREMENTAL"))
+        return false;
     if (!d.exec("PRAGMA journal_mode = DELETE; PRAGMA synchronous = FULL; BEGIN IMMEDIATE"))
         return false;
     bool ok = true;
@@ -375,6 +378,18 @@ bool writeInto(Database &d, bool fresh, const SceneSnapshot &scene, const slides
             drop.bind(1, qint64(packed.size()));
             ok = drop.ok() && drop.run();
         }
+    }
+    // Slides deleted since the last save leave free pages; once they are a quarter of the file, the file
+    // is shortened by them, moving pages from its end into the holes.
+    if (ok && !fresh) {
+        bool wasteful = false;
+        {
+            Statement count(d, "SELECT freelist_count * 4 > page_count FROM pragma_freelist_count, pragma_page_count");
+            ok = count.ok() && count.step() == SQLITE_ROW;
+            wasteful = ok && count.integer(0) != 0;
+        }
+        if (wasteful)
+            ok = d.exec("PRAGMA incremental_vacuum");
     }
     if (ok && d.exec("COMMIT"))
         return true;

@@ -262,6 +262,8 @@ void TestProject::aSecondSaveRewritesOnlyWhatChanged()
     QVERIFY(store.take(50, 100, taken));
     scene.objects.removeLast();
     QVERIFY(ProjectFile::save(path, scene, store).ok());
+    // Their room is given back.
+    QVERIFY(QFileInfo(path).size() < second.size() * 3 / 4);
     project::SceneSnapshot read;
     slides::SlideStore readSlides;
     QVERIFY(ProjectFile::open(path, read, readSlides).ok());
