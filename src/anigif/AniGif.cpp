@@ -28,6 +28,7 @@ bool AniGif::loadData(const QByteArray &data)
 {
     DecodedGif gif;
     const bool ok = !data.isEmpty() && decodeGif(data, &gif);
+    gif.source = data;
     // A failed load must not keep showing the previous picture: an empty result clears it.
     setGif(std::move(gif));
     return ok;
@@ -38,6 +39,7 @@ void AniGif::setGif(DecodedGif gif)
     m_timer.stop();
     m_frames = std::move(gif.frames);
     m_delaysMs = std::move(gif.delaysMs);
+    m_source = std::move(gif.source);
     m_size = m_frames.isEmpty() ? QSize() : gif.screen;
     m_current = 0;
     if (m_autoSize)

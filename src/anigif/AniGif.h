@@ -31,6 +31,8 @@ public:
     bool loadData(const QByteArray &data);
     // Shows a GIF decoded already; an empty one leaves the control empty.
     void setGif(DecodedGif gif);
+    // The bytes of the file the shown GIF came from; empty when it came decoded without them.
+    const QByteArray &sourceData() const { return m_source; }
 
     bool Playing() const;
     void setPlaying(bool on);
@@ -65,6 +67,7 @@ private:
 
     QList<QImage> m_frames;
     QList<int> m_delaysMs;
+    QByteArray m_source;
     QSize m_size;
     int m_current = 0;
     bool m_playing = false;

@@ -351,6 +351,9 @@ GifLoad loadGifFile(const QString &path, DecodedGif *out)
             r.status = GifLoad::Ok;
         else if (!r.gif.outOfMemory)
             r.status = GifLoad::Undecodable;
+        // An undecodable file still makes an (empty) character, and a saved scene keeps it as it came.
+        if (r.status != GifLoad::Refused)
+            r.gif.source = file.bytes;
         return r;
     };
     // The program's own pictures are in memory already and are trusted.

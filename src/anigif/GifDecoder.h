@@ -18,6 +18,7 @@ struct DecodedGif {
     bool truncated = false;    // the data ended early or the work limit was reached; the frames before are complete
     bool outOfMemory = false;  // on failure: memory ran out, the file itself may be sound
     qint64 decodedPixels = 0;  // pixels taken out of the compressed data: the work done
+    QByteArray source;         // the file's bytes as read, kept so that a saved scene carries the picture itself
 };
 
 // Largest logical screen or frame side accepted.

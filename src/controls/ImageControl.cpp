@@ -12,9 +12,10 @@ ImageControl::ImageControl(QWidget *parent) : QWidget(parent)
 {
 }
 
-void ImageControl::setPicture(const QImage &picture)
+void ImageControl::setPicture(const QImage &picture, const QByteArray &source)
 {
     m_picture = picture;
+    m_source = source;
     if (!m_stretch && !picture.isNull())
         twips::resize(this, twips::fromPixels(picture.width()), twips::fromPixels(picture.height()));
     repaintIfExposed();

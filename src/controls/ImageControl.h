@@ -15,8 +15,10 @@ class ImageControl : public QWidget {
 public:
     explicit ImageControl(QWidget *parent = nullptr);
 
-    void setPicture(const QImage &picture);
+    // `source` is the file the picture was read from, kept so that a saved scene carries it whole.
+    void setPicture(const QImage &picture, const QByteArray &source = QByteArray());
     const QImage &picture() const { return m_picture; }
+    const QByteArray &source() const { return m_source; }
 
     void setStretch(bool on);
     bool stretch() const { return m_stretch; }
@@ -42,6 +44,7 @@ private:
     bool exposed() const;      // false when the containers clip the control away wholly
     void repaintIfExposed();
     QImage m_picture;
+    QByteArray m_source;
     QString m_placeholder;
     bool m_stretch = false;
 };

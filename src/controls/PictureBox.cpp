@@ -52,9 +52,10 @@ int PictureBox::borderWidth() const
     }
 }
 
-void PictureBox::setPicture(const QImage &picture)
+void PictureBox::setPicture(const QImage &picture, const QByteArray &source)
 {
     m_picture = picture;
+    m_source = source;
     if (m_autoSize && !picture.isNull()) {
         const int b = borderWidth();
         twips::resize(this, twips::fromPixels(picture.width() + 2 * b),

@@ -20,8 +20,10 @@ public:
     QWidget *client() const { return m_client; }
     int borderWidth() const;
 
-    void setPicture(const QImage &picture);
+    // `source` is the file the picture was read from, kept so that a saved scene carries it whole.
+    void setPicture(const QImage &picture, const QByteArray &source = QByteArray());
     const QImage &picture() const { return m_picture; }
+    const QByteArray &source() const { return m_source; }
     void clearPicture() { setPicture(QImage()); }
 
     // When on, a new picture resizes the box so that its client area is the
@@ -44,6 +46,7 @@ private:
     Border m_border;
     bool m_autoSize = false;
     QImage m_picture;
+    QByteArray m_source;
     QWidget *m_client;
 };
 

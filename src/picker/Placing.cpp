@@ -21,6 +21,7 @@ constexpr qint16 LastNumber = 32767;
 
 struct Picture {
     QImage image;
+    QByteArray bytes;      // the file as read, for a saved scene to carry
     bool refused = true;   // the file was refused rather than read and found no picture
 };
 
@@ -30,7 +31,7 @@ Picture readPictureBounded(const QString &path)
 {
     const std::optional<Picture> read = files::runWithDeadline<Picture>([path] {
         Picture p;
-        p.image = ThumbnailLoader::readPicture(path, &p.refused);
+        p.image = ThumbnailLoader::readPicture(path, &p.refused, &p.bytes);
         return p;
     });
     return read.value_or(Picture());
@@ -39,10 +40,11 @@ Picture readPictureBounded(const QString &path)
 Placed placeBackground(frmMain &m, const QString &path)
 {
     // The picker holds only thumbnails, so the background is read whole now.
-    const QImage picture = readPictureBounded(path).image;
+    const Picture read = readPictureBounded(path);
+    const QImage &picture = read.image;
     if (picture.isNull())
         return Placed::Nothing;
-    m.Picture3->setPicture(picture);
+    m.Picture3->setPicture(picture, read.bytes);
     const int w = qRound(m.Picture3->scaleWidth());
     const int h = qRound(m.Picture3->scaleHeight());
     // A larger background pans from StageWidth - w up to 0; a smaller one from
@@ -118,7 +120,7 @@ Placed placeProp(frmMain &m, const QString &path, const QString &fileName)
         return Placed::Nothing;
     const qint16 n = ++s.PropCount;
     if (controls::ImageControl *p = m.Image1.create(n)) {
-        p->setPicture(picture.image);
+        p->setPicture(picture.image, picture.bytes);
         p->show();
         m.connectProp(n);
     }

@@ -256,7 +256,7 @@ QImage ThumbnailLoader::readThumbnail(const QString &path, QSize size)
     }
 }
 
-QImage ThumbnailLoader::readPicture(const QString &path, bool *refused)
+QImage ThumbnailLoader::readPicture(const QString &path, bool *refused, QByteArray *bytes)
 {
     if (refused)
         *refused = true;
@@ -266,6 +266,8 @@ QImage ThumbnailLoader::readPicture(const QString &path, bool *refused)
             return QImage();
         if (refused)
             *refused = false;
+        if (bytes)
+            *bytes = source.file.bytes;
         if (!withinAllocationLimit(source.reader.size()))
             return QImage();
         return source.reader.read();

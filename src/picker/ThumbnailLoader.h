@@ -58,7 +58,8 @@ public:
     // The whole picture at full size, under the same refusals. `refused`, if
     // given, tells a file refused before decoding (not a regular file, too
     // large, out of memory) from one read but not a picture.
-    static QImage readPicture(const QString &path, bool *refused = nullptr);
+    // `bytes`, when given, receives the file as read (also when it holds no picture).
+    static QImage readPicture(const QString &path, bool *refused = nullptr, QByteArray *bytes = nullptr);
 
 signals:
     void delivered(const QList<picker::Thumbnail> &batch);
