@@ -111,6 +111,12 @@ bool GifFileWriter::begin(const QString &path, QSize size, int fps, int frameCou
     // A palette needs no more than a few hundred frames' worth of colours.
     m_surveyStep = std::max(1, frameCount / 250);
     m_distinct = 0;
+    m_deferring = true;
+    m_pending.clear();
+    m_pendingSizes.clear();
+    m_pendingColours.clear();
+    m_lookupKeys.assign(1024, 0);
+    m_lookupValues.assign(1024, 0);
     m_palette.clear();
     m_transparent = -1;
     if (size.isEmpty() || size.width() > 0xffff || size.height() > 0xffff)
@@ -140,20 +146,72 @@ bool GifFileWriter::survey(const Frame &frame)
     ++m_surveyed;
     if (r.isEmpty())
         return true;
+    // Kept back rectangles stop at a bound, past which they go on to the histogram.
+    constexpr size_t MaxPending = size_t(32) << 20;
+    const size_t pixels = size_t(r.width()) * size_t(r.height());
+    if (sampled && m_deferring && m_pending.size() + pixels > MaxPending && !addPendingToHistogram())
+        return false;
+    const bool defer = sampled && m_deferring;
+    const size_t pendingAt = m_pending.size();
     // Counting stops mattering once there are more colours than a table holds.
     if (m_distinct <= 256) {
+        uchar *pending = nullptr;
+        if (defer) {
+            try {
+                m_pending.resize(pendingAt + pixels);
+            } catch (const std::bad_alloc &) {
+                return fail(QStringLiteral("Недостаточно памяти"));
+            }
+            pending = m_pending.data() + pendingAt;
+        }
+        const size_t mask = m_lookupKeys.size() - 1;
+        uint32_t lastKey = 0;
+        uchar last = 0;
         for (int y = r.top(); y <= r.bottom(); ++y) {
             const uchar *p = frame.bgr + y * frame.stride + r.left() * 3;
             for (int x = 0; x < r.width(); ++x, p += 3) {
-                const uint32_t c = keyAt(p) & 0xffffff;
+                const uint32_t key = keyAt(p);
+                const uint32_t c = key & 0xffffff;
                 quint64 &word = m_seen[c >> 6];
                 const quint64 bit = quint64(1) << (c & 63);
                 if (!(word & bit)) {
                     word |= bit;
                     ++m_distinct;
+                    if (m_distinct <= 256) {
+                        uint32_t s = slotOf(key, mask);
+                        while (m_lookupKeys[s])
+                            s = (s + 1) & uint32_t(mask);
+                        m_lookupKeys[s] = key;
+                        m_lookupValues[s] = uchar(m_pendingColours.size());
+                        m_pendingColours.push_back(key);
+                    } else {
+                        pending = nullptr;
+                    }
+                }
+                if (pending) {
+                    if (key != lastKey) {
+                        uint32_t s = slotOf(key, mask);
+                        while (m_lookupKeys[s] != key)
+                            s = (s + 1) & uint32_t(mask);
+                        lastKey = key;
+                        last = m_lookupValues[s];
+                    }
+                    *pending++ = last;
                 }
             }
         }
+    }
+    if (m_deferring && m_distinct <= 256) {
+        if (defer)
+            m_pendingSizes.push_back(r.size());
+        return true;
+    }
+    if (m_deferring) {
+        // This frame brought the colours past a table: the rectangles held
+        // back go first, then this one, as if none had waited.
+        m_pending.resize(defer ? pendingAt : m_pending.size());
+        if (!addPendingToHistogram())
+            return false;
     }
     if (!sampled)
         return true;
@@ -169,7 +227,33 @@ bool GifFileWriter::survey(const Frame &frame)
             out[3] = 255;
         }
     }
-    liq_image *image = liq_image_create_rgba(m_quant->attr, m_rgba.data(), r.width(), r.height(), 0);
+    return addToHistogram(m_rgba.data(), r.size());
+}
+
+bool GifFileWriter::addPendingToHistogram()
+{
+    m_deferring = false;
+    const uchar *in = m_pending.data();
+    for (const QSize &size : m_pendingSizes) {
+        uchar *out = m_rgba.data();
+        for (qsizetype i = 0, n = qsizetype(size.width()) * size.height(); i < n; ++i, out += 4) {
+            const QRgb c = m_pendingColours[*in++];
+            out[0] = uchar(qRed(c));
+            out[1] = uchar(qGreen(c));
+            out[2] = uchar(qBlue(c));
+            out[3] = 255;
+        }
+        if (!addToHistogram(m_rgba.data(), size))
+            return false;
+    }
+    std::vector<uchar>().swap(m_pending);
+    std::vector<QSize>().swap(m_pendingSizes);
+    return true;
+}
+
+bool GifFileWriter::addToHistogram(const uchar *rgba, QSize size)
+{
+    liq_image *image = liq_image_create_rgba(m_quant->attr, rgba, size.width(), size.height(), 0);
     if (!image)
         return fail(QStringLiteral("Недостаточно памяти"));
     const liq_error added = liq_histogram_add_image(m_quant->histogram, m_quant->attr, image);
@@ -204,6 +288,8 @@ bool GifFileWriter::choosePalette()
             m_lookupValues[s] = uchar(i);
         }
         std::vector<quint64>().swap(m_seen);
+        std::vector<uchar>().swap(m_pending);
+        std::vector<QSize>().swap(m_pendingSizes);
         return true;
     }
     if (liq_histogram_quantize(m_quant->histogram, m_quant->attr, &m_quant->result) != LIQ_OK)

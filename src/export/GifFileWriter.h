@@ -53,6 +53,8 @@ private:
     bool fail(const QString &why);
     QString writeError() const;
     bool choosePalette();
+    bool addToHistogram(const uchar *rgba, QSize size);
+    bool addPendingToHistogram();
     bool writeHeader();
     void indexRect(const Frame &frame, const QRect &r);
     void ditherRect(const Frame &frame, const QRect &r, uchar *out);
@@ -76,10 +78,17 @@ private:
     std::vector<quint64> m_seen;
     int m_distinct = 0;
     std::unique_ptr<Quantiser> m_quant;
+    // While the colours seen still fit a table, the histogram would go unused:
+    // the sampled rectangles wait here as indexes into m_pendingColours, and
+    // go to libimagequant in their order only once a 257th colour turns up.
+    bool m_deferring = true;
+    std::vector<uchar> m_pending;
+    std::vector<QSize> m_pendingSizes;
+    std::vector<QRgb> m_pendingColours;
 
     std::vector<QRgb> m_palette;
     int m_transparent = -1;
-    std::vector<uint32_t> m_lookupKeys; // open addressing: colour key -> index, exact colours only
+    std::vector<uint32_t> m_lookupKeys; // open addressing: colour key -> index, exact colours only (in the survey, -> pending index)
     std::vector<uchar> m_lookupValues;
 
     std::vector<uchar> m_canvas;   // palette indexes as a player shows them after the last frame
