@@ -192,35 +192,30 @@ void encodeImage(const FrameJob &job, std::vector<uint8_t> &out)
     // pan of a photo, where little shows already), every showing pixel
     // transparent (flat colours around small changes), or transparent
     // stretches where they join runs of more than one colour (figures moving
-    // over a drawn background). Each is coded and the shortest kept; a try
-    // stops once it is longer than the best so far.
+    // over a drawn background). Each is coded and the shortest kept, the
+    // earlier of these three on a tie; a try stops once it is longer than the
+    // best so far, so the ways with transparency, which mostly win, go first
+    // and the pixels as they are often stop early.
     Table table;
-    const size_t at = out.size();
-    encodePixels(job.indexes.data(), job.indexes.size(), job.minCodeSize, SIZE_MAX, table, out);
     const size_t n = job.indexes.size();
-    if (job.transparent < 0 || job.showsAlready.size() != n)
+    if (job.transparent < 0 || job.showsAlready.size() != n) {
+        encodePixels(job.indexes.data(), n, job.minCodeSize, SIZE_MAX, table, out);
         return;
-    std::vector<uint8_t> pixels, tried, best;
-    const auto attempt = [&] {
-        tried.clear();
-        const size_t limit = (best.empty() ? out.size() - at : best.size());
-        if (encodePixels(pixels.data(), n, job.minCodeSize, limit, table, tried) && tried.size() < limit)
-            best.swap(tried);
-    };
-    transparentStretches(job, pixels);
-    attempt();
-    std::vector<uint8_t> stretches;
-    stretches.swap(pixels);
+    }
+    std::vector<uint8_t> stretches, pixels, tried, best;
+    transparentStretches(job, stretches);
+    encodePixels(stretches.data(), n, job.minCodeSize, SIZE_MAX, table, best);
     pixels.resize(n);
     const uint8_t clear = uint8_t(job.transparent);
     for (size_t i = 0; i < n; ++i)
         pixels[i] = job.showsAlready[i] ? clear : job.indexes[i];
-    if (pixels != stretches)
-        attempt();
-    if (!best.empty()) {
-        out.resize(at);
-        out.insert(out.end(), best.begin(), best.end());
-    }
+    if (pixels != stretches && encodePixels(pixels.data(), n, job.minCodeSize, best.size(), table, tried) &&
+        tried.size() < best.size())
+        best.swap(tried);
+    tried.clear();
+    if (encodePixels(job.indexes.data(), n, job.minCodeSize, best.size(), table, tried) && tried.size() <= best.size())
+        best.swap(tried);
+    out.insert(out.end(), best.begin(), best.end());
 }
 
 std::vector<uint8_t> frameRecord(const FrameJob &job)
