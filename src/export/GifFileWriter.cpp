@@ -4,7 +4,11 @@
 
 #include <algorithm>
 #include <bit>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <mutex>
+#include <system_error>
 #include <new>
 #include <thread>
 
@@ -54,7 +58,11 @@ inline int distance(const uchar *bgr, QRgb c)
 } // namespace
 
 // libimagequant's state: the histogram the survey fills, then the palette.
+// The rectangles go into the histogram on a thread of their own, in the
+// order given, while the survey reads the next frames.
 struct GifFileWriter::Quantiser {
+    enum Failure { None, Memory, Colours };
+
     liq_attr *attr = nullptr;
     liq_histogram *histogram = nullptr;
     liq_result *result = nullptr;
@@ -67,9 +75,22 @@ struct GifFileWriter::Quantiser {
             liq_set_max_colors(attr, 255);
             histogram = liq_histogram_create(attr);
         }
+        try {
+            m_worker = std::thread([this] { work(); });
+        } catch (const std::system_error &) {
+            // Without a thread each rectangle goes in as it comes.
+        }
     }
     ~Quantiser()
     {
+        if (m_worker.joinable()) {
+            {
+                std::lock_guard lock(m_mutex);
+                m_stop = true;
+            }
+            m_changed.notify_all();
+            m_worker.join();
+        }
         if (result)
             liq_result_destroy(result);
         if (histogram)
@@ -78,6 +99,85 @@ struct GifFileWriter::Quantiser {
             liq_attr_destroy(attr);
     }
     bool ok() const { return attr && histogram; }
+
+    // A buffer for the next rectangle's pixels, one given back where there is one.
+    std::vector<uchar> buffer()
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_spare.empty())
+            return {};
+        std::vector<uchar> b = std::move(m_spare.back());
+        m_spare.pop_back();
+        return b;
+    }
+    // Hands over a rectangle of RGBA pixels; false when one before failed.
+    bool add(std::vector<uchar> rgba, QSize size)
+    {
+        if (!m_worker.joinable()) {
+            m_failure = addNow(rgba.data(), size);
+            return m_failure == None;
+        }
+        std::unique_lock lock(m_mutex);
+        // A few waiting are enough to keep the thread busy.
+        m_changed.wait(lock, [&] { return m_queue.size() < 8 || m_failure != None; });
+        if (m_failure != None)
+            return false;
+        m_queue.push_back({std::move(rgba), size});
+        lock.unlock();
+        m_changed.notify_all();
+        return true;
+    }
+    // Waits until every rectangle given is in the histogram.
+    Failure drain()
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] { return (m_queue.empty() && !m_busy) || m_failure != None; });
+        return m_failure;
+    }
+
+private:
+    struct Rect {
+        std::vector<uchar> rgba;
+        QSize size;
+    };
+    Failure addNow(const uchar *rgba, QSize size)
+    {
+        liq_image *image = liq_image_create_rgba(attr, rgba, size.width(), size.height(), 0);
+        if (!image)
+            return Memory;
+        const liq_error added = liq_histogram_add_image(histogram, attr, image);
+        liq_image_destroy(image);
+        return added == LIQ_OK ? None : Colours;
+    }
+    void work()
+    {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_changed.wait(lock, [&] { return m_stop || !m_queue.empty(); });
+            if (m_stop)
+                return;
+            Rect next = std::move(m_queue.front());
+            m_queue.pop_front();
+            m_busy = true;
+            lock.unlock();
+            const Failure failure = addNow(next.rgba.data(), next.size);
+            lock.lock();
+            m_busy = false;
+            if (failure != None)
+                m_failure = failure;
+            m_spare.push_back(std::move(next.rgba));
+            m_changed.notify_all();
+        }
+    }
+
+    std::thread m_worker;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<Rect> m_queue;
+    std::vector<std::vector<uchar>> m_spare;
+    bool m_stop = false;
+    bool m_busy = false;
+    Failure m_failure = None;
 };
 
 GifFileWriter::GifFileWriter(int codingThreads) : m_codingThreads(codingThreads) {}
@@ -127,7 +227,6 @@ bool GifFileWriter::begin(const QString &path, QSize size, int fps, int frameCou
         m_canvas.assign(pixels, 0);
         m_previous.assign(pixels * 3, 0);
         m_indexes.resize(pixels);
-        m_rgba.resize(pixels * 4);
         m_quant = std::make_unique<Quantiser>();
     } catch (const std::bad_alloc &) {
         return fail(QStringLiteral("Недостаточно памяти"));
@@ -217,7 +316,13 @@ bool GifFileWriter::survey(const Frame &frame)
         return true;
     // The changed rectangles count as often as they change, so the moving
     // figures and what lies around them get the colours they need.
-    uchar *out = m_rgba.data();
+    std::vector<uchar> rgba = m_quant->buffer();
+    try {
+        rgba.resize(size_t(r.width()) * size_t(r.height()) * 4);
+    } catch (const std::bad_alloc &) {
+        return fail(QStringLiteral("Недостаточно памяти"));
+    }
+    uchar *out = rgba.data();
     for (int y = r.top(); y <= r.bottom(); ++y) {
         const uchar *p = frame.bgr + y * frame.stride + r.left() * 3;
         for (int x = 0; x < r.width(); ++x, p += 3, out += 4) {
@@ -227,7 +332,7 @@ bool GifFileWriter::survey(const Frame &frame)
             out[3] = 255;
         }
     }
-    return addToHistogram(m_rgba.data(), r.size());
+    return addToHistogram(std::move(rgba), r.size());
 }
 
 bool GifFileWriter::addPendingToHistogram()
@@ -235,15 +340,22 @@ bool GifFileWriter::addPendingToHistogram()
     m_deferring = false;
     const uchar *in = m_pending.data();
     for (const QSize &size : m_pendingSizes) {
-        uchar *out = m_rgba.data();
-        for (qsizetype i = 0, n = qsizetype(size.width()) * size.height(); i < n; ++i, out += 4) {
+        const qsizetype n = qsizetype(size.width()) * size.height();
+        std::vector<uchar> rgba = m_quant->buffer();
+        try {
+            rgba.resize(size_t(n) * 4);
+        } catch (const std::bad_alloc &) {
+            return fail(QStringLiteral("Недостаточно памяти"));
+        }
+        uchar *out = rgba.data();
+        for (qsizetype i = 0; i < n; ++i, out += 4) {
             const QRgb c = m_pendingColours[*in++];
             out[0] = uchar(qRed(c));
             out[1] = uchar(qGreen(c));
             out[2] = uchar(qBlue(c));
             out[3] = 255;
         }
-        if (!addToHistogram(m_rgba.data(), size))
+        if (!addToHistogram(std::move(rgba), size))
             return false;
     }
     std::vector<uchar>().swap(m_pending);
@@ -251,16 +363,17 @@ bool GifFileWriter::addPendingToHistogram()
     return true;
 }
 
-bool GifFileWriter::addToHistogram(const uchar *rgba, QSize size)
+bool GifFileWriter::addToHistogram(std::vector<uchar> rgba, QSize size)
 {
-    liq_image *image = liq_image_create_rgba(m_quant->attr, rgba, size.width(), size.height(), 0);
-    if (!image)
-        return fail(QStringLiteral("Недостаточно памяти"));
-    const liq_error added = liq_histogram_add_image(m_quant->histogram, m_quant->attr, image);
-    liq_image_destroy(image);
-    if (added != LIQ_OK)
-        return fail(QStringLiteral("Не удалось подобрать цвета"));
-    return true;
+    if (m_quant->add(std::move(rgba), size))
+        return true;
+    return histogramFailed(m_quant->drain());
+}
+
+bool GifFileWriter::histogramFailed(int failure)
+{
+    return fail(failure == Quantiser::Memory ? QStringLiteral("Недостаточно памяти")
+                                             : QStringLiteral("Не удалось подобрать цвета"));
 }
 
 bool GifFileWriter::choosePalette()
@@ -292,6 +405,8 @@ bool GifFileWriter::choosePalette()
         std::vector<QSize>().swap(m_pendingSizes);
         return true;
     }
+    if (const Quantiser::Failure failure = m_quant->drain(); failure != Quantiser::None)
+        return histogramFailed(failure);
     if (liq_histogram_quantize(m_quant->histogram, m_quant->attr, &m_quant->result) != LIQ_OK)
         return fail(QStringLiteral("Не удалось подобрать цвета"));
     const liq_palette *pal = liq_get_palette(m_quant->result);

@@ -53,7 +53,8 @@ private:
     bool fail(const QString &why);
     QString writeError() const;
     bool choosePalette();
-    bool addToHistogram(const uchar *rgba, QSize size);
+    bool addToHistogram(std::vector<uchar> rgba, QSize size);
+    bool histogramFailed(int failure);
     bool addPendingToHistogram();
     bool writeHeader();
     void indexRect(const Frame &frame, const QRect &r);
@@ -94,7 +95,6 @@ private:
     std::vector<uchar> m_canvas;   // palette indexes as a player shows them after the last frame
     std::vector<uchar> m_previous; // source pixels of the last frame, to keep a dithered pixel that stays
     std::vector<uchar> m_indexes;  // the changed rectangle's new indexes
-    std::vector<uchar> m_rgba;     // the changed rectangle for libimagequant
     struct FreeDeleter {
         void operator()(uchar *p) const { std::free(p); }
     };
