@@ -414,9 +414,10 @@ bool GifFileWriter::choosePalette()
         m_palette.push_back(qRgb(pal->entries[i].r, pal->entries[i].g, pal->entries[i].b));
     m_transparent = int(m_palette.size());
     m_palette.push_back(qRgb(0, 0, 0));
-    // From here on the survey's bits say which colours have their nearest
-    // palette entry in m_nearest; untouched pages of it cost no memory.
-    std::fill(m_seen.begin(), m_seen.end(), 0);
+    // m_nearest holds one more than the nearest palette entry of each colour
+    // met so far, 0 for one not met: a single look-up, and untouched pages
+    // of it cost no memory.
+    std::vector<quint64>().swap(m_seen);
     m_nearest.reset(static_cast<uchar *>(std::calloc(size_t(1) << 24, 1)));
     if (!m_nearest)
         return fail(QStringLiteral("Недостаточно памяти"));
@@ -426,10 +427,9 @@ bool GifFileWriter::choosePalette()
 uchar GifFileWriter::nearest(uint32_t colour)
 {
     const uint32_t c = colour & 0xffffff;
-    quint64 &word = m_seen[c >> 6];
-    const quint64 bit = quint64(1) << (c & 63);
-    if (word & bit)
-        return m_nearest[c];
+    uchar &known = m_nearest[c];
+    if (known)
+        return uchar(known - 1);
     const int r = int(c >> 16), g = int((c >> 8) & 0xff), b = int(c & 0xff);
     int best = 0, bestDistance = INT_MAX;
     for (int i = 0; i < int(m_palette.size()); ++i) {
@@ -443,8 +443,8 @@ uchar GifFileWriter::nearest(uint32_t colour)
             best = i;
         }
     }
-    word |= bit;
-    m_nearest[c] = uchar(best);
+    // At most 255 chosen colours: one more than the last still fits a byte.
+    known = uchar(best + 1);
     return uchar(best);
 }
 

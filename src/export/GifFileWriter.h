@@ -98,7 +98,7 @@ private:
     struct FreeDeleter {
         void operator()(uchar *p) const { std::free(p); }
     };
-    std::unique_ptr<uchar[], FreeDeleter> m_nearest; // per 24-bit colour, once m_seen has its bit
+    std::unique_ptr<uchar[], FreeDeleter> m_nearest; // per 24-bit colour: 1 + its nearest entry, 0 until met
     std::vector<int> m_errors;     // two rows of dithering errors, in sixteenths
 };
 

@@ -54,38 +54,35 @@ private:
     int m_block = 0;
 };
 
-// The string table: (prefix code, next index) -> code, open addressing.
+// The string table: (prefix code, next index) -> code, open addressing. A
+// slot holds the 20-bit key and the 12-bit code in one word, so a look-up
+// reads one place; 0 is an empty slot.
 class Table {
 public:
     static constexpr uint32_t Slots = 16384;
-    Table() : m_keys(Slots), m_codes(Slots) {}
-    void clear() { std::fill(m_keys.begin(), m_keys.end(), 0u); }
-    // The code of prefix + index, or -1.
-    int find(int prefix, int index) const
+    Table() : m_slots(Slots) {}
+    void clear() { std::fill(m_slots.begin(), m_slots.end(), 0u); }
+    // The code of prefix + index, or -1; `free` is where it would go.
+    int find(int prefix, int index, uint32_t &free) const
     {
         const uint32_t key = key_(prefix, index);
         for (uint32_t s = slot(key);; s = (s + 1) & (Slots - 1)) {
-            if (m_keys[s] == key)
-                return m_codes[s];
-            if (m_keys[s] == 0)
+            const uint32_t entry = m_slots[s];
+            if (entry >> 12 == key)
+                return int(entry & 0xfff);
+            if (entry == 0) {
+                free = s;
                 return -1;
+            }
         }
     }
-    void add(int prefix, int index, int code)
-    {
-        const uint32_t key = key_(prefix, index);
-        uint32_t s = slot(key);
-        while (m_keys[s] != 0)
-            s = (s + 1) & (Slots - 1);
-        m_keys[s] = key;
-        m_codes[s] = uint16_t(code);
-    }
+    // Adds at the slot find() gave for the same prefix + index.
+    void add(int prefix, int index, int code, uint32_t free) { m_slots[free] = key_(prefix, index) << 12 | uint32_t(code); }
 
 private:
     static uint32_t key_(int prefix, int index) { return (uint32_t(prefix) << 8 | uint32_t(index)) + 1; }
     static uint32_t slot(uint32_t key) { return (key * 2654435761u >> 12) & (Slots - 1); }
-    std::vector<uint32_t> m_keys;
-    std::vector<uint16_t> m_codes;
+    std::vector<uint32_t> m_slots;
 };
 
 void put16(std::vector<uint8_t> &out, int v)
@@ -120,7 +117,8 @@ bool encodePixels(const uint8_t *pixels, size_t n, int minCodeSize, size_t limit
     int prefix = pixels[0];
     for (size_t i = 1; i < n; ++i) {
         const int next = pixels[i];
-        const int code = table.find(prefix, next);
+        uint32_t free = 0;
+        const int code = table.find(prefix, next, free);
         if (code >= 0) {
             prefix = code;
             continue;
@@ -131,7 +129,7 @@ bool encodePixels(const uint8_t *pixels, size_t n, int minCodeSize, size_t limit
             return false;
         }
         if (last < MaxCode) {
-            table.add(prefix, next, ++last);
+            table.add(prefix, next, ++last, free);
             if (last >= (1 << codeSize) && codeSize < 12)
                 ++codeSize;
         } else {
