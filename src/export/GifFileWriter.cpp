@@ -620,9 +620,12 @@ bool GifFileWriter::addFrame(const Frame &frame, int duration)
     job.delayCs = delay;
     const bool transparent = m_written > 0 && m_transparent >= 0;
     job.transparent = transparent ? m_transparent : -1;
+    job.indexes = m_coders->buffer();
     job.indexes.resize(size_t(r.width()) * size_t(r.height()));
-    if (transparent)
+    if (transparent) {
+        job.showsAlready = m_coders->buffer();
         job.showsAlready.resize(job.indexes.size());
+    }
     // With a palette of chosen colours, a pixel may keep the colour it shows,
     // or take its left neighbour's, when that is no further from the slide
     // than its own dithered pick: still pixels stay still and runs grow,

@@ -194,13 +194,17 @@ void encodeImage(const FrameJob &job, std::vector<uint8_t> &out)
     // earlier of these three on a tie; a try stops once it is longer than the
     // best so far, so the ways with transparency, which mostly win, go first
     // and the pixels as they are often stop early.
-    Table table;
+    // Kept from frame to frame of a thread: large buffers made and freed for
+    // each frame would have their pages taken back and faulted in again.
+    thread_local Table table;
+    thread_local std::vector<uint8_t> stretches, pixels, tried, best;
     const size_t n = job.indexes.size();
     if (job.transparent < 0 || job.showsAlready.size() != n) {
         encodePixels(job.indexes.data(), n, job.minCodeSize, SIZE_MAX, table, out);
         return;
     }
-    std::vector<uint8_t> stretches, pixels, tried, best;
+    best.clear();
+    tried.clear();
     transparentStretches(job, stretches);
     encodePixels(stretches.data(), n, job.minCodeSize, SIZE_MAX, table, best);
     pixels.resize(n);
@@ -264,6 +268,7 @@ void Coders::submit(FrameJob job)
         }
         slot->done = true;
         std::lock_guard lock(m_mutex);
+        giveBack(job);
         m_order.push_back(slot);
         return;
     }
@@ -293,6 +298,26 @@ bool Coders::take(std::vector<uint8_t> &record, bool wait, bool &failed)
     return true;
 }
 
+std::vector<uint8_t> Coders::buffer()
+{
+    std::lock_guard lock(m_mutex);
+    if (m_spare.empty())
+        return {};
+    std::vector<uint8_t> b = std::move(m_spare.back());
+    m_spare.pop_back();
+    b.clear();
+    return b;
+}
+
+void Coders::giveBack(FrameJob &job)
+{
+    // Enough for the frames in flight; the rest are freed.
+    for (std::vector<uint8_t> *b : {&job.indexes, &job.showsAlready})
+        if (b->capacity() > 0 && m_spare.size() < 32)
+            m_spare.push_back(std::move(*b));
+    job = FrameJob();
+}
+
 int Coders::waiting() const
 {
     std::lock_guard lock(m_mutex);
@@ -318,9 +343,9 @@ void Coders::work()
         } catch (const std::bad_alloc &) {
             failed = true;
         }
-        slot->job = FrameJob();
         {
             std::lock_guard lock(m_mutex);
+            giveBack(slot->job);
             slot->record = std::move(record);
             slot->failed = failed;
             slot->done = true;

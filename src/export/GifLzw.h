@@ -47,6 +47,8 @@ public:
     // it is). False when there is none; `failed` when coding it ran out of memory.
     bool take(std::vector<uint8_t> &record, bool wait, bool &failed);
     int waiting() const;
+    // An empty buffer for a job's pixels, one given back by a coded frame where there is one.
+    std::vector<uint8_t> buffer();
 
 private:
     struct Slot {
@@ -56,11 +58,13 @@ private:
         bool failed = false;
     };
     void work();
+    void giveBack(FrameJob &job); // with m_mutex held
 
     mutable std::mutex m_mutex;
     std::condition_variable m_started, m_finished;
     std::deque<std::shared_ptr<Slot>> m_order; // given, not yet taken
     std::deque<std::shared_ptr<Slot>> m_queue; // given, not yet started
+    std::vector<std::vector<uint8_t>> m_spare; // buffers of coded frames, for the next ones
     bool m_stop = false;
     std::vector<std::thread> m_threads;
 };
