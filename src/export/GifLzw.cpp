@@ -161,21 +161,22 @@ void transparentStretches(const FrameJob &job, std::vector<uint8_t> &out)
         if (!job.showsAlready[i])
             needed[job.indexes[i]] = true;
     out.resize(n);
-    bool hiding = false;
     size_t start = 0; // where the current stretch of showing pixels of one colour began
     for (size_t i = 0; i < n; ++i) {
         const bool shows = job.showsAlready[i];
         const uint8_t v = shows && !needed[job.indexes[i]] ? clear : job.indexes[i];
         if (!shows) {
             out[i] = v;
-            hiding = false;
             start = i + 1;
             continue;
         }
-        if (hiding || v == clear || (start < i && out[start] != v)) {
-            std::fill(out.begin() + ptrdiff_t(start), out.begin() + ptrdiff_t(i) + 1, clear);
-            hiding = true;
-            start = i + 1;
+        if (v == clear || (start < i && out[start] != v)) {
+            // Transparent from the stretch's start up to the next changed pixel.
+            const void *changed = std::memchr(job.showsAlready.data() + i, 0, n - i);
+            const size_t upTo = changed ? size_t(static_cast<const uint8_t *>(changed) - job.showsAlready.data()) : n;
+            std::fill(out.begin() + ptrdiff_t(start), out.begin() + ptrdiff_t(upTo), clear);
+            i = upTo - 1;
+            start = upTo;
             continue;
         }
         out[i] = v;
