@@ -60,11 +60,20 @@ private:
 class Table {
 public:
     static constexpr uint32_t Slots = 16384;
-    Table() : m_slots(Slots) {}
-    void clear() { std::fill(m_slots.begin(), m_slots.end(), 0u); }
+    Table() : m_slots(Slots), m_lastChild(4096) {}
+    void clear()
+    {
+        std::fill(m_slots.begin(), m_slots.end(), 0u);
+        std::fill(m_lastChild.begin(), m_lastChild.end(), 0u);
+    }
     // The code of prefix + index, or -1; `free` is where it would go.
     int find(int prefix, int index, uint32_t &free) const
     {
+        // Runs repeat the string last made from a prefix: a small table
+        // answers those without the search.
+        const uint32_t child = m_lastChild[size_t(prefix)];
+        if ((child >> 12) == (uint32_t(index) | 0x100u))
+            return int(child & 0xfff);
         const uint32_t key = key_(prefix, index);
         for (uint32_t s = slot(key);; s = (s + 1) & (Slots - 1)) {
             const uint32_t entry = m_slots[s];
@@ -77,12 +86,17 @@ public:
         }
     }
     // Adds at the slot find() gave for the same prefix + index.
-    void add(int prefix, int index, int code, uint32_t free) { m_slots[free] = key_(prefix, index) << 12 | uint32_t(code); }
+    void add(int prefix, int index, int code, uint32_t free)
+    {
+        m_slots[free] = key_(prefix, index) << 12 | uint32_t(code);
+        m_lastChild[size_t(prefix)] = (uint32_t(index) | 0x100u) << 12 | uint32_t(code);
+    }
 
 private:
     static uint32_t key_(int prefix, int index) { return (uint32_t(prefix) << 8 | uint32_t(index)) + 1; }
     static uint32_t slot(uint32_t key) { return (key * 2654435761u >> 12) & (Slots - 1); }
     std::vector<uint32_t> m_slots;
+    std::vector<uint32_t> m_lastChild; // per prefix code: (0x100 | index) << 12 | code of the string added last
 };
 
 void put16(std::vector<uint8_t> &out, int v)
