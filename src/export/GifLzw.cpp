@@ -5,6 +5,10 @@
 #include <cstring>
 #include <new>
 
+#include <sys/resource.h>
+#include <unistd.h>
+#include <cerrno>
+
 namespace exporting::giflzw {
 
 namespace {
@@ -341,6 +345,13 @@ int Coders::waiting() const
 
 void Coders::work()
 {
+    // The thread that prepares frames is the one all wait for: with no more
+    // cores than threads, coding gives way to it and catches up while it waits.
+    const pid_t self = gettid();
+    errno = 0;
+    const int nice = getpriority(PRIO_PROCESS, id_t(self));
+    if (errno == 0)
+        setpriority(PRIO_PROCESS, id_t(self), std::min(nice + 5, 19));
     for (;;) {
         std::shared_ptr<Slot> slot;
         {
