@@ -58,6 +58,7 @@ private slots:
     void delaysAddUpToTheRunningTime();
     void gifOfManyColoursIsCloseAndStill();
     void gifOfAPanIsAsCloseAsFfmpegs();
+    void flatSlidesBeforeAPhotoKeepTheirColours();
     void videoHasEveryFrameAtTheRate_data();
     void videoHasEveryFrameAtTheRate();
     void cancelLeavesNothing_data();
@@ -173,6 +174,34 @@ void TestExport::gifOfAPanIsAsCloseAsFfmpegs()
     // sierra2_4a, diff_mode=rectangle) scores 29.9 dB on these slides; letting
     // pixels keep a colour well off their dithered pick scored 32.2.
     QVERIFY2(sum / 20 >= 32.5, qPrintable(QStringLiteral("mean PSNR %1 dB").arg(sum / 20)));
+}
+
+// Slides of a few colours and then a photo: the colours of the first ones,
+// seen while they still fitted a table, count in the palette all the same.
+void TestExport::flatSlidesBeforeAPhotoKeepTheirColours()
+{
+    slides::SlideStore store;
+    for (int i = 0; i < 4; ++i) {
+        QImage flat(slides::SlideWidth, slides::SlideHeight, QImage::Format_RGB32);
+        flat.fill(qRgb(230, 30, 30));
+        QPainter(&flat).fillRect(20 + 40 * i, 100, 120, 120, QColor(250, 220, 0));
+        store.append(flat);
+    }
+    for (int i = 0; i < 4; ++i) {
+        QImage photo(slides::SlideWidth, slides::SlideHeight, QImage::Format_RGB32);
+        for (int y = 0; y < photo.height(); ++y)
+            for (int x = 0; x < photo.width(); ++x)
+                photo.setPixel(x, y, qRgb(0, (x + 3 * i) * 255 / 410, y * 255 / 346));
+        store.append(photo);
+    }
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("mixed.gif"));
+    QCOMPARE(exportStore(store, Format::Gif, 12, path).status, Outcome::Written);
+    const testcommon::GifInfo info = testcommon::readGifFrames(path, [&](int i, const QImage &frame, int) {
+        const double db = psnr(frame, store.slide(i));
+        QVERIFY2(db > 35, qPrintable(QStringLiteral("frame %1: %2 dB").arg(i).arg(db)));
+    });
+    QCOMPARE(info.frames, 8);
 }
 
 void TestExport::videoHasEveryFrameAtTheRate_data()
