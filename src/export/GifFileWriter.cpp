@@ -424,12 +424,8 @@ bool GifFileWriter::choosePalette()
     return true;
 }
 
-uchar GifFileWriter::nearest(uint32_t colour)
+uchar GifFileWriter::nearestUnknown(uint32_t c)
 {
-    const uint32_t c = colour & 0xffffff;
-    uchar &known = m_nearest[c];
-    if (known)
-        return uchar(known - 1);
     const int r = int(c >> 16), g = int((c >> 8) & 0xff), b = int(c & 0xff);
     int best = 0, bestDistance = INT_MAX;
     for (int i = 0; i < int(m_palette.size()); ++i) {
@@ -444,7 +440,7 @@ uchar GifFileWriter::nearest(uint32_t colour)
         }
     }
     // At most 255 chosen colours: one more than the last still fits a byte.
-    known = uchar(best + 1);
+    m_nearest[c] = uchar(best + 1);
     return uchar(best);
 }
 

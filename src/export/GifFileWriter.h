@@ -59,7 +59,13 @@ private:
     bool writeHeader();
     void indexRect(const Frame &frame, const QRect &r);
     void ditherRect(const Frame &frame, const QRect &r, uchar *out);
-    uchar nearest(uint32_t colour); // the palette entry nearest to a 24-bit colour, remembered
+    // The palette entry nearest to a 24-bit colour, remembered.
+    uchar nearest(uint32_t colour)
+    {
+        const uchar known = m_nearest[colour & 0xffffff];
+        return known ? uchar(known - 1) : nearestUnknown(colour & 0xffffff);
+    }
+    uchar nearestUnknown(uint32_t colour); // searched for the first time
     bool queueImage(giflzw::FrameJob job);
     bool writeRecords(bool all); // the coded records that are ready, or all of them
 
