@@ -29,6 +29,19 @@ SAVE="534 467"; CLOSE_BUFFER="634 467"; CONFIRM="312 87"
 # The main window's "Загрузить фон"; the picker's first cell and "&Выбрать".
 LOAD_BACKGROUND="489 51"; FIRST_CELL="75 60"; CHOOSE="458 338"
 
+# Saves the slides through the slide buffer into a folder without old slides, waits for the file $1
+# ("003.bmp") and answers "Все слайды сохранены"; sets `buffer` (left open) and `anim`.
+save_slides() {
+    click_at "$win" $SLIDES
+    buffer=$(active_window)
+    [ "$buffer" != "$win" ] || fail "the slide buffer did not open"
+    click_at "$buffer" $SAVE
+    anim="$PROGRAM_DIR/Animations"
+    for _ in $(seq 300); do [ -f "$anim/$1" ] && break; sleep 0.1; done
+    sleep 1
+    press_key Return    # "Все слайды сохранены"
+}
+
 # Opens the picker with a main-window button ($1) and chooses its first cell.
 pick_first() {
     click_at "$win" $1

@@ -28,14 +28,7 @@ xdotool mousemove --window "$win" $BACKGROUND_LEFT click --repeat "$CLICKS" --de
 sleep 2
 screenshot fastclicks
 
-click_at "$win" $SLIDES
-buffer=$(active_window)
-[ "$buffer" != "$win" ] || fail "the slide buffer did not open"
-click_at "$buffer" $SAVE
-anim="$PROGRAM_DIR/Animations"
-for _ in $(seq 300); do [ -f "$anim/$CLICKS.bmp" ] && break; sleep 0.1; done
-sleep 1
-press_key Return    # "Все слайды сохранены"
+save_slides "$CLICKS.bmp"
 count=$(ls "$anim" | wc -l)
 [ "$count" = "$CLICKS" ] || fail "$CLICKS clicks recorded $count slides"
 

@@ -81,14 +81,7 @@ row_has_text "$win" 302 && fail "two entries are still listed"
 click_at "$win" $RECORD
 press_key Return
 press_key Return
-click_at "$win" $SLIDES
-buffer=$(active_window)
-[ "$buffer" != "$win" ] || fail "the slide buffer did not open"
-click_at "$buffer" $SAVE
-anim="$PROGRAM_DIR/Animations"
-for _ in $(seq 50); do [ -f "$anim/003.bmp" ] && break; sleep 0.1; done
-sleep 0.5
-press_key Return    # "Все слайды сохранены"
+save_slides 003.bmp
 count=$(ls "$anim" | wc -l)
 [ "$count" = 3 ] || fail "Enter on the record button: $count slides saved, not 3"
 click_at "$buffer" $CLOSE_BUFFER
