@@ -5,9 +5,11 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
+#include <QMenuBar>
 
 #include "controls/Contrast.h"
 #include "controls/Fonts.h"
@@ -19,6 +21,7 @@
 #include "controls/Widgets.h"
 #include "controls/WindowFrame.h"
 #include "export/UnfinishedExports.h"
+#include "project/Document.h"
 
 using controls::button;
 using controls::panel;
@@ -97,8 +100,17 @@ frmMain::frmMain(AppState &state, QWidget *parent) : QWidget(parent), m_state(st
     // A fixed border: no resizing and no maximise button.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    setFixedSize(twips::toPixels(ClientWidthTwips), twips::toPixels(ClientHeightTwips));
     setFont(fonts::msSansSerif());
+
+    // The menu bar on top, and under it the area that holds every other control, placed in it as ever:
+    // the window is taller by the menu's height and nothing else moves.
+    Client = new QWidget(this);
+    Client->setObjectName(QStringLiteral("Client"));
+    buildMenu();
+    const int menuHeight = MenuBar->sizeHint().height();
+    MenuBar->setGeometry(0, 0, twips::toPixels(ClientWidthTwips), menuHeight);
+    Client->setGeometry(0, menuHeight, twips::toPixels(ClientWidthTwips), twips::toPixels(ClientHeightTwips));
+    setFixedSize(twips::toPixels(ClientWidthTwips), menuHeight + twips::toPixels(ClientHeightTwips));
 
     buildLayout();
     Form_Load();
@@ -114,22 +126,27 @@ frmMain::~frmMain() = default;
 void frmMain::buildLayout()
 {
     // The disabled panel buttons come first so that everything else lies in front of them.
-    Command16 = panel(this, "Command16", QStringLiteral("Command16"), 45, 45, 6360, 7305);
-    Command10 = panel(this, "Command10", QStringLiteral("Command10"), 135, 135, 6180, 5460);
-    Command19 = panel(this, "Command19", QStringLiteral("Command19"), 6480, 45, 1725, 7305);
-    Command20 = panel(this, "Command20", QString(), 8280, 45, 3255, 3660);
-    Command21 = panel(this, "Command21", QString(), 8280, 3780, 3255, 3570);
-    Command18 = panel(this, "Command18", QString(), 2070, 5580, 2265, 150);
-    Command17 = panel(this, "Command17", QString(), 1755, 5715, 2895, 195);
+    Command16 = panel(Client, "Command16", QStringLiteral("Command16"), 45, 45, 6360, 7305);
+    Command10 = panel(Client, "Command10", QStringLiteral("Command10"), 135, 135, 6180, 5460);
+    Command19 = panel(Client, "Command19", QStringLiteral("Command19"), 6480, 45, 1725, 7305);
+    Command20 = panel(Client, "Command20", QString(), 8280, 45, 3255, 3660);
+    Command21 = panel(Client, "Command21", QString(), 8280, 3780, 3255, 3570);
+    Command18 = panel(Client, "Command18", QString(), 2070, 5580, 2265, 150);
+    Command17 = panel(Client, "Command17", QString(), 1755, 5715, 2895, 195);
 
     // ---- Stage ----
-    Picture7 = place(new PictureBox(this, PictureBox::SunkenBorder), "Picture7", 225, 225, 6000, 5250);
+    Picture7 = place(new PictureBox(Client, PictureBox::SunkenBorder), "Picture7", 225, 225, 6000, 5250);
     Picture7->setAccessibleName(QStringLiteral("Сцена"));
     Picture7->setBackColor(palette().color(QPalette::WindowText));
     Picture3 = place(new PictureBox(Picture7->client(), PictureBox::FlatBorder), "Picture3", -45, -45, 6030, 5280);
     Picture3->setBackColor(palette().color(QPalette::Base));
     Picture3->setAutoSize(true);
-    Picture3->setPicture(QImage(QStringLiteral(":/assets/background.jpg")));
+    {
+        // With its file's bytes, as every background has, so that a saved scene carries it as it is.
+        QFile file(QStringLiteral(":/assets/background.jpg"));
+        const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        Picture3->setPicture(QImage::fromData(bytes), bytes);
+    }
 
     QWidget *scene = Picture3->client();
     auto *propTemplate = place(new controls::ImageControl(scene), nullptr, 360, 450, 1410, 1455);
@@ -144,11 +161,11 @@ void frmMain::buildLayout()
     AniGIF2->LoadFile(QStringLiteral(":/assets/stage.gif"));
     AniGIF2->setPlaying(true);
 
-    Picture4 = place(new PictureBox(this, PictureBox::FlatBorder), "Picture4", 45, 5625, 330, 375);
+    Picture4 = place(new PictureBox(Client, PictureBox::FlatBorder), "Picture4", 45, 5625, 330, 375);
     Picture4->hide();
 
     // ---- Frame "Управление фоном" ----
-    FrameBackground = frame(this, "Frame1", QStringLiteral("Управление фоном"), 135, 5985, 1995, 1275);
+    FrameBackground = frame(Client, "Frame1", QStringLiteral("Управление фоном"), 135, 5985, 1995, 1275);
     UpDown3 = spin(FrameBackground, "UpDown3", Qt::Horizontal, 135, 630, 690, 240, 0, 100, 0, 0);
     UpDown3->setToolTip(QStringLiteral("Сдвинуть фон влево или вправо на шаг из «Интервал шаг».\nС отмеченными «Синхро» после сдвига персонаж переходит\nк следующему кадру, а слайд записывается сам."));
     UpDown4 = spin(FrameBackground, "UpDown4", Qt::Vertical, 360, 360, 240, 780, 0, 100, 0, 0);
@@ -168,7 +185,7 @@ void frmMain::buildLayout()
     Label3.adopt(2, label(FrameBackground, nullptr, QStringLiteral("H ="), 1125, 945, 825, 240, small));
 
     // ---- Frame "Управление объектом" ----
-    FrameObject = frame(this, "Frame2", QStringLiteral("Управление объектом"), 2205, 5985, 1995, 1275);
+    FrameObject = frame(Client, "Frame2", QStringLiteral("Управление объектом"), 2205, 5985, 1995, 1275);
     UpDown5 = spin(FrameObject, "UpDown5", Qt::Horizontal, 135, 630, 690, 240, 2160, 200, -5000, 32000);
     UpDown5->setToolTip(QStringLiteral("Сдвинуть выбранного персонажа влево или вправо\nна шаг из «Интервал шаг».\nС отмеченными «Синхро» после сдвига он переходит\nк следующему кадру, а слайд записывается сам."));
     UpDown6 = spin(FrameObject, "UpDown6", Qt::Vertical, 360, 360, 240, 780, 0, 100, -5000, 0);
@@ -185,7 +202,7 @@ void frmMain::buildLayout()
     Label3.adopt(3, label(FrameObject, nullptr, QStringLiteral("H ="), 945, 945, 555, 240, small));
 
     // ---- Frame "Действие" ----
-    FrameAction = frame(this, "Frame3", QStringLiteral("Действие"), 4275, 5985, 2040, 1275);
+    FrameAction = frame(Client, "Frame3", QStringLiteral("Действие"), 4275, 5985, 2040, 1275);
     Label13 = label(FrameAction, "Label13", QStringLiteral("Размер"), 90, 405, 645, 240, fonts::msSansSerif());
     UpDown7 = spin(FrameAction, "UpDown7", Qt::Horizontal, 1035, 360, 915, 285, 1000, 10, 100, 1000);
     UpDown7->setToolTip(QStringLiteral("Сделать выбранного персонажа больше или меньше."));
@@ -197,7 +214,7 @@ void frmMain::buildLayout()
     Command11->setToolTip(QStringLiteral("Показать следующий кадр движения выбранного персонажа.\nЕсли отмечено «Синхро» над кнопкой «ЗАПИСЬ»,\nслайд записывается сам."));
 
     // ---- Command column ----
-    FrameCommands = frame(this, "Frame4", QStringLiteral("Управление"), 6570, 135, 1545, 7125);
+    FrameCommands = frame(Client, "Frame4", QStringLiteral("Управление"), 6570, 135, 1545, 7125);
     Command4 = button(FrameCommands, "Command4", QStringLiteral("Загрузить фон"), 90, 360, 1365, 555);
     Command4->setToolTip(QStringLiteral("Выбрать картинку для заднего плана сцены."));
     Command9 = button(FrameCommands, "Command9", QStringLiteral("Удалить фон"), 90, 945, 1365, 555, false);
@@ -218,7 +235,7 @@ void frmMain::buildLayout()
     Command2->setFont(fonts::msSansSerif(12));
 
     // ---- Frame "Статистика" ----
-    FrameStatistics = frame(this, "Frame5", QStringLiteral("Статистика"), 8370, 135, 3075, 1635);
+    FrameStatistics = frame(Client, "Frame5", QStringLiteral("Статистика"), 8370, 135, 3075, 1635);
     const QFont system = fonts::msSansSerif();
     Label1.adopt(0, label(FrameStatistics, nullptr, QStringLiteral("Всего кадров:"), 180, 225, 1365, 285, system));
     Label3.adopt(1, valueLabel(FrameStatistics, nullptr, QStringLiteral("000"), 180, 450, 1275, 285));
@@ -230,7 +247,7 @@ void frmMain::buildLayout()
     Label5 = valueLabel(FrameStatistics, "Label5", QStringLiteral("00"), 1575, 1170, 1275, 285);
 
     // ---- Frame "Слайды" ----
-    FrameSlides = frame(this, "Frame6", QStringLiteral("Слайды"), 8370, 1800, 1545, 1770);
+    FrameSlides = frame(Client, "Frame6", QStringLiteral("Слайды"), 8370, 1800, 1545, 1770);
     Command15 = button(FrameSlides, "Command15", QStringLiteral("Сохранение"), 135, 360, 1275, 420);
     Command15->setToolTip(QStringLiteral("Открыть буфер слайдов: посмотреть записанные слайды,\nудалить лишние, сохранить их в папку\nили сделать из них файл мультфильма."));
     Command8 = button(FrameSlides, "Command8", QStringLiteral("Просмотр"), 135, 810, 1275, 420, false);
@@ -239,7 +256,7 @@ void frmMain::buildLayout()
     Command1->setToolTip(QStringLiteral("Удалить все записанные слайды из буфера. Ctrl+Z возвращает их."));
 
     // ---- Frame "Установки" ----
-    FrameSettings = frame(this, "Frame7", QStringLiteral("Установки"), 9990, 1800, 1455, 1770);
+    FrameSettings = frame(Client, "Frame7", QStringLiteral("Установки"), 9990, 1800, 1455, 1770);
     Label1.adopt(4, label(FrameSettings, nullptr, QStringLiteral("Интервал шаг"), 45, 315, 1365, 285, system));
     Combo1 = place(new QComboBox(FrameSettings), "Combo1", 225, 720, 1005, 315);
     Combo1->setToolTip(QStringLiteral("На сколько сдвигаются фон и персонаж влево-вправо\nза одно нажатие стрелки: чем больше число, тем длиннее шаг."));
@@ -263,7 +280,7 @@ void frmMain::buildLayout()
     Check3->setToolTip(QStringLiteral("Калька: последний записанный слайд бледно виден поверх сцены,\nчтобы было видно, куда сдвинуть персонажа.\nВ слайды калька не попадает."));
 
     // ---- Frame "Выбор объекта" ----
-    FrameSelect = frame(this, "Frame8", QStringLiteral("Выбор объекта"), 8370, 3870, 3075, 2670);
+    FrameSelect = frame(Client, "Frame8", QStringLiteral("Выбор объекта"), 8370, 3870, 3075, 2670);
     List1 = place(new controls::ListBox(FrameSelect), "List1", 90, 360, 2895, 2205);
     List1->setToolTip(QStringLiteral("Все персонажи и предметы на сцене.\nЩёлкните строку, чтобы двигать, менять или удалить этот объект."));
     List1->setFont(fonts::listFont());
@@ -275,7 +292,7 @@ void frmMain::buildLayout()
         List1->setPalette(pal);
     }
 
-    Command14 = button(this, "Command14", QStringLiteral("Завершение работы"), 8640, 6750, 2580, 420);
+    Command14 = button(Client, "Command14", QStringLiteral("Завершение работы"), 8640, 6750, 2580, 420);
     Command14->setToolTip(QStringLiteral("Закрыть программу. Несохранённые слайды не пропадут:\nпри следующем запуске программа предложит их вернуть."));
 
     buildComposing();
@@ -362,13 +379,22 @@ void frmMain::Form_Load()
     Combo1->setCurrentText(QStringLiteral("200"));
     // The step box shows "200", so the arrows move by 200 from the start, as a user reading it expects.
     Combo1_Click();
+    // The scene as it stands now is what a new project starts from.
+    m_document = new project::Document(*this, m_state);
+    connect(m_document, &project::Document::changed, this, &frmMain::showProject);
+    showProject();
     // Before anything else is shown: the question whether to bring back slides of the last run.
     offerRecovery();
 }
 
 void frmMain::closeEvent(QCloseEvent *event)
 {
-    // The close box ends the program at once, without asking; unsaved slides stay in the journal.
+    // The close box ends the program at once, without asking; unsaved slides stay in the journal. Only a
+    // named project with unsaved changes asks first, and stays on "Отмена".
+    if (m_document && !m_document->mayLeave()) {
+        event->ignore();
+        return;
+    }
     event->accept();
     endRun();
 }

@@ -22,8 +22,14 @@ class frmView;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
+class QAction;
 class QLabel;
+class QMenu;
+class QMenuBar;
 class QShortcut;
+namespace project {
+class Document;
+}
 namespace slides {
 class OnionSkin;
 }
@@ -35,6 +41,26 @@ public:
     ~frmMain() override;
 
     AppState &state() { return m_state; }
+
+    // ---- Menu bar (frmMainMenu.cpp) ----
+    QMenuBar *MenuBar;
+    QWidget *Client;                     // the area under the menu bar, holding every other control
+    QMenu *mnuFile;                      // "Файл"
+    QAction *mnuNew;                     // "Новый проект", Ctrl+N
+    QAction *mnuOpen;                    // "Открыть…", Ctrl+O
+    QMenu *mnuRecent;                    // "Открыть недавний"
+    QAction *mnuSave;                    // "Сохранить", Ctrl+S
+    QAction *mnuSaveAs;                  // "Сохранить как…", Ctrl+Shift+S
+    QAction *mnuExport;                  // "Экспорт мультфильма…"
+    QAction *mnuExit;                    // "Завершение работы"
+    QMenu *mnuEdit;                      // "Правка"
+    QAction *mnuUndo;                    // "Отменить", Ctrl+Z
+    QAction *mnuRedo;                    // "Повторить", Ctrl+Shift+Z, Ctrl+Y
+    QMenu *mnuHelp;                      // "Справка"
+    QAction *mnuAbout;                   // "О программе"
+    project::Document *document() const { return m_document; }
+    void exportCartoon();                // the export window, over the slides held
+    void showAbout();
 
     // ---- Stage area ----
     controls::Button *Command16;         // raised panel behind the whole left part
@@ -178,6 +204,9 @@ protected:
 
 private:
     void buildLayout();
+    void buildMenu();
+    void showRecent();       // fills "Открыть недавний" as it opens
+    void showProject();      // the title and its mark of unsaved changes
     void connectHandlers();
     void buildComposing();   // the onion skin and the record key
     void Form_Load();
@@ -193,4 +222,5 @@ private:
     frmFon *m_fon = nullptr;
     frmBuffer *m_buffer = nullptr;
     frmView *m_view = nullptr;
+    project::Document *m_document = nullptr;
 };

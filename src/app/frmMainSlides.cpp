@@ -57,17 +57,20 @@ void frmMain::Command1_Click()
     SlideCount = 0;
 }
 
+void frmMain::exportCartoon()
+{
+    // Made at first use and kept, so that it offers the last folder again.
+    auto *window = Buffer()->findChild<frmExport *>();
+    if (!window)
+        window = new frmExport(m_state, m_buffer->store(), m_buffer);
+    window->exec();
+}
+
 frmBuffer *frmMain::Buffer()
 {
     if (!m_buffer) {
         m_buffer = new frmBuffer(m_state, this);
-        connect(m_buffer, &frmBuffer::exportRequested, this, [this] {
-            // Made at first use and kept, so that it offers the last folder again.
-            auto *window = m_buffer->findChild<frmExport *>();
-            if (!window)
-                window = new frmExport(m_state, m_buffer->store(), m_buffer);
-            window->exec();
-        });
+        connect(m_buffer, &frmBuffer::exportRequested, this, &frmMain::exportCartoon);
         connect(m_buffer, &frmBuffer::slidesChanged, this, &frmMain::showSlideCount);
         connect(m_buffer, &frmBuffer::slidesChanged, this, &frmMain::showOnionSkin);
     }

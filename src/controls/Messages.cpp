@@ -38,6 +38,17 @@ MsgResult showMessageBox(QWidget *parent, const Message &message)
         box.setEscapeButton(QMessageBox::No);
         return box.exec() == QMessageBox::Yes ? MsgResult::Yes : MsgResult::No;
     }
+    if (message.buttons == MsgButtons::YesNoCancel) {
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        box.button(QMessageBox::Yes)->setText(QStringLiteral("Да"));
+        box.button(QMessageBox::No)->setText(QStringLiteral("Нет"));
+        box.button(QMessageBox::Cancel)->setText(QStringLiteral("Отмена"));
+        box.setDefaultButton(QMessageBox::Yes);
+        // Escape and the close box keep everything as it is.
+        box.setEscapeButton(QMessageBox::Cancel);
+        const int answer = box.exec();
+        return answer == QMessageBox::Yes ? MsgResult::Yes : answer == QMessageBox::No ? MsgResult::No : MsgResult::Cancel;
+    }
     if (message.buttons == MsgButtons::OkCancel) {
         box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
         box.setEscapeButton(QMessageBox::Cancel);

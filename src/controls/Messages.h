@@ -13,7 +13,7 @@ namespace controls {
 enum class MsgIcon { None, Information, Warning, Error, Question };
 // YesNo: "Да" is the default. OkOpenFolder: "ОК" (the default) and
 // "Открыть папку", after a file was written.
-enum class MsgButtons { Ok, OkCancel, YesNo, OkOpenFolder };
+enum class MsgButtons { Ok, OkCancel, YesNo, OkOpenFolder, YesNoCancel };
 enum class MsgResult { Ok, Cancel, Yes, No, OpenFolder };
 
 struct Message {

@@ -347,6 +347,19 @@ bool SlideBuffer::take(int first, int n, Taken &out)
     return true;
 }
 
+void SlideBuffer::replaceAll(SlideStore &&slides)
+{
+    if (m_writer) {
+        m_writer->remove();
+        m_writer.reset();
+    }
+    m_history.clear();
+    m_store.swap(slides);
+    m_unsaved.assign(size_t(m_store.count()), 0);
+    m_thumbs.assign(size_t(m_store.count()), QImage());
+    emit changed();
+}
+
 bool SlideBuffer::put(int at, Taken &&taken)
 {
     const size_t n = taken.packed.size();

@@ -55,6 +55,8 @@ public:
     // is emptied, and the journal says so; it stays, and only what follows
     // is offered after a crash.
     void saved();
+    // A project file now holds every slide.
+    void projectSaved() { saved(); }
     // Slides held that were added since the last completed save.
     int unsavedCount() const;
     // The program ends: the journal goes when nothing unsaved is held;
@@ -100,6 +102,9 @@ public:
     // step, taking over the store that holds them; its first slide must be a key.
     bool addSeries(SlideStore &&slides);
     bool putAll(SlideStore &&slides);
+    // Puts `slides` in place of everything held, all of them saved, with no history before them (an
+    // opened project, a new one). The journal of what was held goes: the next change starts one afresh.
+    void replaceAll(SlideStore &&slides);
     bool put(int at, Taken &&taken);
     struct Everything;
     void swapAll(Everything &other);

@@ -1,6 +1,7 @@
 // The main window as a person first sees it: every control in its place with
 // its caption, font and state; the program folder prepared; the close box.
 
+#include <QMenuBar>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
@@ -206,12 +207,17 @@ void MainWindowTest::theWindowHasAFixedClientAreaAndItsTitle()
     frmMain *w = p.main.get();
     QCOMPARE(w->objectName(), QStringLiteral("frmMain"));
     QCOMPARE(w->windowTitle(), QStringLiteral(" Vellumo"));
-    QCOMPARE(w->size(), QSize(771, 494));
-    QCOMPARE(w->minimumSize(), QSize(771, 494));
-    QCOMPARE(w->maximumSize(), QSize(771, 494));
+    // The controls' area keeps its size under the menu bar; the window is taller by the menu alone.
+    const int menu = w->MenuBar->height();
+    QVERIFY(menu > 0);
+    QCOMPARE(w->MenuBar->geometry(), QRect(0, 0, 771, menu));
+    QCOMPARE(w->Client->geometry(), QRect(0, menu, 771, 494));
+    QCOMPARE(w->size(), QSize(771, 494 + menu));
+    QCOMPARE(w->minimumSize(), w->size());
+    QCOMPARE(w->maximumSize(), w->size());
     QVERIFY(!(w->windowFlags() & Qt::WindowMaximizeButtonHint));
     w->resize(900, 700);
-    QCOMPARE(w->size(), QSize(771, 494));
+    QCOMPARE(w->size(), QSize(771, 494 + menu));
     QVERIFY(!w->windowIcon().isNull());
     QVERIFY(w->windowIcon().availableSizes().contains(QSize(32, 32)));
     QVERIFY(w->windowIcon().availableSizes().contains(QSize(16, 16)));
@@ -343,7 +349,7 @@ void MainWindowTest::panelsLieBehindTheControlsInFrontOfThem()
     Program p;
     frmMain *w = p.main.get();
     // The window's children paint in creation order: a panel must come before what lies on it.
-    const QObjectList order = w->children();
+    const QObjectList order = w->Client->children();
     const auto pos = [&](QObject *o) { return order.indexOf(o); };
     for (QWidget *panel : {static_cast<QWidget *>(w->Command16), static_cast<QWidget *>(w->Command10),
                            static_cast<QWidget *>(w->Command19), static_cast<QWidget *>(w->Command20),
