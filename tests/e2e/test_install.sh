@@ -19,8 +19,10 @@ for f in bin/vellumo share/applications/org.vellumo.Vellumo.desktop share/metain
     [ -f "$prefix/$f" ] || fail "$f was not installed"
 done
 for size in 16 24 32 48 64 128 256; do
-    icon=$prefix/share/icons/hicolor/${size}x${size}/apps/vellumo.png
-    [ "$(identify -format '%wx%h' "$icon" 2>/dev/null)" = "${size}x${size}" ] || fail "no ${size}x${size} icon"
+    for icon in apps/vellumo mimetypes/application-x-vellumo; do
+        [ "$(identify -format '%wx%h' "$prefix/share/icons/hicolor/${size}x${size}/$icon.png" 2>/dev/null)" = "${size}x${size}" ] ||
+            fail "no ${size}x${size} $icon icon"
+    done
 done
 for kind in objects articles fones; do
     [ -n "$(ls "$prefix/share/vellumo/$kind")" ] || fail "the sample library's $kind were not installed"
@@ -29,6 +31,29 @@ desktop-file-validate "$prefix/share/applications/org.vellumo.Vellumo.desktop" |
 appstreamcli validate --no-net "$prefix/share/metainfo/org.vellumo.Vellumo.metainfo.xml" >"$work/as.log" 2>&1 ||
     fail "the metainfo does not validate: $(cat "$work/as.log")"
 grep -q '^Name\[ru\]=' "$prefix/share/applications/org.vellumo.Vellumo.desktop" || fail "no Russian name in the desktop entry"
+# The project file type, with the caches Debian's triggers build: a project is known by its name and,
+# renamed, by the program's id in its SQLite header, another SQLite file is not; the entry opens it.
+update-mime-database "$prefix/share/mime" && update-desktop-database "$prefix/share/applications" 2>/dev/null ||
+    fail "the file type and entry do not go into the desktop's caches"
+{ printf 'SQLite format 3\0'; head -c 52 /dev/zero; printf 'Velm'; head -c 28 /dev/zero; } >"$work/Мульт.vellumo"
+cp "$work/Мульт.vellumo" "$work/Мульт"
+{ printf 'SQLite format 3\0'; head -c 84 /dev/zero; } >"$work/other.db"
+desktop=(env XDG_CURRENT_DESKTOP=GNOME XDG_DATA_DIRS="$prefix/share:/usr/share" HOME="$work" PATH="$prefix/bin:$PATH")
+for case in Мульт.vellumo=application/x-vellumo Мульт=application/x-vellumo other.db=application/vnd.sqlite3; do
+    type=$("${desktop[@]}" xdg-mime query filetype "$work/${case%%=*}")
+    [ "$type" = "${case#*=}" ] || fail "${case%%=*} is taken for \"$type\""
+done
+[ "$("${desktop[@]}" xdg-mime query default application/x-vellumo)" = org.vellumo.Vellumo.desktop ] ||
+    fail "the program does not open its project files"
+icon=$("${desktop[@]}" gio info -a standard::icon "$work/Мульт" | sed -n 's/.*standard::icon: \([^,]*\).*/\1/p')
+[ -f "$prefix/share/icons/hicolor/48x48/mimetypes/$icon.png" ] || fail "projects are shown with the icon \"$icon\", which is not installed"
+# A double click, as a file manager does it, runs the entry's command with the file's path.
+mkdir "$work/stub"
+printf '#!/bin/sh\nprintf "%%s\\n" "$@" >"%s/opened"\n' "$work" >"$work/stub/vellumo" && chmod +x "$work/stub/vellumo"
+cp "$work/Мульт.vellumo" "$work/Мой мульт.vellumo"
+"${desktop[@]}" PATH="$work/stub:$PATH" gio open "$work/Мой мульт.vellumo" 2>/dev/null
+for _ in $(seq 50); do [ -s "$work/opened" ] && break; sleep 0.1; done
+[ "$(cat "$work/opened" 2>/dev/null)" = "$work/Мой мульт.vellumo" ] || fail "a double click runs vellumo with \"$(cat "$work/opened")\""
 zcat "$prefix/share/man/man1/vellumo.1.gz" | man -l - >/dev/null 2>&1 || fail "the manual page does not format"
 LC_ALL=C.UTF-8 MANPATH=$prefix/share/man man -L ru -P cat vellumo 2>/dev/null | grep -q "ПЕРВЫЙ МУЛЬТФИЛЬМ" ||
     fail "man -L ru vellumo does not show the Russian manual page"

@@ -17,6 +17,7 @@ for lib in libqt6widgets6 libgif7 libc6; do
 done
 contents=$(dpkg-deb -c "$deb")
 for f in ./usr/bin/vellumo ./usr/share/applications/org.vellumo.Vellumo.desktop ./usr/share/man/man1/vellumo.1.gz \
+         ./usr/share/mime/packages/org.vellumo.Vellumo.xml ./usr/share/icons/hicolor/48x48/mimetypes/application-x-vellumo.png \
          ./usr/share/doc/vellumo/copyright "./usr/share/vellumo/objects/Кот идёт▸.gif" "./usr/share/vellumo/objects/Кот идёт◂.gif"; do
     echo "$contents" | grep -qF " $f" || fail "the package lacks $f"
 done

@@ -1,5 +1,6 @@
 // The program's own pictures: the "cartoons start here" animation shown on
-// the empty stage, and the window icon in two sizes.
+// the empty stage, the window icon in two sizes, and the desktop's icons of
+// the program and of its project files.
 
 #include "characters.h"
 #include "paint.h"
@@ -16,6 +17,10 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 
 const QColor kBoard(74, 66, 98);
+// The folded corner of a project file's sheet.
+const QColor kFold(214, 218, 230);
+// Lines of writing on that sheet.
+const QColor kWriting = kFold.darker(115);
 
 // Diagonal black-and-white stripes of a clapper bar, clipped to the bar.
 void stripedBar(QPainter &p, const QRectF &bar, double stripe, double outline)
@@ -127,6 +132,30 @@ QImage icon32()
     return img;
 }
 
+// A 16-pixel picture from rows of letters, one letter a pixel: k ink,
+// w white, b board, y yellow, r red, g folded corner, l writing; any other
+// letter leaves the pixel transparent.
+QImage pixelArt(const char *const (&rows)[16])
+{
+    QImage img = blankImage(16, 16).convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x) {
+            QColor c;
+            switch (rows[y][x]) {
+            case 'k': c = pal::ink; break;
+            case 'w': c = pal::white; break;
+            case 'b': c = kBoard; break;
+            case 'y': c = pal::yellow; break;
+            case 'r': c = pal::red; break;
+            case 'g': c = kFold; break;
+            case 'l': c = kWriting; break;
+            default: continue;
+            }
+            img.setPixelColor(x, y, c);
+        }
+    return img;
+}
+
 // At 16 pixels painted stripes turn to mush, so the small icon is drawn
 // pixel by pixel.
 QImage icon16()
@@ -149,21 +178,7 @@ QImage icon16()
         ".kbbbbybbbybbbk.",
         ".kkkkkkkkkkkkkk.",
     };
-    QImage img = blankImage(16, 16).convertToFormat(QImage::Format_ARGB32);
-    for (int y = 0; y < 16; ++y)
-        for (int x = 0; x < 16; ++x) {
-            QColor c;
-            switch (rows[y][x]) {
-            case 'k': c = pal::ink; break;
-            case 'w': c = pal::white; break;
-            case 'b': c = kBoard; break;
-            case 'y': c = pal::yellow; break;
-            case 'r': c = pal::red; break;
-            default: continue;
-            }
-            img.setPixelColor(x, y, c);
-        }
-    return img;
+    return pixelArt(rows);
 }
 
 // The desktop's icon at `size` pixels, drawn at that size: the board's
@@ -180,6 +195,74 @@ QImage desktopIcon(int size)
     // Thin lines would vanish at small sizes and look spindly at large ones.
     const double outline = std::clamp(1.6 * u * (size >= 128 ? 0.7 : 1.0), 1.4, 6.0);
     clapperboard(p, QRectF(3 * u, 12 * u, 26 * u, 18 * u), 22, outline, size >= 64);
+    p.end();
+    return img;
+}
+
+// The project file's icon at 16 pixels, drawn pixel by pixel like the
+// program's: a sheet with a folded corner and a shut clapperboard on it.
+QImage documentIcon16()
+{
+    static const char *const rows[16] = {
+        "..kkkkkkkkk.....",
+        "..kwwwwwwwkk....",
+        "..kwllllwwkgk...",
+        "..kwwwwwwwkggk..",
+        "..kwllwwwwkkkkk.",
+        "..kwwwwwwwwwwwk.",
+        "..kwkkkkkkkkkwk.",
+        "..kwkwwkwwkwkwk.",
+        "..kwkwkwwkwwkwk.",
+        "..kwkkkkkkkkkwk.",
+        "..kwkbbbybbbkwk.",
+        "..kwkbyyyyybkwk.",
+        "..kwkbbybybbkwk.",
+        "..kwkkkkkkkkkwk.",
+        "..kwwwwwwwwwwwk.",
+        "..kkkkkkkkkkkkk.",
+    };
+    return pixelArt(rows);
+}
+
+// The project file's icon at `size` pixels: the program's clapperboard on a
+// sheet of paper, so that a file manager shows a project as a document of
+// this program and not as the program itself.
+QImage documentIcon(int size)
+{
+    if (size <= 16)
+        return documentIcon16();
+    QImage img = blankImage(size, size);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    const double u = size / 32.0;
+    const double outline = std::clamp(1.6 * u * (size >= 128 ? 0.7 : 1.0), 1.4, 6.0);
+    // The sheet's straight edges lie on whole pixels, with a whole-pixel
+    // outline kept inside the picture, so they stay crisp at small sizes.
+    const double edge = std::round(outline);
+    const QRectF page = QRectF(std::round(5 * u), std::round(1 * u), std::round(22 * u), std::round(30 * u))
+                            .adjusted(edge / 2, edge / 2, -edge / 2, -edge / 2);
+    const double fold = std::round(7 * u);
+    QPainterPath sheet;
+    sheet.moveTo(page.topLeft());
+    sheet.lineTo(page.right() - fold, page.top());
+    sheet.lineTo(page.right(), page.top() + fold);
+    sheet.lineTo(page.bottomRight());
+    sheet.lineTo(page.bottomLeft());
+    sheet.closeSubpath();
+    shape(p, sheet, pal::white, edge);
+    QPainterPath corner;
+    corner.moveTo(page.right() - fold, page.top());
+    corner.lineTo(page.right() - fold, page.top() + fold);
+    corner.lineTo(page.right(), page.top() + fold);
+    corner.closeSubpath();
+    shape(p, corner, kFold, edge);
+    if (size >= 32) {
+        // Lines of writing above the board, clear of its open stick.
+        inkPen(p, outline * 0.8, kWriting);
+        p.drawLine(QPointF(9 * u, 6 * u), QPointF(17 * u, 6 * u));
+        p.drawLine(QPointF(9 * u, 9.5 * u), QPointF(15 * u, 9.5 * u));
+    }
+    clapperboard(p, QRectF(8.5 * u, 17 * u, 15 * u, 11 * u), 22, outline * 0.85, size >= 64);
     p.end();
     return img;
 }
@@ -211,6 +294,9 @@ void makeBadges(const QString &root)
         const QString dir = root + QStringLiteral("/data/icons/%1x%1/apps/").arg(size);
         QDir().mkpath(dir);
         saveImage(desktopIcon(size), dir + QStringLiteral("vellumo.png"), "PNG");
+        const QString typeDir = root + QStringLiteral("/data/icons/%1x%1/mimetypes/").arg(size);
+        QDir().mkpath(typeDir);
+        saveImage(documentIcon(size), typeDir + QStringLiteral("application-x-vellumo.png"), "PNG");
     }
 }
 
