@@ -86,6 +86,10 @@ private slots:
     void eachProgramFolderIsOfferedItsOwnJournals();
     void anUnwritableFolderOrAFullDiskNeverStopsRecording();
     void aSaveIsWrittenDownAndOnlyWhatFollowsIsOffered();
+    void theStageComesBackWithExactlyItsPicturesAndItsProject();
+    void aProjectSaveDecidesWhatIsOffered_data();
+    void aProjectSaveDecidesWhatIsOffered();
+    void aJournalTornInAPictureGivesTheStageBeforeIt();
 };
 
 void TestHistory::takingAndPuttingBackKeepsEverySlideExact()
@@ -547,6 +551,165 @@ void TestHistory::aSaveIsWrittenDownAndOnlyWhatFollowsIsOffered()
     // The saved slides are not in the history: one undo, then nothing.
     QVERIFY(b.undo());
     QVERIFY(!b.undo());
+}
+
+namespace {
+
+// A picture as the document would hold it: its key and bytes that tell it apart, `size` long.
+QByteArray pictureKey(char name) { return QByteArray(32, name); }
+QByteArray pictureOf(const QByteArray &key, qsizetype size = 4000)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qsizetype i = 0; i < size; ++i)
+        bytes[i] = char(key[0] + i * 7);
+    return bytes;
+}
+
+// Journals the stage `scene` using the pictures named by letters; the keys asked for go to `asked`.
+void stage(SlideBuffer &b, const QByteArray &scene, const QByteArray &names, const QString &project,
+           QByteArray *asked = nullptr, qsizetype size = 4000)
+{
+    QList<QByteArray> keys;
+    for (char n : names)
+        keys << pictureKey(n);
+    b.journalScene(scene, keys, [&](const QByteArray &key) {
+        if (asked)
+            *asked += key[0];
+        return pictureOf(key, size);
+    }, project);
+}
+
+SlideBuffer::Found offeredFrom(const QString &folder, const QByteArray &bytes, SlideBuffer &b)
+{
+    leaveJournal(folder, bytes);
+    b.setJournal(folder, {});
+    return b.findLeftOver();
+}
+
+} // namespace
+
+void TestHistory::theStageComesBackWithExactlyItsPicturesAndItsProject()
+{
+    QTemporaryDir dir;
+    const QString project = dir.filePath(QStringLiteral("Мой мультик.vellumo"));
+    QByteArray bytes, asked;
+    {
+        Recorder r(dir.filePath(QStringLiteral("a")));
+        QVERIFY(r.buffer.record(scene(0)));
+        stage(r.buffer, "stage one", "AB", QString(), &asked);
+        QVERIFY(r.buffer.record(scene(1)));
+        // Each picture goes into the file once; a stage that says the same again is not written.
+        stage(r.buffer, "stage two", "BCB", project, &asked);
+        stage(r.buffer, "stage two", "BCB", project, &asked);
+        QCOMPARE(asked, QByteArray("ABC"));
+        QVERIFY(r.buffer.flushJournal(5000));
+        bytes = readAll(r.buffer.journalPath());
+        QCOMPARE(journal::parse(bytes).records.size(), size_t(2 + 3 + 2));
+        // Ending with the stage unsaved leaves the journal.
+        r.buffer.ending();
+        QVERIFY(QFile::exists(r.buffer.journalPath()));
+    }
+    Recorder again(dir.filePath(QStringLiteral("b")));
+    leaveJournal(dir.filePath(QStringLiteral("b")), bytes);
+    const SlideBuffer::Found found = again.buffer.findLeftOver();
+    QCOMPARE(found.unsaved, 2);
+    QVERIFY(found.sceneUnsaved);
+    QCOMPARE(found.scene, QByteArray("stage two"));
+    QCOMPARE(found.project, project);
+    QCOMPARE(found.pictures.keys().size(), 2);
+    for (char n : {'B', 'C'})
+        QCOMPARE(found.pictures.value(pictureKey(n)), pictureOf(pictureKey(n)));
+    // Taken over, the journal still holds its pictures: only a new one is written.
+    again.buffer.acceptLeftOver();
+    QVERIFY(again.buffer.sceneUnsaved());
+    asked.clear();
+    stage(again.buffer, "stage three", "CD", project, &asked);
+    QCOMPARE(asked, QByteArray("D"));
+}
+
+void TestHistory::aProjectSaveDecidesWhatIsOffered_data()
+{
+    QTest::addColumn<QString>("after"); // what follows the project save: r records a slide, s changes the stage
+    QTest::addColumn<int>("unsaved");
+    QTest::addColumn<bool>("sceneUnsaved");
+    QTest::addColumn<QByteArray>("offered");
+    QTest::newRow("nothing") << "" << 0 << false << QByteArray();
+    QTest::newRow("a slide") << "r" << 1 << false << QByteArray("saved stage");
+    QTest::newRow("the stage") << "s" << 0 << true << QByteArray("changed stage");
+    QTest::newRow("the same stage again") << "x" << 0 << true << QByteArray("saved stage");
+}
+
+void TestHistory::aProjectSaveDecidesWhatIsOffered()
+{
+    QFETCH(QString, after);
+    QFETCH(int, unsaved);
+    QFETCH(bool, sceneUnsaved);
+    QFETCH(QByteArray, offered);
+    QTemporaryDir dir;
+    const QString project = dir.filePath(QStringLiteral("p.vellumo"));
+    Recorder r(dir.filePath(QStringLiteral("a")));
+    for (int t = 0; t < 3; ++t)
+        QVERIFY(r.buffer.record(scene(t)));
+    stage(r.buffer, "saved stage", "A", QString());
+    r.buffer.projectSaved(project);
+    QCOMPARE(r.buffer.unsavedCount(), 0);
+    // The slide history stays after a project save.
+    QVERIFY(r.buffer.undo() && r.buffer.redo());
+    if (after == "r")
+        QVERIFY(r.buffer.record(scene(3)));
+    else if (after == "s")
+        stage(r.buffer, "changed stage", "AB", project);
+    else if (after == "x")
+        stage(r.buffer, "saved stage", "A", QString());
+    QVERIFY(r.buffer.flushJournal(5000));
+    SlideBuffer b;
+    const SlideBuffer::Found found = offeredFrom(dir.filePath(QStringLiteral("b")), readAll(r.buffer.journalPath()), b);
+    QCOMPARE(found.unsaved, unsaved);
+    QCOMPARE(found.sceneUnsaved, sceneUnsaved);
+    QCOMPARE(found.scene, offered);
+    QCOMPARE(found.pictures.isEmpty(), offered.isEmpty());
+    QCOMPARE(found.project, offered.isEmpty() || after == "x" ? QString() : project);
+    // Offered, the saved slides come back with it; not offered, the journal goes at once and at the end.
+    QCOMPARE(b.count(), offered.isEmpty() ? 0 : 3 + unsaved);
+    QCOMPARE(QDir(dir.filePath(QStringLiteral("b"))).isEmpty(), offered.isEmpty());
+    r.buffer.ending();
+    QCOMPARE(QFile::exists(r.buffer.journalPath()), !offered.isEmpty());
+}
+
+void TestHistory::aJournalTornInAPictureGivesTheStageBeforeIt()
+{
+    QTemporaryDir dir;
+    QByteArray bytes;
+    qsizetype before = 0;
+    {
+        Recorder r(dir.filePath(QStringLiteral("a")));
+        stage(r.buffer, "first", "A", QStringLiteral("/p.vellumo"));
+        QVERIFY(r.buffer.flushJournal(5000));
+        before = QFileInfo(r.buffer.journalPath()).size();
+        stage(r.buffer, "second", "AB", QStringLiteral("/p.vellumo"), nullptr, 300000);
+        QVERIFY(r.buffer.flushJournal(5000));
+        bytes = readAll(r.buffer.journalPath());
+    }
+    const QString folder = dir.filePath(QStringLiteral("b"));
+    // Cut in B's picture record (its frame, key and bytes) and in the stage that follows it.
+    for (qsizetype cut : {before + 1, before + 20, before + 150000, bytes.size() - 30, bytes.size() - 1}) {
+        SlideBuffer b;
+        const SlideBuffer::Found found = offeredFrom(folder, bytes.left(cut), b);
+        QVERIFY2(found.sceneUnsaved && found.scene == "first", qPrintable(QString::number(cut)));
+        QCOMPARE(found.pictures.keys(), QList<QByteArray>{pictureKey('A')});
+        b.declineLeftOver();
+    }
+    // A journal of the version before still gives its slides; a stage record in it is damage.
+    SlideStore packed;
+    QVERIFY(packed.append(scene(0)));
+    quint8 flags = 0;
+    const QByteArrayView slide = packed.packedView(1, flags);
+    QByteArray older = journal::header(2) + journal::record(journal::Type::Append, flags, slide);
+    older += journal::record(journal::Type::ProjectSaved, QByteArrayView("/p.vellumo"));
+    const journal::Parsed p = journal::parse(older);
+    QVERIFY(p.damaged && p.records.size() == 1);
+    SlideBuffer b;
+    QCOMPARE(offeredFrom(folder, older, b).unsaved, 1);
 }
 
 QTEST_MAIN(TestHistory)
