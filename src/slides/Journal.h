@@ -1,7 +1,8 @@
 #pragma once
-// The journal that brings slides back after the program ended without
-// saving them: every change to the slide buffer is appended to a file in the
-// user's state folder as it happens, and the next start reads it back.
+// The journal that brings slides and the stage back after the program ended
+// without saving them: every change to the slide buffer, and the stage each
+// time it changes, is appended to a file in the user's state folder as it
+// happens, and the next start reads it back.
 //
 // A journal is a header (magic, format version) followed by records. Each
 // record is its payload's length, its type, the payload and a checksum, so
