@@ -118,6 +118,93 @@ std::vector<int> readNumbers(QByteArrayView payload)
     return out;
 }
 
+namespace {
+
+void appendU32(QByteArray &out, quint32 v)
+{
+    char b[4];
+    putU32(b, v);
+    out.append(b, 4);
+}
+
+// Takes a 32-bit length and that many bytes from the front of `rest`; false when they are not there.
+bool takeSized(QByteArrayView &rest, QByteArrayView &out)
+{
+    if (rest.size() < 4)
+        return false;
+    const quint32 n = getU32(rest.data());
+    if (qsizetype(n) > rest.size() - 4)
+        return false;
+    out = rest.sliced(4, qsizetype(n));
+    rest = rest.sliced(4 + qsizetype(n));
+    return true;
+}
+
+} // namespace
+
+QByteArray scenePayload(const QString &project, const QList<QByteArray> &keys, QByteArrayView scene)
+{
+    const QByteArray path = project.toUtf8();
+    QByteArray out;
+    qsizetype size = 8 + path.size() + scene.size();
+    for (const QByteArray &k : keys)
+        size += 4 + k.size();
+    out.reserve(size);
+    appendU32(out, quint32(path.size()));
+    out += path;
+    appendU32(out, quint32(keys.size()));
+    for (const QByteArray &k : keys) {
+        appendU32(out, quint32(k.size()));
+        out += k;
+    }
+    out += scene;
+    return out;
+}
+
+bool readScene(QByteArrayView payload, SceneRecord &out)
+{
+    QByteArrayView rest = payload, path;
+    if (!takeSized(rest, path) || rest.size() < 4)
+        return false;
+    const quint32 n = getU32(rest.data());
+    rest = rest.sliced(4);
+    // Each key takes at least its length: a count beyond that is no record this program wrote.
+    if (qsizetype(n) > rest.size() / 4)
+        return false;
+    out.keys.clear();
+    out.keys.reserve(qsizetype(n));
+    for (quint32 k = 0; k < n; ++k) {
+        QByteArrayView key;
+        if (!takeSized(rest, key))
+            return false;
+        out.keys.append(key.toByteArray());
+    }
+    out.project = QString::fromUtf8(path);
+    out.scene = rest;
+    return true;
+}
+
+QByteArray pictureRecord(QByteArrayView key, QByteArrayView bytes)
+{
+    // Framed in one go: a picture of megabytes is copied once, not once into a payload and again.
+    return frame(Type::Picture, 4 + key.size() + bytes.size(), [&](char *p) {
+        putU32(p, quint32(key.size()));
+        if (!key.isEmpty())
+            std::memcpy(p + 4, key.data(), size_t(key.size()));
+        if (!bytes.isEmpty())
+            std::memcpy(p + 4 + key.size(), bytes.data(), size_t(bytes.size()));
+    });
+}
+
+bool readPicture(QByteArrayView payload, QByteArrayView &key, QByteArrayView &bytes)
+{
+    QByteArrayView rest = payload;
+    if (!takeSized(rest, key) || key.isEmpty())
+        return false;
+    bytes = rest;
+    return true;
+}
+
 Parsed parse(QByteArrayView bytes)
 {
     Parsed out;
@@ -131,6 +218,8 @@ Parsed parse(QByteArrayView bytes)
         return out;
     }
     out.status = Parsed::Ok;
+    // A record type from after the file's version is damage, not something to read.
+    const Type lastType = out.version >= 3 ? Type::ProjectSaved : Type::Saved;
     qsizetype pos = HeaderBytes;
     const qsizetype size = bytes.size();
     const char *data = bytes.data();
@@ -140,7 +229,7 @@ Parsed parse(QByteArrayView bytes)
             break;
         const auto type = quint8(data[pos + 4]);
         const quint64 stored = qFromLittleEndian<quint64>(data + pos + 5 + len);
-        if (type < quint8(Type::Base) || type > quint8(Type::Saved) || checksum(data + pos + 4, 1 + len, len) != stored)
+        if (type < quint8(Type::Base) || type > quint8(lastType) || checksum(data + pos + 4, 1 + len, len) != stored)
             break;
         out.records.push_back(Record{Type(type), QByteArrayView(data + pos + 5, qsizetype(len))});
         pos += FrameBytes + len;

@@ -1,7 +1,8 @@
 #pragma once
-// The journal that brings slides back after the program ended without
-// saving them: every change to the slide buffer is appended to a file in the
-// user's state folder as it happens, and the next start reads it back.
+// The journal that brings slides and the stage back after the program ended
+// without saving them: every change to the slide buffer, and the stage each
+// time it changes, is appended to a file in the user's state folder as it
+// happens, and the next start reads it back.
 //
 // A journal is a header (magic, format version) followed by records. Each
 // record is its payload's length, its type, the payload and a checksum, so
@@ -11,6 +12,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -22,7 +24,9 @@
 namespace slides::journal {
 
 // 2: a save is written down (SaveBegun, Saved) rather than ending the journal.
-constexpr quint32 FormatVersion = 2;
+// 3: the stage is written down too (Picture, Scene, ProjectSaved). An older program would stop reading
+// at the first of these and cut off the slides after it, so it must keep such a journal aside instead.
+constexpr quint32 FormatVersion = 3;
 constexpr qsizetype HeaderSize = 16;
 constexpr qsizetype ChecksumSize = 8; // after each record's payload
 
@@ -38,7 +42,24 @@ enum class Type : quint8 {
     AddedEnd = 9,  // the Added records before it, since the last AddedEnd, are one step
     SaveBegun = 10, // a save is about to empty the slide folder: nothing held is saved any more
     Saved = 11,     // a save wrote every slide held: all of them are saved, and the history begins afresh
+    // From version 3 on:
+    Picture = 12,      // a picture the stage uses: key length (32-bit), key, the picture's bytes; once per key per file
+    Scene = 13,        // the stage: project path length (32-bit), the path in UTF-8, key count (32-bit), each key as
+                       // length (32-bit) and bytes, then the encoded stage to the end
+    ProjectSaved = 14, // the project was saved to the path (UTF-8) in the payload: slides and stage are saved
 };
+
+// A Scene record's payload taken apart; false when the payload is not one.
+struct SceneRecord {
+    QString project;
+    QList<QByteArray> keys;
+    QByteArrayView scene;
+};
+QByteArray scenePayload(const QString &project, const QList<QByteArray> &keys, QByteArrayView scene);
+bool readScene(QByteArrayView payload, SceneRecord &out);
+// A whole Picture record; readPicture takes its payload apart, false when the payload is not one.
+QByteArray pictureRecord(QByteArrayView key, QByteArrayView bytes);
+bool readPicture(QByteArrayView payload, QByteArrayView &key, QByteArrayView &bytes);
 
 QByteArray header(quint32 version = FormatVersion);
 QByteArray record(Type type, QByteArrayView payload);

@@ -5,8 +5,10 @@
 // as is every undo and redo: bringing slides back after a crash replays the
 // journal through the same commands.
 
+#include <QHash>
 #include <QImage>
 #include <QObject>
+#include <QSet>
 #include <QUndoStack>
 
 #include <functional>
@@ -59,6 +61,19 @@ public:
     void projectSaved() { saved(); }
     // Slides held that were added since the last completed save.
     int unsavedCount() const;
+    // ---- The stage, kept in the journal beside the slides ----
+    // The stage changed: `scene` is its encoding (opaque here), `pictureKeys` the pictures it uses,
+    // `project` the project file it belongs to (empty when none). The pictures this journal file does
+    // not hold yet are asked of `pictureBytes`, on this thread (a share of bytes already held is
+    // expected, not work); framing them and the stage is done on the journal's thread. A stage that
+    // says the same as the one last written is not written again.
+    void journalScene(const QByteArray &scene, const QList<QByteArray> &pictureKeys,
+                      const std::function<QByteArray(const QByteArray &key)> &pictureBytes, const QString &project);
+    // The project was saved to `project`: the slides and the stage are saved as they are now. Unlike
+    // saved(), the history stays: a project save empties no slide folder.
+    void projectSaved(const QString &project);
+    // The stage changed since the last project save (or since the start, when none).
+    bool sceneUnsaved() const { return m_sceneUnsaved; }
     // The program ends: the journal goes when nothing unsaved is held;
     // otherwise what is queued is given a moment to reach the disk.
     void ending();
@@ -69,10 +84,17 @@ public:
         int unsaved = 0;           // of those, the ones never saved; nothing is offered when 0
         QStringList keptAside;     // a journal of a newer format, renamed so that it stays (the newest only)
         QString damaged;           // a journal that could not be read, renamed so that it stays
+        // The newest stage in the journal offered (empty when it holds none), the pictures it names that
+        // the journal holds (by key), and the project it belonged to.
+        QByteArray scene;
+        QHash<QByteArray, QByteArray> pictures;
+        QString project;
+        bool sceneUnsaved = false; // the stage changed after the last project save: offered even with no slide unsaved
     };
     // Looks for a journal left by a program that ended without saving, and
-    // replays the newest into this (empty) buffer. `unsaved` is 0 when there
-    // is nothing to offer; journals with nothing unsaved in them are removed.
+    // replays the newest into this (empty) buffer. Nothing is offered when
+    // `unsaved` is 0 and `sceneUnsaved` false; journals with nothing unsaved
+    // in them are removed.
     // `progress(done, total)`, in bytes of the journal, is called now and
     // then while it is replayed.
     Found findLeftOver(const std::function<void(qint64 done, qint64 total)> &progress = {});
@@ -142,6 +164,19 @@ private:
     bool m_replaying = false;
     journal::Orphan m_leftOver;
     qsizetype m_leftOverValid = 0;
+
+    bool m_sceneUnsaved = false;
+    QSet<QByteArray> m_journalKeys; // the pictures the journal file being written holds
+    QByteArray m_lastScene;         // the Scene payload last written to it
+    // What a replay found of the stage; taken over with the journal when it is accepted.
+    struct Recovered {
+        QByteArray scene;
+        QHash<QByteArray, QByteArray> pictures;
+        QString project;
+        bool sceneUnsaved = false;
+        QSet<QByteArray> keys;  // every picture the journal holds
+        QByteArray lastScene;   // its newest Scene payload
+    } m_recovered;
 };
 
 struct SlideBuffer::Everything {

@@ -64,13 +64,62 @@ void SlideBuffer::saved()
     journalRecord(journal::record(journal::Type::Saved, QByteArrayView()));
 }
 
+void SlideBuffer::projectSaved(const QString &project)
+{
+    std::fill(m_unsaved.begin(), m_unsaved.end(), 0);
+    m_sceneUnsaved = false;
+    // Whatever the stage says next is a change since the save, even if it says what was written before.
+    m_lastScene.clear();
+    journalRecord(journal::record(journal::Type::ProjectSaved, project.toUtf8()));
+}
+
+void SlideBuffer::journalScene(const QByteArray &scene, const QList<QByteArray> &pictureKeys,
+                               const std::function<QByteArray(const QByteArray &key)> &pictureBytes,
+                               const QString &project)
+{
+    m_sceneUnsaved = true;
+    if (!startJournal() || !journalling())
+        return;
+    QByteArray payload = journal::scenePayload(project, pictureKeys, scene);
+    if (payload == m_lastScene)
+        return;
+    // Each picture goes into a journal file once, before the first stage that names it, so that a file
+    // cut anywhere holds every picture of each stage it holds whole.
+    using Pictures = std::vector<std::pair<QByteArray, QByteArray>>;
+    auto missing = std::make_shared<Pictures>();
+    for (const QByteArray &key : pictureKeys) {
+        if (key.isEmpty() || m_journalKeys.contains(key))
+            continue;
+        QByteArray bytes = pictureBytes ? pictureBytes(key) : QByteArray();
+        // A picture not to be had is left out; the stage names it all the same, and is recovered without it.
+        if (bytes.isEmpty())
+            continue;
+        m_journalKeys.insert(key);
+        missing->emplace_back(key, std::move(bytes));
+    }
+    m_lastScene = payload;
+    journalFrom([missing, payload = std::move(payload), next = size_t(0)](QByteArray &record) mutable {
+        if (next < missing->size()) {
+            auto &[key, bytes] = (*missing)[next++];
+            record = journal::pictureRecord(key, bytes);
+            bytes = QByteArray(); // written: its share is let go at once
+            return true;
+        }
+        if (next++ == missing->size()) {
+            record = journal::record(journal::Type::Scene, payload);
+            return true;
+        }
+        return false;
+    });
+}
+
 int SlideBuffer::unsavedCount() const { return int(std::count(m_unsaved.begin(), m_unsaved.end(), 1)); }
 
 void SlideBuffer::ending()
 {
     if (!m_writer)
         return;
-    if (unsavedCount() == 0) {
+    if (unsavedCount() == 0 && !m_sceneUnsaved) {
         m_writer->remove();
         m_writer.reset();
     } else {
@@ -87,6 +136,9 @@ bool SlideBuffer::startJournal()
         return bool(m_writer);
     QString why;
     m_writer = journal::Writer::create(m_journalFolder, &why);
+    // A new file holds no picture yet.
+    m_journalKeys.clear();
+    m_lastScene.clear();
     if (!m_writer) {
         m_journalOff = true;
         if (m_warn)
@@ -163,6 +215,10 @@ bool SlideBuffer::replay(const std::vector<journal::Record> &records,
     size_t replayed = 0;
     qsizetype bytesSince = 0; // payload replayed since `reached` was last told
     SlideStore added; // the slides of a series until its closing record
+    // The stage: pictures by key and the newest Scene record, pointing into the records until the end.
+    QHash<QByteArray, QByteArrayView> pictures;
+    QByteArrayView newestScene;
+    Recovered stage;
     for (const journal::Record &r : records) {
         switch (r.type) {
         case journal::Type::Added:
@@ -223,6 +279,28 @@ bool SlideBuffer::replay(const std::vector<journal::Record> &records,
             std::fill(m_unsaved.begin(), m_unsaved.end(), 0);
             m_history.clear();
             break;
+        case journal::Type::Picture: {
+            QByteArrayView key, bytes;
+            ok = journal::readPicture(r.payload, key, bytes);
+            if (ok)
+                pictures.insert(key.toByteArray(), bytes);
+            break;
+        }
+        case journal::Type::Scene: {
+            journal::SceneRecord scene;
+            ok = journal::readScene(r.payload, scene);
+            if (ok) {
+                newestScene = r.payload;
+                stage.project = scene.project;
+                stage.sceneUnsaved = true;
+            }
+            break;
+        }
+        case journal::Type::ProjectSaved:
+            std::fill(m_unsaved.begin(), m_unsaved.end(), 0);
+            stage.project = QString::fromUtf8(r.payload);
+            stage.sceneUnsaved = false;
+            break;
         }
         if (!ok)
             break;
@@ -236,6 +314,19 @@ bool SlideBuffer::replay(const std::vector<journal::Record> &records,
             bytesSince = 0;
         }
     }
+    // Copied out while the records are still there to read: only the pictures the newest stage names.
+    journal::SceneRecord scene;
+    if (!newestScene.isEmpty() && journal::readScene(newestScene, scene)) {
+        stage.scene = scene.scene.toByteArray();
+        stage.lastScene = newestScene.toByteArray();
+        for (const QByteArray &key : std::as_const(scene.keys)) {
+            if (const auto at = pictures.constFind(key); at != pictures.cend())
+                stage.pictures.insert(key, at->toByteArray());
+        }
+    }
+    for (auto at = pictures.cbegin(); at != pictures.cend(); ++at)
+        stage.keys.insert(at.key());
+    m_recovered = std::move(stage);
     m_replaying = false;
     emit changed();
     return ok;
@@ -249,7 +340,7 @@ SlideBuffer::Found SlideBuffer::findLeftOver(const std::function<void(qint64 don
     QStringList kept;
     std::vector<journal::Orphan> list = journal::orphans(m_journalFolder);
     for (journal::Orphan &o : list) {
-        if (found.unsaved > 0) {
+        if (found.unsaved > 0 || found.sceneUnsaved) {
             // One question per start: the others wait for the next.
             journal::closeOrphan(o);
             continue;
@@ -283,13 +374,19 @@ SlideBuffer::Found SlideBuffer::findLeftOver(const std::function<void(qint64 don
         });
         found.unsaved = unsavedCount();
         found.slides = count();
+        found.sceneUnsaved = m_recovered.sceneUnsaved;
+        if (found.unsaved > 0 || found.sceneUnsaved) {
+            found.scene = m_recovered.scene;
+            found.pictures = m_recovered.pictures;
+            found.project = m_recovered.project;
+        }
         if (found.unsaved == 0 && parsed.damaged && parsed.records.empty()) {
             // Damaged before its first record: kept aside rather than destroyed, and not read again.
             if (const QString aside = keepAside(m_leftOver.path, QStringLiteral(".damaged"), kept); !aside.isEmpty())
                 found.damaged = aside;
             journal::closeOrphan(m_leftOver);
         }
-        if (found.unsaved == 0)
+        if (found.unsaved == 0 && !found.sceneUnsaved)
             declineLeftOver();
     }
     return found;
@@ -302,6 +399,11 @@ void SlideBuffer::acceptLeftOver()
     QString why;
     m_writer = journal::Writer::adopt(std::move(m_leftOver), m_journalFolder, m_leftOverValid, &why);
     journal::closeOrphan(m_leftOver);
+    // The journal goes on with the pictures and the stage it holds; the stage is as unsaved as it was.
+    m_sceneUnsaved = m_recovered.sceneUnsaved;
+    m_journalKeys = std::move(m_recovered.keys);
+    m_lastScene = std::move(m_recovered.lastScene);
+    m_recovered = Recovered();
     if (!m_writer) {
         m_journalOff = true;
         if (m_warn)
@@ -313,6 +415,7 @@ void SlideBuffer::acceptLeftOver()
 
 void SlideBuffer::declineLeftOver()
 {
+    m_recovered = Recovered();
     m_history.clear();
     m_store.clear();
     m_unsaved.clear();

@@ -86,6 +86,9 @@ private slots:
     void eachProgramFolderIsOfferedItsOwnJournals();
     void anUnwritableFolderOrAFullDiskNeverStopsRecording();
     void aSaveIsWrittenDownAndOnlyWhatFollowsIsOffered();
+    void theStageComesBackWithExactlyItsPicturesAlsoWhenTorn();
+    void aProjectSaveDecidesWhatIsOffered_data();
+    void aProjectSaveDecidesWhatIsOffered();
 };
 
 void TestHistory::takingAndPuttingBackKeepsEverySlideExact()
@@ -547,6 +550,116 @@ void TestHistory::aSaveIsWrittenDownAndOnlyWhatFollowsIsOffered()
     // The saved slides are not in the history: one undo, then nothing.
     QVERIFY(b.undo());
     QVERIFY(!b.undo());
+}
+
+namespace {
+
+QByteArray key(char name) { return QByteArray(32, name); }
+QByteArray picture(const QByteArray &key) { return key.repeated(100) + key.toHex(); }
+
+// Journals the stage `scene` using the pictures named by letters; the names of those asked for go to `asked`.
+void stage(SlideBuffer &b, const QByteArray &scene, const QByteArray &names, const QString &project,
+           QByteArray *asked = nullptr)
+{
+    QByteArray ignored;
+    QByteArray &told = asked ? *asked : ignored;
+    QList<QByteArray> keys;
+    for (char n : names)
+        keys << key(n);
+    b.journalScene(scene, keys, [&](const QByteArray &k) { return told += k[0], picture(k); }, project);
+}
+
+SlideBuffer::Found offeredFrom(const QString &folder, const QByteArray &bytes, SlideBuffer &b)
+{
+    leaveJournal(folder, bytes);
+    b.setJournal(folder, {});
+    return b.findLeftOver();
+}
+
+} // namespace
+
+void TestHistory::theStageComesBackWithExactlyItsPicturesAlsoWhenTorn()
+{
+    QTemporaryDir dir;
+    const QString project = dir.filePath(QStringLiteral("Мой мультик.vellumo")), other = dir.filePath("b");
+    QByteArray bytes, asked;
+    qsizetype before = 0;
+    { // A stage, and a second one that follows a slide; the program ends without a save.
+        Recorder r(dir.filePath(QStringLiteral("a")));
+        QVERIFY(r.buffer.record(scene(0)));
+        stage(r.buffer, "stage one", "AB", QString(), &asked);
+        QVERIFY(r.buffer.record(scene(1)) && r.buffer.flushJournal(5000));
+        before = QFileInfo(r.buffer.journalPath()).size();
+        // Each picture goes into the file once; a stage that says the same again is not written.
+        stage(r.buffer, "stage two", "BCB", project, &asked);
+        stage(r.buffer, "stage two", "BCB", project, &asked);
+        QCOMPARE(asked, QByteArray("ABC"));
+        QVERIFY(r.buffer.flushJournal(5000));
+        bytes = readAll(r.buffer.journalPath());
+        QCOMPARE(journal::parse(bytes).records.size(), size_t(2 + 3 + 2));
+    }
+    // Cut in C's picture or in the stage after it: the stage before, and only its pictures.
+    for (qsizetype cut : {before + 1, before + 2000, bytes.size() - 30}) {
+        SlideBuffer b;
+        const SlideBuffer::Found found = offeredFrom(other, bytes.left(cut), b);
+        QVERIFY2(found.unsaved == 2 && found.scene == "stage one" && found.project.isEmpty(), qPrintable(QString::number(cut)));
+        QCOMPARE(found.pictures, (QHash<QByteArray, QByteArray>{{key('A'), picture(key('A'))}, {key('B'), picture(key('B'))}}));
+        b.declineLeftOver();
+    }
+    Recorder again(other);
+    const SlideBuffer::Found found = offeredFrom(other, bytes, again.buffer);
+    QVERIFY(found.sceneUnsaved && found.scene == "stage two" && found.project == project);
+    QCOMPARE(found.pictures, (QHash<QByteArray, QByteArray>{{key('B'), picture(key('B'))}, {key('C'), picture(key('C'))}}));
+    // Taken over, the journal still holds its pictures: only a new one is written.
+    again.buffer.acceptLeftOver();
+    asked.clear();
+    stage(again.buffer, "stage three", "CD", project, &asked);
+    QCOMPARE(asked, QByteArray("D"));
+    // A journal of the version before is read; a stage record in it is damage.
+    const journal::Parsed p = journal::parse(journal::header(2) + journal::record(journal::Type::Clear, {}) +
+                                             journal::record(journal::Type::ProjectSaved, "x"));
+    QVERIFY(p.status == journal::Parsed::Ok && p.damaged && p.records.size() == 1);
+}
+
+void TestHistory::aProjectSaveDecidesWhatIsOffered_data()
+{
+    QTest::addColumn<QByteArray>("after"); // follows the save: a recorded slide, or the stage told again
+    QTest::addColumn<int>("unsaved");
+    QTest::addColumn<QByteArray>("offered"); // the stage offered; none when nothing is
+    QTest::newRow("nothing") << QByteArray() << 0 << QByteArray();
+    QTest::newRow("a slide") << QByteArray("slide") << 1 << QByteArray("saved");
+    QTest::newRow("the stage") << QByteArray("changed") << 0 << QByteArray("changed");
+    QTest::newRow("the same stage") << QByteArray("saved") << 0 << QByteArray("saved");
+}
+
+void TestHistory::aProjectSaveDecidesWhatIsOffered()
+{
+    QFETCH(QByteArray, after);
+    QFETCH(int, unsaved);
+    QFETCH(QByteArray, offered);
+    QTemporaryDir dir;
+    Recorder r(dir.filePath(QStringLiteral("a")));
+    for (int t = 0; t < 3; ++t)
+        QVERIFY(r.buffer.record(scene(t)));
+    stage(r.buffer, "saved", "A", QString());
+    r.buffer.projectSaved(QStringLiteral("/p.vellumo"));
+    QCOMPARE(r.buffer.unsavedCount(), 0);
+    QVERIFY(r.buffer.undo() && r.buffer.redo()); // the history stays
+    if (after == "slide")
+        QVERIFY(r.buffer.record(scene(3)));
+    else if (!after.isEmpty())
+        stage(r.buffer, after, "A", QStringLiteral("/p.vellumo"));
+    QVERIFY(r.buffer.flushJournal(5000));
+    SlideBuffer b;
+    const SlideBuffer::Found found = offeredFrom(dir.filePath(QStringLiteral("b")), readAll(r.buffer.journalPath()), b);
+    QCOMPARE(found.unsaved, unsaved);
+    QCOMPARE(found.sceneUnsaved, !offered.isEmpty() && unsaved == 0);
+    QCOMPARE(found.scene, offered);
+    QCOMPARE(found.project, offered.isEmpty() ? QString() : QStringLiteral("/p.vellumo"));
+    // Offered, the saved slides come back too; not offered, the journal goes now, and at the end.
+    QCOMPARE(b.count(), offered.isEmpty() ? 0 : 3 + unsaved);
+    r.buffer.ending();
+    QCOMPARE(QFile::exists(r.buffer.journalPath()), !offered.isEmpty());
 }
 
 QTEST_MAIN(TestHistory)
