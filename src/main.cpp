@@ -9,6 +9,7 @@
 #include "app/Folders.h"
 #include "app/Translations.h"
 #include "app/frmMain.h"
+#include "project/Document.h"
 
 int main(int argc, char *argv[])
 {
@@ -28,7 +29,10 @@ int main(int argc, char *argv[])
     state.userAssets = folders.userAssets;
     state.slidesParent = folders.slidesParent;
     state.stateFolder = folders.journal;
+    const QString project = cli::projectToOpen(argc, argv);
     frmMain window(state);
     window.show();
+    if (!project.isEmpty())
+        window.document()->openFile(project);
     return app.exec();
 }

@@ -3,10 +3,12 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QTextStream>
 
 #include <csignal>
+#include <memory>
 #include <cstring>
 
 #include "export/ExportJob.h"
@@ -14,7 +16,9 @@
 #include "export/ScaledFrames.h"
 #include "export/UnfinishedExports.h"
 #include "slides/Journal.h"
+#include "project/ProjectFile.h"
 #include "slides/SlideFiles.h"
+#include "slides/SlideStore.h"
 
 namespace cli {
 
@@ -153,8 +157,28 @@ QString whatIsWrong(const QStringList &arguments, const QStringList &unknown)
 
 } // namespace
 
+QString projectToOpen(int argc, char *argv[])
+{
+    QList<QByteArray> own;
+    for (int i = 1; i < argc;) {
+        const int n = qtOptionLength(QByteArray(argv[i]));
+        if (n == 0)
+            own << QByteArray(argv[i++]);
+        i += n;
+    }
+    if (own.size() != 1 || own.first().startsWith('-'))
+        return {};
+    // What a file manager passes for a double click: a project by its name, or any file there is
+    // (a project renamed without its ending is still one; opening says so when it is not).
+    const QString path = QFile::decodeName(own.first());
+    const QFileInfo file(path);
+    return path.endsWith(QLatin1String(".vellumo"), Qt::CaseInsensitive) || file.isFile() ? path : QString();
+}
+
 bool wantsCommandLine(int argc, char *argv[])
 {
+    if (!projectToOpen(argc, argv).isEmpty())
+        return false;
     for (int i = 1; i < argc;) {
         const int n = qtOptionLength(QByteArray(argv[i]));
         if (n == 0)
@@ -190,8 +214,9 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
     parser.addOptions({help, version, exportTo, fps, scale});
     // "-exprot" is one wrong option, not six short ones.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.addPositionalArgument(QStringLiteral("FOLDER"),
-                                 QStringLiteral("Папка со слайдами 001.bmp, 002.bmp, … (для --export)."));
+    parser.addPositionalArgument(QStringLiteral("FOLDER|PROJECT"),
+                                 QStringLiteral("Папка со слайдами 001.bmp, 002.bmp, … или файл проекта .vellumo "
+                                                "(для --export). Без --export файл проекта открывается в окне программы."));
 
     const QStringList own = withoutQtOptions(arguments);
     if (!parser.parse(own)) {
@@ -209,7 +234,7 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
     }
     if (!parser.isSet(exportTo)) {
         const QStringList stray = parser.positionalArguments();
-        err << (stray.isEmpty() ? QStringLiteral("Не указан файл: vellumo --export OUT [--fps N] [--scale K] FOLDER")
+        err << (stray.isEmpty() ? QStringLiteral("Не указан файл: vellumo --export OUT [--fps N] [--scale K] FOLDER|PROJECT")
                                 : mistake(QStringLiteral("Лишний аргумент «%1»").arg(stray.first())))
             << Qt::endl;
         return 2;
@@ -245,7 +270,7 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
     }
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != 1) {
-        err << (positional.isEmpty() ? QStringLiteral("Не указана папка со слайдами")
+        err << (positional.isEmpty() ? QStringLiteral("Не указана папка со слайдами или файл проекта")
                                      : mistake(QStringLiteral("Лишний аргумент «%1»").arg(positional.at(1))))
             << Qt::endl;
         problem = true;
@@ -258,20 +283,42 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
     const QString stateFolder = slides::journal::stateFolder();
     exporting::unfinished::sweep(stateFolder);
 
-    exporting::FolderFrames frames;
-    QString error;
-    if (!frames.open(positional.first(), error)) {
-        err << error << Qt::endl;
-        return 1;
-    }
-    if (const int gap = frames.firstGap()) {
-        err << QStringLiteral("Предупреждение: в папке нет слайда %1 (%2); слайды идут по порядку номеров с пропуском")
-                   .arg(gap)
-                   .arg(slides::slideFileName(gap))
-            << Qt::endl;
+    // A project gives its slides as its file keeps them; a folder, its numbered pictures.
+    const QString source = positional.first();
+    exporting::FolderFrames folderFrames;
+    slides::SlideStore projectSlides;
+    std::unique_ptr<exporting::StoreFrames> storeFrames;
+    exporting::FrameSource *frames = &folderFrames;
+    if (QFileInfo(source).isFile()) {
+        project::SceneSnapshot scene;
+        const project::ProjectResult opened = project::ProjectFile::open(source, scene, projectSlides);
+        if (!opened.ok()) {
+            err << opened.message << Qt::endl;
+            return 1;
+        }
+        if (!opened.lost.isEmpty())
+            err << QStringLiteral("Предупреждение: %1").arg(opened.message) << Qt::endl;
+        if (projectSlides.count() == 0) {
+            err << QStringLiteral("В проекте «%1» нет слайдов").arg(QDir::toNativeSeparators(source)) << Qt::endl;
+            return 1;
+        }
+        storeFrames = std::make_unique<exporting::StoreFrames>(projectSlides);
+        frames = storeFrames.get();
+    } else {
+        QString error;
+        if (!folderFrames.open(source, error)) {
+            err << error << Qt::endl;
+            return 1;
+        }
+        if (const int gap = folderFrames.firstGap()) {
+            err << QStringLiteral("Предупреждение: в папке нет слайда %1 (%2); слайды идут по порядку номеров с пропуском")
+                       .arg(gap)
+                       .arg(slides::slideFileName(gap))
+                << Qt::endl;
+        }
     }
     QuietProgress progress;
-    exporting::ScaledFrames scaled(frames, factor);
+    exporting::ScaledFrames scaled(*frames, factor);
     const exporting::Outcome outcome = exporting::runExport(scaled, *format, rate, outPath, progress, stateFolder);
     if (outcome.status == exporting::Outcome::Cancelled) {
         err << QStringLiteral("Экспорт прерван, файл «%1» не записан")
@@ -285,7 +332,7 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
         return 1;
     }
     out << QStringLiteral("Записано кадров: %1, файл «%2»")
-               .arg(frames.count())
+               .arg(frames->count())
                .arg(QDir::toNativeSeparators(QFileInfo(outPath).absoluteFilePath()))
         << Qt::endl;
     return 0;

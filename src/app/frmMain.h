@@ -5,6 +5,7 @@
 // windows write into its controls directly, so they are public members
 // named as everywhere else in the program.
 
+#include <QHash>
 #include <QWidget>
 
 #include "anigif/AniGif.h"
@@ -210,7 +211,8 @@ private:
     void connectHandlers();
     void buildComposing();   // the onion skin and the record key
     void Form_Load();
-    void offerRecovery();    // at start: slides left by a run that ended without saving them
+    void offerRecovery();    // at start: slides and a stage left by a run that ended without saving them
+    void restoreScene(const QByteArray &encoded, const QHash<QByteArray, QByteArray> &pictures);
     void showSlideCount();   // "Всего кадров:", "Очистка" and "Просмотр" after the slides changed
     void endRun();           // the journal is settled, then the program ends
     void afterMove(); // the "Синхро" frame step and recording that follow a move

@@ -1,5 +1,7 @@
 // Recording slides and the slide commands of the main window.
 #include <QDir>
+#include <QFileInfo>
+#include <QHash>
 #include <QLabel>
 
 #include "app/frmMain.h"
@@ -8,6 +10,8 @@
 #include "controls/Twips.h"
 #include "controls/UndoKeys.h"
 #include "export/frmExport.h"
+#include "project/Document.h"
+#include "project/SceneCodec.h"
 #include "slides/StageCapture.h"
 #include "slides/frmBuffer.h"
 #include "slides/frmRecover.h"
@@ -98,6 +102,19 @@ void frmMain::Redo()
         m_buffer->Redo();
 }
 
+void frmMain::restoreScene(const QByteArray &encoded, const QHash<QByteArray, QByteArray> &pictures)
+{
+    project::SceneSnapshot scene;
+    QList<QByteArray> keys;
+    if (encoded.isEmpty() || !project::decodeScene(encoded, scene, keys))
+        return;
+    // A picture the journal lost leaves its object empty, as a damaged picture in a project does.
+    scene.background = pictures.value(keys.value(0));
+    for (int i = 0; i < scene.objects.size(); ++i)
+        scene.objects[i].picture = pictures.value(keys.value(i + 1));
+    project::applySnapshot(*this, scene);
+}
+
 void frmMain::offerRecovery()
 {
     if (m_state.stateFolder.isEmpty())
@@ -108,19 +125,29 @@ void frmMain::offerRecovery()
     const slides::SlideBuffer::Found found =
         slides.findLeftOver([&reading](qint64 done, qint64 total) { reading.report(done, total); });
     reading.hide();
-    if (found.unsaved > 0) {
-        // The number named is what "Да" brings back; saved slides come back with the unsaved ones.
-        const QString question =
-            found.slides == found.unsaved
-                ? QStringLiteral("Найдено несохранённых слайдов с прошлого раза: %1. Восстановить?").arg(found.unsaved)
-                : QStringLiteral("Найдено слайдов с прошлого раза: %1, из них не сохранено: %2. Восстановить?")
-                      .arg(found.slides)
-                      .arg(found.unsaved);
+    if (found.unsaved > 0 || found.sceneUnsaved) {
+        // The number named is what "Да" brings back; saved slides come back with the unsaved ones. The
+        // stage comes back with them; a stage changed after the last save is offered on its own too.
+        QString question;
+        if (found.unsaved == 0)
+            question = found.project.isEmpty()
+                           ? QStringLiteral("Найдена несохранённая сцена с прошлого раза. Восстановить?")
+                           : QStringLiteral("Найдены несохранённые изменения проекта «%1» с прошлого раза. Восстановить?")
+                                 .arg(QFileInfo(found.project).completeBaseName());
+        else if (found.slides == found.unsaved)
+            question = QStringLiteral("Найдено несохранённых слайдов с прошлого раза: %1. Восстановить?").arg(found.unsaved);
+        else
+            question = QStringLiteral("Найдено слайдов с прошлого раза: %1, из них не сохранено: %2. Восстановить?")
+                           .arg(found.slides)
+                           .arg(found.unsaved);
         const controls::MsgResult answer = m_state.message(
             nullptr, {question, QString(), controls::MsgIcon::Question, controls::MsgButtons::YesNo});
         if (answer == controls::MsgResult::Yes) {
             slides.acceptLeftOver();
-            m_state.SlidesUnsaved = true;
+            if (found.unsaved > 0)
+                m_state.SlidesUnsaved = true;
+            restoreScene(found.scene, found.pictures);
+            m_document->adoptRecovered(found.project);
         } else {
             slides.declineLeftOver();
         }

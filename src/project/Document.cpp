@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHash>
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QTimer>
@@ -14,6 +15,7 @@
 
 #include "app/AppState.h"
 #include "app/frmMain.h"
+#include "project/SceneCodec.h"
 #include "project/frmProject.h"
 #include "slides/SlideBuffer.h"
 #include "slides/SlideStore.h"
@@ -136,9 +138,30 @@ void Document::checkScene()
 {
     m_checkQueued = false;
     const bool was = isModified();
-    m_sceneChanged = comparable(takeSnapshot(m_main)) != comparable(m_savedScene);
+    const SceneSnapshot now = takeSnapshot(m_main);
+    SceneSnapshot key = comparable(now);
+    m_sceneChanged = key != comparable(m_savedScene);
+    // A stage that changed is written to the recovery journal, once for each new look.
+    if (m_sceneChanged && key != comparable(m_journaled))
+        journalScene(now);
     if (was != isModified())
         emit changed();
+}
+
+void Document::journalScene(const SceneSnapshot &scene)
+{
+    m_journaled = scene;
+    QList<QByteArray> keys;
+    QHash<QByteArray, QByteArray> bytes;
+    for (const QByteArray &picture : scene.pictures()) {
+        const QByteArray key = pictureKey(picture);
+        if (key.isEmpty())
+            continue;
+        keys << key;
+        bytes.insert(key, picture);
+    }
+    slides().journalScene(
+        encodeScene(scene), keys, [&bytes](const QByteArray &key) { return bytes.value(key); }, m_path);
 }
 
 bool Document::askToSave()
@@ -246,6 +269,9 @@ bool Document::load(const QString &given)
     else
         m_lock.acquire(path);
     becomeSaved(path);
+    // The journal knows the project's stage, so that slides recorded next come back with it after a crash.
+    journalScene(takeSnapshot(m_main));
+    slides().projectSaved(path);
     return true;
 }
 
@@ -312,8 +338,7 @@ bool Document::saveTo(const QString &path)
     m_readOnly = false;
     // A project written anew is a new file: the hold moves to it.
     m_lock.acquire(path);
-    m_savedScene = scene;
-    slides().projectSaved();
+    slides().projectSaved(path);
     becomeSaved(path);
     return true;
 }

@@ -78,6 +78,7 @@ protected:
 
 private:
     bool saveTo(const QString &path);
+    void journalScene(const SceneSnapshot &scene);
     bool askToSave();   // "Сохранить изменения в проекте «…»?": false on "Отмена" or a failed save
     bool lockFor(const QString &path, bool &readOnly);
     void becomeSaved(const QString &path);
@@ -90,7 +91,8 @@ private:
     frmMain &m_main;
     AppState &m_state;
     SceneSnapshot m_fresh;        // the scene of a new project
-    SceneSnapshot m_savedScene;   // as last saved or opened, pictures by identity
+    SceneSnapshot m_savedScene;   // as last saved or opened
+    SceneSnapshot m_journaled;    // as last written to the recovery journal
     quint64 m_slideChanges = 0;   // counts the slide buffer's changes
     quint64 m_savedSlideChanges = 0;
     bool m_sceneChanged = false;

@@ -57,8 +57,6 @@ public:
     // is emptied, and the journal says so; it stays, and only what follows
     // is offered after a crash.
     void saved();
-    // A project file now holds every slide.
-    void projectSaved() { saved(); }
     // Slides held that were added since the last completed save.
     int unsavedCount() const;
     // ---- The stage, kept in the journal beside the slides ----
@@ -74,7 +72,8 @@ public:
     void projectSaved(const QString &project);
     // The stage changed since the last project save (or since the start, when none).
     bool sceneUnsaved() const { return m_sceneUnsaved; }
-    // The program ends: the journal goes when nothing unsaved is held;
+    // The program ends: the journal goes when no unsaved slide is held (a stage left unsaved on the way
+    // out was given up by the person, who was asked about a named project's);
     // otherwise what is queued is given a moment to reach the disk.
     void ending();
 

@@ -119,7 +119,7 @@ void SlideBuffer::ending()
 {
     if (!m_writer)
         return;
-    if (unsavedCount() == 0 && !m_sceneUnsaved) {
+    if (unsavedCount() == 0) {
         m_writer->remove();
         m_writer.reset();
     } else {
