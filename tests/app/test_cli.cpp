@@ -167,7 +167,7 @@ void TestCli::badArgumentsAreRefused()
 
     r = run({QStringLiteral("--export"), dir.filePath(QStringLiteral("a.gif"))});
     QCOMPARE(r.code, 2);
-    QCOMPARE(r.errLines(), QStringList{QStringLiteral("Не указана папка со слайдами")});
+    QCOMPARE(r.errLines(), QStringList{QStringLiteral("Не указана папка со слайдами или файл проекта")});
 
     r = run({QStringLiteral("--fps"), QStringLiteral("3"), dir.path()});
     QCOMPARE(r.code, 2);

@@ -129,9 +129,18 @@ wait_window() {
 
 client_size() { xwininfo -id "$1" | awk '/Width:/{w=$2} /Height:/{h=$2} END{print w "x" h}'; }
 
-# Clicks at pixel (x, y) of a window's client area.
+# The main window's controls stand under its menu bar; the tests' coordinates in it are those of the
+# area under the menu, which is MAIN_HEIGHT pixels high, as the window was before it had a menu.
+MAIN_HEIGHT=494
+menu_height() { echo $(( $(xwininfo -id "$win" | awk '/Height:/{print $2}') - MAIN_HEIGHT )); }
+# A picture of the main window's area under its menu bar, into the file $1.
+grab_main() { import -window "$win" "$1" && convert "$1" -crop 771x${MAIN_HEIGHT}+0+$(menu_height) +repage "$1"; }
+
+# Clicks at pixel (x, y) of a window's client area (of the main window's area under its menu).
 click_at() {
-    xdotool mousemove --window "$1" "$2" "$3" click "${4:-1}"
+    local y=$3
+    [ "$1" = "${win:-}" ] && y=$((y + $(menu_height)))
+    xdotool mousemove --window "$1" "$2" "$y" click "${4:-1}"
     sleep 0.3
 }
 

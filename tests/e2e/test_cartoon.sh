@@ -30,7 +30,7 @@ sleep 0.5
 screenshot cartoon-scene
 
 # The stage shows the chosen background: its own pixels at the viewport's corner.
-import -window "$win" "$work/main.png"
+grab_main "$work/main.png"
 convert "$PROGRAM_DIR/fones/Город.png" -crop 1x1+40+300 -depth 8 txt:- | tail -1 | grep -o '#[0-9A-F]\{6\}' > "$work/want"
 convert "$work/main.png" -crop 1x1+$((17 + 38))+$((17 + 298)) -depth 8 txt:- | tail -1 | grep -o '#[0-9A-F]\{6\}' > "$work/got"
 cmp -s "$work/want" "$work/got" || fail "the stage does not show the chosen background ($(cat "$work/got") for $(cat "$work/want"))"
@@ -43,7 +43,7 @@ click_at "$win" $SYNCHRO_FRAME
 click_at "$win" $SYNCHRO_RECORD
 for _ in $(seq 20); do click_at "$win" $CHARACTER_RIGHT; done
 screenshot cartoon-moved
-import -window "$win" "$E2E_OUT/cartoon-window.png"
+grab_main "$E2E_OUT/cartoon-window.png"
 
 # The cat at step k as a slide must show it: frame k mod 8 at left = 2160 + 100 k twips, over the
 # background, in the 90 x 118 pixels from the slide's (left - 2, 0).
@@ -67,12 +67,12 @@ screenshot cartoon-onion
 expected 21
 left=$(px $((2160 + 100 * 21)))
 # The stage's inner area starts 17 pixels into the window's client area.
-import -window "$win" "$work/onion.png"
+grab_main "$work/onion.png"
 convert "$work/onion.png" -crop 90x118+$((left - 2 + 17))+17 +repage "$work/onion-cat.png"
 shown=$(differing "$work/want-21.png" "$work/onion-cat.png")
 [ "$shown" -gt 300 ] 2>/dev/null || fail "no onion skin over the stage (only $shown pixels differ from the stage without it)"
 press_key F5
-import -window "$win" "$work/recorded.png"
+grab_main "$work/recorded.png"
 convert "$work/recorded.png" -crop 90x118+$((left - 2 + 17))+17 +repage "$work/recorded-cat.png"
 shown=$(differing "$work/want-21.png" "$work/recorded-cat.png")
 [ "$shown" -lt 20 ] 2>/dev/null || fail "after F5 the onion skin does not show the new slide ($shown pixels differ)"

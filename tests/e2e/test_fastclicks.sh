@@ -24,7 +24,8 @@ click_at "$win" $SYNCHRO_FRAME
 click_at "$win" $SYNCHRO_RECORD
 
 # 4 ms apart, faster than a slide is stored; two such clicks also come as a double click.
-xdotool mousemove --window "$win" $BACKGROUND_LEFT click --repeat "$CLICKS" --delay 4 1
+read -r bx by <<<"$BACKGROUND_LEFT"
+xdotool mousemove --window "$win" "$bx" $((by + $(menu_height))) click --repeat "$CLICKS" --delay 4 1
 sleep 2
 screenshot fastclicks
 

@@ -15,11 +15,13 @@ FIRST_ENTRY="600 289"; SECOND_ENTRY="600 302"; LIST_EMPTY="600 410"; ROW_RIGHT_X
 FIRST_CELL="75 60"; CHOOSE="458 338"; SAVE="534 467"; CLOSE_BUFFER="634 467"; CLOSE_PREVIEW="354 413"
 
 # One pixel of a window's client area as #RRGGBB.
-pixel() { import -window "$1" -crop 1x1+$2+$3 -depth 8 txt:- 2>/dev/null | tail -1 | grep -o '#[0-9A-F]\{6\}'; }
+# In the main window, of its area under the menu bar.
+below_menu() { if [ "$1" = "$win" ]; then echo $(($2 + $(menu_height))); else echo "$2"; fi; }
+pixel() { import -window "$1" -crop 1x1+$2+$(below_menu "$1" "$3") -depth 8 txt:- 2>/dev/null | tail -1 | grep -o '#[0-9A-F]\{6\}'; }
 # Whether a row of the object list shows text: its darkest pixel is dark.
 row_has_text() {
     local m
-    m=$(import -window "$1" -crop 130x9+568+$(($2 - 4)) -colorspace gray -format '%[fx:int(minima*100)]' info: 2>/dev/null)
+    m=$(import -window "$1" -crop 130x9+568+$(below_menu "$1" $(($2 - 4))) -colorspace gray -format '%[fx:int(minima*100)]' info: 2>/dev/null)
     [ "${m:-100}" -lt 50 ]
 }
 state_of() { xprop -id "$1" WM_STATE | awk '/window state:/{print $3}'; }
@@ -33,7 +35,8 @@ sleep 1
 hints=$(xprop -id "$win" WM_NORMAL_HINTS)
 min=$(echo "$hints" | awk '/minimum size/{print $5 "x" $7}')
 max=$(echo "$hints" | awk '/maximum size/{print $5 "x" $7}')
-[ "$min" = "771x494" ] && [ "$max" = "771x494" ] || fail "size hints: minimum $min, maximum $max"
+full="771x$((494 + $(menu_height)))"
+[ "$min" = "$full" ] && [ "$max" = "$full" ] || fail "size hints: minimum $min, maximum $max"
 xprop -id "$win" _NET_WM_ALLOWED_ACTIONS | grep -q MAXIMIZE && fail "the window manager allows maximising the main window"
 xprop -id "$win" _NET_WM_ALLOWED_ACTIONS | grep -q MINIMIZE || fail "the main window cannot be minimised"
 
@@ -41,7 +44,7 @@ xprop -id "$win" _NET_WM_ALLOWED_ACTIONS | grep -q MINIMIZE || fail "the main wi
 read -r fl fr ft fb < <(xprop -id "$win" _NET_FRAME_EXTENTS | tr -d ',' | awk '{print $3, $4, $5, $6}')
 x=$(xwininfo -id "$win" | awk '/Absolute upper-left X/{print $4}')
 y=$(xwininfo -id "$win" | awk '/Absolute upper-left Y/{print $4}')
-left=$((x - fl)); right=$((1280 - (x + 771 + fr))); top=$((y - ft)); bottom=$((1024 - (y + 494 + fb)))
+left=$((x - fl)); right=$((1280 - (x + 771 + fr))); top=$((y - ft)); bottom=$((1024 - (y + 494 + $(menu_height) + fb)))
 [ $((left - right)) -ge -1 ] && [ $((left - right)) -le 1 ] && [ $((top - bottom)) -ge -1 ] && [ $((top - bottom)) -le 1 ] ||
     fail "the frame is not centred: $left left, $right right, $top above, $bottom below"
 

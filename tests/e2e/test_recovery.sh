@@ -15,7 +15,7 @@ start_with_still_stage "$exe"
 [ "$XDG_STATE_HOME" = "$PROGRAM_DIR/state" ] || fail "the journal's folder is not the program's own"
 
 for _ in 1 2 3 4; do click_at "$win" $RECORD; done
-import -window "$win" "$work/window.png"
+grab_main "$work/window.png"
 convert "$work/window.png" -crop 396x346+17+17 +repage "$work/stage.png"
 journal=$(ls "$XDG_STATE_HOME"/vellumo/*/journal-*.vlj 2>/dev/null)
 [ -n "$journal" ] || fail "no journal in $XDG_STATE_HOME/vellumo"

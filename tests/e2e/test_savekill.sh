@@ -13,7 +13,7 @@ done
 start_with_still_stage "$exe"
 anim="$PROGRAM_DIR/Animations"
 # The counter in the main window's "Статистика".
-stats() { import -window "$win" "$work/$1.png"; convert "$work/$1.png" -crop 205x109+558+9 +repage "$work/$1.png"; }
+stats() { grab_main "$work/$1.png"; convert "$work/$1.png" -crop 205x109+558+9 +repage "$work/$1.png"; }
 buffer() { click_at "$win" $SLIDES; buffer=$(active_window); }
 # "Сохранить", the old files confirmed away; returns once the bar shows, or with `wait` once it is done.
 save() {

@@ -15,7 +15,7 @@ start_with_still_stage "$exe"
 
 for _ in 1 2 3; do click_at "$win" $RECORD; done
 # The stage's inner area starts 17 pixels into the window's client area.
-import -window "$win" "$work/window.png"
+grab_main "$work/window.png"
 convert "$work/window.png" -crop 396x346+17+17 +repage "$work/stage.png"
 
 save() { # saves through the slide buffer; $1 = yes when old files are to be confirmed
