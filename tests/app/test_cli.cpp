@@ -16,6 +16,8 @@
 #include "app/CommandLine.h"
 #include "export/FrameSource.h"
 #include "export/UnfinishedExports.h"
+#include "project/ProjectFile.h"
+#include "slides/SlideStore.h"
 #include "slides/SlideFiles.h"
 
 namespace {
@@ -106,6 +108,9 @@ void TestCli::onlyOwnOptionsLeaveTheWindows()
     }
     QVERIFY(wantsCli({"--export", "a.gif", "dir"}));
     QVERIFY(wantsCli({"dir", "--fps=5"}));
+    // A project file alone, as a file manager passes it, opens in the windows.
+    QVERIFY(!wantsCli({"Мой мульт.VELLUMO"}));
+    QVERIFY(wantsCli({"a.vellumo", "b.vellumo"}));
     QVERIFY(wantsCli({"--help"}));
     QVERIFY(wantsCli({"-v"}));
 }
@@ -144,6 +149,18 @@ void TestCli::exportsAFolderInNumericOrder()
     });
     QCOMPARE(info.frames, 5);
     QCOMPARE(wrong, 0);
+
+    // A project gives its slides as a folder does.
+    slides::SlideStore store;
+    for (int n : order)
+        QVERIFY(store.append(slide(n)));
+    const QString projectFile = dir.filePath(QStringLiteral("кино.vellumo"));
+    QVERIFY(project::ProjectFile::save(projectFile, {}, store).ok());
+    QVERIFY(run({QStringLiteral("--export"), out, QStringLiteral("--fps"), QStringLiteral("5"), projectFile}).code == 0);
+    QCOMPARE(testcommon::readGifFrames(out, [&](int i, const QImage &frame, int) {
+                 QCOMPARE(frame, slide(order[i - 1]));
+             }).frames,
+             5);
 
     const Run mp4 = run({QStringLiteral("--export"), dir.filePath(QStringLiteral("кино.mp4")), folder});
     QCOMPARE(mp4.code, 0);
