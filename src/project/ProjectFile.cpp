@@ -75,7 +75,9 @@ const char *const Schema =
     // The runs in order: for each its id and how many slides it holds; with the check of that list.
     "CREATE TABLE layout(id INTEGER PRIMARY KEY CHECK (id = 1), digest INTEGER NOT NULL, runs BLOB NOT NULL);";
 
-// The page size of new files, in bytes.
+// The page size of new files, in bytes: four times SQLite's own, so that a run is read in fewer steps,
+// yet small enough that the room left at the end of each run, and the pages of the tables that a second
+// save rewrites (each once more into the journal), stay a small part of the file and of the save.
 #define PAGE_SIZE "16384"
 
 // A run is closed once it holds this many bytes; one smaller than MinRunBytes beside slides to be
@@ -301,12 +303,12 @@ std::vector<Piece> plan(const std::vector<Share> &packed, const std::vector<Run>
     }
     // Slides to write, cut into runs of about RunBytes.
     std::vector<Piece> out;
+    qint64 bytes = 0;   // in the last run of `out`
     for (const Piece &p : pieces) {
         if (p.kept >= 0) {
             out.push_back(p);
             continue;
         }
-        qint64 bytes = 0;
         for (int i = p.from; i < p.to; ++i) {
             const qint64 size = packed[size_t(i)].size;
             if (out.empty() || out.back().kept >= 0 || bytes + size > RunBytes) {
@@ -328,10 +330,9 @@ bool writeInto(Database &d, bool fresh, const SceneSnapshot &scene, const slides
                const ProjectFile::WrittenState *known, Tally &tally, ProjectFile::WrittenState &written)
 {
     if (fresh) {
-        // Large pages keep the slides' bytes close together; free pages can be given back later only in a
-        // file made with the map that lets pages move. A new file is no project until it has its name:
-        // it needs no journal to roll back into.
-        // It is brought to the disk once, whole, before it takes the name.
+        // Free pages can be given back later only in a file made with the map that lets pages move. A new
+        // file is no project until it has its name: it needs no journal to roll back into, and is brought
+        // to the disk once, whole, before it takes the name.
         if (!d.exec("PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF; PRAGMA page_size = " PAGE_SIZE
                     "; PRAGMA auto_vacuum = INCREMENTAL; BEGIN IMMEDIATE"))
             return false;
@@ -749,13 +750,15 @@ ProjectResult ProjectFile::open(const QString &path, SceneSnapshot &scene, slide
                 return failure(Status::Damaged, damaged);
         }
         std::vector<Run> &runs = Access::runs(now);
+        const qint64 fileSize = QFileInfo(path).size();
         qint64 total = 0;
         try {
             runs.reserve(size_t(layout.size() / LayoutEntryBytes));
             for (qsizetype at = 0; at < layout.size(); at += LayoutEntryBytes) {
                 const qint64 count = qint64(getBig(layout.constData() + at + 8, 4));
                 total += count;
-                if (total > std::numeric_limits<int>::max())
+                // Every slide takes its entry in a run's index: a list that claims more cannot be whole.
+                if (total > std::numeric_limits<int>::max() || total * SlideEntryBytes > fileSize)
                     return failure(Status::Damaged, damaged);
                 runs.push_back({qint64(getBig(layout.constData() + at, 8)), 0, std::vector<quint64>(size_t(count), 0)});
             }
