@@ -11,7 +11,8 @@
 // Threads: save and open may run on any thread, one at a time per file and
 // per store, while no other thread changes the scene or the store they are
 // given. A SlideStore is cheap to copy (its packed bytes are shared, never
-// written over): hand the worker a copy and the window may go on recording.
+// written over), and so is a SceneSnapshot (its pictures are shared byte
+// arrays): hand the worker copies and the window may go on recording.
 
 #include <QString>
 #include <QStringList>
