@@ -9,12 +9,17 @@
 #include <QIODevice>
 #include <QSet>
 
+#include <QtEndian>
+
 #include <sqlite3.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
-#include <map>
+#include <limits>
+#include <unordered_map>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "project/SceneCodec.h"
@@ -22,7 +27,40 @@
 
 namespace project {
 
+// The file a WrittenState speaks of, and what it holds.
+struct ProjectFile::WrittenAccess {
+    static std::vector<WrittenState::Run> &runs(WrittenState &w) { return w.m_runs; }
+    static const std::vector<WrittenState::Run> &runs(const WrittenState &w) { return w.m_runs; }
+    static QList<QByteArray> &pictures(WrittenState &w) { return w.m_pictures; }
+    static const QList<QByteArray> &pictures(const WrittenState &w) { return w.m_pictures; }
+    static QByteArray &sceneHash(WrittenState &w) { return w.m_sceneHash; }
+    static const QByteArray &sceneHash(const WrittenState &w) { return w.m_sceneHash; }
+
+    // Takes down the file as it is now; false when it cannot be looked at.
+    static bool identify(WrittenState &w, const QString &path)
+    {
+        struct stat st;
+        if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+            return false;
+        w.m_path = QFileInfo(path).absoluteFilePath();
+        w.m_device = quint64(st.st_dev);
+        w.m_inode = quint64(st.st_ino);
+        w.m_size = qint64(st.st_size);
+        w.m_modified = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+        return true;
+    }
+    // True when the file at `path` is still the one taken down, unchanged by anyone since.
+    static bool describes(const WrittenState &w, const QString &path)
+    {
+        WrittenState now;
+        return !w.isEmpty() && identify(now, path) && now.m_path == w.m_path && now.m_device == w.m_device &&
+               now.m_inode == w.m_inode && now.m_size == w.m_size && now.m_modified == w.m_modified;
+    }
+};
+
 namespace {
+
+using Access = ProjectFile::WrittenAccess;
 
 using Status = ProjectResult::Status;
 
@@ -32,12 +70,33 @@ constexpr int HeaderBytes = 100;
 const char *const Schema =
     "CREATE TABLE scene(id INTEGER PRIMARY KEY CHECK (id = 1), hash BLOB NOT NULL, data BLOB NOT NULL);"
     "CREATE TABLE pictures(id INTEGER PRIMARY KEY, hash BLOB NOT NULL UNIQUE, bytes BLOB NOT NULL);"
-    "CREATE TABLE slides(ordinal INTEGER PRIMARY KEY, flags INTEGER NOT NULL, hash BLOB NOT NULL,"
-    " bytes BLOB NOT NULL);";
+    // A run: slides back to back in `bytes`, and for each its flags, size and check in `slides`.
+    "CREATE TABLE runs(id INTEGER PRIMARY KEY, slides BLOB NOT NULL, bytes BLOB NOT NULL);"
+    // The runs in order: for each its id and how many slides it holds; with the check of that list.
+    "CREATE TABLE layout(id INTEGER PRIMARY KEY CHECK (id = 1), digest INTEGER NOT NULL, runs BLOB NOT NULL);";
+
+// The page size of new files, in bytes: four times SQLite's own, so that a run is read in fewer steps,
+// yet small enough that the room left at the end of each run, and the pages of the tables that a second
+// save rewrites (each once more into the journal), stay a small part of the file and of the save.
+#define PAGE_SIZE "16384"
+
+// A run is closed once it holds this many bytes; one smaller than MinRunBytes beside slides to be
+// written is written again with them, so that saving a few slides at a time does not leave many small
+// runs, each with its last page partly empty.
+constexpr qint64 RunBytes = 4 << 20;
+constexpr qint64 MinRunBytes = 512 << 10;
+constexpr int SlideEntryBytes = 13;  // flags, size, check
+constexpr int LayoutEntryBytes = 12; // id, count
 
 QByteArray sha256(QByteArrayView bytes)
 {
     return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
+}
+
+// A slide's check is the one the store took when it stored the bytes; the layout's, the same kind.
+quint64 checksum(QByteArrayView bytes)
+{
+    return slides::SlideStore::checksum(bytes);
 }
 
 QString shown(const QString &path)
@@ -55,10 +114,12 @@ ProjectResult failure(Status status, const QString &message)
 struct Database {
     sqlite3 *db = nullptr;
     int lastError = SQLITE_OK;
-    ~Database()
+    ~Database() { close(); }
+    void close()
     {
         if (db)
             sqlite3_close_v2(db);
+        db = nullptr;
     }
     bool open(const QString &path, int flags)
     {
@@ -87,6 +148,7 @@ public:
         sqlite3_bind_blob64(m_s, i, blob.data(), sqlite3_uint64(blob.size()), SQLITE_STATIC);
     }
     void bind(int i, qint64 v) { sqlite3_bind_int64(m_s, i, v); }
+    void bindZeros(int i, qint64 n) { sqlite3_bind_zeroblob64(m_s, i, sqlite3_uint64(n)); }
     // SQLITE_ROW, SQLITE_DONE or an error, which is kept in the database's lastError.
     int step()
     {
@@ -103,6 +165,13 @@ public:
         return done;
     }
     qint64 integer(int col) const { return sqlite3_column_int64(m_s, col); }
+    sqlite3_stmt *handle() const { return m_s; }
+    // Valid until the next step.
+    QByteArrayView view(int col) const
+    {
+        const void *p = sqlite3_column_blob(m_s, col);
+        return QByteArrayView(static_cast<const char *>(p), sqlite3_column_bytes(m_s, col));
+    }
     QByteArray blob(int col) const
     {
         const void *p = sqlite3_column_blob(m_s, col);
@@ -145,14 +214,131 @@ ProjectResult writeFailure(const QString &path, int code)
                                             .arg(shown(path), writeReason(code)));
 }
 
-// Brings the open database up to `scene` and `slides` in one transaction; `fresh` makes its tables first.
-bool writeInto(Database &d, bool fresh, const SceneSnapshot &scene, const slides::SlideStore &slides)
+// Where the bytes to write stand, for the progress told to the caller.
+class Tally {
+public:
+    explicit Tally(const ProjectFile::Progress &progress) : m_progress(progress) {}
+    void setTotal(qint64 total)
+    {
+        m_total = std::max<qint64>(total, 1);
+        tell();
+    }
+    void add(qint64 bytes)
+    {
+        m_done = std::min(m_done + bytes, m_total);
+        // About a hundred steps in all.
+        if (m_done - m_told >= m_total / 100 || m_done == m_total)
+            tell();
+    }
+
+private:
+    void tell()
+    {
+        m_told = m_done;
+        if (m_progress)
+            m_progress(m_done, m_total);
+    }
+    const ProjectFile::Progress &m_progress;
+    qint64 m_total = 1, m_done = 0, m_told = -1;
+};
+
+void putBig(QByteArray &out, quint64 v, int bytes)
 {
-    // Free pages can be given back later only in a file made with the map that lets pages move.
-    if (fresh && !d.exec("PRAGMA auto_vacuum = INCREMENTAL"))
+    for (int i = bytes - 1; i >= 0; --i)
+        out.append(char(v >> (8 * i)));
+}
+
+quint64 getBig(const char *p, int bytes)
+{
+    quint64 v = 0;
+    for (int i = 0; i < bytes; ++i)
+        v = v << 8 | quint8(p[i]);
+    return v;
+}
+
+using Run = ProjectFile::WrittenState::Run;
+using Share = slides::SlideStore::PackedShare;
+
+// Slides [from, to) of the store, to go into the file as one run.
+struct Piece {
+    int from, to;
+    int kept;   // the index of the run the file holds already with exactly these slides; -1 to write them
+};
+
+// Which runs the file holds can stay, and how the slides between them are cut into new runs.
+std::vector<Piece> plan(const std::vector<Share> &packed, const std::vector<Run> &held)
+{
+    const int n = int(packed.size());
+    std::unordered_map<quint64, int> startsRun;
+    for (size_t r = 0; r < held.size(); ++r)
+        if (!held[r].serials.empty() && held[r].serials.front() != 0)
+            startsRun.emplace(held[r].serials.front(), int(r));
+    std::vector<Piece> pieces;
+    for (int i = 0; i < n;) {
+        const auto found = startsRun.find(packed[size_t(i)].serial);
+        if (found != startsRun.end()) {
+            const std::vector<quint64> &serials = held[size_t(found->second)].serials;
+            const int count = int(serials.size());
+            bool same = i + count <= n;
+            for (int k = 0; same && k < count; ++k)
+                same = packed[size_t(i + k)].serial == serials[size_t(k)];
+            if (same) {
+                pieces.push_back({i, i + count, found->second});
+                i += count;
+                continue;
+            }
+        }
+        if (pieces.empty() || pieces.back().kept >= 0)
+            pieces.push_back({i, i + 1, -1});
+        else
+            ++pieces.back().to;
+        ++i;
+    }
+    // Small runs beside new slides are written again with them.
+    for (size_t k = 0; k < pieces.size(); ++k) {
+        Piece &p = pieces[k];
+        const bool besideNew = (k > 0 && pieces[k - 1].kept < 0) || (k + 1 < pieces.size() && pieces[k + 1].kept < 0);
+        if (p.kept >= 0 && besideNew && held[size_t(p.kept)].bytes < MinRunBytes)
+            p.kept = -1;
+    }
+    // Slides to write, cut into runs of about RunBytes.
+    std::vector<Piece> out;
+    qint64 bytes = 0;   // in the last run of `out`
+    for (const Piece &p : pieces) {
+        if (p.kept >= 0) {
+            out.push_back(p);
+            continue;
+        }
+        for (int i = p.from; i < p.to; ++i) {
+            const qint64 size = packed[size_t(i)].size;
+            if (out.empty() || out.back().kept >= 0 || bytes + size > RunBytes) {
+                out.push_back({i, i + 1, -1});
+                bytes = 0;
+            } else {
+                out.back().to = i + 1;
+            }
+            bytes += size;
+        }
+    }
+    return out;
+}
+
+// Brings the open database up to `scene` and `slides` in one transaction; `fresh` makes its tables first.
+// `known`, when given, is what the file holds (from the last save or open of it). On success `written`
+// takes down what the file holds now.
+bool writeInto(Database &d, bool fresh, const SceneSnapshot &scene, const slides::SlideStore &slides,
+               const ProjectFile::WrittenState *known, Tally &tally, ProjectFile::WrittenState &written)
+{
+    if (fresh) {
+        // Free pages can be given back later only in a file made with the map that lets pages move. A new
+        // file is no project until it has its name: it needs no journal to roll back into, and is brought
+        // to the disk once, whole, before it takes the name.
+        if (!d.exec("PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF; PRAGMA page_size = " PAGE_SIZE
+                    "; PRAGMA auto_vacuum = INCREMENTAL; BEGIN IMMEDIATE"))
+            return false;
+    } else if (!d.exec("PRAGMA journal_mode = DELETE; PRAGMA synchronous = FULL; BEGIN IMMEDIATE")) {
         return false;
-    if (!d.exec("PRAGMA journal_mode = DELETE; PRAGMA synchronous = FULL; BEGIN IMMEDIATE"))
-        return false;
+    }
     bool ok = true;
     if (fresh)
         ok = d.exec(QStringLiteral("PRAGMA application_id = %1; PRAGMA user_version = %2;")
@@ -162,97 +348,156 @@ bool writeInto(Database &d, bool fresh, const SceneSnapshot &scene, const slides
                         .constData()) &&
              d.exec(Schema);
 
-    // Pictures once each, by content; those the scene no longer uses go.
-    QSet<QByteArray> used;
-    if (ok) {
-        Statement add(d, "INSERT OR IGNORE INTO pictures(hash, bytes) VALUES (?1, ?2)");
-        ok = add.ok();
-        for (const QByteArray &picture : scene.pictures()) {
-            if (!ok || picture.isEmpty())
-                continue;
-            const QByteArray hash = sha256(picture);
-            if (used.contains(hash))
-                continue;
-            used.insert(hash);
-            add.bind(1, hash);
-            add.bind(2, picture);
-            ok = add.run();
-        }
+    const std::vector<Share> packed = slides.shareAll();
+    static const std::vector<Run> none;
+    const std::vector<Run> &held = known ? Access::runs(*known) : none;
+    const std::vector<Piece> pieces = plan(packed, held);
+
+    QList<QByteArray> pictures;   // the scene's, once each, by key
+    QList<QByteArray> keys;
+    qint64 total = 0;
+    for (const QByteArray &picture : scene.pictures()) {
+        if (picture.isEmpty())
+            continue;
+        const QByteArray key = sha256(picture);
+        if (keys.contains(key))
+            continue;
+        keys << key;
+        pictures << picture;
+        total += picture.size();
     }
+    for (const Piece &p : pieces)
+        for (int i = p.from; p.kept < 0 && i < p.to; ++i)
+            total += packed[size_t(i)].size;
+    tally.setTotal(total);
+
+    // Pictures once each, by content; those the scene no longer uses go. The table is small, and what it
+    // holds is read from it; a picture known to be whole there is not written again.
+    QList<QByteArray> inFile;
     if (ok && !fresh) {
-        QList<QByteArray> unused;
         Statement all(d, "SELECT hash FROM pictures");
         int rc = SQLITE_ROW;
         while (all.ok() && (rc = all.step()) == SQLITE_ROW)
-            if (!used.contains(all.blob(0)))
-                unused << all.blob(0);
+            inFile << all.blob(0);
         ok = all.ok() && rc == SQLITE_DONE;
+    }
+    const QList<QByteArray> whole = known ? Access::pictures(*known) : QList<QByteArray>();
+    if (ok) {
+        Statement add(d, "INSERT OR REPLACE INTO pictures(hash, bytes) VALUES (?1, ?2)");
+        ok = add.ok();
+        for (int i = 0; ok && i < keys.size(); ++i) {
+            if (!whole.contains(keys[i])) {
+                add.bind(1, keys[i]);
+                add.bind(2, pictures[i]);
+                ok = add.run();
+            }
+            tally.add(pictures[i].size());
+        }
         Statement drop(d, "DELETE FROM pictures WHERE hash = ?1");
-        for (const QByteArray &hash : unused) {
-            drop.bind(1, hash);
-            ok = ok && drop.run();
+        for (const QByteArray &key : inFile) {
+            if (ok && !keys.contains(key)) {
+                drop.bind(1, key);
+                ok = drop.run();
+            }
         }
     }
-    if (ok) {
-        const QByteArray data = encodeScene(scene);
+    const QByteArray data = encodeScene(scene);
+    const QByteArray sceneHash = sha256(data);
+    if (ok && !(known && Access::sceneHash(*known) == sceneHash)) {
         Statement put(d, "INSERT OR REPLACE INTO scene(id, hash, data) VALUES (1, ?1, ?2)");
-        put.bind(1, sha256(data));
+        put.bind(1, sceneHash);
         put.bind(2, data);
         ok = put.ok() && put.run();
     }
 
-    // Slides: a row that holds the same bytes already stays untouched.
-    struct Held {
-        qint64 flags;
-        qint64 size;
-        QByteArray hash;
-    };
-    std::map<qint64, Held> held;
-    if (ok && !fresh) {
-        Statement rows(d, "SELECT ordinal, flags, length(bytes), hash FROM slides");
-        int rc = SQLITE_ROW;
-        while (rows.ok() && (rc = rows.step()) == SQLITE_ROW)
-            held[rows.integer(0)] = {rows.integer(1), rows.integer(2), rows.blob(3)};
-        ok = rows.ok() && rc == SQLITE_DONE;
+    // The runs the file holds and no longer needs go; the new ones are written.
+    std::vector<Run> now;
+    now.reserve(pieces.size());
+    if (ok) {
+        std::vector<bool> stays(held.size(), false);
+        for (const Piece &p : pieces)
+            if (p.kept >= 0)
+                stays[size_t(p.kept)] = true;
+        Statement drop(d, "DELETE FROM runs WHERE id = ?1");
+        ok = drop.ok();
+        for (size_t r = 0; ok && r < held.size(); ++r) {
+            if (!stays[r]) {
+                drop.bind(1, held[r].id);
+                ok = drop.run();
+            }
+        }
     }
     if (ok) {
-        Statement put(d, "INSERT OR REPLACE INTO slides(ordinal, flags, hash, bytes) VALUES (?1, ?2, ?3, ?4)");
+        Statement put(d, "INSERT INTO runs(slides, bytes) VALUES (?1, ?2)");
         ok = put.ok();
-        const std::vector<slides::SlideStore::PackedShare> packed = slides.shareAll();
-        for (size_t i = 0; ok && i < packed.size(); ++i) {
-            const QByteArrayView bytes(packed[i].data, packed[i].size);
-            const QByteArray hash = sha256(bytes);
-            const qint64 ordinal = qint64(i) + 1;
-            const auto h = held.find(ordinal);
-            if (h != held.end() && h->second.flags == packed[i].flags && h->second.size == bytes.size() &&
-                h->second.hash == hash)
+        QByteArray index;
+        for (size_t k = 0; ok && k < pieces.size(); ++k) {
+            const Piece &p = pieces[k];
+            if (p.kept >= 0) {
+                now.push_back(held[size_t(p.kept)]);
                 continue;
-            put.bind(1, ordinal);
-            put.bind(2, qint64(packed[i].flags));
-            put.bind(3, hash);
-            put.bind(4, bytes);
+            }
+            Run run{0, 0, {}};
+            index.resize(0);
+            for (int i = p.from; i < p.to; ++i) {
+                const Share &s = packed[size_t(i)];
+                putBig(index, s.flags, 1);
+                putBig(index, quint32(s.size), 4);
+                putBig(index, s.check, 8);
+                run.bytes += s.size;
+                run.serials.push_back(s.serial);
+            }
+            // The row is made with room for the bytes, which are then written into its pages straight
+            // from the store: no copy of the whole run is assembled first.
+            put.bind(1, index);
+            put.bindZeros(2, run.bytes);
             ok = put.run();
-        }
-        if (ok && !held.empty() && held.rbegin()->first > qint64(packed.size())) {
-            Statement drop(d, "DELETE FROM slides WHERE ordinal > ?1");
-            drop.bind(1, qint64(packed.size()));
-            ok = drop.ok() && drop.run();
+            run.id = sqlite3_last_insert_rowid(d.db);
+            sqlite3_blob *blob = nullptr;
+            ok = ok && sqlite3_blob_open(d.db, "main", "runs", "bytes", run.id, 1, &blob) == SQLITE_OK;
+            qint64 at = 0;
+            for (int i = p.from; ok && i < p.to; ++i) {
+                const Share &s = packed[size_t(i)];
+                ok = sqlite3_blob_write(blob, s.data, s.size, int(at)) == SQLITE_OK;
+                at += s.size;
+                tally.add(s.size);
+            }
+            if (sqlite3_blob_close(blob) != SQLITE_OK)
+                ok = false;
+            if (!ok)
+                d.lastError = sqlite3_extended_errcode(d.db);
+            now.push_back(std::move(run));
         }
     }
-    // Slides deleted since the last save leave free pages; once they are a quarter of the file, the file
+    QByteArray layout;
+    for (const Run &run : now) {
+        putBig(layout, quint64(run.id), 8);
+        putBig(layout, quint32(run.serials.size()), 4);
+    }
+    if (ok) {
+        Statement put(d, "INSERT OR REPLACE INTO layout(id, digest, runs) VALUES (1, ?1, ?2)");
+        put.bind(1, qint64(checksum(layout)));
+        put.bind(2, layout);
+        ok = put.ok() && put.run();
+    }
+    // Slides deleted since the last save leave free pages; once they are a tenth of the file, the file
     // is shortened by them, moving pages from its end into the holes.
     if (ok && !fresh) {
         bool wasteful = false;
         {
-            Statement count(d, "SELECT freelist_count * 4 > page_count FROM pragma_freelist_count, pragma_page_count");
+            Statement count(d, "SELECT freelist_count * 10 > page_count FROM pragma_freelist_count, pragma_page_count");
             ok = count.ok() && count.step() == SQLITE_ROW;
             wasteful = ok && count.integer(0) != 0;
         }
         if (wasteful)
             ok = d.exec("PRAGMA incremental_vacuum");
     }
-    if (ok && d.exec("COMMIT"))
+    if (ok && d.exec("COMMIT")) {
+        Access::runs(written) = std::move(now);
+        Access::pictures(written) = keys;
+        Access::sceneHash(written) = sceneHash;
         return true;
+    }
     const int code = d.lastError;
     sqlite3_exec(d.db, "ROLLBACK", nullptr, nullptr, nullptr);
     d.lastError = code;
@@ -313,6 +558,19 @@ bool isOurs(const Header &h)
            h.userVersion >= 1 && h.userVersion <= ProjectFile::FormatVersion;
 }
 
+// Brings a file's bytes to the disk.
+bool syncFile(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = ::fsync(fd) == 0;
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return ok;
+}
+
 // Makes a rename into the folder survive a power cut.
 void syncFolder(const QString &path)
 {
@@ -332,14 +590,29 @@ bool isDamage(int code)
 
 } // namespace
 
-ProjectResult ProjectFile::save(const QString &path, const SceneSnapshot &scene, const slides::SlideStore &slides)
+ProjectResult ProjectFile::save(const QString &path, const SceneSnapshot &scene, const slides::SlideStore &slides,
+                                WrittenState *written, const Progress &progress)
 {
-    if (QFileInfo::exists(path) && isOurs(readHeader(path))) {
-        Database d;
-        if (d.open(path, SQLITE_OPEN_READWRITE) && writeInto(d, false, scene, slides))
+    WrittenState now;
+    // What the file holds is known from the last save or open when nobody changed it since; then only what
+    // changed is written into it. Else it is written anew.
+    if (written && Access::describes(*written, path) && isOurs(readHeader(path))) {
+        Tally tally(progress);
+        bool done = false;
+        {
+            Database d;
+            done = d.open(path, SQLITE_OPEN_READWRITE) &&
+                   writeInto(d, false, scene, slides, written, tally, now);
+        }
+        if (done && Access::identify(now, path)) {
+            if (written)
+                *written = std::move(now);
             return {};
+        }
         // A project that cannot be brought up to date in place is written anew beside it.
     }
+    if (written)
+        written->clear();
     // A new file is made whole under another name and then takes the project's name in one step, so that
     // whatever lay there stays until the new file is complete.
     const QString part = path + QStringLiteral(".part");
@@ -348,10 +621,14 @@ ProjectResult ProjectFile::save(const QString &path, const SceneSnapshot &scene,
     QFile::remove(part);
     int code = SQLITE_OK;
     {
+        Tally tally(progress);
         Database d;
-        if (!d.open(part, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) || !writeInto(d, true, scene, slides))
+        if (!d.open(part, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) ||
+            !writeInto(d, true, scene, slides, nullptr, tally, now))
             code = d.lastError == SQLITE_OK ? SQLITE_CANTOPEN : d.lastError;
     }
+    if (code == SQLITE_OK && !syncFile(part))
+        code = errno == ENOSPC ? SQLITE_FULL : SQLITE_IOERR;
     if (code == SQLITE_OK && std::rename(QFile::encodeName(part).constData(), QFile::encodeName(path).constData()) != 0)
         code = errno == ENOSPC ? SQLITE_FULL : SQLITE_CANTOPEN;
     if (code != SQLITE_OK) {
@@ -360,10 +637,13 @@ ProjectResult ProjectFile::save(const QString &path, const SceneSnapshot &scene,
         return writeFailure(path, code);
     }
     syncFolder(path);
+    if (written && Access::identify(now, path))
+        *written = std::move(now);
     return {};
 }
 
-ProjectResult ProjectFile::open(const QString &path, SceneSnapshot &scene, slides::SlideStore &slides)
+ProjectResult ProjectFile::open(const QString &path, SceneSnapshot &scene, slides::SlideStore &slides,
+                                WrittenState *written, const Progress &progress)
 {
     const QString name = shown(path);
     const QString damaged =
@@ -394,8 +674,7 @@ ProjectResult ProjectFile::open(const QString &path, SceneSnapshot &scene, slide
     // Read-write when allowed, so that a save cut short by a crash is rolled back from its journal.
     Database d;
     if (!d.open(path, SQLITE_OPEN_READWRITE)) {
-        sqlite3_close_v2(d.db);
-        d.db = nullptr;
+        d.close();
         if (!d.open(path, SQLITE_OPEN_READONLY))
             return failure(Status::CannotRead, QStringLiteral("Не удалось прочитать файл «%1».").arg(name));
     }
@@ -404,13 +683,9 @@ ProjectResult ProjectFile::open(const QString &path, SceneSnapshot &scene, slide
                    ? failure(Status::Damaged, damaged)
                    : failure(Status::CannotRead, QStringLiteral("Не удалось прочитать файл «%1».").arg(name));
     };
-    {
-        Statement check(d, "PRAGMA quick_check");
-        if (!check.ok() || check.step() != SQLITE_ROW)
-            return readFailure();
-        if (check.text(0) != QLatin1String("ok"))
-            return failure(Status::Damaged, damaged);
-    }
+    // Damage in SQLite's own structure shows as an error of the reads below; damage inside a slide's or a
+    // picture's bytes, by its check.
+    WrittenState now;
 
     SceneSnapshot read;
     QList<QByteArray> keys;
@@ -424,6 +699,7 @@ ProjectResult ProjectFile::open(const QString &path, SceneSnapshot &scene, slide
         const QByteArray data = row.blob(1);
         if (sha256(data) != row.blob(0) || !decodeScene(data, read, keys))
             return failure(Status::Damaged, damaged);
+        Access::sceneHash(now) = row.blob(0);
     }
 
     ProjectResult result;
@@ -433,8 +709,10 @@ ProjectResult ProjectFile::open(const QString &path, SceneSnapshot &scene, slide
         int rc = SQLITE_ROW;
         while (rows.ok() && (rc = rows.step()) == SQLITE_ROW) {
             QByteArray bytes = rows.blob(1);
-            if (sha256(bytes) == rows.blob(0))
+            if (sha256(bytes) == rows.blob(0)) {
                 pictures.insert(rows.blob(0), bytes);
+                Access::pictures(now) << rows.blob(0);
+            }
         }
         if (!rows.ok() || rc != SQLITE_DONE)
             return readFailure();
@@ -458,38 +736,95 @@ ProjectResult ProjectFile::open(const QString &path, SceneSnapshot &scene, slide
 
     slides::SlideStore store;
     {
+        // The runs in order, and how many slides each holds.
+        QByteArray layout;
+        {
+            Statement row(d, "SELECT digest, runs FROM layout WHERE id = 1");
+            if (!row.ok())
+                return readFailure();
+            const int rc = row.step();
+            if (rc != SQLITE_ROW)
+                return rc == SQLITE_DONE ? failure(Status::Damaged, damaged) : readFailure();
+            layout = row.blob(1);
+            if (layout.size() % LayoutEntryBytes != 0 || quint64(row.integer(0)) != checksum(layout))
+                return failure(Status::Damaged, damaged);
+        }
+        std::vector<Run> &runs = Access::runs(now);
+        const qint64 fileSize = QFileInfo(path).size();
+        qint64 total = 0;
+        try {
+            runs.reserve(size_t(layout.size() / LayoutEntryBytes));
+            for (qsizetype at = 0; at < layout.size(); at += LayoutEntryBytes) {
+                const qint64 count = qint64(getBig(layout.constData() + at + 8, 4));
+                total += count;
+                // Every slide takes its entry in a run's index: a list that claims more cannot be whole.
+                if (total > std::numeric_limits<int>::max() || total * SlideEntryBytes > fileSize)
+                    return failure(Status::Damaged, damaged);
+                runs.push_back({qint64(getBig(layout.constData() + at, 8)), 0, std::vector<quint64>(size_t(count), 0)});
+            }
+        } catch (const std::bad_alloc &) {
+            return failure(Status::CannotRead,
+                           QStringLiteral("Не удалось прочитать файл «%1»: не хватает памяти.").arg(name));
+        }
+
         // A slide is told against the one before it: after a damaged one, the rest up to the next whole
         // key cannot be read either.
-        Statement rows(d, "SELECT ordinal, flags, hash, bytes FROM slides ORDER BY ordinal");
-        qint64 expected = 1;
+        Tally tally(progress);
+        tally.setTotal(total);
+        qint64 ordinal = 0;
         qint64 lostFrom = 0;
-        auto endLoss = [&](qint64 last) {
+        auto endLoss = [&] {
             if (lostFrom == 0)
                 return;
-            result.lost << (lostFrom == last ? QStringLiteral("слайд %1").arg(lostFrom)
-                                             : QStringLiteral("слайды %1–%2").arg(lostFrom).arg(last));
+            result.lost << (lostFrom == ordinal - 1 ? QStringLiteral("слайд %1").arg(lostFrom)
+                                                    : QStringLiteral("слайды %1–%2").arg(lostFrom).arg(ordinal - 1));
             lostFrom = 0;
         };
-        int rc = SQLITE_ROW;
-        while (rows.ok() && (rc = rows.step()) == SQLITE_ROW) {
-            const qint64 ordinal = rows.integer(0);
-            const quint8 flags = quint8(rows.integer(1));
-            const QByteArray bytes = rows.blob(3);
-            if (ordinal != expected && lostFrom == 0)
-                lostFrom = expected;   // rows missing
-            expected = ordinal + 1;
-            const bool whole = sha256(bytes) == rows.blob(2);
-            const bool readable = lostFrom == 0 || (flags & slides::SlideStore::Key);
-            if (whole && readable && store.appendPacked(flags, bytes)) {
-                endLoss(ordinal - 1);
-                continue;
-            }
-            if (lostFrom == 0)
-                lostFrom = ordinal;
-        }
-        if (!rows.ok() || rc != SQLITE_DONE)
+        Statement row(d, "SELECT slides, bytes FROM runs WHERE id = ?1");
+        if (!row.ok())
             return readFailure();
-        endLoss(expected - 1);
+        for (Run &run : runs) {
+            row.bind(1, run.id);
+            const int rc = row.step();
+            if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+                return readFailure();
+            const qint64 count = qint64(run.serials.size());
+            const QByteArrayView index = rc == SQLITE_ROW ? row.view(0) : QByteArrayView();
+            const QByteArrayView bytes = rc == SQLITE_ROW ? row.view(1) : QByteArrayView();
+            // The index must account for the run's bytes exactly.
+            bool sound = index.size() == count * SlideEntryBytes;
+            qint64 sum = 0;
+            for (qint64 k = 0; sound && k < count; ++k)
+                sum += qint64(getBig(index.data() + k * SlideEntryBytes + 1, 4));
+            sound = sound && sum == bytes.size();
+            qint64 at = 0;
+            for (qint64 k = 0; k < count; ++k) {
+                ++ordinal;
+                bool added = false;
+                qint64 size = 0;
+                if (sound) {
+                    const char *entry = index.data() + k * SlideEntryBytes;
+                    const quint8 flags = quint8(entry[0]);
+                    size = qint64(getBig(entry + 1, 4));
+                    const QByteArrayView slide = bytes.sliced(at, size);
+                    at += size;
+                    const bool readable = lostFrom == 0 || (flags & slides::SlideStore::Key);
+                    const quint64 check = getBig(entry + 5, 8);
+                    added = readable && store.appendPacked(flags, slide, &check);
+                }
+                if (added) {
+                    run.serials[size_t(k)] = store.serial(store.count());
+                    run.bytes += size;
+                    endLoss();
+                } else if (lostFrom == 0) {
+                    lostFrom = ordinal;
+                }
+                tally.add(1);
+            }
+            sqlite3_reset(row.handle());
+        }
+        ++ordinal;
+        endLoss();
     }
 
     if (!result.lost.isEmpty())
@@ -497,6 +832,12 @@ ProjectResult ProjectFile::open(const QString &path, SceneSnapshot &scene, slide
                              .arg(name, result.lost.join(QStringLiteral("; ")));
     scene = std::move(read);
     slides.swap(store);
+    d.close();
+    if (written) {
+        written->clear();
+        if (Access::identify(now, path))
+            *written = std::move(now);
+    }
     return result;
 }
 

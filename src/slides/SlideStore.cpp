@@ -5,6 +5,7 @@
 #include <QtAlgorithms>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -245,6 +246,77 @@ bool applyDifference(char *first, qsizetype stride, const QByteArray &runs)
 
 } // namespace
 
+quint64 SlideStore::nextSerial()
+{
+    // Shared by every store, so that no two slides' bytes ever bear one number, whatever store they went to.
+    static std::atomic<quint64> last{0};
+    return last.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
+SlideStore::SlideStore(const SlideStore &other)
+    : m_blocks(other.m_blocks),
+      // The last block is shared: what the original adds goes on in it, so the copy starts a block of its own.
+      m_used(BlockBytes),
+      m_entries(other.m_entries),
+      m_packedBytes(other.m_packedBytes),
+      m_keys(other.m_keys),
+      m_byteLimit(other.m_byteLimit),
+      m_garbage(other.m_garbage),
+      m_prevRaw(other.m_prevRaw),
+      m_prevValid(other.m_prevValid)
+{
+}
+
+SlideStore &SlideStore::operator=(const SlideStore &other)
+{
+    if (this != &other) {
+        SlideStore copy(other);
+        swap(copy);
+    }
+    return *this;
+}
+
+quint64 SlideStore::serial(int i) const
+{
+    return i < 1 || i > count() ? 0 : m_entries[size_t(i - 1)].serial;
+}
+
+quint64 SlideStore::check(int i) const
+{
+    return i < 1 || i > count() ? 0 : m_entries[size_t(i - 1)].check;
+}
+
+quint64 SlideStore::checksum(QByteArrayView bytes)
+{
+    // Large odd multipliers that spread every input bit over the whole word.
+    constexpr quint64 Spread = 0x9E3779B185EBCA87ull, Scatter = 0xC2B2AE3D27D4EB4Full,
+                      Settle = 0x165667B19E3779F9ull;
+    const auto rotl = [](quint64 x, int r) { return (x << r) | (x >> (64 - r)); };
+    const auto mixWord = [rotl](quint64 sum, quint64 word) { return rotl(sum + word * Scatter, 31) * Spread; };
+    const auto word = [](const char *at) { return qFromLittleEndian(load8(at)); };
+    const char *p = bytes.data();
+    const qsizetype size = bytes.size();
+    // Lanes held apart, so that the compiler keeps each in a register.
+    quint64 a = Spread + Scatter, b = Scatter, c = 0, d = 0 - Spread;
+    qsizetype at = 0;
+    for (; at + 32 <= size; at += 32) {
+        a = mixWord(a, word(p + at));
+        b = mixWord(b, word(p + at + 8));
+        c = mixWord(c, word(p + at + 16));
+        d = mixWord(d, word(p + at + 24));
+    }
+    quint64 sum = rotl(a, 1) + rotl(b, 7) + rotl(c, 12) + rotl(d, 18) + quint64(size);
+    for (; at + 8 <= size; at += 8)
+        sum = rotl(sum ^ mixWord(0, word(p + at)), 27) * Spread + Settle;
+    for (; at < size; ++at)
+        sum = rotl(sum ^ (quint64(quint8(p[at])) * Settle), 11) * Spread;
+    sum ^= sum >> 33;
+    sum *= Scatter;
+    sum ^= sum >> 29;
+    sum *= Settle;
+    return sum ^ (sum >> 32);
+}
+
 bool SlideStore::toRaw(const QImage &image, char *raw)
 {
     if (image.width() != SlideWidth || image.height() != SlideHeight)
@@ -302,7 +374,9 @@ bool SlideStore::storePacked(const QByteArray &packed, Entry &e)
     }
     e.at = qint64(m_blocks.size() - 1) * BlockBytes + m_used;
     e.size = qint32(size);
-    std::memcpy(m_blocks.back().get() + m_used, packed.constData(), size_t(size));
+    char *to = m_blocks.back().get() + m_used;
+    std::memcpy(to, packed.constData(), size_t(size));
+    e.check = checksum(QByteArrayView(to, size));
     m_used += size;
     return true;
 }
@@ -463,12 +537,12 @@ std::vector<SlideStore::PackedShare> SlideStore::share(int first, int n) const
     out.reserve(size_t(n));
     for (int m = first - 1; m < first - 1 + n; ++m) {
         const Entry &e = m_entries[size_t(m)];
-        out.push_back(PackedShare{m_blocks[size_t(e.at / BlockBytes)], packedData(e), e.size, flagsOf(e)});
+        out.push_back(PackedShare{m_blocks[size_t(e.at / BlockBytes)], packedData(e), e.size, flagsOf(e), e.serial, e.check});
     }
     return out;
 }
 
-bool SlideStore::appendPacked(quint8 flags, QByteArrayView bytes)
+bool SlideStore::appendPacked(quint8 flags, QByteArrayView bytes, const quint64 *check)
 {
     const bool key = flags & Key;
     const bool compressed = flags & Compressed;
@@ -484,6 +558,10 @@ bool SlideStore::appendPacked(quint8 flags, QByteArrayView bytes)
         Entry entry{0, 0, key ? index : newestKey(), compressed, key};
         if (!storePacked(QByteArray::fromRawData(bytes.data(), bytes.size()), entry))
             return false;
+        if (check && entry.check != *check) {
+            m_garbage += entry.size;   // stored, but no slide refers to them
+            return false;
+        }
         m_entries.push_back(entry);
         m_packedBytes += entry.size;
         m_prevValid = false;

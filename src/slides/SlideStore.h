@@ -19,6 +19,17 @@ namespace slides {
 
 class SlideStore {
 public:
+    SlideStore() = default;
+    // A copy is cheap: it shares the blocks that hold the packed slides,
+    // whose bytes are never written over, and copies only the list of where
+    // each slide lies (some bytes per slide). The copy and the original may
+    // then each change on their own thread; the copy puts slides it gains
+    // into blocks of its own.
+    SlideStore(const SlideStore &other);
+    SlideStore &operator=(const SlideStore &other);
+    SlideStore(SlideStore &&) noexcept = default;
+    SlideStore &operator=(SlideStore &&) noexcept = default;
+
     int count() const { return int(m_entries.size()); }
 
     // Adds a copy of `image` (any format, 396 x 346) as the newest slide.
@@ -80,6 +91,24 @@ public:
     // flags 0 when i is out of range.
     QByteArrayView packedView(int i, quint8 &flags) const;
 
+    // A number that names slide i's packed bytes: it changes whenever they
+    // are made anew (a slide added or put back, or told again after the
+    // slides before it were taken) and stays when they only move, in this
+    // store, its copies or a store it is appended to. Never reused within a
+    // run of the program, so a saver can tell which slides it wrote already.
+    // 0 when i is out of range.
+    quint64 serial(int i) const;
+
+    // A 64-bit check of slide i's packed bytes, taken as they were stored
+    // (while they were in the processor's cache), so that a saver need not
+    // read them once more to take it. 0 when i is out of range.
+    quint64 check(int i) const;
+
+    // The check of any bytes: four independent lanes of words, each step a
+    // one-to-one mixing, so any change of one word is found and other
+    // damage is missed once in 2^64, at about the speed of reading memory.
+    static quint64 checksum(QByteArrayView bytes);
+
     // Every slide's packed bytes with a share of the block that holds them:
     // bytes once stored are never written over, so they stay valid and
     // unchanged for as long as the share is kept, on any thread, whatever
@@ -89,6 +118,8 @@ public:
         const char *data;
         qint32 size;
         quint8 flags;
+        quint64 serial;
+        quint64 check;
     };
     std::vector<PackedShare> shareAll() const { return share(1, count()); }
     // The same for the `n` slides from `first` (1-based); empty when the range is wrong.
@@ -96,8 +127,9 @@ public:
 
     // Appends a slide given as packed bytes told against the newest slide
     // (or a key). False, with the store unchanged, when a difference has no
-    // slide before it or a whole key is of the wrong size.
-    bool appendPacked(quint8 flags, QByteArrayView bytes);
+    // slide before it, a whole key is of the wrong size or, when `check` is
+    // given, the bytes' check differs from it.
+    bool appendPacked(quint8 flags, QByteArrayView bytes, const quint64 *check = nullptr);
 
     // Removes `n` slides from `first` (1-based) and hands back their packed
     // bytes; the slide after the gap is told again against the one before
@@ -131,7 +163,10 @@ private:
         qint32 key;  // 0-based index of the key slide this one is XORed against; its own index for a key
         bool compressed; // keys are; differences are kept as their runs, which pack poorly
         bool isKey;
+        quint64 serial = nextSerial(); // a new entry's bytes are new; a copied entry keeps it
+        quint64 check = 0;             // of the packed bytes, set where they are stored
     };
+    static quint64 nextSerial();
 
     quint8 flagsOf(const Entry &e) const { return quint8((e.isKey ? Key : 0) | (e.compressed ? Compressed : 0)); }
     int newestKey() const { return m_entries.empty() ? -1 : m_entries.back().key; }

@@ -2,6 +2,7 @@
 // in a fresh program with an empty library, a second save rewrites only what
 // changed, and every kind of bad file is refused with a message naming it.
 #include <QBuffer>
+#include <fcntl.h>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCryptographicHash>
@@ -13,8 +14,14 @@
 #include <QToolButton>
 #include <QtEndian>
 
+#include <linux/fs.h>
+#include <signal.h>
 #include <sqlite3.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <thread>
 
 #include "../picker/PickerTestKit.h"
 #include "Program.h"
@@ -100,6 +107,53 @@ int differingPages(const QByteArray &a, const QByteArray &b)
     return n;
 }
 
+// Makes files and folders unwritable for as long as it lives, even for root: immutable where the file
+// system allows it, else without write permission.
+class Unwritable {
+public:
+    void add(const QString &path)
+    {
+        m_paths << path;
+        if (!immutable(path, true))
+            QFile::setPermissions(path, QFile::permissions(path) & ~(QFile::WriteOwner | QFile::WriteUser));
+    }
+    ~Unwritable()
+    {
+        for (const QString &path : m_paths) {
+            immutable(path, false);
+            QFile::setPermissions(path, QFile::permissions(path) | QFile::WriteOwner);
+        }
+    }
+
+private:
+    static bool immutable(const QString &path, bool on)
+    {
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            return false;
+        int flags = 0;
+        bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+        ok = ok && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        ::close(fd);
+        return ok;
+    }
+    QStringList m_paths;
+};
+
+// Files grow no further than `bytes` while it lives: the disk is full for this process.
+struct FullDisk {
+    rlimit before{};
+    explicit FullDisk(qint64 bytes)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &before);
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit now{rlim_t(bytes), before.rlim_max};
+        ::setrlimit(RLIMIT_FSIZE, &now);
+    }
+    ~FullDisk() { ::setrlimit(RLIMIT_FSIZE, &before), ::signal(SIGXFSZ, SIG_DFL); }
+};
+
 } // namespace
 
 class TestProject : public QObject {
@@ -108,9 +162,8 @@ private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void aSceneComesBackWholeInAFreshProgram();
     void aSecondSaveRewritesOnlyWhatChanged();
-    void badFilesAreRefusedAndNamed();
-    void damagedPartsAreLeftOutAndNamed();
-    void aFailedSaveLeavesThePreviousVersion();
+    void aCopyIsSavedOnAWorkerWhileRecordingGoesOn();
+    void badInputAndFaultsEndInAClearMessage();
 };
 
 void TestProject::aSceneComesBackWholeInAFreshProgram()
@@ -182,14 +235,21 @@ void TestProject::aSecondSaveRewritesOnlyWhatChanged()
     slides::SlideStore store;
     appendSlides(store, 0, 200);
     const QString path = dir.filePath("p.vellumo");
-    QVERIFY(ProjectFile::save(path, scene, store).ok());
+    ProjectFile::WrittenState written;
+    // The progress told runs up to its total and never back.
+    QList<std::pair<qint64, qint64>> told;
+    const auto tell = [&told](qint64 done, qint64 total) { told.append({done, total}); };
+    QVERIFY(ProjectFile::save(path, scene, store, &written, tell).ok());
+    QVERIFY(told.size() > 2 && told.first().first == 0 && told.last().first == told.last().second);
+    for (int i = 1; i < told.size(); ++i)
+        QVERIFY(told[i].first >= told[i - 1].first && told[i].second == told[0].second);
     const QByteArray first = readAll(path);
     // The picture used three times is stored once.
     QVERIFY(first.count(scene.background.mid(200, 64)) == 1);
 
     appendSlides(store, 200, 203);
     scene.previewRate = 20;
-    QVERIFY(ProjectFile::save(path, scene, store).ok());
+    QVERIFY(ProjectFile::save(path, scene, store, &written).ok());
     const QByteArray second = readAll(path);
     // The pages already there stay, but for a few of the tables' own; the file grows by the new slides.
     const int pages = int(first.size() / 4096);
@@ -206,7 +266,7 @@ void TestProject::aSecondSaveRewritesOnlyWhatChanged()
     std::vector<slides::SlideStore::Packed> taken;
     QVERIFY(store.take(50, 100, taken));
     scene.objects.removeLast();
-    QVERIFY(ProjectFile::save(path, scene, store).ok());
+    QVERIFY(ProjectFile::save(path, scene, store, &written).ok());
     // Their room is given back.
     QVERIFY(QFileInfo(path).size() < second.size() * 3 / 4);
     project::SceneSnapshot read;
@@ -217,14 +277,54 @@ void TestProject::aSecondSaveRewritesOnlyWhatChanged()
     for (int i : {1, 49, 50, 51, 103})
         QVERIFY(testcommon::samePixels(readSlides.slide(i), store.slide(i)));
     QVERIFY(!QFile::exists(path + "-journal") && !QFile::exists(path + "-wal"));
+
+    // Another program writes the file meanwhile: what this one remembers of it no longer holds, and the
+    // next save writes it whole.
+    slides::SlideStore other;
+    appendSlides(other, 500, 530);
+    QVERIFY(ProjectFile::save(path, project::SceneSnapshot(), other).ok());
+    appendSlides(store, 203, 204);
+    QVERIFY(ProjectFile::save(path, scene, store, &written).ok());
+    QVERIFY(ProjectFile::open(path, read, readSlides).ok());
+    QCOMPARE(readSlides.count(), 104);
+    for (int i : {1, 2, 30, 31, 104})
+        QVERIFY(testcommon::samePixels(readSlides.slide(i), store.slide(i)));
 }
 
-void TestProject::badFilesAreRefusedAndNamed()
+void TestProject::aCopyIsSavedOnAWorkerWhileRecordingGoesOn()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("p.vellumo");
+    slides::SlideStore store;
+    appendSlides(store, 0, 40);
+    const slides::SlideStore copy = store;
+    ProjectResult saved;
+    std::thread worker([&] { saved = ProjectFile::save(path, project::SceneSnapshot(), copy); });
+    appendSlides(store, 40, 80);
+    worker.join();
+    QVERIFY(saved.ok());
+    // The copy can take slides of its own without touching the original's.
+    slides::SlideStore grown = copy;
+    appendSlides(grown, 100, 120);
+    slides::SlideStore read;
+    project::SceneSnapshot scene;
+    QVERIFY(ProjectFile::open(path, scene, read).ok());
+    QCOMPARE(read.count(), 40);
+    for (int i = 1; i <= 80; ++i)
+        QVERIFY(testcommon::samePixels(store.slide(i), testcommon::stageSlide(i - 1)) &&
+                (i > 40 || testcommon::samePixels(read.slide(i), testcommon::stageSlide(i - 1))) &&
+                (i > 60 || testcommon::samePixels(grown.slide(i), testcommon::stageSlide(i <= 40 ? i - 1 : i + 59))));
+}
+
+void TestProject::badInputAndFaultsEndInAClearMessage()
 {
     using S = ProjectResult::Status;
     QTemporaryDir dir;
-    const QByteArray good = readAll(smallProject(dir.path(), 20));
-    QVERIFY(good.size() > 8192);
+    const QString goodPath = smallProject(dir.path(), 20);
+    const QByteArray good = readAll(goodPath);
+    QVERIFY(good.size() > 3 * 16384);
+    slides::SlideStore original;
+    appendSlides(original, 0, 20);
     auto patched = [&good](int at, quint32 value) {
         QByteArray b = good;
         qToBigEndian(value, b.data() + at);
@@ -236,122 +336,123 @@ void TestProject::badFilesAreRefusedAndNamed()
         out.open(QIODevice::WriteOnly);
         testcommon::stageSlide(3).save(&out, "PNG");
     }
+    // One byte turned over inside the background picture, or inside slide 10's packed bytes.
+    auto flipped = [&good](const QByteArray &part) {
+        QByteArray b = good;
+        const qsizetype at = b.indexOf(part.mid(part.size() / 2, 32));
+        if (at > 0)
+            b[at] = char(~b[at]);
+        return at > 0 ? b : QByteArray();
+    };
+    quint8 flags = 0;
+    const QByteArray slide10 = original.packedView(10, flags).toByteArray();
+    QRandomGenerator random(23);
+    auto noise = [&](qsizetype at, int n) {
+        QByteArray b = good;
+        for (int i = 0; i < n; ++i)
+            b[at + i] = char(random.bounded(256));
+        return b;
+    };
+
+    // A project of more slides than the disk has room for, saved over the small one.
+    slides::SlideStore big;
+    appendSlides(big, 0, 60);
+    QVERIFY(QDir(dir.path()).mkpath("Папка без права записи"));
+    QVERIFY(QDir(dir.path()).mkpath("Мои мультики"));
+    writeAll(dir.filePath("файл, а не папка"), "x");
+
+    enum Action { Open, Save, SaveOnFullDisk };
     struct Case {
         const char *name;
-        QByteArray bytes;
+        Action action;
+        QByteArray bytes;   // laid down at the path first, to be opened
+        QString file;       // relative to the folder
         S status;
+        QStringList lost;   // opened with these parts left out; "*": with some part, wherever the damage fell
     };
+    const QString bad = QStringLiteral("Плохой файл.vellumo");
     const QList<Case> cases = {
-        {"empty", QByteArray(), S::NotAProject},
-        {"a PNG", png, S::NotAProject},
-        {"another program's database", patched(68, 0x12345678), S::NotAProject},
-        {"a newer version", patched(60, ProjectFile::FormatVersion + 1), S::NewerVersion},
-        {"cut inside the magic", good.left(9), S::Damaged},
-        {"cut inside the header", good.left(60), S::Damaged},
-        {"cut after the first page", good.left(4096), S::Damaged},
-        {"cut in the middle", good.left(good.size() / 2 + 100), S::Damaged},
-        {"one byte short", good.left(good.size() - 1), S::Damaged},
-        {"a crafted scene", craftedScene(good, dir.filePath("crafted")), S::Damaged},
+        {"empty", Open, {}, bad, S::NotAProject, {}},
+        {"a PNG renamed", Open, png, bad, S::NotAProject, {}},
+        {"another program's database", Open, patched(68, 0x12345678), bad, S::NotAProject, {}},
+        {"a newer version", Open, patched(60, ProjectFile::FormatVersion + 1), bad, S::NewerVersion, {}},
+        {"cut inside the magic", Open, good.left(9), bad, S::Damaged, {}},
+        {"cut inside the header", Open, good.left(60), bad, S::Damaged, {}},
+        {"cut after the first page", Open, good.left(16384), bad, S::Damaged, {}},
+        {"cut in the middle", Open, good.left(good.size() / 2 + 100), bad, S::Damaged, {}},
+        {"one byte short", Open, good.left(good.size() - 1), bad, S::Damaged, {}},
+        {"a crafted scene", Open, craftedScene(good, dir.filePath("crafted")), bad, S::Damaged, {}},
+        {"random bytes over the tables' first pages", Open, noise(2 * 16384, 5 * 16384), bad, S::Damaged, {}},
+        {"random bytes in the middle", Open, noise(good.size() / 2, 4096), bad, S::Ok, {"*"}},
+        {"a damaged picture", Open, flipped(readAll(dir.filePath("bg.png"))), bad, S::Ok, {"картинка фона"}},
+        {"a damaged slide", Open, flipped(slide10), bad, S::Ok, {"слайды 10–20"}},
+        {"a missing file", Open, {}, "нет такого.vellumo", S::CannotRead, {}},  // laid down by nobody
+        {"a read-only file in a read-only folder", Open, good, "Папка без права записи/Мой мульт.vellumo", S::Ok, {}},
+        {"a full disk", SaveOnFullDisk, {}, "small.vellumo", S::CannotWrite, {}},
+        {"a folder without write rights", Save, {}, "Папка без права записи/Новый.vellumo", S::CannotWrite, {}},
+        {"a folder that is a file", Save, {}, "файл, а не папка/Новый.vellumo", S::CannotWrite, {}},
+        {"a vanished folder", Save, {}, "флешка/Мой мульт.vellumo", S::CannotWrite, {}},
+        {"a name with Cyrillic letters and spaces", Save, {}, "Мои мультики/Кот и пёс 2.vellumo", S::Ok, {}},
     };
     for (const Case &c : cases) {
-        const QString path = dir.filePath(QString("Плохой файл %1.vellumo").arg(c.name));
-        writeAll(path, c.bytes);
+        const QString path = dir.filePath(c.file);
+        if (c.action == Open && c.status != S::CannotRead)
+            writeAll(path, c.bytes);
         project::SceneSnapshot scene;
         scene.previewRate = 3;
         slides::SlideStore store;
         store.append(testcommon::stageSlide(0));
-        const ProjectResult r = ProjectFile::open(path, scene, store);
-        QVERIFY2(r.status == c.status, c.name);
-        QVERIFY2(r.message.contains(QDir::toNativeSeparators(path)), c.name);
-        // The work on screen stays as it was.
-        QVERIFY2(scene.previewRate == 3 && store.count() == 1, c.name);
+        const QStringList before = QDir(QFileInfo(path).absolutePath()).entryList(QDir::Files);
+        ProjectResult r;
+        {
+            Unwritable locked;
+            if (c.file.startsWith("Папка без права записи")) {
+                if (QFile::exists(path))
+                    locked.add(path);
+                locked.add(QFileInfo(path).absolutePath());
+            }
+            ProjectFile::WrittenState written;
+            if (c.action == SaveOnFullDisk) {
+                // Brought up to date in place, the file would grow: the disk takes 64 KB more.
+                QVERIFY(ProjectFile::open(path, scene, store, &written).ok());
+                FullDisk full(QFileInfo(path).size() + 65536);
+                r = ProjectFile::save(path, {}, big, &written);
+                QVERIFY2(written.isEmpty(), c.name);
+            } else if (c.action == Open) {
+                r = ProjectFile::open(path, scene, store);
+            } else {
+                r = ProjectFile::save(path, {}, big, &written);
+            }
+        }
+        QVERIFY2(r.status == c.status, qPrintable(QString("%1: %2").arg(c.name, r.message)));
+        QVERIFY2(c.lost == QStringList{"*"} ? !r.lost.isEmpty() : r.lost == c.lost,
+                 qPrintable(QString("%1: %2").arg(c.name, r.lost.join("; "))));
+        QVERIFY2(r.ok() && r.lost.isEmpty() ? r.message.isEmpty() : r.message.contains(r.lost.join("; ")), c.name);
+        if (!r.ok() || !c.lost.isEmpty())
+            QVERIFY2(r.message.contains(QDir::toNativeSeparators(path)), c.name);
+        // Nothing is left beside the file: no journal, no half-written copy.
+        const QStringList after = QDir(QFileInfo(path).absolutePath()).entryList(QDir::Files);
+        QVERIFY2(after == (c.action == Open || !r.ok() ? before : before + QStringList{c.file.section('/', -1)}), c.name);
+        if (c.action == Open && !r.ok()) {
+            // The work on screen stays as it was.
+            QVERIFY2(scene.previewRate == 3 && store.count() == 1, c.name);
+        } else if (c.action == Open) {
+            // Slides are left out, never read wrong: a loss runs from a slide to the last one.
+            const QStringList slidesLost = r.lost.filter("слайд");
+            const int kept = slidesLost.isEmpty() ? 20 : slidesLost.first().section(' ', 1).section("–", 0, 0).toInt() - 1;
+            QVERIFY2(store.count() == kept, c.name);
+            for (int i = 1; i <= store.count(); ++i)
+                QVERIFY2(testcommon::samePixels(store.slide(i), original.slide(i)), c.name);
+        } else if (r.ok() || QFile::exists(path)) {
+            // After a failed save the previous version opens as it was; after a good one, the new.
+            slides::SlideStore read;
+            QVERIFY2(ProjectFile::open(path, scene, read).ok(), c.name);
+            const slides::SlideStore &expected = r.ok() ? big : original;
+            QCOMPARE(read.count(), expected.count());
+            for (int i = 1; i <= read.count(); i += 7)
+                QVERIFY2(testcommon::samePixels(read.slide(i), expected.slide(i)), c.name);
+        }
     }
-    project::SceneSnapshot scene;
-    slides::SlideStore store;
-    const ProjectResult missing = ProjectFile::open(dir.filePath("нет такого.vellumo"), scene, store);
-    QCOMPARE(missing.status, S::CannotRead);
-    QVERIFY(missing.message.contains("нет такого.vellumo"));
-
-    // Random bytes over the middle: refused as damaged, or opened with what was lost named, never with
-    // a wrong slide.
-    slides::SlideStore original;
-    appendSlides(original, 0, 20);
-    QRandomGenerator random(23);
-    for (int round = 0; round < 12; ++round) {
-        QByteArray bytes = good;
-        const qsizetype at = 4096 + random.bounded(good.size() - 4096 - 256);
-        for (int i = 0; i < 200; ++i)
-            bytes[at + i] = char(random.bounded(256));
-        const QString path = dir.filePath("шум.vellumo");
-        writeAll(path, bytes);
-        slides::SlideStore read;
-        const ProjectResult r = ProjectFile::open(path, scene, read);
-        QVERIFY2(r.status == S::Damaged || (r.ok() && (!r.lost.isEmpty() || read.count() == 20)),
-                 qPrintable(QString::number(at)));
-        if (r.ok() && read.count() == 20 && r.lost.isEmpty())
-            for (int i = 1; i <= 20; ++i)
-                QVERIFY(testcommon::samePixels(read.slide(i), original.slide(i)));
-    }
-}
-
-void TestProject::damagedPartsAreLeftOutAndNamed()
-{
-    QTemporaryDir dir;
-    const QString path = smallProject(dir.path(), 20);
-    QByteArray bytes = readAll(path);
-    slides::SlideStore original;
-    appendSlides(original, 0, 20);
-
-    // One byte of the background and one of slide 10's packed bytes turned over.
-    const QByteArray picture = readAll(dir.filePath("bg.png"));
-    const qsizetype inPicture = bytes.indexOf(picture.mid(300, 64));
-    quint8 flags = 0;
-    const QByteArray slide10 = original.packedView(10, flags).toByteArray();
-    const qsizetype inSlide = bytes.indexOf(slide10.mid(slide10.size() / 2, 32));
-    QVERIFY(inPicture > 0 && inSlide > 0);
-    bytes[inPicture] = char(~bytes[inPicture]);
-    bytes[inSlide] = char(~bytes[inSlide]);
-    writeAll(path, bytes);
-
-    project::SceneSnapshot scene;
-    slides::SlideStore read;
-    const ProjectResult r = ProjectFile::open(path, scene, read);
-    QVERIFY2(r.ok(), qPrintable(r.message));
-    QCOMPARE(r.lost, QStringList({"картинка фона", "слайды 10–20"}));
-    QVERIFY(r.message.contains(QDir::toNativeSeparators(path)) && r.message.contains("слайды 10–20"));
-    QVERIFY(scene.background.isEmpty());
-    QCOMPARE(scene.entries, QStringList{"персонаж (кот) индекс > 1"});
-    QCOMPARE(read.count(), 9);
-    for (int i = 1; i <= 9; ++i)
-        QVERIFY(testcommon::samePixels(read.slide(i), original.slide(i)));
-}
-
-void TestProject::aFailedSaveLeavesThePreviousVersion()
-{
-    QTemporaryDir dir;
-    const QString path = smallProject(dir.path(), 5);
-    project::SceneSnapshot scene;
-    slides::SlideStore store;
-    store.append(testcommon::stageSlide(7));
-    struct Case {
-        const char *name;
-        QString path;
-    };
-    // Root writes into any folder whatever its mode; a folder of the kernel's own takes nothing from anyone.
-    const QString readOnly = geteuid() == 0 ? QString("/proc/Мой мульт.vellumo") : path;
-    for (const Case &c : QList<Case>{{"a read-only folder", readOnly},
-                                     {"a vanished folder", dir.filePath("флешка/Мой мульт.vellumo")}}) {
-        if (geteuid() != 0)
-            QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner);
-        const ProjectResult r = ProjectFile::save(c.path, scene, store);
-        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QVERIFY2(r.status == ProjectResult::Status::CannotWrite, c.name);
-        QVERIFY2(r.message.contains(QDir::toNativeSeparators(c.path)), c.name);
-    }
-    slides::SlideStore read;
-    QVERIFY(ProjectFile::open(path, scene, read).ok());
-    QCOMPARE(read.count(), 5);
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList({"bg.png", "small.vellumo"}));
 }
 
 QTEST_MAIN(TestProject)
