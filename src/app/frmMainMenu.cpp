@@ -109,7 +109,8 @@ void frmMain::showRecent()
 void frmMain::showProject()
 {
     setWindowTitle(m_document->title());
-    setWindowModified(m_document->isModified());
+    // An untitled project's title has no mark of changes, as the window's title never had one.
+    setWindowModified(!m_document->path().isEmpty() && m_document->isModified());
 }
 
 void frmMain::showAbout()

@@ -194,6 +194,7 @@ bool Document::newProject()
         return false;
     applySnapshot(m_main, m_fresh);
     slides().replaceAll(slides::SlideStore());
+    m_written.reset();
     m_lock.release();
     m_path.clear();
     m_readOnly = false;
@@ -243,12 +244,13 @@ bool Document::load(const QString &given)
         return false;
     auto scene = std::make_shared<SceneSnapshot>();
     auto store = std::make_shared<slides::SlideStore>();
+    auto written = std::make_shared<ProjectFile::WrittenState>();
     ProjectResult result;
     {
         frmProject window(frmProject::Kind::Open, path, &m_main);
         const bool finished = window.run(
-            [path, scene, store](const std::function<void(qint64, qint64)> &) {
-                return ProjectFile::open(path, *scene, *store);
+            [path, scene, store, written](const ProjectFile::Progress &progress) {
+                return ProjectFile::open(path, *scene, *store, written.get(), progress);
             },
             result);
         if (!finished)
@@ -261,6 +263,7 @@ bool Document::load(const QString &given)
     }
     applySnapshot(m_main, *scene);
     slides().replaceAll(std::move(*store));
+    m_written = written;
     if (!result.lost.isEmpty())
         m_state.message(&m_main, warning(result.message));
     m_readOnly = readOnly;
@@ -322,15 +325,18 @@ bool Document::saveTo(const QString &path)
     const SceneSnapshot scene = takeSnapshot(m_main);
     // The copy shares the packed slides with the buffer; the thread reads them while this one waits.
     auto store = std::make_shared<const slides::SlideStore>(slides().store());
+    // What was last written to this file lets a second save write only what changed since.
+    auto written = path == m_path && m_written ? m_written : std::make_shared<ProjectFile::WrittenState>();
     ProjectResult result;
     {
         frmProject window(frmProject::Kind::Save, path, &m_main);
         window.run(
-            [path, scene, store](const std::function<void(qint64, qint64)> &) {
-                return ProjectFile::save(path, scene, *store);
+            [path, scene, store, written](const ProjectFile::Progress &progress) {
+                return ProjectFile::save(path, scene, *store, written.get(), progress);
             },
             result);
     }
+    m_written = written;
     if (!result.ok()) {
         m_state.message(&m_main, warning(result.message));
         return false;

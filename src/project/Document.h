@@ -14,6 +14,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 
 #include "project/ProjectFile.h"
 #include "project/ProjectLock.h"
@@ -100,6 +101,7 @@ private:
     QString m_path;
     bool m_readOnly = false;
     ProjectLock m_lock;
+    std::shared_ptr<ProjectFile::WrittenState> m_written;   // what the file holds, as this program last wrote or read it
     QStringList m_recent;
 };
 

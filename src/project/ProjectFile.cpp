@@ -145,7 +145,11 @@ public:
     bool ok() const { return m_s != nullptr; }
     void bind(int i, QByteArrayView blob)
     {
-        sqlite3_bind_blob64(m_s, i, blob.data(), sqlite3_uint64(blob.size()), SQLITE_STATIC);
+        // An empty array may have no data at all, which SQLite would take for NULL.
+        if (blob.isEmpty())
+            sqlite3_bind_zeroblob(m_s, i, 0);
+        else
+            sqlite3_bind_blob64(m_s, i, blob.data(), sqlite3_uint64(blob.size()), SQLITE_STATIC);
     }
     void bind(int i, qint64 v) { sqlite3_bind_int64(m_s, i, v); }
     void bindZeros(int i, qint64 n) { sqlite3_bind_zeroblob64(m_s, i, sqlite3_uint64(n)); }

@@ -24,7 +24,7 @@ class frmProject : public QDialog {
 public:
     enum class Kind { Save, Open };
     // What the thread runs: it reports (done, total) as it goes, and returns what came of it.
-    using Work = std::function<project::ProjectResult(const std::function<void(qint64, qint64)> &progress)>;
+    using Work = std::function<project::ProjectResult(const project::ProjectFile::Progress &progress)>;
 
     frmProject(Kind kind, const QString &path, QWidget *parent = nullptr);
     ~frmProject() override;

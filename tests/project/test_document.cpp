@@ -140,7 +140,7 @@ void TestDocument::unsavedChangesAreAskedAboutOnce()
     // A second save of an unchanged project asks for no file; the recent list keeps 8, newest first.
     for (int i = 0; i < project::Document::RecentCount + 1; ++i) {
         answerFileWith(p, dir.filePath(QStringLiteral("p%1.vellumo").arg(i)));
-        QVERIFY(doc.saveAs());
+        QVERIFY2(doc.saveAs(), qPrintable(p.messages.value(p.messages.size() - 1).text));
     }
     QCOMPARE(doc.recent().size(), project::Document::RecentCount);
     QCOMPARE(doc.recent().first(), dir.filePath(QStringLiteral("p8.vellumo")));
