@@ -2,6 +2,7 @@
 // an empty library, the questions about unsaved changes, a project held by a second program, the recent
 // list, and the stage brought back after a crash.
 #include <QKeyEvent>
+#include <QMenu>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QUndoStack>
@@ -115,6 +116,12 @@ void TestDocument::unsavedChangesAreAskedAboutOnce()
     project::Document &doc = *m.document();
     // Untitled and untouched: the title as it always was, and nothing to ask.
     QCOMPARE(m.windowTitle(), QStringLiteral(" Vellumo"));
+    // The menu's access key as a Russian layout gives it: Alt+Ф opens "Файл".
+    QApplication::setActiveWindow(&m);
+    QVERIFY(QTest::qWaitForWindowActive(&m));
+    QTest::sendKeyEvent(QTest::Press, &m, Qt::Key(0x424), QStringLiteral("ф"), Qt::AltModifier);
+    QTRY_VERIFY(m.mnuFile->isVisible());
+    m.mnuFile->close();
     QVERIFY(m.SaveBuffer());
     QVERIFY(doc.isModified());
     // "Отмена" keeps everything; "Нет" drops it for a new project.
