@@ -257,7 +257,11 @@ bool Document::load(const QString &given)
             return false;
     }
     if (!result.ok()) {
-        // The work on screen stays as it was.
+        // The work on screen stays as it was; a project that is gone leaves the recent list.
+        if (!QFileInfo::exists(path) && m_recent.removeAll(path) > 0) {
+            storeRecent();
+            emit changed();
+        }
         m_state.message(&m_main, warning(result.message));
         return false;
     }
