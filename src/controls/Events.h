@@ -8,11 +8,18 @@
 
 #include <QCoreApplication>
 
+#include <functional>
+
 namespace controls {
 
 inline void doEvents()
 {
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
+
+// Waits up to `ms` for `done`, looked at every few milliseconds, with repaints and timers running and the
+// user's input held back: work that ends quickly is over before any progress window could be seen.
+// Returns `done()` as it stands at the end.
+bool waitWithoutInput(const std::function<bool()> &done, int ms);
 
 } // namespace controls

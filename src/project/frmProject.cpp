@@ -1,8 +1,6 @@
 #include "project/frmProject.h"
 
 #include <QDir>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QLabel>
 #include <QTimer>
@@ -11,6 +9,7 @@
 #include <thread>
 
 #include "controls/Button.h"
+#include "controls/Events.h"
 #include "controls/Fonts.h"
 #include "controls/ProgressBar.h"
 #include "controls/Twips.h"
@@ -78,19 +77,8 @@ bool frmProject::run(Work work, project::ProjectResult &result)
     }).detach();
 
     const auto finished = [this] { return m_shared->finished.load(std::memory_order_acquire); };
-    {
-        // Painting and timers go on; the person's input waits for the window or the end.
-        QElapsedTimer waited;
-        waited.start();
-        QEventLoop loop;
-        QTimer tick;
-        connect(&tick, &QTimer::timeout, &loop, [&] {
-            if (finished() || waited.elapsed() >= QuietMs)
-                loop.quit();
-        });
-        tick.start(5);
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-    }
+    // Painting and timers go on; the person's input waits for the window or the end.
+    controls::waitWithoutInput(finished, QuietMs);
     if (!finished() && exec() != QDialog::Accepted && m_shared->cancelled)
         return false;
     result = std::move(m_shared->result);

@@ -1,6 +1,7 @@
 // The journal's format: its header, records framed with a length, a type and
 // a checksum, and reading them back as far as they are whole.
 #include "slides/Journal.h"
+#include "slides/SlideStore.h"
 
 #include <QtEndian>
 
@@ -15,39 +16,11 @@ constexpr qsizetype HeaderBytes = HeaderSize;
 constexpr qsizetype FrameBytes = 4 + 1 + 8; // length, type, checksum
 constexpr quint32 MaxPayload = 64u << 20;
 
-quint64 load8(const char *p)
-{
-    quint64 v;
-    std::memcpy(&v, p, 8);
-    return qFromLittleEndian(v);
-}
 
-constexpr quint64 rotl(quint64 x, int r) { return (x << r) | (x >> (64 - r)); }
-
-// A 64-bit checksum of `size` bytes, started from `start`, in four
-// independent lanes, so that checking a journal runs at nearly the speed of
-// reading it.
+// The checksum of a record: its type and payload, started from the payload's length.
 quint64 checksum(const char *bytes, qsizetype size, quint64 start)
 {
-    // Large odd multipliers that spread every input bit over the whole word.
-    constexpr quint64 Spread = 0x9E3779B185EBCA87ull, Scatter = 0xC2B2AE3D27D4EB4Full,
-                      Settle = 0x165667B19E3779F9ull;
-    const auto mixWord = [](quint64 sum, quint64 word) { return rotl(sum + word * Scatter, 31) * Spread; };
-    quint64 lanes[4] = {start + Spread + Scatter, start + Scatter, start, start - Spread};
-    qsizetype at = 0;
-    for (; at + 32 <= size; at += 32)
-        for (int lane = 0; lane < 4; ++lane)
-            lanes[lane] = mixWord(lanes[lane], load8(bytes + at + 8 * lane));
-    quint64 sum = rotl(lanes[0], 1) + rotl(lanes[1], 7) + rotl(lanes[2], 12) + rotl(lanes[3], 18) + quint64(size);
-    for (; at + 8 <= size; at += 8)
-        sum = rotl(sum ^ mixWord(0, load8(bytes + at)), 27) * Spread + Settle;
-    for (; at < size; ++at)
-        sum = rotl(sum ^ (quint64(quint8(bytes[at])) * Settle), 11) * Spread;
-    sum ^= sum >> 33;
-    sum *= Scatter;
-    sum ^= sum >> 29;
-    sum *= Settle;
-    return sum ^ (sum >> 32);
+    return SlideStore::checksum(QByteArrayView(bytes, size), start);
 }
 
 void putU32(char *at, quint32 v) { qToLittleEndian(v, at); }

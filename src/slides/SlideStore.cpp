@@ -286,7 +286,7 @@ quint64 SlideStore::check(int i) const
     return i < 1 || i > count() ? 0 : m_entries[size_t(i - 1)].check;
 }
 
-quint64 SlideStore::checksum(QByteArrayView bytes)
+quint64 SlideStore::checksum(QByteArrayView bytes, quint64 start)
 {
     // Large odd multipliers that spread every input bit over the whole word.
     constexpr quint64 Spread = 0x9E3779B185EBCA87ull, Scatter = 0xC2B2AE3D27D4EB4Full,
@@ -297,7 +297,7 @@ quint64 SlideStore::checksum(QByteArrayView bytes)
     const char *p = bytes.data();
     const qsizetype size = bytes.size();
     // Lanes held apart, so that the compiler keeps each in a register.
-    quint64 a = Spread + Scatter, b = Scatter, c = 0, d = 0 - Spread;
+    quint64 a = start + Spread + Scatter, b = start + Scatter, c = start, d = start - Spread;
     qsizetype at = 0;
     for (; at + 32 <= size; at += 32) {
         a = mixWord(a, word(p + at));

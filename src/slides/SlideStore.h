@@ -107,7 +107,8 @@ public:
     // The check of any bytes: four independent lanes of words, each step a
     // one-to-one mixing, so any change of one word is found and other
     // damage is missed once in 2^64, at about the speed of reading memory.
-    static quint64 checksum(QByteArrayView bytes);
+    // The recovery journal checks its records with it too, each started from its own length.
+    static quint64 checksum(QByteArrayView bytes, quint64 start = 0);
 
     // Every slide's packed bytes with a share of the block that holds them:
     // bytes once stored are never written over, so they stay valid and

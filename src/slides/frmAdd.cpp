@@ -1,8 +1,6 @@
 #include "slides/frmAdd.h"
 
 #include <QDir>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QLabel>
 #include <QTimer>
 
@@ -10,6 +8,7 @@
 #include <thread>
 
 #include "controls/Button.h"
+#include "controls/Events.h"
 #include "controls/Fonts.h"
 #include "controls/ProgressBar.h"
 #include "controls/Twips.h"
@@ -80,20 +79,7 @@ void frmAdd::poll()
 
 bool frmAdd::finishedWithin(int ms)
 {
-    const auto finished = [this] { return m_shared->finished.load(std::memory_order_acquire); };
-    if (ms <= 0 || finished())
-        return finished();
-    QElapsedTimer waited;
-    waited.start();
-    QEventLoop loop;
-    QTimer tick;
-    connect(&tick, &QTimer::timeout, &loop, [&] {
-        if (finished() || waited.elapsed() >= ms)
-            loop.quit();
-    });
-    tick.start(5);
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
-    return finished();
+    return controls::waitWithoutInput([this] { return m_shared->finished.load(std::memory_order_acquire); }, ms);
 }
 
 slides::Series frmAdd::takeSeries()
