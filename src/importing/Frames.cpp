@@ -1,0 +1,172 @@
+#include "importing/Frames.h"
+#include "importing/Import.h"
+#include "importing/Probe.h"
+
+#include <QBuffer>
+#include <QFileInfo>
+#include <QImageReader>
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+
+#include "anigif/GifDecoder.h"
+#include "files/Deadline.h"
+
+namespace importing {
+
+namespace {
+
+QString quoted(const QString &path) { return QStringLiteral("«%1»").arg(QFileInfo(path).fileName()); }
+
+// Frame i's delay at `rate` frames a second, rounded so that the delays add up to the true time.
+int rateDelayMs(int i, int rate)
+{
+    return int(std::lround((i + 1) * 1000.0 / rate) - std::lround(i * 1000.0 / rate));
+}
+
+QImage scaledTo(const QImage &image, QSize size)
+{
+    if (image.size() == size)
+        return image;
+    // Scaled premultiplied, so that the colour of transparent pixels does not bleed into the edges.
+    return image.convertToFormat(QImage::Format_ARGB32_Premultiplied)
+        .scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+        .convertToFormat(QImage::Format_ARGB32);
+}
+
+} // namespace
+
+Decoded decodeFile(const QString &path, bool allFrames)
+{
+    auto work = [path, allFrames]() -> Decoded {
+        Decoded d;
+        const Probe p = probePicture(path, &d.bytes);
+        if (!p.problem.isEmpty()) {
+            d.error = p.problem;
+            return d;
+        }
+        d.format = p.format;
+        if (p.format == "gif") {
+            // Our decoder composes frames as browsers do; Qt's leaves trails of moving sprites.
+            anigif::DecodedGif gif;
+            if (!anigif::decodeGif(d.bytes, &gif) || gif.frames.isEmpty()) {
+                d.error = gif.outOfMemory ? QStringLiteral("%1: не хватило памяти").arg(quoted(path))
+                                          : QStringLiteral("%1: картинка повреждена").arg(quoted(path));
+                return d;
+            }
+            d.truncated = gif.truncated;
+            const qsizetype n = allFrames ? gif.frames.size() : 1;
+            for (qsizetype i = 0; i < n; ++i) {
+                d.images.append(gif.frames[i].convertToFormat(QImage::Format_ARGB32));
+                d.delaysMs.append(gif.delaysMs.value(i, 100));
+            }
+            return d;
+        }
+        QBuffer buffer(&d.bytes);
+        buffer.open(QIODevice::ReadOnly);
+        QImageReader reader(&buffer, p.format);
+        reader.setAutoTransform(true);
+        const QImage image = reader.read();
+        if (image.isNull()) {
+            d.error = QStringLiteral("%1: картинка повреждена или обрезана").arg(quoted(path));
+            return d;
+        }
+        d.images.append(image.convertToFormat(QImage::Format_ARGB32));
+        d.delaysMs.append(0);
+        return d;
+    };
+    std::optional<Decoded> r = files::runWithDeadline<Decoded>(work);
+    if (!r) {
+        Decoded d;
+        d.error = QStringLiteral("%1: картинка не прочиталась (не хватило памяти или времени)").arg(quoted(path));
+        return d;
+    }
+    return std::move(*r);
+}
+
+Frames makeFrames(const Candidate &candidate, const Options &options, const std::atomic<bool> *cancel)
+{
+    Frames f;
+    auto fail = [&f](const QString &why) {
+        f = Frames();
+        f.error = why;
+        return f;
+    };
+    if (!candidate.problem.isEmpty())
+        return fail(candidate.problem);
+    if (candidate.files.isEmpty())
+        return fail(QStringLiteral("Нечего добавлять"));
+    if (options.columns < 1 || options.rows < 1)
+        return fail(QStringLiteral("В сетке кадров нужен хотя бы один столбец и одна строка"));
+    const int rate = std::clamp(options.rate, 1, 100);
+    auto stopped = [cancel] { return cancel && cancel->load(); };
+
+    qint64 bytes = 0;
+    auto add = [&](const QImage &image, int delayMs, const QString &path) {
+        const QImage scaled = scaledTo(image, importedSize(image.size(), options.kind, options.keepSize));
+        bytes += scaled.sizeInBytes();
+        if (bytes > MaxFramesBytes) {
+            fail(QStringLiteral("%1: кадров такого размера слишком много (больше %2 МБ)")
+                     .arg(quoted(path))
+                     .arg(MaxFramesBytes >> 20));
+            return false;
+        }
+        f.images.append(scaled);
+        f.delaysMs.append(delayMs);
+        return true;
+    };
+
+    if (candidate.series) {
+        for (int i = 0; i < candidate.files.size(); ++i) {
+            if (stopped())
+                return fail(QStringLiteral("Отменено"));
+            const QString &path = candidate.files[i];
+            Decoded d = decodeFile(path, false);
+            if (!d.error.isEmpty())
+                return fail(d.error);
+            if (!f.images.isEmpty() && d.images.front().size() != candidate.size)
+                return fail(QStringLiteral("%1: размер не такой, как у первой картинки серии").arg(quoted(path)));
+            if (!add(d.images.front(), rateDelayMs(i, rate), path))
+                return f;
+        }
+        return f;
+    }
+
+    const QString &path = candidate.files.front();
+    const bool sheet = options.columns * options.rows > 1;
+    Decoded d = decodeFile(path, !sheet);
+    if (!d.error.isEmpty())
+        return fail(d.error);
+    if (!sheet) {
+        for (int i = 0; i < d.images.size(); ++i) {
+            if (stopped())
+                return fail(QStringLiteral("Отменено"));
+            const int delay = d.images.size() > 1 ? d.delaysMs[i] : rateDelayMs(0, rate);
+            if (!add(d.images[i], delay, path))
+                return f;
+        }
+        return f;
+    }
+    const QImage whole = d.images.front();
+    if (whole.width() % options.columns != 0 || whole.height() % options.rows != 0)
+        return fail(QStringLiteral("%1: картинку %2 × %3 точек нельзя разрезать поровну на %4 × %5 кадров "
+                                   "(столбцы × строки)")
+                        .arg(quoted(path))
+                        .arg(whole.width())
+                        .arg(whole.height())
+                        .arg(options.columns)
+                        .arg(options.rows));
+    const QSize cell(whole.width() / options.columns, whole.height() / options.rows);
+    for (int row = 0, i = 0; row < options.rows; ++row)
+        for (int column = 0; column < options.columns; ++column, ++i) {
+            if (stopped())
+                return fail(QStringLiteral("Отменено"));
+            if (!add(whole.copy(QRect(QPoint(column * cell.width(), row * cell.height()), cell)), rateDelayMs(i, rate),
+                     path))
+                return f;
+        }
+    return f;
+}
+
+} // namespace importing
