@@ -280,8 +280,9 @@ QSize importedSize(QSize size, Kind kind, bool keepSize)
         return size;
     if (kind == Kind::Background)
         return QSize(std::max(1, int(std::lround(double(size.width()) * StageHeight / size.height()))), StageHeight);
-    const QSize fitted = size.scaled(StageWidth, StageHeight, Qt::KeepAspectRatio);
-    return fitted.expandedTo(QSize(1, 1));
+    const double factor = std::min(double(StageWidth) / size.width(), double(StageHeight) / size.height());
+    return QSize(std::max(1, int(std::lround(size.width() * factor))),
+                 std::max(1, int(std::lround(size.height() * factor))));
 }
 
 } // namespace importing
