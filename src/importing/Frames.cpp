@@ -5,10 +5,18 @@
 #include <QBuffer>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QThread>
 
 #include <algorithm>
 #include <cmath>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <optional>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "anigif/GifDecoder.h"
 #include "files/Deadline.h"
@@ -35,51 +43,91 @@ QImage scaledTo(const QImage &image, QSize size)
         .convertToFormat(QImage::Format_ARGB32);
 }
 
+// The work of decodeFile, on the caller's thread.
+Decoded decodeHere(const QString &path, bool allFrames)
+{
+    Decoded d;
+    const Probe p = probePicture(path, &d.bytes);
+    if (!p.problem.isEmpty()) {
+        d.error = p.problem;
+        return d;
+    }
+    d.format = p.format;
+    if (p.format == "gif") {
+        // Our decoder composes frames as browsers do; Qt's leaves trails of moving sprites.
+        anigif::DecodedGif gif;
+        if (!anigif::decodeGif(d.bytes, &gif) || gif.frames.isEmpty()) {
+            d.error = gif.outOfMemory ? QStringLiteral("%1: не хватило памяти").arg(quoted(path))
+                                      : QStringLiteral("%1: картинка повреждена").arg(quoted(path));
+            return d;
+        }
+        d.truncated = gif.truncated;
+        const qsizetype n = allFrames ? gif.frames.size() : 1;
+        for (qsizetype i = 0; i < n; ++i) {
+            d.images.append(gif.frames[i].convertToFormat(QImage::Format_ARGB32));
+            d.delaysMs.append(gif.delaysMs.value(i, 100));
+        }
+        return d;
+    }
+    QBuffer buffer(&d.bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, p.format);
+    reader.setAutoTransform(true);
+    const QImage image = reader.read();
+    if (image.isNull()) {
+        d.error = QStringLiteral("%1: картинка повреждена или обрезана").arg(quoted(path));
+        return d;
+    }
+    d.images.append(image.convertToFormat(QImage::Format_ARGB32));
+    d.delaysMs.append(0);
+    return d;
+}
+
+QString notInTime(const QString &path)
+{
+    return QStringLiteral("%1: картинка не прочиталась (не хватило памяти или времени)").arg(quoted(path));
+}
+
+// The pictures of a series decoded and scaled on worker threads, one a core, while the caller takes them
+// in order, waiting for each no longer than files::AssetTimeoutMs. The workers are detached and share
+// this with the caller, so a picture that never ends reading holds up nobody.
+struct SeriesJob {
+    QStringList files;
+    QSize from, to;
+    std::mutex mutex;
+    std::condition_variable ready;
+    std::vector<std::optional<Decoded>> results;
+    std::atomic<int> next{0};
+    std::atomic<bool> stop{false};
+
+    void work()
+    {
+        for (int i = next++; i < files.size() && !stop; i = next++) {
+            Decoded d;
+            try {
+                d = decodeHere(files[i], false);
+                if (d.error.isEmpty() && d.images.front().size() == from)
+                    d.images.front() = scaledTo(d.images.front(), to);
+            } catch (...) {
+                d = Decoded();
+                d.error = notInTime(files[i]);
+            }
+            std::lock_guard lock(mutex);
+            results[size_t(i)] = std::move(d);
+            ready.notify_all();
+        }
+    }
+};
+
 } // namespace
 
 Decoded decodeFile(const QString &path, bool allFrames)
 {
-    auto work = [path, allFrames]() -> Decoded {
-        Decoded d;
-        const Probe p = probePicture(path, &d.bytes);
-        if (!p.problem.isEmpty()) {
-            d.error = p.problem;
-            return d;
-        }
-        d.format = p.format;
-        if (p.format == "gif") {
-            // Our decoder composes frames as browsers do; Qt's leaves trails of moving sprites.
-            anigif::DecodedGif gif;
-            if (!anigif::decodeGif(d.bytes, &gif) || gif.frames.isEmpty()) {
-                d.error = gif.outOfMemory ? QStringLiteral("%1: не хватило памяти").arg(quoted(path))
-                                          : QStringLiteral("%1: картинка повреждена").arg(quoted(path));
-                return d;
-            }
-            d.truncated = gif.truncated;
-            const qsizetype n = allFrames ? gif.frames.size() : 1;
-            for (qsizetype i = 0; i < n; ++i) {
-                d.images.append(gif.frames[i].convertToFormat(QImage::Format_ARGB32));
-                d.delaysMs.append(gif.delaysMs.value(i, 100));
-            }
-            return d;
-        }
-        QBuffer buffer(&d.bytes);
-        buffer.open(QIODevice::ReadOnly);
-        QImageReader reader(&buffer, p.format);
-        reader.setAutoTransform(true);
-        const QImage image = reader.read();
-        if (image.isNull()) {
-            d.error = QStringLiteral("%1: картинка повреждена или обрезана").arg(quoted(path));
-            return d;
-        }
-        d.images.append(image.convertToFormat(QImage::Format_ARGB32));
-        d.delaysMs.append(0);
-        return d;
-    };
-    std::optional<Decoded> r = files::runWithDeadline<Decoded>(work);
+    std::optional<Decoded> r =
+        files::runWithDeadline<Decoded>([path, allFrames] { return decodeHere(path, allFrames); });
     if (!r) {
         Decoded d;
-        d.error = QStringLiteral("%1: картинка не прочиталась (не хватило памяти или времени)").arg(quoted(path));
+        d.error = notInTime(path);
         return d;
     }
     return std::move(*r);
@@ -118,16 +166,43 @@ Frames makeFrames(const Candidate &candidate, const Options &options, const std:
     };
 
     if (candidate.series) {
+        auto job = std::make_shared<SeriesJob>();
+        job->files = candidate.files;
+        job->from = candidate.size;
+        job->to = importedSize(candidate.size, options.kind, options.keepSize);
+        job->results.resize(size_t(candidate.files.size()));
+        try {
+            for (int k = std::min<int>(std::max(1, QThread::idealThreadCount()), int(candidate.files.size())); k > 0; --k)
+                std::thread([job] { job->work(); }).detach();
+        } catch (const std::system_error &) {
+            if (job->next == 0)
+                return fail(QStringLiteral("Не удалось начать чтение картинок"));
+        }
+        struct Stop {
+            SeriesJob &job;
+            ~Stop() { job.stop = true; }
+        } stopAtTheEnd{*job};
         for (int i = 0; i < candidate.files.size(); ++i) {
-            if (stopped())
-                return fail(QStringLiteral("Отменено"));
-            const QString &path = candidate.files[i];
-            Decoded d = decodeFile(path, false);
+            Decoded d;
+            {
+                std::unique_lock lock(job->mutex);
+                // Waited for in short steps, so that a cancel is seen at once.
+                for (int waited = 0; !job->results[size_t(i)]; waited += 50) {
+                    if (stopped())
+                        return fail(QStringLiteral("Отменено"));
+                    if (waited >= files::AssetTimeoutMs)
+                        return fail(notInTime(candidate.files[i]));
+                    job->ready.wait_for(lock, std::chrono::milliseconds(50));
+                }
+                d = std::move(*job->results[size_t(i)]);
+                job->results[size_t(i)].reset();
+            }
             if (!d.error.isEmpty())
                 return fail(d.error);
-            if (!f.images.isEmpty() && d.images.front().size() != candidate.size)
-                return fail(QStringLiteral("%1: размер не такой, как у первой картинки серии").arg(quoted(path)));
-            if (!add(d.images.front(), rateDelayMs(i, rate), path))
+            if (d.images.front().size() != job->to)
+                return fail(QStringLiteral("%1: размер не такой, как у первой картинки серии")
+                                .arg(quoted(candidate.files[i])));
+            if (!add(d.images.front(), rateDelayMs(i, rate), candidate.files[i]))
                 return f;
         }
         return f;

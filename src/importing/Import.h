@@ -91,6 +91,6 @@ QString portableFileName(const QString &name);
 
 // A GIF of `images` (ARGB32), each shown for its delay, looping for ever when there are several: exact
 // colours where they fit a colour table with the transparent slot, else a palette from libimagequant.
-QByteArray encodeCharacter(const QList<QImage> &images, const QList<int> &delaysMs, QString *error);
+QByteArray encodeCharacter(QList<QImage> images, const QList<int> &delaysMs, QString *error);
 
 } // namespace importing

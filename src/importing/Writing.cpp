@@ -213,23 +213,24 @@ QString portableFileName(const QString &name)
     return out.isEmpty() ? QStringLiteral("Картинка") : out;
 }
 
-QByteArray encodeCharacter(const QList<QImage> &images, const QList<int> &delaysMs, QString *error)
+QByteArray encodeCharacter(QList<QImage> frames, const QList<int> &delaysMs, QString *error)
 {
-    if (images.isEmpty()) {
+    if (frames.isEmpty()) {
         *error = QStringLiteral("нет кадров");
         return QByteArray();
     }
     // One bit of transparency, and a census of the colours while they fit a table: a bit per 24-bit colour.
-    QList<QImage> frames;
-    frames.reserve(images.size());
+    // The frames are changed in place: given by a caller that lets go of them, they are not copied.
     std::vector<quint64> seen(size_t(1) << 18);
     QList<QRgb> colours;
     bool transparent = false;
-    for (const QImage &image : images) {
-        QImage frame = image.convertToFormat(QImage::Format_ARGB32);
+    for (QImage &frame : frames) {
+        if (frame.format() != QImage::Format_ARGB32)
+            frame = frame.convertToFormat(QImage::Format_ARGB32);
+        const int width = frame.width();
         for (int y = 0; y < frame.height(); ++y) {
             QRgb *row = reinterpret_cast<QRgb *>(frame.scanLine(y));
-            for (int x = 0; x < frame.width(); ++x) {
+            for (int x = 0; x < width; ++x) {
                 const QRgb c = row[x];
                 if (qAlpha(c) < OpaqueFrom) {
                     row[x] = 0;
@@ -247,7 +248,6 @@ QByteArray encodeCharacter(const QList<QImage> &images, const QList<int> &delays
                 }
             }
         }
-        frames.append(frame);
     }
     const bool exact = colours.size() + (transparent ? 1 : 0) <= 256;
     if (exact) {
@@ -322,7 +322,7 @@ Written importInto(const Candidate &candidate, const Options &options, const QSt
                 frames.images = {frames.images.front()};
                 frames.delaysMs = {0};
             }
-            bytes = encodeCharacter(frames.images, frames.delaysMs, &why);
+            bytes = encodeCharacter(std::move(frames.images), frames.delaysMs, &why);
             ext = QStringLiteral("gif");
         }
         if (bytes.isEmpty()) {
