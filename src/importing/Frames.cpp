@@ -147,7 +147,11 @@ Frames makeFrames(const Candidate &candidate, const Options &options, const std:
         return fail(QStringLiteral("Нечего добавлять"));
     if (options.columns < 1 || options.rows < 1)
         return fail(QStringLiteral("В сетке кадров нужен хотя бы один столбец и одна строка"));
-    const int rate = std::clamp(options.rate, 1, 100);
+    // The GIF control plays no more frames than this; a grid of more would only be cut off.
+    if (qint64(options.columns) * options.rows > anigif::MaxGifFrames || candidate.files.size() > anigif::MaxGifFrames)
+        return fail(QStringLiteral("Кадров больше %1: столько персонаж не покажет").arg(anigif::MaxGifFrames));
+    // A GIF counts delays in hundredths and players show a delay under 2 as 10: 50 frames a second at most.
+    const int rate = std::clamp(options.rate, 1, 50);
     auto stopped = [cancel] { return cancel && cancel->load(); };
 
     qint64 bytes = 0;
@@ -209,7 +213,7 @@ Frames makeFrames(const Candidate &candidate, const Options &options, const std:
     }
 
     const QString &path = candidate.files.front();
-    const bool sheet = options.columns * options.rows > 1;
+    const bool sheet = qint64(options.columns) * options.rows > 1;
     Decoded d = decodeFile(path, !sheet);
     if (!d.error.isEmpty())
         return fail(d.error);

@@ -44,7 +44,7 @@ QList<Candidate> candidatesFor(const QStringList &paths);
 
 struct Options {
     Kind kind = Kind::Prop;
-    int rate = 12;                 // frames per second of a series or a sheet
+    int rate = 12;                 // frames per second of a series or a sheet, 1 to 50 (a GIF's limit)
     int columns = 1, rows = 1;     // a sprite sheet's grid; 1 x 1 is no sheet
     bool keepSize = false;         // a picture much larger than the stage keeps its size
 };

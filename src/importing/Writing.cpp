@@ -288,7 +288,7 @@ Written importInto(const Candidate &candidate, const Options &options, const QSt
     QString ext;
     // A file that needs no cutting or scaling is kept byte for byte where the library reads its format:
     // characters and props are GIFs, backgrounds any picture with a three-letter extension.
-    const bool sheet = options.columns * options.rows > 1;
+    const bool sheet = qint64(options.columns) * options.rows > 1;
     if (!candidate.series && !sheet && candidate.files.size() == 1
         && importedSize(candidate.size, options.kind, options.keepSize) == candidate.size) {
         Decoded d = decodeFile(candidate.files.front(), true);

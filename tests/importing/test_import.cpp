@@ -1,6 +1,7 @@
 // Importing a person's own pictures: a numbered series, a sprite sheet, a still picture and an animated
 // GIF come out frame for frame as the pictures they came from, pictures much larger than the stage are
 // scaled by its rule, and every kind of bad input or fault ends in a message naming the file.
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QImageWriter>
@@ -10,8 +11,7 @@
 
 #include <functional>
 
-#include <zlib.h>
-
+#include "../picker/PickerTestKit.h"
 #include "GifFrames.h"
 #include "HostileFiles.h"
 #include "TestCommon.h"
@@ -35,8 +35,17 @@ QImage sprite(QSize size, int i)
 QString savePng(const QString &dir, const QString &name, const QImage &image)
 {
     const QString path = QDir(dir).filePath(name);
+    QDir().mkpath(QFileInfo(path).path());
     image.save(path, "PNG");
     return path;
+}
+
+QByteArray pngBytes(const QImage &image)
+{
+    QByteArray png;
+    QBuffer buffer(&png);
+    image.save(&buffer, "PNG");
+    return png;
 }
 
 anigif::DecodedGif readGif(const QString &path)
@@ -55,6 +64,16 @@ bool same(const QImage &a, const QImage &b)
     return a.convertToFormat(QImage::Format_ARGB32) == b.convertToFormat(QImage::Format_ARGB32);
 }
 
+// The GIF's frames are `expected`, frame by frame.
+bool framesAre(const QString &path, const QList<QImage> &expected)
+{
+    const anigif::DecodedGif gif = readGif(path);
+    bool ok = gif.frames.size() == expected.size();
+    for (int i = 0; ok && i < expected.size(); ++i)
+        ok = same(gif.frames[i], expected[i]);
+    return ok;
+}
+
 QByteArray fileBytes(const QString &path)
 {
     QFile f(path);
@@ -71,24 +90,15 @@ QImage gradient(QSize size)
     return image;
 }
 
-// A PNG whose header claims `size` over a few bytes of pixels: a decompression bomb.
-QByteArray pngClaiming(QSize size)
+// A PNG whose header claims 30000 x 30000 pixels over one row of them: a decompression bomb.
+QByteArray bomb()
 {
-    auto chunk = [](const QByteArray &type, const QByteArray &data) {
-        QByteArray out;
-        const quint32 length = quint32(data.size());
-        out.append(char(length >> 24)).append(char(length >> 16)).append(char(length >> 8)).append(char(length));
-        const QByteArray body = type + data;
-        const uLong crc = crc32(0, reinterpret_cast<const Bytef *>(body.constData()), uInt(body.size()));
-        out.append(body).append(char(crc >> 24)).append(char(crc >> 16)).append(char(crc >> 8)).append(char(crc));
-        return out;
-    };
-    QByteArray header;
-    for (int side : {size.width(), size.height()})
-        header.append(char(side >> 24)).append(char(side >> 16)).append(char(side >> 8)).append(char(side));
-    header.append("\x08\x06\x00\x00\x00", 5);
-    return QByteArray("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) +
-           chunk("IDAT", qCompress(QByteArray(4 * size.width() + 1, 0)).mid(4)) + chunk("IEND", {});
+    const QByteArray idat = "IDAT" + qCompress(QByteArray(4 * 30000 + 1, 0)).mid(4);
+    QByteArray chunk;
+    QDataStream(&chunk, QIODevice::WriteOnly) << quint32(idat.size() - 4);
+    chunk += idat;
+    QDataStream(&chunk, QIODevice::Append) << pickerkit::crc32(idat);
+    return pickerkit::hugePngHeader(30000).insert(33, chunk); // after the signature and IHDR
 }
 
 } // namespace
@@ -108,39 +118,27 @@ void TestImport::conversionsKeepEveryFrame()
     const QSize s(24, 20);
     // Chosen out of order and numbered without padding: 1, 2, 10 play in that order, not in the text's.
     QStringList paths;
-    for (int n : {10, 1, 2})
-        paths << savePng(dir.path(), QStringLiteral("кот %1.png").arg(n), sprite(s, n));
-    paths << savePng(dir.path(), QStringLiteral("alone.png"), sprite(s, 5));
+    for (int n : {10, 1, 2, 5})
+        paths << savePng(dir.path(), n == 5 ? QStringLiteral("alone.png") : QStringLiteral("кот %1.png").arg(n),
+                         sprite(s, n));
     const QList<Candidate> found = candidatesFor(paths);
     QCOMPARE(found.size(), 2);
     const Candidate &series = found[0];
     QCOMPARE(series.name, QStringLiteral("кот"));
     QVERIFY(series.series && series.guess == Kind::Character && series.frames == 3 && series.size == s);
-    Options character;
-    character.kind = Kind::Character;
-    character.rate = 10;
+    const Options character{Kind::Character, 10}, prop, background{Kind::Background}, grid{Kind::Character, 10, 3, 2};
     Written w = importInto(series, character, lib);
-    QVERIFY2(w.error.isEmpty(), qPrintable(w.error));
     QCOMPARE(w.path, lib + QStringLiteral("/objects/кот.gif"));
-    anigif::DecodedGif gif = readGif(w.path);
-    QCOMPARE(gif.frames.size(), 3);
-    const int order[] = {1, 2, 10};
-    for (int i = 0; i < 3; ++i) {
-        QVERIFY2(same(gif.frames[i], sprite(s, order[i])), qPrintable(QString::number(i)));
-        QCOMPARE(gif.delaysMs[i], 100);
-    }
+    QVERIFY(framesAre(w.path, {sprite(s, 1), sprite(s, 2), sprite(s, 10)}));
+    QCOMPARE(readGif(w.path).delaysMs, QList<int>({100, 100, 100}));
     QCOMPARE(testcommon::readGifFrames(w.path).loopCount, 0);
 
     // A lone picture is a prop by guess, written as a still GIF of its pixels; as a background its file is kept.
     const Candidate &alone = found[1];
     QVERIFY(!alone.series && alone.guess == Kind::Prop);
-    Options prop;
     w = importInto(alone, prop, lib);
     QCOMPARE(w.path, lib + QStringLiteral("/articles/alone.gif"));
-    gif = readGif(w.path);
-    QVERIFY(gif.frames.size() == 1 && same(gif.frames[0], sprite(s, 5)));
-    Options background;
-    background.kind = Kind::Background;
+    QVERIFY(framesAre(w.path, {sprite(s, 5)}));
     w = importInto(alone, background, lib);
     QCOMPARE(w.path, lib + QStringLiteral("/fones/alone.png"));
     QCOMPARE(fileBytes(w.path), fileBytes(paths.back()));
@@ -156,19 +154,31 @@ void TestImport::conversionsKeepEveryFrame()
     // A sheet of 3 x 2 is cut row by row.
     QImage sheet(s.width() * 3, s.height() * 2, QImage::Format_ARGB32);
     sheet.fill(Qt::transparent);
-    QPainter painter(&sheet);
-    for (int i = 0; i < 6; ++i)
-        painter.drawImage(QPoint(i % 3 * s.width(), i / 3 * s.height()), sprite(s, i));
-    painter.end();
-    const Candidate cut = candidatesFor({savePng(dir.path(), QStringLiteral("sheet.png"), sheet)}).front();
-    Options grid = character;
-    grid.columns = 3;
-    grid.rows = 2;
-    w = importInto(cut, grid, lib);
-    gif = readGif(w.path);
-    QCOMPARE(gif.frames.size(), 6);
-    for (int i = 0; i < 6; ++i)
-        QVERIFY2(same(gif.frames[i], sprite(s, i)), qPrintable(QString::number(i)));
+    QList<QImage> cells;
+    for (int i = 0; i < 6; ++i) {
+        cells << sprite(s, i);
+        QPainter(&sheet).drawImage(QPoint(i % 3 * s.width(), i / 3 * s.height()), cells.back());
+    }
+    w = importInto(candidatesFor({savePng(dir.path(), QStringLiteral("sheet.png"), sheet)}).front(), grid, lib);
+    QVERIFY(framesAre(w.path, cells));
+
+    // Sprites moving on a transparent canvas, each cleared away: every frame shows its own alone.
+    anigif::GifDocument moving;
+    moving.screen = QSize(60, 60);
+    QList<QImage> alone3;
+    for (int i = 0; i < 3; ++i) {
+        const QRect r(i * 20, i * 20, 20, 20);
+        moving.frames.append({testcommon::solid(r.size(), testcommon::frameColour(i)), r.topLeft(), 10,
+                              anigif::Disposal::Background, false, {}});
+        alone3 << QImage(60, 60, QImage::Format_ARGB32);
+        alone3.back().fill(Qt::transparent);
+        QPainter(&alone3.back()).fillRect(r, testcommon::frameColour(i));
+    }
+    anigif::writeGif(dir.filePath(QStringLiteral("moving.gif")), moving);
+    const Frames composed = makeFrames(candidatesFor({dir.filePath(QStringLiteral("moving.gif"))}).front(), character);
+    QCOMPARE(composed.images.size(), 3);
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(same(composed.images[i], alone3[i]));
 
     // An animated GIF is a character by guess and kept byte for byte.
     const QString run = testcommon::writeSimpleGif(dir.path(), QStringLiteral("run.gif"), QSize(30, 20), 4, 7);
@@ -180,7 +190,7 @@ void TestImport::conversionsKeepEveryFrame()
     // More colours than a GIF holds: a palette close to them, the transparent pixels exactly as they were.
     const QImage many = gradient(QSize(64, 64));
     w = importInto(candidatesFor({savePng(dir.path(), QStringLiteral("many.png"), many)}).front(), character, lib);
-    gif = readGif(w.path);
+    const anigif::DecodedGif gif = readGif(w.path);
     QCOMPARE(gif.frames.size(), 1);
     qint64 error = 0;
     for (int y = 0; y < 64; ++y)
@@ -222,13 +232,23 @@ void TestImport::largePicturesAreScaledToTheStage()
 
 void TestImport::badInputAndFaultsEndInAMessage()
 {
+    using namespace Qt::StringLiterals;
     enum Fault { NoFault, Locked, Full };
-    const QSize s(10, 10);
-    auto pictures = [s](const QString &dir, const QStringList &names, QSize odd = {}, const QString &oddName = {}) {
-        QStringList paths;
-        for (const QString &name : names)
-            paths << savePng(dir, name, sprite(name == oddName ? odd : s, int(paths.size())));
-        return paths;
+    // Pictures of 10 x 10 by name, "name:12" for 12 pixels wide; those under "lib/" are there before, not chosen.
+    auto pictures = [](const QStringList &names) {
+        return [names](const QString &d) {
+            QStringList chosen;
+            for (int i = 0; i < names.size(); ++i) {
+                const QStringList parts = names[i].split(u':');
+                const QString path = savePng(d, parts[0], sprite(QSize(parts.value(1, u"10"_s).toInt(), 10), i));
+                if (!parts[0].startsWith(u"lib/"_s))
+                    chosen << path;
+            }
+            return chosen;
+        };
+    };
+    auto bytes = [](const QString &name, const QByteArray &data) {
+        return [=](const QString &d) { return QStringList{testcommon::writeBytes(d, name, data)}; };
     };
     const struct Row {
         const char *what;
@@ -239,57 +259,31 @@ void TestImport::badInputAndFaultsEndInAMessage()
         QString name = {};        // the name the person gave
         QString written = {};     // the file made when it imports
     } rows[] = {
-        {"no picture under a picture's name",
-         [](const QString &d) { return QStringList{testcommon::writeBytes(d, QStringLiteral("cat.png"), "hello")}; },
-         {}, NoFault, {QStringLiteral("«cat.png»"), QStringLiteral("не картинка")}},
-        {"a truncated PNG",
-         [](const QString &d) {
-             const QByteArray whole = fileBytes(savePng(d, QStringLiteral("whole.png"), gradient(QSize(64, 64))));
-             return QStringList{testcommon::writeBytes(d, QStringLiteral("cut.png"), whole.left(whole.size() / 2))};
-         },
-         {}, NoFault, {QStringLiteral("«cut.png»"), QStringLiteral("обрезана")}},
-        {"a 30000 x 30000 PNG, refused from its header",
-         [](const QString &d) {
-             return QStringList{testcommon::writeBytes(d, QStringLiteral("bomb.png"), pngClaiming(QSize(30000, 30000)))};
-         },
-         {}, NoFault, {QStringLiteral("«bomb.png»"), QStringLiteral("30000 × 30000"), QStringLiteral("слишком велика")}},
-        {"a FIFO under a picture's name",
-         [](const QString &d) { return QStringList{hostile::fifoLink(d, d, QStringLiteral("pipe.png"))}; }, {},
-         NoFault, {QStringLiteral("«pipe.png»"), QStringLiteral("не обычный файл")}},
-        {"a numbered series with a gap imports in order",
-         [&](const QString &d) { return pictures(d, {QStringLiteral("walk_03.png"), QStringLiteral("walk_01.png")}); },
-         {Kind::Character}, NoFault, {}, {}, QStringLiteral("objects/walk.gif")},
+        {"no picture under a picture's name", bytes(u"cat.png"_s, "hello"), {}, NoFault, {u"«cat.png»"_s, u"не картинка"_s}},
+        {"a truncated PNG", bytes(u"cut.png"_s, pngBytes(gradient({300, 300})).first(1000)), {}, NoFault,
+         {u"«cut.png»"_s, u"обрезана"_s}},
+        {"a 30000 x 30000 PNG, refused from its header", bytes(u"bomb.png"_s, bomb()), {}, NoFault,
+         {u"«bomb.png»"_s, u"30000 × 30000"_s, u"слишком велика"_s}},
+        {"a FIFO under a picture's name", [](const QString &d) { return QStringList{hostile::fifoLink(d, d, u"pipe.png"_s)}; },
+         {}, NoFault, {u"«pipe.png»"_s, u"не обычный файл"_s}},
+        {"a numbered series with a gap imports in order", pictures({u"walk_03.png"_s, u"walk_01.png"_s}),
+         {Kind::Character}, NoFault, {}, {}, u"objects/walk.gif"_s},
         {"a numbered series with a picture of another size",
-         [&](const QString &d) {
-             return pictures(d, {QStringLiteral("walk_1.png"), QStringLiteral("walk_2.png"), QStringLiteral("walk_3.png")},
-                             QSize(12, 10), QStringLiteral("walk_2.png"));
-         },
-         {Kind::Character}, NoFault, {QStringLiteral("«walk_2.png»"), QStringLiteral("12 × 10")}},
-        {"a sheet whose size does not divide by the grid",
-         [&](const QString &d) { return pictures(d, {QStringLiteral("sheet.png")}); },
-         {Kind::Character, 12, 3, 1}, NoFault,
-         {QStringLiteral("«sheet.png»"), QStringLiteral("10 × 10"), QStringLiteral("нельзя разрезать")}},
+         pictures({u"walk_1.png"_s, u"walk_2.png:12"_s, u"walk_3.png"_s}), {Kind::Character}, NoFault,
+         {u"«walk_2.png»"_s, u"12 × 10"_s}},
+        {"a sheet whose size does not divide by the grid", pictures({u"sheet.png"_s}), {Kind::Character, 12, 3, 1},
+         NoFault, {u"«sheet.png»"_s, u"10 × 10"_s, u"нельзя разрезать"_s}},
         {"a name with Cyrillic letters, quotes and slashes, taken already",
-         [&](const QString &d) {
-             QDir().mkpath(d + QStringLiteral("/lib/objects"));
-             testcommon::writeBytes(d + QStringLiteral("/lib/objects"), QStringLiteral("Кот \"Барсик\"-шапка.gif"), "x");
-             return pictures(d, {QStringLiteral("a.png")});
-         },
-         {Kind::Character}, NoFault, {}, QStringLiteral("..Кот \"Барсик\"/шапка\n"),
-         QStringLiteral("objects/Кот \"Барсик\"-шапка (2).gif")},
-        {"a library folder without write rights",
-         [&](const QString &d) {
-             QDir().mkpath(d + QStringLiteral("/lib/objects"));
-             return pictures(d, {QStringLiteral("a.png")});
-         },
-         {Kind::Character}, Locked, {QStringLiteral("«a.gif»"), QStringLiteral("objects")}},
-        {"a full disk",
-         [](const QString &d) { return QStringList{savePng(d, QStringLiteral("many.png"), gradient(QSize(200, 200)))}; },
-         {Kind::Character}, Full, {QStringLiteral("«many.gif»"), controls::systemReason(EFBIG)}},
+         pictures({u"a.png"_s, u"lib/objects/Кот \"Барсик\"-шапка.gif"_s}), {Kind::Character}, NoFault, {},
+         u"..Кот \"Барсик\"/шапка\n"_s, u"objects/Кот \"Барсик\"-шапка (2).gif"_s},
+        {"a library folder without write rights", pictures({u"a.png"_s}), {Kind::Character}, Locked,
+         {u"«a.gif»"_s, u"objects"_s}},
+        {"a full disk", bytes(u"many.png"_s, pngBytes(gradient({200, 200}))), {Kind::Character}, Full,
+         {u"«many.gif»"_s, controls::systemReason(EFBIG)}},
     };
     for (const Row &row : rows) {
         QTemporaryDir dir;
-        const QString lib = dir.filePath(QStringLiteral("lib"));
+        const QString lib = dir.filePath(u"lib"_s), objects = lib + u"/objects"_s;
         const QList<Candidate> found = candidatesFor(row.files(dir.path()));
         QVERIFY2(found.size() == 1, row.what);
         Candidate c = found.front();
@@ -300,22 +294,21 @@ void TestImport::badInputAndFaultsEndInAMessage()
         if (message.isEmpty()) {
             testcommon::Unwritable locked;
             testcommon::FileSizeLimit full(row.fault == Full ? 4096 : RLIM_INFINITY);
-            if (row.fault == Locked)
-                locked.add(lib + QStringLiteral("/objects"));
+            if (row.fault == Locked && QDir().mkpath(objects))
+                locked.add(objects);
             w = importInto(c, row.options, lib);
             message = w.error;
         }
         if (row.expected.isEmpty()) {
-            QVERIFY2(message.isEmpty(), qPrintable(QStringLiteral("%1: %2").arg(row.what, message)));
-            QCOMPARE(w.path, lib + QLatin1Char('/') + row.written);
+            QVERIFY2(message.isEmpty(), qPrintable(u"%1: %2"_s.arg(row.what, message)));
+            QCOMPARE(w.path, lib + u'/' + row.written);
             QCOMPARE(readGif(w.path).frames.size(), c.frames);
             continue;
         }
         for (const QString &word : row.expected)
-            QVERIFY2(message.contains(word), qPrintable(QStringLiteral("%1: %2").arg(row.what, message)));
+            QVERIFY2(message.contains(word), qPrintable(u"%1: %2"_s.arg(row.what, message)));
         // Nothing is left behind, not even a temporary file.
-        QVERIFY2(w.path.isEmpty(), row.what);
-        QVERIFY2(QDir(lib + QStringLiteral("/objects")).entryList(QDir::Files | QDir::Hidden).isEmpty(), row.what);
+        QVERIFY2(w.path.isEmpty() && QDir(objects).entryList(QDir::Files | QDir::Hidden).isEmpty(), row.what);
     }
 }
 
