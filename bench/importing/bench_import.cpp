@@ -88,7 +88,8 @@ bool simplestLoop(const QStringList &paths, const QString &out)
                 if (it == index.end()) {
                     fits = colours.size() < 256;
                     it = index.insert(row[x], int(colours.size()));
-                    colours.push_back({GifByteType(qRed(row[x])), GifByteType(qGreen(row[x])), GifByteType(qBlue(row[x]))});
+                    const QRgb c = row[x];
+                    colours.push_back({GifByteType(qRed(c)), GifByteType(qGreen(c)), GifByteType(qBlue(c))});
                 }
                 pixels[size_t(y) * size_t(w) + size_t(x)] = GifByteType(*it);
             }
@@ -137,7 +138,8 @@ int main(int argc, char *argv[])
     QTemporaryDir dir;
     int failures = 0;
     for (const bool smooth : {false, true}) {
-        const QStringList paths = writeSeries(dir.filePath(smooth ? QStringLiteral("smooth") : QStringLiteral("flat")), smooth);
+        const QString folder = dir.filePath(smooth ? QStringLiteral("smooth") : QStringLiteral("flat"));
+        const QStringList paths = writeSeries(folder, smooth);
         std::vector<double> ours, plain, ratios;
         qint64 ourBytes = 0, plainBytes = 0;
         for (int round = 0; round < 5; ++round) {

@@ -102,15 +102,17 @@ struct SeriesJob {
 
     void work()
     {
-        for (int i = next++; i < files.size() && !stop; i = next++) {
+        // Read through a const reference: a shared list's non-const access would copy it on every thread at once.
+        const QStringList &list = files;
+        for (int i = next++; i < list.size() && !stop; i = next++) {
             Decoded d;
             try {
-                d = decodeHere(files[i], false);
+                d = decodeHere(list.at(i), false);
                 if (d.error.isEmpty() && d.images.front().size() == from)
                     d.images.front() = scaledTo(d.images.front(), to);
             } catch (...) {
                 d = Decoded();
-                d.error = notInTime(files[i]);
+                d.error = notInTime(list.at(i));
             }
             std::lock_guard lock(mutex);
             results[size_t(i)] = std::move(d);
@@ -176,7 +178,8 @@ Frames makeFrames(const Candidate &candidate, const Options &options, const std:
         job->to = importedSize(candidate.size, options.kind, options.keepSize);
         job->results.resize(size_t(candidate.files.size()));
         try {
-            for (int k = std::min<int>(std::max(1, QThread::idealThreadCount()), int(candidate.files.size())); k > 0; --k)
+            const int workers = std::min<int>(std::max(1, QThread::idealThreadCount()), int(candidate.files.size()));
+            for (int k = 0; k < workers; ++k)
                 std::thread([job] { job->work(); }).detach();
         } catch (const std::system_error &) {
             if (job->next == 0)
@@ -191,10 +194,12 @@ Frames makeFrames(const Candidate &candidate, const Options &options, const std:
             {
                 std::unique_lock lock(job->mutex);
                 // Waited for in short steps, so that a cancel is seen at once.
-                for (int waited = 0; !job->results[size_t(i)]; waited += 50) {
+                const auto deadline =
+                    std::chrono::steady_clock::now() + std::chrono::milliseconds(files::AssetTimeoutMs);
+                while (!job->results[size_t(i)]) {
                     if (stopped())
                         return fail(QStringLiteral("Отменено"));
-                    if (waited >= files::AssetTimeoutMs)
+                    if (std::chrono::steady_clock::now() >= deadline)
                         return fail(notInTime(candidate.files[i]));
                     job->ready.wait_for(lock, std::chrono::milliseconds(50));
                 }

@@ -266,7 +266,8 @@ QByteArray encodeCharacter(QList<QImage> frames, const QList<int> &delaysMs, QSt
         anigif::GifFrame frame;
         frame.image = frames[i];
         const qint64 next = elapsedMs + std::max(0, delaysMs.value(i, 100));
-        frame.delayCs = frames.size() > 1 ? std::max<int>(2, int(std::llround(next / 10.0) - std::llround(elapsedMs / 10.0))) : 0;
+        const int cs = int(std::llround(next / 10.0) - std::llround(elapsedMs / 10.0));
+        frame.delayCs = frames.size() > 1 ? std::max(2, cs) : 0;
         elapsedMs = next;
         // Every frame is whole, so clearing it away leaves no trace of a sprite that moved.
         frame.disposal = anigif::Disposal::Background;

@@ -128,6 +128,7 @@ void TestImport::conversionsKeepEveryFrame()
     QVERIFY(series.series && series.guess == Kind::Character && series.frames == 3 && series.size == s);
     const Options character{Kind::Character, 10}, prop, background{Kind::Background}, grid{Kind::Character, 10, 3, 2};
     Written w = importInto(series, character, lib);
+    QVERIFY2(w.error.isEmpty(), qPrintable(w.error));
     QCOMPARE(w.path, lib + QStringLiteral("/objects/кот.gif"));
     QVERIFY(framesAre(w.path, {sprite(s, 1), sprite(s, 2), sprite(s, 10)}));
     QCOMPARE(readGif(w.path).delaysMs, QList<int>({100, 100, 100}));
@@ -224,7 +225,8 @@ void TestImport::largePicturesAreScaledToTheStage()
     }
     // Through the import: wider than the stage is a background by guess; as a prop it is scaled.
     QTemporaryDir dir;
-    const Candidate big = candidatesFor({savePng(dir.path(), QStringLiteral("big.png"), gradient(QSize(1000, 800)))}).front();
+    const QString path = savePng(dir.path(), QStringLiteral("big.png"), gradient(QSize(1000, 800)));
+    const Candidate big = candidatesFor({path}).front();
     QCOMPARE(big.guess, Kind::Background);
     const Written w = importInto(big, Options(), dir.path());
     QCOMPARE(readGif(w.path).frames.value(0).size(), QSize(400, 320));
@@ -259,13 +261,14 @@ void TestImport::badInputAndFaultsEndInAMessage()
         QString name = {};        // the name the person gave
         QString written = {};     // the file made when it imports
     } rows[] = {
-        {"no picture under a picture's name", bytes(u"cat.png"_s, "hello"), {}, NoFault, {u"«cat.png»"_s, u"не картинка"_s}},
+        {"no picture under a picture's name", bytes(u"cat.png"_s, "hello"), {}, NoFault,
+         {u"«cat.png»"_s, u"не картинка"_s}},
         {"a truncated PNG", bytes(u"cut.png"_s, pngBytes(gradient({300, 300})).first(1000)), {}, NoFault,
          {u"«cut.png»"_s, u"обрезана"_s}},
         {"a 30000 x 30000 PNG, refused from its header", bytes(u"bomb.png"_s, bomb()), {}, NoFault,
          {u"«bomb.png»"_s, u"30000 × 30000"_s, u"слишком велика"_s}},
-        {"a FIFO under a picture's name", [](const QString &d) { return QStringList{hostile::fifoLink(d, d, u"pipe.png"_s)}; },
-         {}, NoFault, {u"«pipe.png»"_s, u"не обычный файл"_s}},
+        {"a FIFO under a picture's name",
+         [](const QString &d) { return QStringList{hostile::fifoLink(d, d, u"pipe.png"_s)}; }, {}, NoFault, {u"«pipe.png»"_s, u"не обычный файл"_s}},
         {"a numbered series with a gap imports in order", pictures({u"walk_03.png"_s, u"walk_01.png"_s}),
          {Kind::Character}, NoFault, {}, {}, u"objects/walk.gif"_s},
         {"a numbered series with a picture of another size",
