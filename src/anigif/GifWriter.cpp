@@ -379,12 +379,14 @@ QByteArray encodeGif(const GifDocument &doc, QString *error)
         // giflib writes lines in the order they are handed over, so an
         // interlaced frame gets its rows in interlace order from here.
         Mapper mapper(table);
-        std::vector<GifPixelType> line(size_t(image.width()));
+        const int width = image.width();
+        std::vector<GifPixelType> line(static_cast<size_t>(width));
         for (int y : rowOrder(image.height(), frame.interlaced)) {
             const QRgb *row = reinterpret_cast<const QRgb *>(image.constScanLine(y));
-            for (int x = 0; x < image.width(); ++x)
-                line[size_t(x)] = mapper.index(row[x]);
-            if (EGifPutLine(gif, line.data(), image.width()) == GIF_ERROR)
+            // Drawings repeat a colour along a row, so a pixel like its left neighbour takes its index.
+            for (int x = 0; x < width; ++x)
+                line[size_t(x)] = x > 0 && row[x] == row[x - 1] ? line[size_t(x) - 1] : mapper.index(row[x]);
+            if (EGifPutLine(gif, line.data(), width) == GIF_ERROR)
                 return finish(gifError(gif->Error));
         }
     }

@@ -44,15 +44,25 @@ QList<Candidate> candidatesFor(const QStringList &paths);
 
 struct Options {
     Kind kind = Kind::Prop;
-    int rate = 12;                 // frames per second of a series or a sheet
+    int rate = 12;                 // frames per second of a series or a sheet, 1 to 50 (a GIF's limit)
     int columns = 1, rows = 1;     // a sprite sheet's grid; 1 x 1 is no sheet
     bool keepSize = false;         // a picture much larger than the stage keeps its size
 };
 
 // Whether a picture of `size` is scaled down for `kind` unless the person keeps its size, and the
 // size it gets: a prop or a character fits within the stage, a background gets the stage's height.
+// "Much larger" is more than twice the stage's width or height (its height alone for a background, which
+// may be a wide panorama that the stage scrolls across): a picture a little larger than the stage is
+// meant to be seen at its size.
+constexpr int StageWidth = 400, StageHeight = 350;
 bool isScaledDown(QSize size, Kind kind);
 QSize importedSize(QSize size, Kind kind, bool keepSize);
+
+// The most pixels a picture may have: its header is read first, and a larger one (a small file that
+// unpacks into gigabytes) is refused before it is decoded. The same as Qt's allocation limit allows.
+qint64 maxPicturePixels();
+// The most bytes the frames of one import may take once decoded and scaled.
+constexpr qint64 MaxFramesBytes = qint64(512) << 20;
 
 // The frames an import makes, for the preview and for writing: decoded, cut from a sheet and scaled
 // as `options` say. `error` names the file and the reason when it cannot; `cancel` stops it between frames.
@@ -72,5 +82,15 @@ struct Written {
 };
 Written importInto(const Candidate &candidate, const Options &options, const QString &libraryFolder,
                    const std::atomic<bool> *cancel = nullptr);
+
+// A name as it may stand in a file name on any Linux file system: no slashes, control characters or
+// leading dots, at most a safe length; Cyrillic letters and quotes stay. Never empty.
+QString safeFileName(const QString &name);
+// The same name without the characters FAT and exFAT refuse (a portable copy on a memory stick).
+QString portableFileName(const QString &name);
+
+// A GIF of `images` (ARGB32), each shown for its delay, looping for ever when there are several: exact
+// colours where they fit a colour table with the transparent slot, else a palette from libimagequant.
+QByteArray encodeCharacter(QList<QImage> images, const QList<int> &delaysMs, QString *error);
 
 } // namespace importing

@@ -12,7 +12,14 @@
 #include <csignal>
 #include <functional>
 
+#include <QFile>
+#include <QStringList>
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include "anigif/GifWriter.h"
 
@@ -90,6 +97,40 @@ private:
     rlimit m_before{};
     void (*m_handler)(int) = SIG_DFL;
     bool m_set = false;
+};
+
+// Makes files and folders unwritable for as long as it lives, even for root: immutable where the file
+// system allows it, else without write permission.
+class Unwritable {
+public:
+    void add(const QString &path)
+    {
+        m_paths << path;
+        if (!immutable(path, true))
+            QFile::setPermissions(path, QFile::permissions(path) & ~(QFile::WriteOwner | QFile::WriteUser));
+    }
+    ~Unwritable()
+    {
+        for (const QString &path : m_paths) {
+            immutable(path, false);
+            QFile::setPermissions(path, QFile::permissions(path) | QFile::WriteOwner);
+        }
+    }
+
+private:
+    static bool immutable(const QString &path, bool on)
+    {
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            return false;
+        int flags = 0;
+        bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+        ok = ok && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        ::close(fd);
+        return ok;
+    }
+    QStringList m_paths;
 };
 
 } // namespace testcommon

@@ -38,6 +38,7 @@
 using namespace pickerkit;
 using project::ProjectResult;
 using testcommon::Program;
+using testcommon::Unwritable;
 namespace ProjectFile = project::ProjectFile;
 
 namespace {
@@ -106,40 +107,6 @@ int differingPages(const QByteArray &a, const QByteArray &b)
         n += a.mid(at, 4096) != b.mid(at, 4096);
     return n;
 }
-
-// Makes files and folders unwritable for as long as it lives, even for root: immutable where the file
-// system allows it, else without write permission.
-class Unwritable {
-public:
-    void add(const QString &path)
-    {
-        m_paths << path;
-        if (!immutable(path, true))
-            QFile::setPermissions(path, QFile::permissions(path) & ~(QFile::WriteOwner | QFile::WriteUser));
-    }
-    ~Unwritable()
-    {
-        for (const QString &path : m_paths) {
-            immutable(path, false);
-            QFile::setPermissions(path, QFile::permissions(path) | QFile::WriteOwner);
-        }
-    }
-
-private:
-    static bool immutable(const QString &path, bool on)
-    {
-        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
-            return false;
-        int flags = 0;
-        bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-        flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
-        ok = ok && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-        ::close(fd);
-        return ok;
-    }
-    QStringList m_paths;
-};
 
 // Files grow no further than `bytes` while it lives: the disk is full for this process.
 struct FullDisk {

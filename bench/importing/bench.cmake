@@ -1,0 +1,4 @@
+# Importing a numbered series of 100 PNG pictures of 400 x 350 as one character against decoding them with
+# Qt and writing the GIF with giflib by the simplest loop, for a drawing of flat colours and one with
+# smoothed edges.
+vellumo_bench(bench_import vellumo_importing GIF::GIF)
