@@ -3,6 +3,14 @@
 #include <algorithm>
 
 #include <QCoreApplication>
+#include <QCursor>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QMenu>
+#include <QStandardPaths>
+#include <QTimer>
 #include <QFileInfo>
 #include <QHash>
 #include <QHideEvent>
@@ -18,6 +26,7 @@
 #include "controls/Twips.h"
 #include "controls/Widgets.h"
 #include "controls/WindowFrame.h"
+#include "importing/frmImport.h"
 #include "picker/AssetLibrary.h"
 #include "picker/PickerGrid.h"
 #include "picker/Placing.h"
@@ -142,6 +151,8 @@ frmFon::frmFon(frmMain *main) : QDialog(main), m_main(main), m_loader(new picker
     connect(&m_slice, &QTimer::timeout, this, &frmFon::buildSlice);
     connect(m_loader, &picker::ThumbnailLoader::delivered, this, &frmFon::receive);
     connect(m_loader, &picker::ThumbnailLoader::allDelivered, this, &frmFon::checkComplete);
+    // Pictures dragged from a file manager are brought into the library.
+    setAcceptDrops(true);
 }
 
 frmFon::~frmFon()
@@ -333,8 +344,10 @@ void frmFon::connectCell(int index)
 {
     controls::ImageControl *cell = Image1.at(index);
     connect(cell, &controls::ImageControl::MouseDown, this,
-            [this, index](Qt::MouseButton, Qt::MouseButtons, Qt::KeyboardModifiers, double, double) {
+            [this, index](Qt::MouseButton button, Qt::MouseButtons, Qt::KeyboardModifiers, double, double) {
                 Image1_MouseDown(index);
+                if (button == Qt::RightButton)
+                    showCellMenu(index);
             });
     connect(cell, &controls::ImageControl::DblClick, this, [this, index] { Image1_DblClick(index); });
 }
@@ -480,4 +493,80 @@ void frmFon::reject()
 void frmFon::VScroll1_Change(int value)
 {
     twips::move(Picture2, 0, -value);
+}
+
+void frmFon::showCellMenu(int index)
+{
+    QMenu menu(this);
+    menu.setObjectName(QStringLiteral("mnuCell"));
+    QAction *remove = menu.addAction(QStringLiteral("Удалить из библиотеки"));
+    remove->setObjectName(QStringLiteral("mnuRemoveAsset"));
+    // The program's own pictures stay; the item says it cannot be used on them rather than vanish.
+    remove->setEnabled(isUsersOwn(index));
+    if (menu.exec(QCursor::pos()) == remove)
+        removeFromLibrary(index);
+}
+
+bool frmFon::isUsersOwn(int index) const
+{
+    if (index < 0 || index >= fileCount())
+        return false;
+    const AppState &state = m_main->state();
+    // Installed, the shipped library lies under the installation prefix and only the user's folders are
+    // theirs. A portable copy lies in a folder the person owns, and nothing there tells the pictures it
+    // came with from those added since: each may go, to the trash, from where it can be brought back.
+    return state.userAssets.isEmpty() || m_folders.at(index).startsWith(state.userAssets + QLatin1Char('/'));
+}
+
+bool frmFon::removeFromLibrary(int index)
+{
+    if (!isUsersOwn(index))
+        return false;
+    const QString name = QFileInfo(fileName(index)).completeBaseName();
+    const QString path = QDir(m_folders.at(index)).filePath(fileName(index));
+    const controls::MessageFn &message = m_main->state().message;
+    if (message(this, {QStringLiteral("Удалить «%1» из библиотеки?").arg(name), QStringLiteral("Удаление из библиотеки"),
+                       controls::MsgIcon::Question, controls::MsgButtons::YesNo}) != controls::MsgResult::Yes)
+        return false;
+    // Qt makes the user's trash only inside an existing data folder, which a new account may lack.
+    QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
+    // A link is only removed: the trash must never take what it points at. Where there is no trash the
+    // file is deleted, as the person asked. A scene using it keeps the picture it read.
+    const bool gone = (!QFileInfo(path).isSymLink() && QFile::moveToTrash(path)) || QFile::remove(path);
+    if (!gone) {
+        message(this, {QStringLiteral("Не удалось удалить «%1» из папки\n%2.")
+                           .arg(name, QDir::toNativeSeparators(m_folders.at(index))),
+                       QStringLiteral("Удаление из библиотеки"), controls::MsgIcon::Error, controls::MsgButtons::Ok});
+        return false;
+    }
+    Form_Activate();
+    return true;
+}
+
+void frmFon::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (!importing::droppedPaths(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void frmFon::dragMoveEvent(QDragMoveEvent *event)
+{
+    if (!importing::droppedPaths(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void frmFon::dropEvent(QDropEvent *event)
+{
+    const QStringList paths = importing::droppedPaths(event->mimeData());
+    if (paths.isEmpty())
+        return;
+    event->acceptProposedAction();
+    // The file manager waits for the drop to end: the questions come after it has.
+    QTimer::singleShot(0, this, [this, paths] { importDropped(paths); });
+}
+
+void frmFon::importDropped(const QStringList &paths)
+{
+    if (!m_main->importPaths(paths, this).isEmpty() && isVisible())
+        Form_Activate();
 }
