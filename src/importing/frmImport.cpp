@@ -29,6 +29,16 @@ constexpr int SettleMs = 150;
 
 const QString Title = QStringLiteral(" Добавление в библиотеку");
 
+// "1 картинка", "2 картинки", "5 картинок", "21 картинка".
+QString pictures(qsizetype n)
+{
+    const qsizetype tens = n % 100, ones = n % 10;
+    const char *word = tens / 10 != 1 && ones == 1                 ? "картинка"
+                       : tens / 10 != 1 && ones >= 2 && ones <= 4 ? "картинки"
+                                                                   : "картинок";
+    return QStringLiteral("%1 %2").arg(n).arg(QString::fromUtf8(word));
+}
+
 // Transparent parts of a frame show as the usual grey checks, so a prop's outline can be seen.
 QPixmap onChecks(const QImage &image)
 {
@@ -218,7 +228,7 @@ void frmImport::showCandidate(int index)
     const Candidate &c = m_candidates.at(index);
     QString name = QStringLiteral("«%1»").arg(c.name);
     if (c.series)
-        name += QStringLiteral(": %1 картинок").arg(c.files.size());
+        name += QStringLiteral(": ") + pictures(c.files.size());
     if (m_candidates.size() > 1)
         name += QStringLiteral("  (%1 из %2)").arg(index + 1).arg(m_candidates.size());
     lblName->setText(name);

@@ -39,7 +39,7 @@ wait_not_active "$ask" >/dev/null || fail "the question window did not close on 
 
 # Latin names come before the shipped Cyrillic ones: the new character is the picker's first cell.
 grab_main "$work/before.png"
-pick_first $LOAD_CHARACTER
+pick_first "$LOAD_CHARACTER"
 sleep 0.5
 grab_main "$work/after.png"
 cp "$work/after.png" "$E2E_OUT/import-stage.png"
