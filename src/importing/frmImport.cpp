@@ -40,9 +40,10 @@ QString pictures(qsizetype n)
 }
 
 // Transparent parts of a frame show as the usual grey checks, so a prop's outline can be seen.
-QPixmap onChecks(const QImage &image)
+// Made on the worker, so that a long series costs the window nothing.
+QImage onChecks(const QImage &image)
 {
-    QPixmap out(PreviewSize);
+    QImage out(PreviewSize, QImage::Format_RGB32);
     QPainter p(&out);
     const int cell = 10;
     for (int y = 0; y < PreviewSize.height(); y += cell)
@@ -305,6 +306,9 @@ void frmImport::startPreview()
             Frames frames;
             try {
                 frames = makeFrames(candidate, o, cancel.get());
+                for (QImage &image : frames.images)
+                    if (!*cancel)
+                        image = onChecks(image);
             } catch (...) {
                 frames.error = QStringLiteral("«%1»: не хватило памяти").arg(candidate.name);
             }
@@ -336,8 +340,7 @@ void frmImport::receivePreview(int generation, const Frames &frames)
         emit previewShown();
         return;
     }
-    for (const QImage &image : frames.images)
-        m_frames << onChecks(image);
+    m_frames = frames.images;
     m_delays = frames.delaysMs;
     lblFrames->setText(QStringLiteral("Кадров: %1").arg(m_frames.size()));
     m_frame = -1;
@@ -359,7 +362,7 @@ void frmImport::nextFrame()
     if (m_frames.isEmpty())
         return;
     m_frame = (m_frame + 1) % int(m_frames.size());
-    Preview->setPixmap(m_frames.at(m_frame));
+    Preview->setPixmap(QPixmap::fromImage(m_frames.at(m_frame)));
     if (m_frames.size() > 1)
         m_play.start(std::max(20, m_delays.value(m_frame, 100)));
 }
@@ -388,8 +391,9 @@ void frmImport::addCurrent()
     } else {
         const QString why = written ? written->error
                                     : QStringLiteral("«%1»: запись длилась слишком долго").arg(candidate.name);
-        m_message(this, {QStringLiteral("Не удалось добавить в библиотеку.\n\n") + why, Title.trimmed(),
-                         controls::MsgIcon::Error, controls::MsgButtons::Ok});
+        if (m_message)
+            m_message(this, {QStringLiteral("Не удалось добавить в библиотеку.\n\n") + why, Title.trimmed(),
+                             controls::MsgIcon::Error, controls::MsgButtons::Ok});
     }
     next();
 }

@@ -10,7 +10,7 @@
 
 #include <QDialog>
 #include <QList>
-#include <QPixmap>
+#include <QImage>
 #include <QTimer>
 
 #include <atomic>
@@ -97,7 +97,7 @@ private:
     QTimer m_settle;             // lets spin-box changes settle before decoding again
     QTimer m_deadline;
     QTimer m_play;
-    QList<QPixmap> m_frames;
+    QList<QImage> m_frames;      // as shown: on the checks, fitted to the preview
     QList<int> m_delays;
     int m_frame = 0;
     bool m_previewReady = false;
