@@ -99,7 +99,7 @@ frmImport::frmImport(const QList<Candidate> &candidates, const QString &libraryF
     kinds->setObjectName(QStringLiteral("fraKind"));
     optCharacter = new QRadioButton(QStringLiteral("&персонаж"), kinds);
     optCharacter->setObjectName(QStringLiteral("optCharacter"));
-    optProp = new QRadioButton(QStringLiteral("п&редмет"), kinds);
+    optProp = new QRadioButton(QStringLiteral("пр&едмет"), kinds);
     optProp->setObjectName(QStringLiteral("optProp"));
     optBackground = new QRadioButton(QStringLiteral("&фон"), kinds);
     optBackground->setObjectName(QStringLiteral("optBackground"));
@@ -130,7 +130,7 @@ frmImport::frmImport(const QList<Candidate> &candidates, const QString &libraryF
     cmdAdd = new QPushButton(QStringLiteral("&Добавить"), this);
     cmdAdd->setObjectName(QStringLiteral("cmdAdd"));
     cmdAdd->setDefault(true);
-    cmdSkip = new QPushButton(QStringLiteral("&Пропустить"), this);
+    cmdSkip = new QPushButton(QStringLiteral("Пр&опустить"), this);
     cmdSkip->setObjectName(QStringLiteral("cmdSkip"));
     cmdSkip->setAutoDefault(false);
     cmdCancel = new QPushButton(QStringLiteral("Отмена"), this);
