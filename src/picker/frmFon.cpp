@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include <QCoreApplication>
-#include <QCursor>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -123,6 +122,7 @@ frmFon::frmFon(frmMain *main) : QDialog(main), m_main(main), m_loader(new picker
     // cells themselves take no focus.
     Picture1->setFocusPolicy(Qt::StrongFocus);
     Picture1->setAccessibleName(QStringLiteral("Файлы"));
+
     Picture2 = blackBox(Picture1->client(), "Picture2");
     twips::setGeometry(Picture2, 0, 0, grid::SheetWidth, grid::SheetHeight);
 
@@ -344,11 +344,13 @@ void frmFon::connectCell(int index)
 {
     controls::ImageControl *cell = Image1.at(index);
     connect(cell, &controls::ImageControl::MouseDown, this,
-            [this, index](Qt::MouseButton button, Qt::MouseButtons, Qt::KeyboardModifiers, double, double) {
+            [this, index](Qt::MouseButton, Qt::MouseButtons, Qt::KeyboardModifiers, double, double) {
                 Image1_MouseDown(index);
-                if (button == Qt::RightButton)
-                    showCellMenu(index);
             });
+    // The right button marks the cell, as any button does, and then offers its menu.
+    cell->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(cell, &QWidget::customContextMenuRequested, this,
+            [this, index, cell](const QPoint &at) { showCellMenu(index, cell->mapToGlobal(at)); });
     connect(cell, &controls::ImageControl::DblClick, this, [this, index] { Image1_DblClick(index); });
 }
 
@@ -445,6 +447,12 @@ void frmFon::keyPressEvent(QKeyEvent *event)
         Command2_Click();
         return;
     }
+    // The menu key (or Shift+F10) offers the marked cell's menu.
+    if (key == Qt::Key_Menu || (key == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier)) {
+        if (controls::ImageControl *cell = ThumbIndex >= 0 ? Image1.at(ThumbIndex) : nullptr)
+            showCellMenu(ThumbIndex, cell->mapToGlobal(cell->rect().center()));
+        return;
+    }
     if (event->modifiers() & ~Qt::KeypadModifier) {
         QDialog::keyPressEvent(event);
         return;
@@ -495,7 +503,7 @@ void frmFon::VScroll1_Change(int value)
     twips::move(Picture2, 0, -value);
 }
 
-void frmFon::showCellMenu(int index)
+void frmFon::showCellMenu(int index, const QPoint &at)
 {
     QMenu menu(this);
     menu.setObjectName(QStringLiteral("mnuCell"));
@@ -503,7 +511,7 @@ void frmFon::showCellMenu(int index)
     remove->setObjectName(QStringLiteral("mnuRemoveAsset"));
     // The program's own pictures stay; the item says it cannot be used on them rather than vanish.
     remove->setEnabled(isUsersOwn(index));
-    if (menu.exec(QCursor::pos()) == remove)
+    if (menu.exec(at) == remove)
         removeFromLibrary(index);
 }
 

@@ -90,7 +90,7 @@ private:
     void showThumbnail(int index);
     void receive(const QList<picker::Thumbnail> &batch);
     void checkComplete();
-    void showCellMenu(int index);      // the right button's menu over a cell
+    void showCellMenu(int index, const QPoint &at);   // a cell's menu, at a place on the screen
     int keyTarget(int key) const;      // the cell a navigation key marks; -1 when it marks none
     void scrollToCell(int index);
 
