@@ -296,6 +296,7 @@ void frmMain::buildLayout()
     Command14->setToolTip(QStringLiteral("Закрыть программу. Несохранённые слайды не пропадут:\nпри следующем запуске программа предложит их вернуть."));
 
     buildComposing();
+    buildImport();
     connectHandlers();
     // The window opens on "ЗАПИСЬ": a button draws its focus mark, where the
     // first control in the tab order (a spin box's bare arrows) shows none.

@@ -34,6 +34,9 @@ class Document;
 namespace slides {
 class OnionSkin;
 }
+namespace importing {
+struct Imported;
+}
 
 class frmMain : public QWidget {
     Q_OBJECT
@@ -50,6 +53,7 @@ public:
     QAction *mnuNew;                     // "Новый проект", Ctrl+N
     QAction *mnuOpen;                    // "Открыть…", Ctrl+O
     QMenu *mnuRecent;                    // "Открыть недавний"
+    QAction *mnuImport;                  // "Добавить в библиотеку…", Ctrl+I
     QAction *mnuSave;                    // "Сохранить", Ctrl+S
     QAction *mnuSaveAs;                  // "Сохранить как…", Ctrl+Shift+S
     QAction *mnuExport;                  // "Экспорт мультфильма…"
@@ -62,6 +66,20 @@ public:
     project::Document *document() const { return m_document; }
     void exportCartoon();                // the export window, over the slides held
     void showAbout();
+
+    // ==== Bringing the person's own pictures into the library (frmMainImport.cpp) ====
+    // The library folder imports are written into: the user's own folders when installed, else the program's.
+    QString libraryFolder() const;
+    // Asks for the files to import (the standard open dialog, several files at once); a test puts in another.
+    std::function<QStringList(QWidget *parent, const QString &start)> askImportFiles;
+    void importAssets();     // "Добавить в библиотеку…"
+    // Asks about `paths` (the window over `over`, else over this one) and writes them into the library;
+    // returns what was written.
+    QList<importing::Imported> importPaths(const QStringList &paths, QWidget *over = nullptr);
+    // Files dropped on the stage at `at` (pixels in the stage viewport): imported, and each placed as if
+    // chosen in the picker, its centre at the drop point (a background simply becomes the background).
+    void importDropped(const QStringList &paths, QPoint at);
+    // ==== end import ====
 
     // ---- Stage area ----
     controls::Button *Command16;         // raised panel behind the whole left part
@@ -206,6 +224,7 @@ protected:
 private:
     void buildLayout();
     void buildMenu();
+    void buildImport();      // the menu item's key and the stage's drops
     void showRecent();       // fills "Открыть недавний" as it opens
     void showProject();      // the title and its mark of unsaved changes
     void connectHandlers();
@@ -225,4 +244,5 @@ private:
     frmBuffer *m_buffer = nullptr;
     frmView *m_view = nullptr;
     project::Document *m_document = nullptr;
+    QString m_importFolder;  // where the import dialog last was
 };

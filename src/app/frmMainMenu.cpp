@@ -42,6 +42,7 @@ void frmMain::buildMenu()
     mnuOpen = item(mnuFile, "mnuOpen", QStringLiteral("&Открыть…"), QKeySequence(Qt::CTRL | Qt::Key_O));
     mnuRecent = mnuFile->addMenu(QStringLiteral("Открыть &недавний"));
     mnuRecent->setObjectName(QStringLiteral("mnuRecent"));
+    mnuImport = item(mnuFile, "mnuImport", QStringLiteral("&Добавить в библиотеку…"), QKeySequence(Qt::CTRL | Qt::Key_I));
     mnuFile->addSeparator();
     mnuSave = item(mnuFile, "mnuSave", QStringLiteral("&Сохранить"), QKeySequence(Qt::CTRL | Qt::Key_S));
     mnuSaveAs = item(mnuFile, "mnuSaveAs", QStringLiteral("Сохранить &как…"),
@@ -69,6 +70,7 @@ void frmMain::buildMenu()
     connect(mnuExit, &QAction::triggered, this, &frmMain::Command14_Click);
     connect(mnuUndo, &QAction::triggered, this, &frmMain::Undo);
     connect(mnuRedo, &QAction::triggered, this, &frmMain::Redo);
+    connect(mnuImport, &QAction::triggered, this, &frmMain::importAssets);
     connect(mnuAbout, &QAction::triggered, this, &frmMain::showAbout);
     connect(mnuRecent, &QMenu::aboutToShow, this, &frmMain::showRecent);
     connect(mnuEdit, &QMenu::aboutToShow, this, [this] {
@@ -82,6 +84,7 @@ void frmMain::buildMenu()
     keys->add(Qt::Key_O, Qt::ControlModifier, [this] { m_document->open(); });
     keys->add(Qt::Key_S, Qt::ControlModifier, [this] { m_document->save(); });
     keys->add(Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier, [this] { m_document->saveAs(); });
+    keys->add(Qt::Key_I, Qt::ControlModifier, [this] { importAssets(); });
 }
 
 void frmMain::showRecent()

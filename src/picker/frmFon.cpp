@@ -3,6 +3,13 @@
 #include <algorithm>
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QMenu>
+#include <QStandardPaths>
+#include <QTimer>
 #include <QFileInfo>
 #include <QHash>
 #include <QHideEvent>
@@ -18,6 +25,7 @@
 #include "controls/Twips.h"
 #include "controls/Widgets.h"
 #include "controls/WindowFrame.h"
+#include "importing/frmImport.h"
 #include "picker/AssetLibrary.h"
 #include "picker/PickerGrid.h"
 #include "picker/Placing.h"
@@ -114,6 +122,7 @@ frmFon::frmFon(frmMain *main) : QDialog(main), m_main(main), m_loader(new picker
     // cells themselves take no focus.
     Picture1->setFocusPolicy(Qt::StrongFocus);
     Picture1->setAccessibleName(QStringLiteral("Файлы"));
+
     Picture2 = blackBox(Picture1->client(), "Picture2");
     twips::setGeometry(Picture2, 0, 0, grid::SheetWidth, grid::SheetHeight);
 
@@ -142,6 +151,8 @@ frmFon::frmFon(frmMain *main) : QDialog(main), m_main(main), m_loader(new picker
     connect(&m_slice, &QTimer::timeout, this, &frmFon::buildSlice);
     connect(m_loader, &picker::ThumbnailLoader::delivered, this, &frmFon::receive);
     connect(m_loader, &picker::ThumbnailLoader::allDelivered, this, &frmFon::checkComplete);
+    // Pictures dragged from a file manager are brought into the library.
+    setAcceptDrops(true);
 }
 
 frmFon::~frmFon()
@@ -336,6 +347,10 @@ void frmFon::connectCell(int index)
             [this, index](Qt::MouseButton, Qt::MouseButtons, Qt::KeyboardModifiers, double, double) {
                 Image1_MouseDown(index);
             });
+    // The right button marks the cell, as any button does, and then offers its menu.
+    cell->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(cell, &QWidget::customContextMenuRequested, this,
+            [this, index, cell](const QPoint &at) { showCellMenu(index, cell->mapToGlobal(at)); });
     connect(cell, &controls::ImageControl::DblClick, this, [this, index] { Image1_DblClick(index); });
 }
 
@@ -432,6 +447,12 @@ void frmFon::keyPressEvent(QKeyEvent *event)
         Command2_Click();
         return;
     }
+    // The menu key (or Shift+F10) offers the marked cell's menu.
+    if (key == Qt::Key_Menu || (key == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier)) {
+        if (controls::ImageControl *cell = ThumbIndex >= 0 ? Image1.at(ThumbIndex) : nullptr)
+            showCellMenu(ThumbIndex, cell->mapToGlobal(cell->rect().center()));
+        return;
+    }
     if (event->modifiers() & ~Qt::KeypadModifier) {
         QDialog::keyPressEvent(event);
         return;
@@ -480,4 +501,80 @@ void frmFon::reject()
 void frmFon::VScroll1_Change(int value)
 {
     twips::move(Picture2, 0, -value);
+}
+
+void frmFon::showCellMenu(int index, const QPoint &at)
+{
+    QMenu menu(this);
+    menu.setObjectName(QStringLiteral("mnuCell"));
+    QAction *remove = menu.addAction(QStringLiteral("Удалить из библиотеки"));
+    remove->setObjectName(QStringLiteral("mnuRemoveAsset"));
+    // The program's own pictures stay; the item says it cannot be used on them rather than vanish.
+    remove->setEnabled(isUsersOwn(index));
+    if (menu.exec(at) == remove)
+        removeFromLibrary(index);
+}
+
+bool frmFon::isUsersOwn(int index) const
+{
+    if (index < 0 || index >= fileCount())
+        return false;
+    const AppState &state = m_main->state();
+    // Installed, the shipped library lies under the installation prefix and only the user's folders are
+    // theirs. A portable copy lies in a folder the person owns, and nothing there tells the pictures it
+    // came with from those added since: each may go, to the trash, from where it can be brought back.
+    return state.userAssets.isEmpty() || m_folders.at(index).startsWith(state.userAssets + QLatin1Char('/'));
+}
+
+bool frmFon::removeFromLibrary(int index)
+{
+    if (!isUsersOwn(index))
+        return false;
+    const QString name = QFileInfo(fileName(index)).completeBaseName();
+    const QString path = QDir(m_folders.at(index)).filePath(fileName(index));
+    const controls::MessageFn &message = m_main->state().message;
+    if (message(this, {QStringLiteral("Удалить «%1» из библиотеки?").arg(name), QStringLiteral("Удаление из библиотеки"),
+                       controls::MsgIcon::Question, controls::MsgButtons::YesNo}) != controls::MsgResult::Yes)
+        return false;
+    // Qt makes the user's trash only inside an existing data folder, which a new account may lack.
+    QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
+    // A link is only removed: the trash must never take what it points at. Where there is no trash the
+    // file is deleted, as the person asked. A scene using it keeps the picture it read.
+    const bool gone = (!QFileInfo(path).isSymLink() && QFile::moveToTrash(path)) || QFile::remove(path);
+    if (!gone) {
+        message(this, {QStringLiteral("Не удалось удалить «%1» из папки\n%2.")
+                           .arg(name, QDir::toNativeSeparators(m_folders.at(index))),
+                       QStringLiteral("Удаление из библиотеки"), controls::MsgIcon::Error, controls::MsgButtons::Ok});
+        return false;
+    }
+    Form_Activate();
+    return true;
+}
+
+void frmFon::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (!importing::droppedPaths(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void frmFon::dragMoveEvent(QDragMoveEvent *event)
+{
+    if (!importing::droppedPaths(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void frmFon::dropEvent(QDropEvent *event)
+{
+    const QStringList paths = importing::droppedPaths(event->mimeData());
+    if (paths.isEmpty())
+        return;
+    event->acceptProposedAction();
+    // The file manager waits for the drop to end: the questions come after it has.
+    QTimer::singleShot(0, this, [this, paths] { importDropped(paths); });
+}
+
+void frmFon::importDropped(const QStringList &paths)
+{
+    if (!m_main->importPaths(paths, this).isEmpty() && isVisible())
+        Form_Activate();
 }

@@ -57,6 +57,13 @@ public:
     bool gridComplete() const;
     const picker::ThumbnailLoader &loader() const { return *m_loader; }
 
+    // Whether the file of cell `index` is the person's own, which "Удалить из библиотеки" may remove.
+    bool isUsersOwn(int index) const;
+    // Asks, then moves the file of cell `index` to the desktop's trash and lists the folder again.
+    bool removeFromLibrary(int index);
+    // Files dropped from a file manager: imported into the library and listed at once.
+    void importDropped(const QStringList &paths);
+
     // Cell size on screen, in device pixels: the size thumbnails are read at.
     QSize thumbnailSize() const;
 
@@ -68,6 +75,9 @@ protected:
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
     void wheelEvent(QWheelEvent *event) override;
     void reject() override;
 
@@ -80,6 +90,7 @@ private:
     void showThumbnail(int index);
     void receive(const QList<picker::Thumbnail> &batch);
     void checkComplete();
+    void showCellMenu(int index, const QPoint &at);   // a cell's menu, at a place on the screen
     int keyTarget(int key) const;      // the cell a navigation key marks; -1 when it marks none
     void scrollToCell(int index);
 
