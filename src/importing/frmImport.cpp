@@ -422,7 +422,16 @@ QList<Imported> importFiles(QWidget *parent, const QStringList &paths, const QSt
 {
     QList<Candidate> usable;
     QStringList refused;
-    for (const Candidate &c : candidatesFor(paths)) {
+    // Sorting reads every chosen file's header: beside the window, which keeps painting, and bounded, since a
+    // folder on a stalled share must not hold the program.
+    const std::optional<QList<Candidate>> found =
+        files::runWithDeadline<QList<Candidate>>([paths] { return candidatesFor(paths); });
+    if (!found) {
+        message(parent, {QStringLiteral("Выбранные файлы не удалось прочитать: чтение длилось слишком долго."),
+                         Title.trimmed(), controls::MsgIcon::Warning, controls::MsgButtons::Ok});
+        return {};
+    }
+    for (const Candidate &c : *found) {
         if (c.problem.isEmpty())
             usable << c;
         else
