@@ -3,7 +3,9 @@
 // own table, or giflib's own quantiser when there are more than 256). Two series: a drawing of flat
 // colours, and the same drawing with smoothed edges, whose colours run into the thousands.
 
-#include <QGuiApplication>
+#include <QApplication>
+#include <QPushButton>
+#include <QTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -19,6 +21,7 @@
 #include <vector>
 
 #include "importing/Import.h"
+#include "importing/frmImport.h"
 
 namespace {
 
@@ -134,7 +137,7 @@ bool simplestLoop(const QStringList &paths, const QString &out)
 
 int main(int argc, char *argv[])
 {
-    QGuiApplication app(argc, argv);
+    QApplication app(argc, argv);
     QTemporaryDir dir;
     int failures = 0;
     for (const bool smooth : {false, true}) {
@@ -166,6 +169,42 @@ int main(int argc, char *argv[])
                     "ratio %.2f (median of 5 rounds' ratios); %.0f KiB against %.0f KiB\n",
                     smooth ? "smoothed edges, thousands of colours" : "flat colours", median(ours), median(plain),
                     median(ratios), double(ourBytes) / 1024.0, double(plainBytes) / 1024.0);
+    }
+
+    // ---- the import window keeps answering while it previews and writes a series ----
+    {
+        // The longest time between two turns of the event loop, with a timer asking for one every millisecond;
+        // the work the window does itself around its threads counts in.
+        QElapsedTimer since;
+        since.start();
+        qint64 last = 0, longest = 0;
+        QTimer tick;
+        tick.setInterval(1);
+        QObject::connect(&tick, &QTimer::timeout, [&] {
+            longest = std::max(longest, since.elapsed() - last);
+            last = since.elapsed();
+        });
+        const QList<importing::Candidate> found = importing::candidatesFor(writeSeries(dir.filePath("window"), true));
+        importing::frmImport window(found, dir.filePath(QStringLiteral("library-window")),
+                         [&failures](QWidget *, const controls::Message &) {
+                             ++failures;
+                             return controls::MsgResult::Ok;
+                         });
+        tick.start();
+        last = since.elapsed();
+        window.show();
+        while (!window.previewReady() && since.elapsed() < 20000)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        const qint64 previewing = std::max(longest, since.elapsed() - last);
+        failures += !window.previewReady();
+        last = since.elapsed();
+        longest = 0;
+        window.cmdAdd->click();
+        const qint64 writing = std::max(longest, since.elapsed() - last);
+        failures += window.imported().size() != 1;
+        std::printf("the import window's longest wait between two events: %lld ms while it previews 100 pictures, "
+                    "%lld ms while it writes them\n",
+                    previewing, writing);
     }
     if (failures)
         std::printf("%d failures\n", failures);
