@@ -1,0 +1,133 @@
+// Sounds decoded into the program's one form from the files people bring, and mixed under a cartoon: placed at
+// their slides, added up, cut at the cartoon's end with a fade.
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "sound/Sound.h"
+
+using sound::Pcm;
+
+namespace {
+
+// A sound of `frames` frames whose every sample is `value`.
+Pcm constant(qint64 frames, qint16 value)
+{
+    Pcm p;
+    p.samples.assign(size_t(frames) * sound::Channels, value);
+    return p;
+}
+
+qint16 at(const Pcm &p, qint64 frame) { return p.samples[size_t(frame) * sound::Channels]; }
+
+// A sound file made by the ffmpeg program from one of its generated sources.
+QByteArray made(const QTemporaryDir &dir, const QString &file, const QStringList &arguments)
+{
+    const QString path = dir.filePath(file);
+    QProcess ffmpeg;
+    ffmpeg.start(QStringLiteral("ffmpeg"), QStringList{"-v", "error", "-y"} + arguments + QStringList{path});
+    if (!ffmpeg.waitForFinished(60000) || ffmpeg.exitCode() != 0)
+        return {};
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestSound : public QObject {
+    Q_OBJECT
+private slots:
+    void theMixAddsUpAndEndsWithTheCartoon();
+    void soundFilesOfEveryKind_data();
+    void soundFilesOfEveryKind();
+};
+
+void TestSound::theMixAddsUpAndEndsWithTheCartoon()
+{
+    const qint64 length = sound::frameStart(24, 12);   // two seconds at 12 frames a second
+    QCOMPARE(length, 2 * sound::Rate);
+    QCOMPARE(sound::frameStart(1, 7), qint64(6857));   // rounded to the nearest frame
+    const Pcm music = constant(10 * sound::Rate, 1000);   // longer than the cartoon
+    const Pcm voice = constant(sound::Rate / 2, 30000);
+    const Pcm late = constant(100, 5);
+    const Pcm mixed = sound::mix({{&music, 0, 100},
+                                  {&voice, sound::frameStart(6, 12), 200},
+                                  {&voice, -sound::Rate / 4, 50},
+                                  {&late, length, 100}},
+                                 length);
+    QCOMPARE(mixed.frames(), length);
+    QCOMPARE(at(mixed, 0), qint16(1000 + 15000));                  // the half that was begun before the start
+    QCOMPARE(at(mixed, sound::Rate / 4), qint16(1000));
+    QCOMPARE(at(mixed, sound::frameStart(6, 12)), qint16(32767));   // clipped, not wrapped
+    QCOMPARE(at(mixed, sound::frameStart(12, 12)), qint16(1000));
+    // The music runs past the end: it fades to nothing over the last quarter second.
+    QCOMPARE(at(mixed, length - sound::FadeFrames - 1), qint16(1000));
+    QCOMPARE(at(mixed, length - sound::FadeFrames / 2), qint16(500));
+    QVERIFY(at(mixed, length - 1) < 10);
+    QVERIFY(sound::mix({{&music, 0, 100}}, 0).samples.empty());
+}
+
+void TestSound::soundFilesOfEveryKind_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QStringList>("make");   // the ffmpeg program's arguments; empty: the bytes below
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<qint64>("frames");      // expected at 48 kHz; 0 when refused
+    QTest::addColumn<bool>("cut");
+    QTest::addColumn<bool>("halved");        // only the first half of the file's bytes is given
+    const QStringList sine{"-f", "lavfi", "-i", "sine=frequency=440:duration=1"};
+    QTest::newRow("WAV, 44.1 kHz stereo") << "a.wav" << sine + QStringList{"-ar", "44100", "-ac", "2"} << QByteArray()
+                                          << qint64(48000) << false << false;
+    QTest::newRow("WAV, 8-bit mono 8 kHz") << "b.wav" << sine + QStringList{"-ar", "8000", "-ac", "1", "-c:a", "pcm_u8"}
+                                           << QByteArray() << qint64(48000) << false << false;
+    QTest::newRow("FLAC, 96 kHz 6 channels") << "c.flac" << sine + QStringList{"-ar", "96000", "-ac", "6"}
+                                             << QByteArray() << qint64(48000) << false << false;
+    QTest::newRow("MP3") << "d.mp3" << sine << QByteArray() << qint64(48000) << false << false;
+    QTest::newRow("a truncated MP3") << "t.mp3" << QStringList{"-f", "lavfi", "-i", "sine=frequency=440:duration=2"}
+                                     << QByteArray() << qint64(48000) << false << true;
+    QTest::newRow("Ogg Opus") << "e.ogg" << sine + QStringList{"-c:a", "libopus"} << QByteArray() << qint64(48000)
+                              << false << false;
+    QTest::newRow("a 3-hour sound, decoded no further than asked")
+        << "f.flac" << QStringList{"-f", "lavfi", "-i", "anullsrc=r=8000:cl=mono", "-t", "10800"} << QByteArray()
+        << qint64(5 * sound::Rate) << true << false;
+    QTest::newRow("a sound of zero length") << "g.wav" << sine + QStringList{"-t", "0"} << QByteArray() << qint64(0)
+                                            << false << false;
+    QTest::newRow("a picture") << "h.wav" << QStringList{"-f", "lavfi", "-i", "color=red:s=16x16", "-frames:v", "1",
+                                                         "-f", "image2", "-c:v", "png"}
+                               << QByteArray() << qint64(0) << false << false;
+    QTest::newRow("random bytes") << "" << QStringList() << QByteArray(5000, '\x5a') << qint64(0) << false << false;
+}
+
+void TestSound::soundFilesOfEveryKind()
+{
+    QFETCH(QString, file);
+    QFETCH(QStringList, make);
+    QFETCH(QByteArray, bytes);
+    QFETCH(qint64, frames);
+    QFETCH(bool, cut);
+    QFETCH(bool, halved);
+    QTemporaryDir dir;
+    if (!make.isEmpty()) {
+        bytes = made(dir, file, make);
+        if (bytes.isEmpty() && frames > 0)
+            QFAIL("the ffmpeg program could not make the sound");
+    }
+    if (halved)
+        bytes.truncate(bytes.size() / 2);
+    const sound::Decoded d = sound::decode(bytes, QStringLiteral("Песня.mp3"), 5 * sound::Rate);
+    QCOMPARE(d.ok(), frames > 0);
+    QCOMPARE(d.cut, cut);
+    if (frames == 0) {
+        QVERIFY2(d.error.contains(QStringLiteral("«Песня.mp3»")), qPrintable(d.error));
+        return;
+    }
+    // Resampling may add or drop the odd frame at the ends; encoders add a little silence.
+    QVERIFY2(qAbs(d.pcm.frames() - frames) < frames / 20, qPrintable(QString::number(d.pcm.frames())));
+    // A sine is there, not silence (a file cut short gives what it holds).
+    if (!cut)
+        QVERIFY(*std::max_element(d.pcm.samples.begin(), d.pcm.samples.end()) > 1000);
+}
+
+QTEST_MAIN(TestSound)
+#include "test_sound.moc"
