@@ -11,6 +11,7 @@ extern "C" {
 #include "controls/Button.h"
 #include "controls/SpinControl.h"
 #include "export/FrameSource.h"
+#include "export/ScaledFrames.h"
 #include "preview/frmView.h"
 #include "slides/SeriesReader.h"
 #include "slides/SlideFiles.h"
@@ -54,8 +55,9 @@ private slots:
         QTemporaryDir dir;
         kit::CancelAt never(-1);
         StoreFrames frames(store);
+        ScaledFrames doubled(frames, 2); // as the export window sends them
         const QString gif = dir.filePath("a.gif"), video = dir.filePath("a.mp4"), bmp = dir.filePath("bmp/");
-        QCOMPARE(runExport(frames, Format::Gif, 10, gif, never).status, Outcome::Written);
+        QCOMPARE(runExport(doubled, Format::Gif, 10, gif, never).status, Outcome::Written);
         std::vector<int> delays;
         testcommon::readGifFrames(gif, [&](int, const QImage &, int cs) { delays.push_back(cs); });
         QCOMPARE(delays, (std::vector<int>{10, 30, 10, 20}));
