@@ -393,8 +393,11 @@ bool SlideBuffer::durationStep(std::vector<int> numbers, bool relative, int fram
 
 void SlideBuffer::putDurations(const std::vector<int> &numbers, const std::vector<quint8> &frames)
 {
-    for (size_t k = 0; k < numbers.size() && k < frames.size(); ++k)
+    for (size_t k = 0; k < numbers.size() && k < frames.size(); ++k) {
         m_store.setDuration(numbers[k], frames[k]);
+        // Its saved files no longer say how long it lasts: after a crash it is offered again.
+        m_unsaved[size_t(numbers[k] - 1)] = 1;
+    }
     m_onlyDurations = true;
     emit changed();
     m_onlyDurations = false;

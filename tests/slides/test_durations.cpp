@@ -52,6 +52,8 @@ private slots:
         b.replaceAll(std::move(held)); // as an opened project: the next journal begins with the slides held
         QVERIFY(b.record(testcommon::stageSlide(9)) && b.flushJournal(5000));
         QCOMPARE(replayed(b), (Frames{1, 5, 6, 2, 1, 1, 1}));
+        b.saved(); // a slide saved already is unsaved again once its duration changes
+        QVERIFY(b.setDuration({7}, 2) && b.unsavedCount() == 1);
     }
     void aTypedDurationOutOfRangeIsRefused_data()
     {
