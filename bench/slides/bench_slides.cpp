@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <numeric>
 #include <vector>
 
 #include "TypicalScene.h"
@@ -292,6 +293,27 @@ int main(int argc, char *argv[])
         std::printf("history: among %d slides, deleting one %.2f ms, undoing that %.2f ms, undoing a clear %.2f ms "
                     "(medians of 7)\n",
                     n, median(deleteMs), median(undoDeleteMs), median(undoClearMs));
+    }
+
+    // ---- every slide's duration set at once, through the window's step (journaled), and undone ----
+    {
+        slides::SlideBuffer &slides = w.Buffer()->slides();
+        const int n = slides.count();
+        std::vector<int> all(static_cast<size_t>(n));
+        std::iota(all.begin(), all.end(), 1);
+        std::vector<double> setMs, undoMs;
+        for (int round = 0; round < 7; ++round) {
+            t.start();
+            if (!slides.setDuration(all, 2 + round % 3))
+                ++failures;
+            setMs.push_back(msSince(t));
+            t.start();
+            slides.undo();
+            undoMs.push_back(msSince(t));
+        }
+        std::printf("durations: setting all %d slides' %.2f ms (%.2f ms per 10,000), undoing that %.2f ms "
+                    "(medians of 7)\n",
+                    n, median(setMs), median(setMs) * 10000 / std::max(n, 1), median(undoMs));
     }
 
     if (failures)

@@ -95,7 +95,7 @@ Outcome runExport(FrameSource &source, std::unique_ptr<FrameWriter> writer, int 
                 writer->abort();
                 return {Outcome::Failed, error};
             }
-            const bool ok = surveying ? writer->survey(frame) : writer->addFrame(frame, 1);
+            const bool ok = surveying ? writer->survey(frame) : writer->addFrame(frame, source.duration(i));
             if (!ok) {
                 const QString why = writer->error();
                 writer->abort();

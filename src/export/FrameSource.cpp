@@ -75,6 +75,8 @@ StoreFrames::StoreFrames(const slides::SlideStore &store) : m_store(store) {}
 
 int StoreFrames::count() const { return m_store.count(); }
 
+int StoreFrames::duration(int i) const { return std::max(1, m_store.duration(i)); }
+
 bool StoreFrames::read(int i, Frame &frame, QString &error)
 {
     if (!ensureRows(m_rows, error))

@@ -25,6 +25,8 @@ public:
     // Reads frame i (1-based). Frames come in order; reading frame 1 again
     // starts over. The frame's rows stay valid until the next read.
     virtual bool read(int i, Frame &frame, QString &error) = 0;
+    // How many frame times frame i lasts.
+    virtual int duration(int) const { return 1; }
 };
 
 // The slides of the buffer, unpacked one after the other into one slide's
@@ -35,6 +37,7 @@ public:
     explicit StoreFrames(const slides::SlideStore &store);
     int count() const override;
     bool read(int i, Frame &frame, QString &error) override;
+    int duration(int i) const override;
 
 private:
     const slides::SlideStore &m_store;

@@ -20,6 +20,7 @@ public:
     ScaledFrames(FrameSource &inner, int factor);
     int count() const override { return m_inner.count(); }
     bool read(int i, Frame &frame, QString &error) override;
+    int duration(int i) const override { return m_inner.duration(i); }
 
 private:
     FrameSource &m_inner;

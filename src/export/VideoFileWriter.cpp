@@ -185,14 +185,14 @@ bool VideoFileWriter::addFrame(const Frame &frame, int duration)
     const uint8_t *src[1] = {frame.bgr};
     const int srcStride[1] = {int(frame.stride)};
     sws_scale(m_scale, src, srcStride, 0, m_size.height(), m_frame->data, m_frame->linesize);
-    // At a raised container rate the slide is sent as equal frames of one frame time each, so the rate
-    // stays constant and the last slide shows for its whole time.
-    const int frames = m_repeats > 1 ? duration * m_repeats : 1;
+    // A slide is sent as equal frames of one frame time each, as many as it lasts (times the raise of the
+    // container's rate), so the rate stays constant in every player and the last slide shows for its
+    // whole time; the encoder makes the repeats cost next to nothing.
+    const int frames = std::max(1, duration) * std::max(1, m_repeats);
     for (int k = 0; k < frames; ++k) {
-        const int length = m_repeats > 1 ? 1 : duration;
         m_frame->pts = m_pts;
-        m_frame->pkt_duration = length;
-        m_pts += length;
+        m_frame->pkt_duration = 1;
+        ++m_pts;
         if ((rc = avcodec_send_frame(m_codec, m_frame)) < 0)
             return failWith(rc);
         if (!drain())

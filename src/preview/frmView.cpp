@@ -175,8 +175,9 @@ void frmView::playSlide()
         PlayPosition = 1;
     showSlide(PlayPosition);
     // The window repaints and answers clicks while the timer waits; the rate
-    // is read anew for every slide.
-    const int pause = preview::pauseForRate(UpDown1->value());
+    // is read anew for every slide. A slide that lasts several frames is shown for as many pauses.
+    const int frames = m_source ? m_source->slideDuration(PlayPosition) : 1;
+    const int pause = preview::pauseForRate(UpDown1->value()) * frames;
     m_pause.start(int(m_schedule.waitAfterSlide(m_clock.elapsed(), pause)));
 }
 

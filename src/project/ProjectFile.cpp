@@ -70,7 +70,7 @@ constexpr int HeaderBytes = 100;
 const char *const Schema =
     "CREATE TABLE scene(id INTEGER PRIMARY KEY CHECK (id = 1), hash BLOB NOT NULL, data BLOB NOT NULL);"
     "CREATE TABLE pictures(id INTEGER PRIMARY KEY, hash BLOB NOT NULL UNIQUE, bytes BLOB NOT NULL);"
-    // A run: slides back to back in `bytes`, and for each its flags, size and check in `slides`.
+    // A run: slides back to back in `bytes`, and for each its flags, size, check and duration in `slides`.
     "CREATE TABLE runs(id INTEGER PRIMARY KEY, slides BLOB NOT NULL, bytes BLOB NOT NULL);"
     // The runs in order: for each its id and how many slides it holds; with the check of that list.
     "CREATE TABLE layout(id INTEGER PRIMARY KEY CHECK (id = 1), digest INTEGER NOT NULL, runs BLOB NOT NULL);";
@@ -85,7 +85,8 @@ const char *const Schema =
 // runs, each with its last page partly empty.
 constexpr qint64 RunBytes = 4 << 20;
 constexpr qint64 MinRunBytes = 512 << 10;
-constexpr int SlideEntryBytes = 13;  // flags, size, check
+constexpr int SlideEntryBytes = 14;  // flags, size, check, duration
+constexpr int FirstSlideEntryBytes = 13; // in files of the first version, which had no durations
 constexpr int LayoutEntryBytes = 12; // id, count
 
 QByteArray sha256(QByteArrayView bytes)
@@ -448,6 +449,7 @@ bool writeInto(Database &d, bool fresh, const SceneSnapshot &scene, const slides
                 putBig(index, s.flags, 1);
                 putBig(index, quint32(s.size), 4);
                 putBig(index, s.check, 8);
+                putBig(index, s.duration, 1);
                 run.bytes += s.size;
                 run.serials.push_back(s.serial);
             }
@@ -600,7 +602,9 @@ ProjectResult ProjectFile::save(const QString &path, const SceneSnapshot &scene,
     WrittenState now;
     // What the file holds is known from the last save or open when nobody changed it since; then only what
     // changed is written into it. Else it is written anew.
-    if (written && Access::describes(*written, path) && isOurs(readHeader(path))) {
+    // A file of an earlier version is written anew: its runs are laid out otherwise.
+    const Header held = readHeader(path);
+    if (written && Access::describes(*written, path) && isOurs(held) && held.userVersion == FormatVersion) {
         Tally tally(progress);
         bool done = false;
         {
@@ -753,6 +757,7 @@ ProjectResult ProjectFile::open(const QString &path, SceneSnapshot &scene, slide
             if (layout.size() % LayoutEntryBytes != 0 || quint64(row.integer(0)) != checksum(layout))
                 return failure(Status::Damaged, damaged);
         }
+        const int entryBytes = h.userVersion >= 2 ? SlideEntryBytes : FirstSlideEntryBytes;
         std::vector<Run> &runs = Access::runs(now);
         const qint64 fileSize = QFileInfo(path).size();
         qint64 total = 0;
@@ -762,7 +767,7 @@ ProjectResult ProjectFile::open(const QString &path, SceneSnapshot &scene, slide
                 const qint64 count = qint64(getBig(layout.constData() + at + 8, 4));
                 total += count;
                 // Every slide takes its entry in a run's index: a list that claims more cannot be whole.
-                if (total > std::numeric_limits<int>::max() || total * SlideEntryBytes > fileSize)
+                if (total > std::numeric_limits<int>::max() || total * entryBytes > fileSize)
                     return failure(Status::Damaged, damaged);
                 runs.push_back({qint64(getBig(layout.constData() + at, 8)), 0, std::vector<quint64>(size_t(count), 0)});
             }
@@ -796,10 +801,10 @@ ProjectResult ProjectFile::open(const QString &path, SceneSnapshot &scene, slide
             const QByteArrayView index = rc == SQLITE_ROW ? row.view(0) : QByteArrayView();
             const QByteArrayView bytes = rc == SQLITE_ROW ? row.view(1) : QByteArrayView();
             // The index must account for the run's bytes exactly.
-            bool sound = index.size() == count * SlideEntryBytes;
+            bool sound = index.size() == count * entryBytes;
             qint64 sum = 0;
             for (qint64 k = 0; sound && k < count; ++k)
-                sum += qint64(getBig(index.data() + k * SlideEntryBytes + 1, 4));
+                sum += qint64(getBig(index.data() + k * entryBytes + 1, 4));
             sound = sound && sum == bytes.size();
             qint64 at = 0;
             for (qint64 k = 0; k < count; ++k) {
@@ -807,14 +812,16 @@ ProjectResult ProjectFile::open(const QString &path, SceneSnapshot &scene, slide
                 bool added = false;
                 qint64 size = 0;
                 if (sound) {
-                    const char *entry = index.data() + k * SlideEntryBytes;
+                    const char *entry = index.data() + k * entryBytes;
                     const quint8 flags = quint8(entry[0]);
                     size = qint64(getBig(entry + 1, 4));
                     const QByteArrayView slide = bytes.sliced(at, size);
                     at += size;
                     const bool readable = lostFrom == 0 || (flags & slides::SlideStore::Key);
                     const quint64 check = getBig(entry + 5, 8);
-                    added = readable && store.appendPacked(flags, slide, &check);
+                    // A duration out of range is damage like a wrong check: the slide is refused.
+                    const int duration = entryBytes > FirstSlideEntryBytes ? quint8(entry[13]) : 1;
+                    added = readable && store.appendPacked(flags, slide, &check, duration);
                 }
                 if (added) {
                     run.serials[size_t(k)] = store.serial(store.count());

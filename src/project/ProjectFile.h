@@ -46,7 +46,8 @@ struct ProjectResult {
 namespace ProjectFile {
 
 constexpr qint32 ApplicationId = 0x56656C6D;  // "Velm"
-constexpr int FormatVersion = 1;
+// 2: each slide says how many frame times it lasts. Files of version 1 open with every slide lasting one.
+constexpr int FormatVersion = 2;
 
 struct WrittenAccess;
 

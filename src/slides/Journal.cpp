@@ -75,6 +75,24 @@ QByteArray numbers(const std::vector<int> &ascending)
     return out;
 }
 
+QByteArray durationPayload(bool relative, int frames, const std::vector<int> &ascending)
+{
+    const char head[2] = {char(relative ? 1 : 0), char(qint8(frames))};
+    return QByteArray(head, 2) + numbers(ascending);
+}
+
+bool readDuration(QByteArrayView payload, bool &relative, int &frames, std::vector<int> &numbers)
+{
+    if (payload.size() < 6 || quint8(payload[0]) > 1)
+        return false;
+    numbers = readNumbers(payload.sliced(2));
+    if (numbers.empty())
+        return false;
+    relative = payload[0] == 1;
+    frames = qint8(payload[1]);
+    return true;
+}
+
 std::vector<int> readNumbers(QByteArrayView payload)
 {
     std::vector<int> out;
@@ -192,7 +210,9 @@ Parsed parse(QByteArrayView bytes)
     }
     out.status = Parsed::Ok;
     // A record type from after the file's version is damage, not something to read.
-    const Type lastType = out.version >= 3 ? Type::ProjectSaved : Type::Saved;
+    const Type lastType = out.version >= 4   ? Type::Durations
+                          : out.version >= 3 ? Type::ProjectSaved
+                                             : Type::Saved;
     qsizetype pos = HeaderBytes;
     const qsizetype size = bytes.size();
     const char *data = bytes.data();

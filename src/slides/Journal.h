@@ -26,7 +26,8 @@ namespace slides::journal {
 // 2: a save is written down (SaveBegun, Saved) rather than ending the journal.
 // 3: the stage is written down too (Picture, Scene, ProjectSaved). An older program would stop reading
 // at the first of these and cut off the slides after it, so it must keep such a journal aside instead.
-constexpr quint32 FormatVersion = 3;
+// 4: how long slides last (Duration, Durations); an older program would play them all for one frame.
+constexpr quint32 FormatVersion = 4;
 constexpr qsizetype HeaderSize = 16;
 constexpr qsizetype ChecksumSize = 8; // after each record's payload
 
@@ -47,7 +48,15 @@ enum class Type : quint8 {
     Scene = 13,        // the stage: project path length (32-bit), the path in UTF-8, key count (32-bit), each key as
                        // length (32-bit) and bytes, then the encoded stage to the end
     ProjectSaved = 14, // the project was saved to the path (UTF-8) in the payload: slides and stage are saved
+    // From version 4 on:
+    Duration = 15,  // one step: 0 to set the frame count or 1 to change it by (8-bit), the count or the
+                    // change (signed 8-bit), then slide numbers, ascending, 32-bit each
+    Durations = 16, // the frame counts of the slides held (the Base records before it), 8-bit each from slide 1
 };
+
+QByteArray durationPayload(bool relative, int frames, const std::vector<int> &ascending);
+// False when the payload is not one.
+bool readDuration(QByteArrayView payload, bool &relative, int &frames, std::vector<int> &numbers);
 
 // A Scene record's payload taken apart; false when the payload is not one.
 struct SceneRecord {

@@ -4,6 +4,8 @@
 #include <QUndoCommand>
 
 #include <algorithm>
+#include <cstdlib>
+#include <utility>
 
 namespace slides {
 
@@ -187,6 +189,29 @@ private:
     bool *m_ok;
 };
 
+class DurationCommand : public QUndoCommand {
+public:
+    DurationCommand(std::vector<int> numbers, std::vector<quint8> before, std::vector<quint8> after,
+                    QByteArray record, SlideBuffer &b)
+        : m_b(b), m_numbers(std::move(numbers)), m_before(std::move(before)), m_after(std::move(after)),
+          m_record(std::move(record))
+    {
+    }
+    void redo() override
+    {
+        m_b.putDurations(m_numbers, m_after);
+        if (!m_record.isEmpty())
+            m_b.journalRecord(std::exchange(m_record, QByteArray()));
+    }
+    void undo() override { m_b.putDurations(m_numbers, m_before); }
+
+private:
+    SlideBuffer &m_b;
+    std::vector<int> m_numbers;
+    std::vector<quint8> m_before, m_after;
+    QByteArray m_record; // written at the first doing; undo and redo are journaled as such
+};
+
 class ClearCommand : public QUndoCommand {
 public:
     explicit ClearCommand(SlideBuffer &b) : m_b(b) {}
@@ -316,6 +341,66 @@ bool SlideBuffer::putAll(SlideStore &&slides)
     m_thumbs.insert(m_thumbs.end(), n, QImage());
     emit changed();
     return true;
+}
+
+bool SlideBuffer::setDuration(std::vector<int> numbers, int frames)
+{
+    if (frames < 1 || frames > SlideStore::MaxDuration)
+        return false;
+    return durationStep(std::move(numbers), false, frames);
+}
+
+bool SlideBuffer::changeDuration(std::vector<int> numbers, int delta)
+{
+    if (delta == 0 || std::abs(delta) >= SlideStore::MaxDuration)
+        return false;
+    return durationStep(std::move(numbers), true, delta);
+}
+
+bool SlideBuffer::durationStep(std::vector<int> numbers, bool relative, int frames)
+{
+    normalise(numbers);
+    if (numbers.empty() || numbers.front() < 1 || numbers.back() > count())
+        return false;
+    std::vector<quint8> before, after;
+    try {
+        before.reserve(numbers.size());
+        after.reserve(numbers.size());
+        // Only the slides whose duration changes are kept in the step.
+        std::vector<int> changing;
+        changing.reserve(numbers.size());
+        for (int i : numbers) {
+            const int was = m_store.duration(i);
+            const int now = relative ? std::clamp(was + frames, 1, SlideStore::MaxDuration) : frames;
+            if (now == was)
+                continue;
+            changing.push_back(i);
+            before.push_back(quint8(was));
+            after.push_back(quint8(now));
+        }
+        if (changing.empty())
+            return false;
+        // Written as asked, so that replaying it walks through the same clamping.
+        QByteArray record =
+            journal::record(journal::Type::Duration, journal::durationPayload(relative, frames, numbers));
+        pushStep(new DurationCommand(std::move(changing), std::move(before), std::move(after), std::move(record),
+                                     *this));
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    return true;
+}
+
+void SlideBuffer::putDurations(const std::vector<int> &numbers, const std::vector<quint8> &frames)
+{
+    for (size_t k = 0; k < numbers.size() && k < frames.size(); ++k) {
+        m_store.setDuration(numbers[k], frames[k]);
+        // Its saved files no longer say how long it lasts: after a crash it is offered again.
+        m_unsaved[size_t(numbers[k] - 1)] = 1;
+    }
+    m_onlyDurations = true;
+    emit changed();
+    m_onlyDurations = false;
 }
 
 bool SlideBuffer::undo() { return step(true); }

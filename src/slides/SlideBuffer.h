@@ -11,6 +11,7 @@
 #include <QSet>
 #include <QUndoStack>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -34,6 +35,7 @@ public:
     // ---- SlideSource ----
     int slideCount() const override { return m_store.count(); }
     QImage slide(int i) const override { return m_store.slide(i); }
+    int slideDuration(int i) const override { return std::max(1, m_store.duration(i)); }
 
     int count() const { return m_store.count(); }
     // Slide i at thumbnail size, made the first time it is asked for.
@@ -46,6 +48,12 @@ public:
     bool remove(std::vector<int> numbers);     // slide numbers, in any order
     bool duplicate(std::vector<int> numbers);  // copies go after the last of them
     bool clear();
+    // How many frame times the slides `numbers` last: set to `frames` (1 to SlideStore::MaxDuration), or
+    // changed by `delta` and kept within that range. One step; false when no slide's duration changed.
+    bool setDuration(std::vector<int> numbers, int frames);
+    bool changeDuration(std::vector<int> numbers, int delta);
+    // The change being told by `changed` left every slide where it was and only set durations.
+    bool onlyDurationsChanged() const { return m_onlyDurations; }
     bool undo();
     bool redo();
     QUndoStack &history() { return m_history; }
@@ -135,6 +143,8 @@ public:
     bool journalling() const;
     bool replaying() const { return m_replaying; }
     void changedNow() { emit changed(); }
+    // Gives each of the slides `numbers` the duration at the same place in `frames`.
+    void putDurations(const std::vector<int> &numbers, const std::vector<quint8> &frames);
 
 signals:
     // The slides changed: their number, their order or their pictures.
@@ -145,6 +155,7 @@ private:
     template<typename Command>
     bool onSlides(std::vector<int> numbers);
     bool step(bool back);  // an undo (back) or a redo
+    bool durationStep(std::vector<int> numbers, bool relative, int frames);
     bool startJournal();
     // Does a slide change as one step of the history, journaled.
     void pushStep(QUndoCommand *command);
@@ -161,6 +172,7 @@ private:
     std::unique_ptr<journal::Writer> m_writer;
     bool m_journalOff = false;
     bool m_replaying = false;
+    bool m_onlyDurations = false;
     journal::Orphan m_leftOver;
     qsizetype m_leftOverValid = 0;
 

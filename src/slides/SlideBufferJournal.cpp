@@ -152,7 +152,21 @@ bool SlideBuffer::startJournal()
         auto held = std::make_shared<std::vector<SlideStore::PackedShare>>(m_store.shareAll());
         auto unsaved = std::make_shared<std::vector<quint8>>(m_unsaved);
         m_writer->writeFrom([held, unsaved, next = size_t(0)](QByteArray &record) mutable {
-            if (next >= held->size())
+            if (next == held->size()) {
+                // Then how long each lasts, when any lasts more than a frame.
+                ++next;
+                QByteArray frames(qsizetype(held->size()), Qt::Uninitialized);
+                bool longer = false;
+                for (size_t k = 0; k < held->size(); ++k) {
+                    frames[qsizetype(k)] = char((*held)[k].duration);
+                    longer = longer || (*held)[k].duration != 1;
+                }
+                if (!longer)
+                    return false;
+                record = journal::record(journal::Type::Durations, frames);
+                return true;
+            }
+            if (next > held->size())
                 return false;
             const SlideStore::PackedShare &p = (*held)[next];
             const quint8 flags = p.flags | ((*unsaved)[next] ? UnsavedBit : 0);
@@ -265,6 +279,20 @@ bool SlideBuffer::replay(const std::vector<journal::Record> &records,
             break;
         case journal::Type::Clear:
             ok = clear();
+            break;
+        case journal::Type::Duration: {
+            bool relative = false;
+            int frames = 0;
+            std::vector<int> numbers;
+            ok = journal::readDuration(r.payload, relative, frames, numbers) &&
+                 (relative ? changeDuration(std::move(numbers), frames) : setDuration(std::move(numbers), frames));
+            break;
+        }
+        case journal::Type::Durations:
+            // The slides held when the journal began: no step of the history.
+            ok = r.payload.size() <= count();
+            for (qsizetype k = 0; ok && k < r.payload.size(); ++k)
+                ok = m_store.setDuration(int(k) + 1, quint8(r.payload[k]));
             break;
         case journal::Type::Undo:
             ok = undo();

@@ -6,6 +6,7 @@
 #include <QStandardPaths>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -193,16 +194,29 @@ int writeSlideFiles(const QString &folder, const SlideStore &store, const std::f
     const QByteArray encodedFolder = QFile::encodeName(folder);
     int held = 0;
     int written = 0;
+    int number = 0; // of the last file
     for (int i = 1; i <= n; ++i) {
-        const QByteArray name = QFile::encodeName(slideFileName(i));
+        // A slide that lasts several frames is written as many times, under consecutive numbers, so that
+        // the series plays right in any program.
+        const int copies = std::max(1, store.duration(i));
+        const int first = number + 1;
+        number += copies;
         if (!store.readOnInto(i, lastRow, -qsizetype(SlideStore::RowBytes), held)) {
             if (!error)
                 error = ENOMEM;
-        } else if (writeWhole(encodedFolder + name, tempNameFor(encodedFolder, name), file.constData(), file.size())) {
-            ++written;
-        } else if (!error) {
-            error = errno ? errno : EIO;
+            afterEach(i);
+            continue;
         }
+        bool whole = true;
+        for (int k = first; k <= number; ++k) {
+            const QByteArray name = QFile::encodeName(slideFileName(k));
+            if (!writeWhole(encodedFolder + name, tempNameFor(encodedFolder, name), file.constData(), file.size())) {
+                if (!error)
+                    error = errno ? errno : EIO;
+                whole = false;
+            }
+        }
+        written += whole ? 1 : 0;
         afterEach(i);
     }
     return written;

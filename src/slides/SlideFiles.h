@@ -30,9 +30,10 @@ bool writeFileWhole(const QString &path, const QByteArray &bytes);
 class SlideStore;
 
 // Writes every slide of the store into `folder` (ending in a separator) as
-// "001.bmp", "002.bmp", ..., each whole or not at all, in order; a file
+// "001.bmp", "002.bmp", ..., each whole or not at all, in order; a slide
+// that lasts N frames is written N times under consecutive numbers. A file
 // that fails is skipped. `afterEach(i)` runs on the calling thread after
-// file i. Returns the number of files written; `firstError` gets the system's
+// slide i. Returns the number of slides whose files were all written; `firstError` gets the system's
 // error number for the first file that failed (0 when none did).
 int writeSlideFiles(const QString &folder, const SlideStore &store, const std::function<void(int)> &afterEach,
                     int *firstError = nullptr);

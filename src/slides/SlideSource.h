@@ -15,6 +15,8 @@ public:
     virtual int slideCount() const = 0;
     // Slide i, 1 <= i <= slideCount(); a null image otherwise.
     virtual QImage slide(int i) const = 0;
+    // How many frame times slide i is shown for in playback.
+    virtual int slideDuration(int) const { return 1; }
 };
 
 } // namespace slides

@@ -281,6 +281,27 @@ quint64 SlideStore::serial(int i) const
     return i < 1 || i > count() ? 0 : m_entries[size_t(i - 1)].serial;
 }
 
+bool SlideStore::setDuration(int i, int frames)
+{
+    if (i < 1 || i > count() || frames < 1 || frames > MaxDuration)
+        return false;
+    Entry &e = m_entries[size_t(i - 1)];
+    if (e.duration != frames) {
+        e.duration = quint8(frames);
+        // What a save holds of this slide no longer says all of it.
+        e.serial = nextSerial();
+    }
+    return true;
+}
+
+qint64 SlideStore::totalFrames() const
+{
+    qint64 sum = 0;
+    for (const Entry &e : m_entries)
+        sum += e.duration;
+    return sum;
+}
+
 quint64 SlideStore::check(int i) const
 {
     return i < 1 || i > count() ? 0 : m_entries[size_t(i - 1)].check;
@@ -537,13 +558,15 @@ std::vector<SlideStore::PackedShare> SlideStore::share(int first, int n) const
     out.reserve(size_t(n));
     for (int m = first - 1; m < first - 1 + n; ++m) {
         const Entry &e = m_entries[size_t(m)];
-        out.push_back(PackedShare{m_blocks[size_t(e.at / BlockBytes)], packedData(e), e.size, flagsOf(e), e.serial, e.check});
+        out.push_back(PackedShare{m_blocks[size_t(e.at / BlockBytes)], packedData(e), e.size, flagsOf(e), e.serial, e.check, e.duration});
     }
     return out;
 }
 
-bool SlideStore::appendPacked(quint8 flags, QByteArrayView bytes, const quint64 *check)
+bool SlideStore::appendPacked(quint8 flags, QByteArrayView bytes, const quint64 *check, int duration)
 {
+    if (duration < 1 || duration > MaxDuration)
+        return false;
     const bool key = flags & Key;
     const bool compressed = flags & Compressed;
     if ((!key && (m_entries.empty() || compressed)) || (key && !compressed && bytes.size() != RawBytes))
@@ -555,7 +578,7 @@ bool SlideStore::appendPacked(quint8 flags, QByteArrayView bytes, const quint64 
         if (m_entries.size() == m_entries.capacity())
             m_entries.reserve(std::max<size_t>(64, m_entries.capacity() * 2));
         const int index = count();
-        Entry entry{0, 0, key ? index : newestKey(), compressed, key};
+        Entry entry{0, 0, key ? index : newestKey(), compressed, key, quint8(duration)};
         if (!storePacked(QByteArray::fromRawData(bytes.data(), bytes.size()), entry))
             return false;
         if (check && entry.check != *check) {
@@ -597,7 +620,7 @@ bool SlideStore::take(int first, int n, std::vector<Packed> &out)
         taken.reserve(size_t(n));
         for (int m = at; m < next; ++m) {
             const Entry &e = m_entries[size_t(m)];
-            taken.push_back(Packed{flagsOf(e), QByteArray(packedData(e), e.size)});
+            taken.push_back(Packed{flagsOf(e), QByteArray(packedData(e), e.size), e.duration});
         }
         Packed retold;
         if (retell) {
@@ -633,6 +656,7 @@ bool SlideStore::take(int first, int n, std::vector<Packed> &out)
         }
         if (retell) {
             Entry &old = m_entries[size_t(next)];
+            retoldEntry.duration = old.duration;
             freed += old.size;
             m_packedBytes += retoldEntry.size;
             keys -= retoldEntry.isKey ? 1 : 0;
@@ -707,7 +731,8 @@ bool SlideStore::insert(int at1, std::vector<Packed> &&slides)
                 m_garbage += e.size;
         };
         for (const Packed &p : slides) {
-            Entry e{0, 0, 0, bool(p.flags & Compressed), bool(p.flags & Key)};
+            Entry e{0, 0, 0, bool(p.flags & Compressed), bool(p.flags & Key),
+                    quint8(std::clamp<int>(p.duration, 1, MaxDuration))};
             if (!storePacked(p.bytes, e)) {
                 undoBlocks();
                 return false;
@@ -728,6 +753,7 @@ bool SlideStore::insert(int at1, std::vector<Packed> &&slides)
         }
         if (retell) {
             Entry &old = m_entries[size_t(at)];
+            retoldEntry.duration = old.duration;
             m_garbage += old.size;
             addedBytes += retoldEntry.size - old.size;
             keys += retoldEntry.isKey ? 1 : 0;
@@ -772,6 +798,7 @@ bool SlideStore::packCopies(int after, const std::vector<int> &numbers, std::vec
                 return false;
             if (p.flags & Key)
                 chain = 0;
+            p.duration = m_entries[size_t(i - 1)].duration;
             // Owns its bytes: the scratch buffer is reused for the next slide.
             p.bytes.detach();
             packed.push_back(std::move(p));

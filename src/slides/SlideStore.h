@@ -85,15 +85,16 @@ public:
     struct Packed {
         quint8 flags = 0;
         QByteArray bytes;
+        quint8 duration = 1; // frame times the slide lasts; goes with it wherever it is put
     };
 
     // Slide i's packed bytes, valid until the store next changes; empty with
     // flags 0 when i is out of range.
     QByteArrayView packedView(int i, quint8 &flags) const;
 
-    // A number that names slide i's packed bytes: it changes whenever they
+    // A number that names slide i's packed bytes and duration: it changes whenever they
     // are made anew (a slide added or put back, or told again after the
-    // slides before it were taken) and stays when they only move, in this
+    // slides before it were taken, or its duration set) and stays when they only move, in this
     // store, its copies or a store it is appended to. Never reused within a
     // run of the program, so a saver can tell which slides it wrote already.
     // 0 when i is out of range.
@@ -121,6 +122,7 @@ public:
         quint8 flags;
         quint64 serial;
         quint64 check;
+        quint8 duration;
     };
     std::vector<PackedShare> shareAll() const { return share(1, count()); }
     // The same for the `n` slides from `first` (1-based); empty when the range is wrong.
@@ -130,7 +132,16 @@ public:
     // (or a key). False, with the store unchanged, when a difference has no
     // slide before it, a whole key is of the wrong size or, when `check` is
     // given, the bytes' check differs from it.
-    bool appendPacked(quint8 flags, QByteArrayView bytes, const quint64 *check = nullptr);
+    bool appendPacked(quint8 flags, QByteArrayView bytes, const quint64 *check = nullptr, int duration = 1);
+
+    // How many frame times slide i lasts in playback and export: 1 (the default) to MaxDuration; 0 when
+    // i is out of range. Setting it gives the slide a new serial, so that a save writes it again.
+    int duration(int i) const { return i < 1 || i > count() ? 0 : m_entries[size_t(i - 1)].duration; }
+    // False, with nothing changed, when i or `frames` is out of range.
+    bool setDuration(int i, int frames);
+    // The cartoon's length in frame times: the sum of every slide's duration.
+    qint64 totalFrames() const;
+    static constexpr int MaxDuration = 99;
 
     // Removes `n` slides from `first` (1-based) and hands back their packed
     // bytes; the slide after the gap is told again against the one before
@@ -164,6 +175,7 @@ private:
         qint32 key;  // 0-based index of the key slide this one is XORed against; its own index for a key
         bool compressed; // keys are; differences are kept as their runs, which pack poorly
         bool isKey;
+        quint8 duration = 1; // in the padding before the serial: a slide costs no more memory for it
         quint64 serial = nextSerial(); // a new entry's bytes are new; a copied entry keeps it
         quint64 check = 0;             // of the packed bytes, set where they are stored
     };

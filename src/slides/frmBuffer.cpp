@@ -25,11 +25,25 @@
 #include "slides/ThumbLayout.h"
 #include "slides/frmAdd.h"
 #include "slides/frmBar.h"
+#include "slides/frmDuration.h"
 #include "slides/frmLoad.h"
 
 namespace lay = slides::layout;
 
 namespace slides {
+
+QString lengthText(qint64 frames, int rate)
+{
+    const qint64 tens = frames % 100, ones = frames % 10;
+    const QString word = tens >= 11 && tens <= 14 ? QStringLiteral("кадров")
+                         : ones == 1              ? QStringLiteral("кадр")
+                         : ones >= 2 && ones <= 4 ? QStringLiteral("кадра")
+                                                  : QStringLiteral("кадров");
+    const double seconds = double(frames) / std::max(1, rate);
+    return QStringLiteral("Длина: %1 %2, %3 с")
+        .arg(frames)
+        .arg(word, QString::number(seconds, 'f', 1).replace(QLatin1Char('.'), QLatin1Char(',')));
+}
 
 ThumbCanvas::ThumbCanvas(const SlideBuffer &slides, const std::set<int> &chosen, QWidget *parent)
     : QWidget(parent), m_slides(slides), m_chosen(chosen)
@@ -50,11 +64,26 @@ void ThumbCanvas::paintEvent(QPaintEvent *event)
     if (span.first > span.last)
         return;
     QPainter p(this);
+    QFont badgeFont = font();
+    badgeFont.setBold(true);
     for (int n = span.first; n <= span.last; ++n) {
         const QRect target = lay::thumbRect(n);
         if (!target.adjusted(-3, -3, 3, 3).intersects(r))
             continue;
         p.drawImage(target, m_slides.thumb(n));
+        if (const int frames = m_slides.store().duration(n); frames > 1) {
+            // White on a dark box in the corner: readable on a light thumbnail and on a dark one alike.
+            const QString text = QStringLiteral("×%1").arg(frames);
+            p.setFont(badgeFont);
+            const QRect box = p.fontMetrics().boundingRect(text).adjusted(-3, 0, 3, 0);
+            const QRect at(target.right() - box.width() - 1, target.bottom() - box.height() - 1, box.width(),
+                           box.height());
+            p.setPen(Qt::NoPen);
+            p.setBrush(QColor(0, 0, 0, 190));
+            p.drawRoundedRect(at, 3, 3);
+            p.setPen(Qt::white);
+            p.drawText(at, Qt::AlignCenter, text);
+        }
         if (m_chosen.count(n)) {
             p.setPen(QPen(QColor(255, 255, 0), 2));
             p.setBrush(Qt::NoBrush);
@@ -117,6 +146,9 @@ frmBuffer::frmBuffer(AppState &state, QWidget *parent)
 
     Label1 = place(new QLabel(QStringLiteral("Всего слайдов:"), this), "Label1", 135, 6795, 2445, 240);
     Label1->setFont(bold());
+    Label2 = place(new QLabel(this), "Label2", 135, 7035, 3990, 240);
+    Label2->setToolTip(QStringLiteral("Сколько длится мультфильм: все кадры с учётом длительности слайдов,\n"
+                                      "при частоте, выбранной в просмотре."));
     Command2 = place(new controls::Button(QStringLiteral("Сохранить"), this), "Command2", 7290, 6795, 1455, 420);
     Command2->setToolTip(QStringLiteral("Записать все слайды в папку «Animations» файлами 001.bmp, 002.bmp, …\nЕсли там уже есть старые слайды, программа сначала спросит."));
     Command2->setFont(bold());
@@ -148,6 +180,12 @@ frmBuffer::frmBuffer(AppState &state, QWidget *parent)
     m_menu->addAction(QStringLiteral("Удалить"), this, &frmBuffer::DeleteChosen)->setObjectName(QStringLiteral("Delete"));
     m_menu->addAction(QStringLiteral("Дублировать"), this, &frmBuffer::DuplicateChosen)
         ->setObjectName(QStringLiteral("Duplicate"));
+    m_menu->addAction(QStringLiteral("Длительность…"), this, &frmBuffer::DurationChosen)
+        ->setObjectName(QStringLiteral("Duration"));
+    askDuration = [this](QWidget *parent, int start) {
+        frmDuration ask(m_state, start, parent);
+        return ask.exec() == QDialog::Accepted ? ask.frames() : 0;
+    };
     new controls::UndoKeys(this, [this] { Undo(); }, [this] { Redo(); });
 
     m_slides.setJournal(m_state.stateFolder, [this](const QString &why) {
@@ -195,9 +233,11 @@ void frmBuffer::clear()
 
 void frmBuffer::slidesChangedHere()
 {
-    // Numbers of slides that moved no longer name what was chosen.
-    m_chosen.clear();
-    m_anchor = 0;
+    // Numbers of slides that moved no longer name what was chosen; a change of durations moved none.
+    if (!m_slides.onlyDurationsChanged()) {
+        m_chosen.clear();
+        m_anchor = 0;
+    }
     Form_Activate();
     const int height = lay::canvasHeightFor(m_canvasHeight, std::max(slideCount(), 1));
     if (height != m_canvasHeight) {
@@ -269,6 +309,22 @@ void frmBuffer::DuplicateChosen()
     Picture1->update();
 }
 
+void frmBuffer::DurationChosen()
+{
+    if (m_chosen.empty() || !askDuration)
+        return;
+    // Starts at what the first chosen slide lasts.
+    const int frames = askDuration(this, m_slides.store().duration(*m_chosen.begin()));
+    if (frames >= 1 && m_slides.setDuration(std::vector<int>(m_chosen.begin(), m_chosen.end()), frames))
+        m_state.SlidesUnsaved = true;
+}
+
+void frmBuffer::LengthenChosen(int delta)
+{
+    if (!m_chosen.empty() && m_slides.changeDuration(std::vector<int>(m_chosen.begin(), m_chosen.end()), delta))
+        m_state.SlidesUnsaved = true;
+}
+
 // Undo and redo leave SlidesUnsaved as it is: every change they can walk over came after the last
 // save and set it already if it was of a kind that sets it.
 void frmBuffer::Undo()
@@ -291,6 +347,7 @@ QImage frmBuffer::lastSlide() const
 void frmBuffer::Form_Activate()
 {
     Label1->setText(QStringLiteral("Всего слайдов: ") + QString::number(slideCount()));
+    Label2->setText(slides::lengthText(m_slides.store().totalFrames(), m_state.PreviewRate));
 }
 
 bool frmBuffer::event(QEvent *e)
@@ -302,6 +359,18 @@ bool frmBuffer::event(QEvent *e)
         !(static_cast<QKeyEvent *>(e)->modifiers() & ~Qt::KeypadModifier)) {
         DeleteChosen();
         return true;
+    }
+    // + and − change the chosen slides' duration, from the keypad too; "=" is + without Shift.
+    if (e->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(e);
+        const bool plain = !(key->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier));
+        const int delta = key->key() == Qt::Key_Plus || key->key() == Qt::Key_Equal ? 1
+                          : key->key() == Qt::Key_Minus                             ? -1
+                                                                                    : 0;
+        if (plain && delta != 0) {
+            LengthenChosen(delta);
+            return true;
+        }
     }
     return QDialog::event(e);
 }

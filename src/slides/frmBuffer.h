@@ -25,6 +25,9 @@ class PictureBox;
 }
 
 namespace slides {
+// "Длина: 120 кадров, 10,0 с": a cartoon of `frames` frame times at `rate` frames a second.
+QString lengthText(qint64 frames, int rate);
+
 // The canvas: paints only the thumbnails of the rows in view, so that ten
 // thousand slides cost no more to show than eight. The chosen slides wear a
 // bright frame.
@@ -58,6 +61,7 @@ public:
     // ---- SlideSource ----
     int slideCount() const override { return m_slides.count(); }
     QImage slide(int i) const override { return m_slides.slide(i); }
+    int slideDuration(int i) const override { return m_slides.slideDuration(i); }
 
     // One more than the slides, as the rest of the program counts them.
     int ImageCount() const { return slideCount() + 1; }
@@ -81,6 +85,8 @@ public:
     void choose(int n, Qt::KeyboardModifiers modifiers);
     void DeleteChosen();     // Delete key, "Удалить"
     void DuplicateChosen();  // "Дублировать"
+    void DurationChosen();   // "Длительность…": asks how many frames the chosen slides last
+    void LengthenChosen(int delta); // + and − keys: the chosen slides last a frame more or less
     void Undo();             // Ctrl+Z
     void Redo();             // Ctrl+Shift+Z, Ctrl+Y
     QMenu *contextMenu() const { return m_menu; }
@@ -90,6 +96,7 @@ public:
     slides::ThumbCanvas *Picture1;    // black canvas with the thumbnails, moves up and down
     QScrollBar *VScroll1;             // scrolls the canvas
     QLabel *Label1;                   // "Всего слайдов: N"
+    QLabel *Label2;                   // "Длина: N кадров, S с" at the preview's rate
     controls::Button *Command2;       // "Сохранить"
     controls::Button *Command1;       // "Закрыть"
     controls::Button *Command3;       // "Экспорт…"
@@ -98,6 +105,9 @@ public:
     // Asks for the folder of a saved series, starting in `start`; empty when the user gave none.
     // The desktop's folder dialog; tests answer in its place.
     std::function<QString(QWidget *parent, const QString &start)> askFolder;
+    // Asks how many frames the chosen slides last, starting at `start`; 0 when the user gave none.
+    // The window " Длительность"; tests answer in its place.
+    std::function<int(QWidget *parent, int start)> askDuration;
     // How long adding waits before it shows its progress window: a folder read sooner shows none.
     int progressDelayMs = 300;
 

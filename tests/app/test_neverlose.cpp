@@ -227,7 +227,8 @@ void NeverLoseTest::duplicatingFromTheContextMenu()
     QStringList texts;
     for (QAction *a : menu->actions())
         texts << a->text();
-    QCOMPARE(texts, (QStringList{QStringLiteral("Удалить"), QStringLiteral("Дублировать")}));
+    QCOMPARE(texts, (QStringList{QStringLiteral("Удалить"), QStringLiteral("Дублировать"),
+                                 QStringLiteral("Длительность…")}));
     menu->actions().at(1)->trigger();
     menu->hide();
     QCOMPARE(b->slideCount(), 6);

@@ -244,6 +244,10 @@ void TestProject::aSecondSaveRewritesOnlyWhatChanged()
     for (int i : {1, 49, 50, 51, 103})
         QVERIFY(testcommon::samePixels(readSlides.slide(i), store.slide(i)));
     QVERIFY(!QFile::exists(path + "-journal") && !QFile::exists(path + "-wal"));
+    // Only a duration changed: the slide is written again all the same.
+    QVERIFY(store.setDuration(2, 99) && ProjectFile::save(path, scene, store, &written).ok());
+    QVERIFY(ProjectFile::open(path, read, readSlides).ok());
+    QVERIFY(readSlides.duration(2) == 99 && readSlides.duration(103) == 1);
 
     // Another program writes the file meanwhile: what this one remembers of it no longer holds, and the
     // next save writes it whole.
