@@ -26,7 +26,8 @@ namespace slides::journal {
 // 2: a save is written down (SaveBegun, Saved) rather than ending the journal.
 // 3: the stage is written down too (Picture, Scene, ProjectSaved). An older program would stop reading
 // at the first of these and cut off the slides after it, so it must keep such a journal aside instead.
-constexpr quint32 FormatVersion = 3;
+// 4: slides recorded in place (RecordAt, Replace), for the same reason.
+constexpr quint32 FormatVersion = 4;
 constexpr qsizetype HeaderSize = 16;
 constexpr qsizetype ChecksumSize = 8; // after each record's payload
 
@@ -47,7 +48,18 @@ enum class Type : quint8 {
     Scene = 13,        // the stage: project path length (32-bit), the path in UTF-8, key count (32-bit), each key as
                        // length (32-bit) and bytes, then the encoded stage to the end
     ProjectSaved = 14, // the project was saved to the path (UTF-8) in the payload: slides and stage are saved
+    // From version 4 on:
+    RecordAt = 16, // a slide recorded in place: the number it takes (32-bit), flags byte, packed bytes told
+                   // against the slide before that place
+    Replace = 17,  // a slide recorded again: its number (32-bit), flags byte, packed bytes told against the slide before it
 };
+
+// Whether a record of type `type` can stand in a journal of format `version`.
+bool knownType(quint8 type, quint32 version);
+
+// A RecordAt or Replace record, and its payload taken apart (false when it is not one).
+QByteArray placedRecord(Type type, int number, quint8 flags, QByteArrayView bytes);
+bool readPlaced(QByteArrayView payload, int &number, quint8 &flags, QByteArrayView &bytes);
 
 // A Scene record's payload taken apart; false when the payload is not one.
 struct SceneRecord {
