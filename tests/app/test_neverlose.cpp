@@ -227,7 +227,9 @@ void NeverLoseTest::duplicatingFromTheContextMenu()
     QStringList texts;
     for (QAction *a : menu->actions())
         texts << a->text();
-    QCOMPARE(texts, (QStringList{QStringLiteral("Удалить"), QStringLiteral("Дублировать")}));
+    QCOMPARE(texts, (QStringList{QStringLiteral("Удалить"), QStringLiteral("Дублировать"), QString(),
+                                 QStringLiteral("Записывать после этого слайда"), QStringLiteral("Записывать в конец"),
+                                 QStringLiteral("Заменить слайд")}));
     menu->actions().at(1)->trigger();
     menu->hide();
     QCOMPARE(b->slideCount(), 6);
