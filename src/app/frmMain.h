@@ -176,6 +176,7 @@ public:
 
     // ==== Slides (frmMainSlides.cpp) ====
     bool SaveBuffer();       // record one slide; false when it could not be stored
+    QImage captureSlide();   // the stage drawn as a slide, shown in the capture box
     void Command2_Click();   // "ЗАПИСЬ"
     void Command15_Click();  // "Сохранение"
     void Command1_Click();   // "Очистка"

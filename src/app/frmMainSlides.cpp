@@ -16,7 +16,7 @@
 #include "slides/frmBuffer.h"
 #include "slides/frmRecover.h"
 
-bool frmMain::SaveBuffer()
+QImage frmMain::captureSlide()
 {
     // The capture box's drawing surface is the slide's size: 396 x 346 inside a 1-pixel border.
     twips::resize(Picture4, twips::fromPixels(398), twips::fromPixels(348));
@@ -24,6 +24,12 @@ bool frmMain::SaveBuffer()
     controls::doEvents();
     const QImage shot = slides::captureStage(Picture7->client());
     Picture4->setPicture(shot);
+    return shot;
+}
+
+bool frmMain::SaveBuffer()
+{
+    const QImage shot = captureSlide();
 
     ++SlideCount;
     // Appending lets pending repaints and timers run: the count is raised first so that whatever runs
@@ -77,6 +83,8 @@ frmBuffer *frmMain::Buffer()
         connect(m_buffer, &frmBuffer::exportRequested, this, &frmMain::exportCartoon);
         connect(m_buffer, &frmBuffer::slidesChanged, this, &frmMain::showSlideCount);
         connect(m_buffer, &frmBuffer::slidesChanged, this, &frmMain::showOnionSkin);
+        connect(m_buffer, &frmBuffer::insertionPointMoved, this, &frmMain::showOnionSkin);
+        m_buffer->captureStage = [this] { return captureSlide(); };
     }
     return m_buffer;
 }

@@ -196,6 +196,38 @@ bool readPicture(QByteArrayView payload, QByteArrayView &key, QByteArrayView &by
     return true;
 }
 
+bool knownType(quint8 type, quint32 version)
+{
+    // A record type from after the file's version is damage, not something to read.
+    const Type last = version >= 3 ? Type::ProjectSaved : Type::Saved;
+    if (type >= quint8(Type::Base) && type <= quint8(last))
+        return true;
+    return version >= 4 && type >= quint8(Type::Duration) && type <= quint8(Type::Replace);
+}
+
+QByteArray placedRecord(Type type, int number, quint8 flags, QByteArrayView bytes)
+{
+    return frame(type, 5 + bytes.size(), [&](char *p) {
+        putU32(p, quint32(number));
+        p[4] = char(flags);
+        if (!bytes.isEmpty())
+            std::memcpy(p + 5, bytes.data(), size_t(bytes.size()));
+    });
+}
+
+bool readPlaced(QByteArrayView payload, int &number, quint8 &flags, QByteArrayView &bytes)
+{
+    if (payload.size() < 5)
+        return false;
+    const quint32 n = getU32(payload.data());
+    if (n < 1 || n > 0x7fffffff)
+        return false;
+    number = int(n);
+    flags = quint8(payload[4]);
+    bytes = payload.sliced(5);
+    return true;
+}
+
 Parsed parse(QByteArrayView bytes)
 {
     Parsed out;
@@ -209,10 +241,6 @@ Parsed parse(QByteArrayView bytes)
         return out;
     }
     out.status = Parsed::Ok;
-    // A record type from after the file's version is damage, not something to read.
-    const Type lastType = out.version >= 4   ? Type::Durations
-                          : out.version >= 3 ? Type::ProjectSaved
-                                             : Type::Saved;
     qsizetype pos = HeaderBytes;
     const qsizetype size = bytes.size();
     const char *data = bytes.data();
@@ -222,7 +250,7 @@ Parsed parse(QByteArrayView bytes)
             break;
         const auto type = quint8(data[pos + 4]);
         const quint64 stored = qFromLittleEndian<quint64>(data + pos + 5 + len);
-        if (type < quint8(Type::Base) || type > quint8(lastType) || checksum(data + pos + 4, 1 + len, len) != stored)
+        if (!knownType(type, out.version) || checksum(data + pos + 4, 1 + len, len) != stored)
             break;
         out.records.push_back(Record{Type(type), QByteArrayView(data + pos + 5, qsizetype(len))});
         pos += FrameBytes + len;

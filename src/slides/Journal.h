@@ -26,7 +26,8 @@ namespace slides::journal {
 // 2: a save is written down (SaveBegun, Saved) rather than ending the journal.
 // 3: the stage is written down too (Picture, Scene, ProjectSaved). An older program would stop reading
 // at the first of these and cut off the slides after it, so it must keep such a journal aside instead.
-// 4: how long slides last (Duration, Durations); an older program would play them all for one frame.
+// 4: how long slides last (Duration, Durations) and slides recorded in place (RecordAt, Replace); an older
+//    program would play every slide for one frame and lose the slides recorded in place.
 constexpr quint32 FormatVersion = 4;
 constexpr qsizetype HeaderSize = 16;
 constexpr qsizetype ChecksumSize = 8; // after each record's payload
@@ -52,11 +53,22 @@ enum class Type : quint8 {
     Duration = 15,  // one step: 0 to set the frame count or 1 to change it by (8-bit), the count or the
                     // change (signed 8-bit), then slide numbers, ascending, 32-bit each
     Durations = 16, // the frame counts of the slides held (the Base records before it), 8-bit each from slide 1
+    RecordAt = 17,  // a slide recorded in place: the number it takes (32-bit), flags byte, packed bytes told
+                    // against the slide before that place
+    Replace = 18,   // a slide recorded again: its number (32-bit), flags byte, packed bytes told against the slide
+                    // before it
 };
 
 QByteArray durationPayload(bool relative, int frames, const std::vector<int> &ascending);
 // False when the payload is not one.
 bool readDuration(QByteArrayView payload, bool &relative, int &frames, std::vector<int> &numbers);
+
+// Whether a record of type `type` can stand in a journal of format `version`.
+bool knownType(quint8 type, quint32 version);
+
+// A RecordAt or Replace record, and its payload taken apart (false when it is not one).
+QByteArray placedRecord(Type type, int number, quint8 flags, QByteArrayView bytes);
+bool readPlaced(QByteArrayView payload, int &number, quint8 &flags, QByteArrayView &bytes);
 
 // A Scene record's payload taken apart; false when the payload is not one.
 struct SceneRecord {

@@ -63,6 +63,85 @@ private:
     bool m_first = true;
 };
 
+// A slide recorded at `at`, just after the slide the insertion point named; putting it there moves the point on.
+class RecordAtCommand : public QUndoCommand {
+public:
+    RecordAtCommand(SlideBuffer &b, int at, SlideStore::Packed &&slide, bool *ok) : m_b(b), m_at(at), m_ok(ok)
+    {
+        m_taken.packed.push_back(std::move(slide));
+        m_taken.unsaved.push_back(1);
+    }
+    void redo() override
+    {
+        // Shares of the bytes, for the journal: putting them in hands the packed slide over to the store.
+        const SlideStore::Packed slide = m_taken.packed.empty() ? SlideStore::Packed() : m_taken.packed.front();
+        if (!m_b.put(m_at, std::move(m_taken))) {
+            setObsolete(m_ok != nullptr);
+            return;
+        }
+        if (m_ok) {
+            *m_ok = true;
+            m_ok = nullptr;
+            m_b.journalRecord(journal::placedRecord(journal::Type::RecordAt, m_at, slide.flags, slide.bytes));
+        }
+    }
+    void undo() override { m_b.take(m_at, 1, m_taken); }
+
+private:
+    SlideBuffer &m_b;
+    int m_at;
+    SlideBuffer::Taken m_taken;
+    bool *m_ok;
+};
+
+// Slide n recorded again: the slide held and its new picture change places at each doing and undoing.
+class ReplaceCommand : public QUndoCommand {
+public:
+    ReplaceCommand(SlideBuffer &b, int n, SlideStore::Packed &&slide, bool *ok) : m_b(b), m_n(n), m_ok(ok)
+    {
+        m_other.packed.push_back(std::move(slide));
+        m_other.unsaved.push_back(1);
+    }
+    void redo() override
+    {
+        const SlideStore::Packed slide = m_other.packed.empty() ? SlideStore::Packed() : m_other.packed.front();
+        if (!swap()) {
+            setObsolete(m_ok != nullptr);
+            return;
+        }
+        if (m_ok) {
+            *m_ok = true;
+            m_ok = nullptr;
+            m_b.journalRecord(journal::placedRecord(journal::Type::Replace, m_n, slide.flags, slide.bytes));
+        }
+    }
+    void undo() override { swap(); }
+
+private:
+    // Takes slide n out and puts the other in its place; false, with the slides as they were, when it cannot.
+    bool swap()
+    {
+        const int point = m_b.insertionPoint();
+        SlideBuffer::Taken held;
+        if (!m_b.take(m_n, 1, held))
+            return false;
+        if (!m_b.put(m_n, std::move(m_other))) {
+            m_b.put(m_n, std::move(held));
+            m_b.keepPoint(point);
+            return false;
+        }
+        m_other = std::move(held);
+        m_b.keepPoint(point);
+        m_b.changedNow();
+        return true;
+    }
+
+    SlideBuffer &m_b;
+    int m_n;
+    SlideBuffer::Taken m_other; // the slide that is not in the buffer now
+    bool *m_ok;
+};
+
 class RemoveCommand : public QUndoCommand {
 public:
     RemoveCommand(SlideBuffer &b, std::vector<int> numbers, bool *ok) : m_b(b), m_numbers(std::move(numbers)), m_ok(ok)
@@ -264,6 +343,12 @@ QImage SlideBuffer::thumb(int i) const
 
 bool SlideBuffer::record(const QImage &image)
 {
+    if (m_after > 0) {
+        SlideStore::Packed packed;
+        if (!m_store.packImage(m_after, image, packed))
+            return false;
+        return pushPlaced(recordAtCommand, m_after + 1, std::move(packed));
+    }
     startJournal();
     // A recorded slide's thumbnail is made at once, from the picture at hand, so that scrolling the
     // buffer costs no unpacking; slides that come back by undo or recovery get theirs when first painted.
@@ -315,6 +400,31 @@ bool SlideBuffer::clear()
         return false;
     pushStep(new ClearCommand(*this));
     return true;
+}
+
+bool SlideBuffer::replace(int n, const QImage &image)
+{
+    SlideStore::Packed packed;
+    if (n < 1 || n > count() || !m_store.packImage(n - 1, image, packed))
+        return false;
+    return pushPlaced(replaceCommand, n, std::move(packed));
+}
+
+bool SlideBuffer::pushPlaced(PlacedCommand make, int number, SlideStore::Packed &&slide)
+{
+    bool ok = false;
+    pushStep(make(*this, number, std::move(slide), &ok));
+    return ok;
+}
+
+void SlideBuffer::recordAfter(int n) { setPoint(n); }
+
+void SlideBuffer::setPoint(int n)
+{
+    const int was = m_after;
+    keepPoint(n);
+    if (m_after != was)
+        emit insertionPointMoved();
 }
 
 bool SlideBuffer::addSeries(SlideStore &&slides)
@@ -428,6 +538,14 @@ bool SlideBuffer::take(int first, int n, Taken &out)
     out.packed = std::move(packed);
     m_unsaved.erase(from, from + n);
     m_thumbs.erase(m_thumbs.begin() + (first - 1), m_thumbs.begin() + (first - 1 + n));
+    // Slides taken before the point move it back; when the slide it follows goes, it follows the one
+    // before the gap, or recording goes to the end when there is none.
+    if (m_after >= first + n)
+        keepPoint(m_after - n);
+    else if (m_after >= first)
+        keepPoint(first - 1);
+    else
+        keepPoint(m_after);
     emit changed();
     return true;
 }
@@ -439,6 +557,7 @@ void SlideBuffer::replaceAll(SlideStore &&slides)
         m_writer.reset();
     }
     m_history.clear();
+    m_after = 0;
     m_store.swap(slides);
     m_unsaved.assign(size_t(m_store.count()), 0);
     m_thumbs.assign(size_t(m_store.count()), QImage());
@@ -461,6 +580,10 @@ bool SlideBuffer::put(int at, Taken &&taken)
     m_unsaved.insert(m_unsaved.begin() + (at - 1), taken.unsaved.begin(), taken.unsaved.end());
     m_thumbs.insert(m_thumbs.begin() + (at - 1), n, QImage());
     taken = Taken();
+    // Slides put in before the point, or just after it, move it on: a recording there, or slides given
+    // back by an undo, land before it as they were.
+    if (m_after > 0 && m_after >= at - 1)
+        keepPoint(m_after + int(n));
     emit changed();
     return true;
 }
@@ -470,9 +593,20 @@ void SlideBuffer::swapAll(Everything &other)
     m_store.swap(other.store);
     m_unsaved.swap(other.unsaved);
     m_thumbs.swap(other.thumbs);
+    m_after = 0;
     emit changed();
 }
 
 QUndoCommand *recordCommand(SlideBuffer &buffer) { return new RecordCommand(buffer); }
+
+QUndoCommand *recordAtCommand(SlideBuffer &buffer, int at, SlideStore::Packed &&slide, bool *ok)
+{
+    return new RecordAtCommand(buffer, at, std::move(slide), ok);
+}
+
+QUndoCommand *replaceCommand(SlideBuffer &buffer, int n, SlideStore::Packed &&slide, bool *ok)
+{
+    return new ReplaceCommand(buffer, n, std::move(slide), ok);
+}
 
 } // namespace slides

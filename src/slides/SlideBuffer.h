@@ -43,6 +43,13 @@ public:
     SlideStore &store() { return m_store; }
     const SlideStore &store() const { return m_store; }
 
+    // ---- Where recording goes ----
+    // The slide that recording goes after, moving on with each slide recorded there; 0 when
+    // recording goes to the end, as it does at first and after every save, clearing or opening.
+    int insertionPoint() const { return m_after; }
+    // Recording goes after slide n from now on; a number outside 1..count() - 1 sends it to the end.
+    void recordAfter(int n);
+
     // ---- Changes; each false, with the slides as they were, when it could not be done ----
     bool record(const QImage &image);
     bool remove(std::vector<int> numbers);     // slide numbers, in any order
@@ -54,6 +61,8 @@ public:
     bool changeDuration(std::vector<int> numbers, int delta);
     // The change being told by `changed` left every slide where it was and only set durations.
     bool onlyDurationsChanged() const { return m_onlyDurations; }
+    // Records `image` in place of slide n, as one step.
+    bool replace(int n, const QImage &image);
     bool undo();
     bool redo();
     QUndoStack &history() { return m_history; }
@@ -135,6 +144,9 @@ public:
     // opened project, a new one). The journal of what was held goes: the next change starts one afresh.
     void replaceAll(SlideStore &&slides);
     bool put(int at, Taken &&taken);
+    // Puts recording after slide n (0, or past the last slide: at the end) without telling anyone:
+    // a command that takes a slide out and puts another in its place keeps the point where it was.
+    void keepPoint(int n) { m_after = n >= 1 && n < count() ? n : 0; }
     struct Everything;
     void swapAll(Everything &other);
     void journalRecord(const QByteArray &record);
@@ -149,6 +161,8 @@ public:
 signals:
     // The slides changed: their number, their order or their pictures.
     void changed();
+    // Recording was sent elsewhere without the slides changing.
+    void insertionPointMoved();
 
 private:
     // Pushes a command that works on the slides `numbers`.
@@ -162,7 +176,14 @@ private:
     void checkJournal();
     void watchJournal();
 
+    // Pushes the step `make` gives for a slide packed to go at `number`; whether its first doing worked.
+    using PlacedCommand = QUndoCommand *(*)(SlideBuffer &, int, SlideStore::Packed &&, bool *);
+    bool pushPlaced(PlacedCommand make, int number, SlideStore::Packed &&slide);
+    // Sends recording after slide n (see recordAfter) and says so when that moved it.
+    void setPoint(int n);
+
     SlideStore m_store;
+    int m_after = 0;                          // insertionPoint()
     std::vector<quint8> m_unsaved;            // per slide: added since the last completed save
     mutable std::vector<QImage> m_thumbs;     // per slide; null until first painted
     QUndoStack m_history;

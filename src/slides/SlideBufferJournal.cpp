@@ -60,6 +60,7 @@ void SlideBuffer::saved()
 {
     std::fill(m_unsaved.begin(), m_unsaved.end(), 0);
     m_history.clear();
+    setPoint(0);
     // The journal goes on: nothing written after a save waits behind a copy of what was saved.
     journalRecord(journal::record(journal::Type::Saved, QByteArrayView()));
 }
@@ -68,6 +69,7 @@ void SlideBuffer::projectSaved(const QString &project)
 {
     std::fill(m_unsaved.begin(), m_unsaved.end(), 0);
     m_sceneUnsaved = false;
+    setPoint(0);
     // Whatever the stage says next is a change since the save, even if it says what was written before.
     m_lastScene.clear();
     journalRecord(journal::record(journal::Type::ProjectSaved, project.toUtf8()));
@@ -271,6 +273,21 @@ bool SlideBuffer::replay(const std::vector<journal::Record> &records,
                 m_history.push(recordCommand(*this));
             break;
         }
+        case journal::Type::RecordAt:
+        case journal::Type::Replace: {
+            int number = 0;
+            quint8 flags = 0;
+            QByteArrayView bytes;
+            ok = journal::readPlaced(r.payload, number, flags, bytes) && number <= count() + 1 &&
+                 (r.type == journal::Type::RecordAt || number <= count());
+            if (ok) {
+                SlideStore::Packed slide{quint8(flags & (SlideStore::Key | SlideStore::Compressed)),
+                                         bytes.toByteArray()};
+                ok = pushPlaced(r.type == journal::Type::RecordAt ? recordAtCommand : replaceCommand, number,
+                                std::move(slide));
+            }
+            break;
+        }
         case journal::Type::Remove:
             ok = remove(journal::readNumbers(r.payload));
             break;
@@ -445,6 +462,7 @@ void SlideBuffer::declineLeftOver()
 {
     m_recovered = Recovered();
     m_history.clear();
+    m_after = 0;
     m_store.clear();
     m_unsaved.clear();
     m_thumbs.clear();

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "slides/SlideStore.h"
+
 class QUndoCommand;
 
 namespace slides {
@@ -22,5 +24,9 @@ void makeRoom(std::vector<T> &v, size_t extra)
 
 // The history's step for a slide recorded (or replayed from the journal) as the newest.
 QUndoCommand *recordCommand(SlideBuffer &buffer);
+// The steps for a slide recorded at `at` and for slide n recorded again, from a slide packed against the
+// slide before that place; `ok` is told whether the first doing worked.
+QUndoCommand *recordAtCommand(SlideBuffer &buffer, int at, SlideStore::Packed &&slide, bool *ok);
+QUndoCommand *replaceCommand(SlideBuffer &buffer, int n, SlideStore::Packed &&slide, bool *ok);
 
 } // namespace slides

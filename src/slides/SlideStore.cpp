@@ -812,6 +812,34 @@ bool SlideStore::packCopies(int after, const std::vector<int> &numbers, std::vec
     }
 }
 
+bool SlideStore::packImage(int after, const QImage &image, Packed &out) const
+{
+    if (after < 0 || after > count())
+        return false;
+    try {
+        QByteArray before, now(RawBytes, Qt::Uninitialized), scratch;
+        if (!toRaw(image, now.data()))
+            return false;
+        if (after > 0) {
+            before.resize(RawBytes);
+            if (!readRows(after, before.data(), RowBytes))
+                return false;
+        }
+        // As long as the chain through the slide before would be with this one after it.
+        const int chain = after > 0 ? after - m_entries[size_t(after - 1)].key : 0;
+        Packed p = encode(now.constData(), after > 0 ? before.constData() : nullptr, chain, scratch);
+        if (p.bytes.isEmpty() && (p.flags & Key))
+            return false;
+        if (m_byteLimit >= 0 && m_packedBytes + p.bytes.size() > m_byteLimit)
+            return false;
+        p.bytes.detach();
+        out = std::move(p);
+        return true;
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+}
+
 void SlideStore::compactIfWasteful()
 {
     // Taking and putting back leaves bytes in the blocks that nothing uses; once they outweigh the

@@ -158,6 +158,11 @@ public:
     // first against slide `after`, ready to be inserted at after + 1.
     bool packCopies(int after, const std::vector<int> &numbers, std::vector<Packed> &out) const;
 
+    // Packs `image` (396 x 346) told against slide `after` (0: as a key), ready to be inserted at
+    // after + 1: a slide recorded in the middle. False when it is of another size, memory runs out
+    // or the byte limit would not allow it.
+    bool packImage(int after, const QImage &image, Packed &out) const;
+
     // Bytes held by the packed slides.
     qint64 packedBytes() const { return m_packedBytes; }
 

@@ -30,6 +30,11 @@
 
 namespace lay = slides::layout;
 
+namespace {
+// The insertion point's bar: red as a recording light, apart from the yellow of chosen slides.
+const QColor InsertionColour(255, 48, 48);
+} // namespace
+
 namespace slides {
 
 QString lengthText(qint64 frames, int rate)
@@ -59,7 +64,7 @@ void ThumbCanvas::paintEvent(QPaintEvent *event)
 {
     const QRect r = event->rect();
     // The frame of a chosen slide lies in the gap around its thumbnail, so the band reaches a little further.
-    const auto span = lay::slidesInBand(int(twips::fromPixels(r.top() - 3)), int(twips::fromPixels(r.bottom() + 4)),
+    const auto span = lay::slidesInBand(int(twips::fromPixels(r.top() - 5)), int(twips::fromPixels(r.bottom() + 6)),
                                         m_slides.count());
     if (span.first > span.last)
         return;
@@ -89,6 +94,14 @@ void ThumbCanvas::paintEvent(QPaintEvent *event)
             p.setBrush(Qt::NoBrush);
             p.drawRect(QRectF(target).adjusted(-2, -2, 2, 2));
         }
+    }
+    // Where recording goes: a bar in the gap after the slide it follows, over the frames of chosen slides.
+    if (const int after = m_slides.insertionPoint(); after > 0) {
+        const QRect thumb = lay::thumbRect(after);
+        // Mid-gap, and taller than the frames, so that it reads as a mark of its own beside a chosen slide.
+        const QRect bar(thumb.right() + 3, thumb.top() - 5, 3, thumb.height() + 10);
+        if (bar.intersects(r))
+            p.fillRect(bar, InsertionColour);
     }
 }
 
@@ -134,6 +147,8 @@ frmBuffer::frmBuffer(AppState &state, QWidget *parent)
     Picture2->setToolTip(QStringLiteral("Записанные слайды по порядку.\nЩелчок выбирает слайд, Ctrl+щелчок добавляет ещё один,\nShift+щелчок выбирает подряд.\nПравая кнопка мыши: «Удалить» или «Дублировать».\nDelete удаляет выбранные, Ctrl+Z отменяет."));
     Picture2->setBackColor(Qt::black);
     Picture2->setAccessibleName(QStringLiteral("Слайды"));
+    // The strip takes the keyboard (arrows, Home, End, the menu key) when clicked or tabbed to.
+    Picture2->setFocusPolicy(Qt::StrongFocus);
     Picture1 = new slides::ThumbCanvas(m_slides, m_chosen, Picture2->client());
     twips::setGeometry(Picture1, lay::CanvasLeft, 0, lay::CanvasWidth, m_canvasHeight);
 
@@ -186,6 +201,18 @@ frmBuffer::frmBuffer(AppState &state, QWidget *parent)
         frmDuration ask(m_state, start, parent);
         return ask.exec() == QDialog::Accepted ? ask.frames() : 0;
     };
+    m_menu->addSeparator();
+    QAction *recordAfter = m_menu->addAction(QStringLiteral("Записывать после этого слайда"), this,
+                                             &frmBuffer::RecordAfterChosen);
+    recordAfter->setObjectName(QStringLiteral("RecordAfter"));
+    QAction *recordAtEnd = m_menu->addAction(QStringLiteral("Записывать в конец"), this, &frmBuffer::RecordAtEnd);
+    recordAtEnd->setObjectName(QStringLiteral("RecordAtEnd"));
+    QAction *replace = m_menu->addAction(QStringLiteral("Заменить слайд"), this, &frmBuffer::ReplaceChosen);
+    replace->setObjectName(QStringLiteral("Replace"));
+    connect(m_menu, &QMenu::aboutToShow, this, [this, recordAtEnd, replace] {
+        recordAtEnd->setEnabled(m_slides.insertionPoint() > 0);
+        replace->setEnabled(m_chosen.size() == 1 && bool(captureStage));
+    });
     new controls::UndoKeys(this, [this] { Undo(); }, [this] { Redo(); });
 
     m_slides.setJournal(m_state.stateFolder, [this](const QString &why) {
@@ -196,6 +223,11 @@ frmBuffer::frmBuffer(AppState &state, QWidget *parent)
                          QString(), controls::MsgIcon::Warning, controls::MsgButtons::Ok});
     });
     connect(&m_slides, &slides::SlideBuffer::changed, this, &frmBuffer::slidesChangedHere);
+    connect(&m_slides, &slides::SlideBuffer::insertionPointMoved, this, [this] {
+        m_last = QImage();
+        Picture1->update();
+        emit insertionPointMoved();
+    });
     connect(Picture1, &slides::ThumbCanvas::pressed, this, &frmBuffer::Picture1_MouseDown);
     connect(VScroll1, &QScrollBar::valueChanged, this, &frmBuffer::VScroll1_Change);
     connect(Command1, &QPushButton::clicked, this, &frmBuffer::Command1_Click);
@@ -237,6 +269,7 @@ void frmBuffer::slidesChangedHere()
     if (!m_slides.onlyDurationsChanged()) {
         m_chosen.clear();
         m_anchor = 0;
+        m_current = 0;
     }
     Form_Activate();
     const int height = lay::canvasHeightFor(m_canvasHeight, std::max(slideCount(), 1));
@@ -259,15 +292,107 @@ void frmBuffer::choose(int n, Qt::KeyboardModifiers modifiers)
             m_chosen.clear();
         for (int i = std::min(m_anchor, n); i <= std::max(m_anchor, n); ++i)
             m_chosen.insert(i);
+        m_current = n;
     } else if (modifiers & Qt::ControlModifier) {
         if (!m_chosen.erase(n))
             m_chosen.insert(n);
         m_anchor = n;
+        m_current = n;
     } else {
         m_chosen = {n};
         m_anchor = n;
+        m_current = n;
     }
     Picture1->update();
+}
+
+void frmBuffer::moveTo(int n, bool extend)
+{
+    if (slideCount() == 0)
+        return;
+    n = std::clamp(n, 1, slideCount());
+    choose(n, extend ? Qt::ShiftModifier : Qt::NoModifier);
+    scrollTo(n);
+}
+
+void frmBuffer::scrollTo(int n)
+{
+    // The whole row, with the gap above and below it, comes into view; the view moves as little as it can.
+    const int top = lay::thumbPosition(n).y() - (lay::RowStep - lay::ThumbHeight);
+    const int bottom = lay::thumbPosition(n).y() + lay::RowStep;
+    int value = VScroll1->value();
+    if (top < value)
+        value = top;
+    else if (bottom > value + lay::ViewportHeight)
+        value = bottom - lay::ViewportHeight;
+    VScroll1->setValue(std::clamp(value, 0, VScroll1->maximum()));
+}
+
+void frmBuffer::keyPressEvent(QKeyEvent *e)
+{
+    // The strip's keys, while it has the focus (the buttons and the scroll bar keep their own).
+    QWidget *focus = focusWidget();
+    if (focus && focus != Picture2) {
+        QDialog::keyPressEvent(e);
+        return;
+    }
+    const Qt::KeyboardModifiers mods = e->modifiers() & ~Qt::KeypadModifier;
+    const bool extend = mods == Qt::ShiftModifier;
+    // Without a slide to move from, the first key press chooses the first slide (End: the last).
+    const int from = m_current >= 1 ? m_current : 0;
+    int to = -1;
+    if (mods == Qt::NoModifier || extend) {
+        switch (e->key()) {
+        case Qt::Key_Left:
+            to = from ? from - 1 : 1;
+            break;
+        case Qt::Key_Right:
+            to = from ? from + 1 : 1;
+            break;
+        case Qt::Key_Up:
+            to = !from ? 1 : from > lay::PerRow ? from - lay::PerRow : from;
+            break;
+        case Qt::Key_Down:
+            // To the last slide when the row below is shorter, as file managers do; nothing below the last row.
+            to = !from ? 1 : (from - 1) / lay::PerRow < (slideCount() - 1) / lay::PerRow
+                                 ? std::min(from + lay::PerRow, slideCount())
+                                 : from;
+            break;
+        case Qt::Key_Home:
+            to = 1;
+            break;
+        case Qt::Key_End:
+            to = slideCount();
+            break;
+        default:
+            break;
+        }
+    }
+    if (to >= 0) {
+        moveTo(to, extend);
+        e->accept();
+        return;
+    }
+    if ((e->key() == Qt::Key_Menu && mods == Qt::NoModifier) || (e->key() == Qt::Key_F10 && mods == Qt::ShiftModifier)) {
+        menuAtCurrent();
+        e->accept();
+        return;
+    }
+    QDialog::keyPressEvent(e);
+}
+
+void frmBuffer::menuAtCurrent()
+{
+    if (slideCount() == 0)
+        return;
+    int n = m_current;
+    if (n < 1 || !m_chosen.count(n))
+        n = m_chosen.empty() ? 1 : *m_chosen.begin();
+    if (!m_chosen.count(n))
+        choose(n, Qt::NoModifier);
+    scrollTo(n);
+    m_menuSlide = n;
+    m_menu->popup(Picture1->mapToGlobal(lay::thumbRect(n).center()));
 }
 
 void frmBuffer::Picture1_MouseDown(int slide, Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoint globalPos)
@@ -278,6 +403,7 @@ void frmBuffer::Picture1_MouseDown(int slide, Qt::MouseButton button, Qt::Keyboa
         // A right click on a slide that is not chosen chooses it alone, as file managers do.
         if (!m_chosen.count(slide))
             choose(slide, Qt::NoModifier);
+        m_menuSlide = slide;
         m_menu->popup(globalPos);
     }
 }
@@ -325,6 +451,38 @@ void frmBuffer::LengthenChosen(int delta)
         m_state.SlidesUnsaved = true;
 }
 
+void frmBuffer::RecordAfterChosen()
+{
+    // The slide the menu was opened at; from elsewhere, the last of the chosen ones.
+    int n = m_menuSlide;
+    if (n < 1 || n > slideCount())
+        n = m_chosen.empty() ? 0 : *m_chosen.rbegin();
+    m_menuSlide = 0;
+    if (n >= 1)
+        m_slides.recordAfter(n);
+}
+
+void frmBuffer::RecordAtEnd()
+{
+    m_slides.recordAfter(0);
+}
+
+void frmBuffer::ReplaceChosen()
+{
+    if (m_chosen.size() != 1 || !captureStage)
+        return;
+    const int n = *m_chosen.begin();
+    const QImage shot = captureStage();
+    if (shot.isNull() || !m_slides.replace(n, shot)) {
+        m_state.message(this, {QStringLiteral("Не удалось заменить слайд: недостаточно памяти."), QString(),
+                               controls::MsgIcon::Error, controls::MsgButtons::Ok});
+        return;
+    }
+    m_state.SlidesUnsaved = true;
+    // The slide stays chosen, so that it can be recorded again at once.
+    choose(n, Qt::NoModifier);
+}
+
 // Undo and redo leave SlidesUnsaved as it is: every change they can walk over came after the last
 // save and set it already if it was of a kind that sets it.
 void frmBuffer::Undo()
@@ -339,8 +497,10 @@ void frmBuffer::Redo()
 
 QImage frmBuffer::lastSlide() const
 {
-    if (m_last.isNull() && slideCount() > 0)
-        m_last = m_slides.store().slide(slideCount());
+    if (m_last.isNull() && slideCount() > 0) {
+        const int after = m_slides.insertionPoint();
+        m_last = m_slides.store().slide(after > 0 ? after : slideCount());
+    }
     return m_last;
 }
 

@@ -66,13 +66,15 @@ public:
     // One more than the slides, as the rest of the program counts them.
     int ImageCount() const { return slideCount() + 1; }
 
-    // Adds the newest slide and its thumbnail. False, with every slide
+    // Adds a recorded slide where recording goes: at the end, or after the
+    // insertion point, which moves on past it. False, with every slide
     // already held untouched, when it cannot be stored.
     bool append(const QImage &image);
     // Removes every slide; the canvas keeps its height and scroll position.
     void clear();
 
-    // The newest slide; null when there is none. Kept at hand after a
+    // The slide that recording goes after: the newest, or the one before the
+    // insertion point; null when there is none. Kept at hand after a
     // recording, read back from the store after any other change.
     QImage lastSlide() const;
 
@@ -89,6 +91,13 @@ public:
     void LengthenChosen(int delta); // + and − keys: the chosen slides last a frame more or less
     void Undo();             // Ctrl+Z
     void Redo();             // Ctrl+Shift+Z, Ctrl+Y
+    void RecordAfterChosen(); // "Записывать после этого слайда"
+    void RecordAtEnd();       // "Записывать в конец"
+    void ReplaceChosen();     // "Заменить слайд": the chosen slide recorded again from the stage
+    // The slide the keyboard moves from (the last one clicked or moved to); 0 when none.
+    int current() const { return m_current; }
+    // Opens the context menu at the chosen slide, as the menu key and Shift+F10 do.
+    void menuAtCurrent();
     QMenu *contextMenu() const { return m_menu; }
     int canvasHeight() const { return m_canvasHeight; } // twips
 
@@ -102,6 +111,8 @@ public:
     controls::Button *Command3;       // "Экспорт…"
     controls::Button *Command4;       // "Добавить…"
 
+    // Draws the stage as a slide, for "Заменить слайд": the stage belongs to whoever owns the buffer.
+    std::function<QImage()> captureStage;
     // Asks for the folder of a saved series, starting in `start`; empty when the user gave none.
     // The desktop's folder dialog; tests answer in its place.
     std::function<QString(QWidget *parent, const QString &start)> askFolder;
@@ -127,19 +138,27 @@ signals:
     void exportRequested();
     // Whenever the slides held change: a recording, a deletion, an undo, a clearing.
     void slidesChanged();
+    // Recording was sent elsewhere (lastSlide() may be another slide) while the slides stayed as they were.
+    void insertionPointMoved();
 
 protected:
     bool event(QEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void slidesChangedHere();
+    // Moves the choice to slide n by the keyboard (Shift: extends it) and brings it into view.
+    void moveTo(int n, bool extend);
+    void scrollTo(int n);
     void Picture1_MouseDown(int slide, Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoint globalPos);
 
     AppState &m_state;
     slides::SlideBuffer m_slides;
     std::set<int> m_chosen;           // slide numbers
     int m_anchor = 0;                 // the slide a Shift+click range starts from
+    int m_current = 0;                // current()
+    int m_menuSlide = 0;              // the slide the context menu was opened at
     QMenu *m_menu;
     int m_canvasHeight;
     frmBar *m_bar = nullptr;

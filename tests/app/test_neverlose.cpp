@@ -228,7 +228,9 @@ void NeverLoseTest::duplicatingFromTheContextMenu()
     for (QAction *a : menu->actions())
         texts << a->text();
     QCOMPARE(texts, (QStringList{QStringLiteral("Удалить"), QStringLiteral("Дублировать"),
-                                 QStringLiteral("Длительность…")}));
+                                 QStringLiteral("Длительность…"), QString(),
+                                 QStringLiteral("Записывать после этого слайда"), QStringLiteral("Записывать в конец"),
+                                 QStringLiteral("Заменить слайд")}));
     menu->actions().at(1)->trigger();
     menu->hide();
     QCOMPARE(b->slideCount(), 6);

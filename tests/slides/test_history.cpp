@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <functional>
 #include <numeric>
 #include <vector>
 
@@ -89,6 +90,9 @@ private slots:
     void theStageComesBackWithExactlyItsPicturesAlsoWhenTorn();
     void aProjectSaveDecidesWhatIsOffered_data();
     void aProjectSaveDecidesWhatIsOffered();
+    void recordingInPlaceKeepsEverySlideExact_data();
+    void recordingInPlaceKeepsEverySlideExact();
+    void theInsertionPointFollowsTheSlides();
 };
 
 void TestHistory::takingAndPuttingBackKeepsEverySlideExact()
@@ -661,6 +665,84 @@ void TestHistory::aProjectSaveDecidesWhatIsOffered()
     QCOMPARE(b.count(), offered.isEmpty() ? 0 : 3 + unsaved);
     r.buffer.ending();
     QCOMPARE(QFile::exists(r.buffer.journalPath()), unsaved > 0);
+}
+
+void TestHistory::recordingInPlaceKeepsEverySlideExact_data()
+{
+    QTest::addColumn<int>("after");
+    QTest::addColumn<int>("recorded");
+    QTest::addColumn<int>("replaced");
+    // 260 slides hold keys by the count (1, 129, 257) and keys forced by a changed background (every 40).
+    QTest::newRow("after the first") << 1 << 3 << 1;
+    QTest::newRow("before a key by the count") << 127 << 2 << 130;
+    QTest::newRow("into a forced key") << 40 << 1 << 41;
+    QTest::newRow("many, past a key, to the end") << 200 << 70 << 271;
+}
+
+void TestHistory::recordingInPlaceKeepsEverySlideExact()
+{
+    QFETCH(int, after);
+    QFETCH(int, recorded);
+    QFETCH(int, replaced);
+    QTemporaryDir dir;
+    Recorder r(dir.filePath(QStringLiteral("s")));
+    SlideBuffer &b = r.buffer;
+    std::vector<int> model(260);
+    std::iota(model.begin(), model.end(), 0);
+    for (int t : model)
+        QVERIFY(b.record(scene(t)));
+    const std::vector<int> original = model;
+    b.recordAfter(after);
+    for (int k = 0; k < recorded; ++k) {
+        QVERIFY(b.record(scene(1000 + k)));
+        model.insert(model.begin() + after + k, 1000 + k);
+    }
+    // Moved on past each; past the last slide, recording goes to the end.
+    QCOMPARE(b.insertionPoint(), after + recorded < b.count() ? after + recorded : 0);
+    const std::vector<int> beforeReplacing = model;
+    QVERIFY(b.replace(replaced, scene(2000)));
+    model[size_t(replaced - 1)] = 2000;
+    COMPARE_SLIDES(b, model);
+    for (int k = 0; k <= recorded; ++k)
+        QVERIFY(b.undo());
+    COMPARE_SLIDES(b, original);
+    for (int k = 0; k <= recorded; ++k)
+        QVERIFY(b.redo());
+    COMPARE_SLIDES(b, model);
+
+    // A crash now: the journal alone gives back the same slides and history.
+    QVERIFY(b.flushJournal(5000));
+    Recorder again(dir.filePath(QStringLiteral("t")));
+    leaveJournal(dir.filePath(QStringLiteral("t")), readAll(b.journalPath()));
+    QCOMPARE(again.buffer.findLeftOver().slides, b.count());
+    COMPARE_SLIDES(again.buffer, model);
+    QVERIFY(again.buffer.undo());
+    COMPARE_SLIDES(again.buffer, beforeReplacing);
+}
+
+void TestHistory::theInsertionPointFollowsTheSlides()
+{
+    // Ten slides, recording after slide 5; a change, and where recording goes then (0: the end).
+    const std::vector<std::tuple<const char *, std::function<bool(SlideBuffer &)>, int>> cases{
+        {"a slide before it deleted", [](SlideBuffer &b) { return b.remove({3}); }, 4},
+        {"its slide deleted", [](SlideBuffer &b) { return b.remove({5, 6, 8}); }, 4},
+        {"it and all before deleted", [](SlideBuffer &b) { return b.remove({1, 2, 3, 4, 5}); }, 0},
+        {"its delete undone", [](SlideBuffer &b) { return b.remove({5}) && b.undo(); }, 5},
+        {"a slide before duplicated", [](SlideBuffer &b) { return b.duplicate({2}); }, 6},
+        {"cleared and undone", [](SlideBuffer &b) { return b.clear() && b.undo(); }, 0},
+        {"saved", [](SlideBuffer &b) { return b.saved(), true; }, 0},
+        {"the project saved", [](SlideBuffer &b) { return b.projectSaved(QStringLiteral("/a")), true; }, 0},
+        {"a project opened", [](SlideBuffer &b) { return b.replaceAll(SlideStore()), true; }, 0},
+        {"its slide replaced", [](SlideBuffer &b) { return b.replace(5, scene(99)); }, 5},
+        {"a recording undone", [](SlideBuffer &b) { return b.record(scene(99)) && b.undo(); }, 5},
+    };
+    for (const auto &[name, change, point] : cases) {
+        SlideBuffer b;
+        for (int t = 0; t < 10; ++t)
+            QVERIFY(b.record(scene(t)));
+        b.recordAfter(5);
+        QVERIFY2(change(b) && b.insertionPoint() == point, name);
+    }
 }
 
 QTEST_MAIN(TestHistory)

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QProcess>
 #include <QPushButton>
 #include <QRandomGenerator>
@@ -186,6 +187,7 @@ private slots:
     void oldSlidesThatCannotBeDeletedStopTheSave();
     void aMissingFolderIsMadeWhenSavingStarts();
     void aFailedSaveSaysWhichFolderAndWhy();
+    void theStripIsWorkedFromTheKeyboard();
 };
 
 void TestSlides::everySlideReadsBackExactlyWhateverTheContent()
@@ -847,6 +849,45 @@ void TestSlides::aFailedSaveSaysWhichFolderAndWhy()
         QCOMPARE(WEXITSTATUS(status), EACCES);
         QCOMPARE(controls::systemReason(WEXITSTATUS(status)), QStringLiteral("Отказано в доступе"));
     }
+}
+
+void TestSlides::theStripIsWorkedFromTheKeyboard()
+{
+    Fixture f;
+    frmBuffer &b = *f.buffer;
+    f.record(20); // rows of 8, 8 and 4
+    b.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&b));
+    // Each key in turn, and what is chosen then.
+    const std::vector<std::pair<QKeyCombination, QList<int>>> steps{
+        {Qt::Key_Right, {1}}, {Qt::Key_Left, {1}}, {Qt::Key_Down, {9}}, {Qt::Key_Up, {1}}, {Qt::Key_Up, {1}},
+        {Qt::Key_End, {20}}, {Qt::Key_Up, {12}}, {Qt::Key_Right, {13}}, {Qt::Key_Down, {20}}, {Qt::Key_Down, {20}},
+        {Qt::SHIFT | Qt::Key_Left, {19, 20}}, {Qt::SHIFT | Qt::Key_Up, {11, 12, 13, 14, 15, 16, 17, 18, 19, 20}},
+        {Qt::SHIFT | Qt::Key_Right, {12, 13, 14, 15, 16, 17, 18, 19, 20}}, {Qt::Key_Home, {1}}};
+    for (const auto &[key, chosen] : steps) {
+        QTest::keyClick(b.Picture2, key.key(), key.keyboardModifiers());
+        QCOMPARE(QList<int>(b.chosen().begin(), b.chosen().end()), chosen);
+    }
+
+    // The menu key and Shift+F10 open the menu at the chosen slide; with no stage to take, nothing is replaced.
+    b.choose(3, Qt::NoModifier);
+    QMenu *menu = b.contextMenu();
+    const auto action = [menu](const char *name) { return menu->findChild<QAction *>(QLatin1String(name)); };
+    for (const QKeyCombination k : {QKeyCombination(Qt::Key_Menu), Qt::SHIFT | Qt::Key_F10}) {
+        QTest::keyClick(b.Picture2, k.key(), k.keyboardModifiers());
+        QTRY_VERIFY(menu->isVisible());
+        QVERIFY((menu->pos() - b.Picture1->mapToGlobal(layout::thumbRect(3).center())).manhattanLength() < 60);
+        QVERIFY(!action("RecordAtEnd")->isEnabled() && !action("Replace")->isEnabled());
+        menu->hide();
+    }
+    action("RecordAfter")->trigger();
+    // The onion skin shows the slide that recording goes after.
+    QVERIFY(samePixels(b.lastSlide(), scene(2)));
+    b.captureStage = [] { return scene(700); };
+    QTest::keyClick(b.Picture2, Qt::Key_Menu);
+    QVERIFY(action("RecordAtEnd")->isEnabled() && action("Replace")->isEnabled());
+    action("Replace")->trigger();
+    QVERIFY(f.state.SlidesUnsaved && samePixels(b.slide(3), scene(700)) && samePixels(b.lastSlide(), scene(700)));
 }
 
 QTEST_MAIN(TestSlides)
