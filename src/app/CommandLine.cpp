@@ -15,6 +15,9 @@
 #include "export/FrameSource.h"
 #include "export/ScaledFrames.h"
 #include "export/UnfinishedExports.h"
+#include "export/VideoFileWriter.h"
+#include "files/AssetFile.h"
+#include "sound/Sound.h"
 #include "slides/Journal.h"
 #include "project/ProjectFile.h"
 #include "slides/SlideFiles.h"
@@ -65,6 +68,9 @@ QStringList withoutQtOptions(const QStringList &arguments)
     }
     return left;
 }
+
+// A sound file is read whole; a song of an hour in WAV is about 600 MB, in MP3 about 60.
+constexpr qint64 MaxSoundBytes = qint64(1) << 30;
 
 // The one line for a mistake: what is wrong, and where to look.
 QString mistake(const QString &what)
@@ -148,7 +154,8 @@ QString whatIsWrong(const QStringList &arguments, const QStringList &unknown)
         const QString bare = name.mid(name.startsWith(QLatin1String("--")) ? 2 : 1);
         if (unknown.contains(bare))
             return QStringLiteral("Неизвестный параметр «%1»").arg(name);
-        if (arg.contains(QLatin1Char('=')) && bare != QLatin1String("export") && bare != QLatin1String("fps"))
+        if (arg.contains(QLatin1Char('=')) && bare != QLatin1String("export") && bare != QLatin1String("fps") &&
+            bare != QLatin1String("sound"))
             return QStringLiteral("Параметр «%1» пишется без значения").arg(name);
     }
     // What is left: an option that takes a value came last, without one.
@@ -211,7 +218,12 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
                                        .arg(exporting::MinScale + 1)
                                        .arg(exporting::MaxScale),
                                    QStringLiteral("K"), QStringLiteral("1"));
-    parser.addOptions({help, version, exportTo, fps, scale});
+    const QCommandLineOption soundOption(
+        QStringLiteral("sound"),
+        QStringLiteral("Звук из файла FILE (WAV, MP3, OGG, FLAC) под мультфильмом, со слайда N (с первого, если не "
+                       "указано); можно несколько раз, звуки смешиваются. Только для .mp4 и .webm."),
+        QStringLiteral("FILE[@N]"));
+    parser.addOptions({help, version, exportTo, fps, scale, soundOption});
     // "-exprot" is one wrong option, not six short ones.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.addPositionalArgument(QStringLiteral("FOLDER|PROJECT"),
@@ -317,9 +329,78 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
                 << Qt::endl;
         }
     }
+    // Sounds under the film: each from the first frame of its slide, mixed to the cartoon's length.
+    std::shared_ptr<sound::Pcm> mix;
+    if (const QStringList sounds = parser.values(soundOption); !sounds.isEmpty()) {
+        std::vector<qint64> firstFrame(size_t(frames->count()) + 1, 0);
+        qint64 cartoonFrames = 0;
+        for (int i = 1; i <= frames->count(); ++i) {
+            firstFrame[size_t(i)] = cartoonFrames;
+            cartoonFrames += std::max(1, frames->duration(i));
+        }
+        const qint64 length = sound::frameStart(cartoonFrames, rate);
+        std::vector<sound::Pcm> decoded;
+        std::vector<qint64> starts;
+        decoded.reserve(size_t(sounds.size()));
+        for (const QString &value : sounds) {
+            // "FILE@N": the slide's number after the last "@"; a name may hold an "@" of its own.
+            QString file = value;
+            int slide = 1;
+            const int at = value.lastIndexOf(QLatin1Char('@'));
+            bool numbered = false;
+            if (at > 0) {
+                const int n = value.mid(at + 1).toInt(&numbered);
+                if (numbered) {
+                    file = value.left(at);
+                    slide = n;
+                }
+            }
+            if (slide < 1 || slide > frames->count()) {
+                err << QStringLiteral("Неверный номер слайда в «%1»: нужно от 1 до %2").arg(value).arg(frames->count())
+                    << Qt::endl;
+                return 2;
+            }
+            const files::FileData data = files::readAsset(file, MaxSoundBytes);
+            if (!data.ok()) {
+                err << QStringLiteral("Не удалось прочитать звук «%1»%2")
+                           .arg(QDir::toNativeSeparators(file),
+                                data.status == files::ReadStatus::TooLarge
+                                    ? QStringLiteral(": файл больше %1 МБ").arg(MaxSoundBytes >> 20)
+                                    : QString())
+                    << Qt::endl;
+                return 1;
+            }
+            const qint64 start = sound::frameStart(firstFrame[size_t(slide)], rate);
+            sound::Decoded d = sound::decode(data.bytes, QFileInfo(file).fileName(), length - start);
+            if (!d.ok()) {
+                err << d.error << Qt::endl;
+                return 1;
+            }
+            decoded.push_back(std::move(d.pcm));
+            starts.push_back(start);
+        }
+        if (*format == exporting::Format::Gif) {
+            err << QStringLiteral("Предупреждение: в GIF нет звука; файл записан без него") << Qt::endl;
+        } else {
+            std::vector<sound::Placed> placed;
+            for (size_t i = 0; i < decoded.size(); ++i)
+                placed.push_back({&decoded[i], starts[i], 100});
+            mix = std::make_shared<sound::Pcm>(sound::mix(placed, length));
+        }
+    }
+
     QuietProgress progress;
     exporting::ScaledFrames scaled(*frames, factor);
-    const exporting::Outcome outcome = exporting::runExport(scaled, *format, rate, outPath, progress, stateFolder);
+    std::unique_ptr<exporting::FrameWriter> writer;
+    if (mix) {
+        auto video = std::make_unique<exporting::VideoFileWriter>(*format);
+        video->setSound(mix);
+        writer = std::move(video);
+    } else {
+        writer = exporting::makeWriter(*format);
+    }
+    const exporting::Outcome outcome =
+        exporting::runExport(scaled, std::move(writer), rate, outPath, progress, stateFolder);
     if (outcome.status == exporting::Outcome::Cancelled) {
         err << QStringLiteral("Экспорт прерван, файл «%1» не записан")
                    .arg(QDir::toNativeSeparators(QFileInfo(outPath).absoluteFilePath()))

@@ -2,8 +2,9 @@
 // The program's command line, one parser for every option:
 //   vellumo                                   starts the program's windows
 //   vellumo FILE.vellumo                      starts them with that project open
-//   vellumo --export OUT [--fps N] [--scale K] FOLDER|PROJECT
-//                                             writes a folder of slides or a project's into OUT, K times larger
+//   vellumo --export OUT [--fps N] [--scale K] [--sound FILE[@N]]... FOLDER|PROJECT
+//                                             writes a folder of slides or a project's into OUT, K times larger,
+//                                             with sounds from slides N mixed under a video
 //   vellumo --help, vellumo --version
 // Work from the command line needs no display.
 

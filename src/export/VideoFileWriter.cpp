@@ -64,6 +64,8 @@ bool VideoFileWriter::begin(const QString &path, QSize size, int fps, int)
     m_pts = 0;
     m_repeats = repeatsAt(m_format, fps);
     const int rate = fps * m_repeats;
+    m_rate = rate;
+    m_audioNext = 0;
     // The libraries would print their settings and statistics on the
     // terminal; what went wrong comes back here and is said once.
     av_log_set_level(AV_LOG_QUIET);
@@ -140,6 +142,8 @@ bool VideoFileWriter::begin(const QString &path, QSize size, int fps, int)
     const int *bt601 = sws_getCoefficients(SWS_CS_ITU601);
     sws_setColorspaceDetails(m_scale, bt601, 1, bt601, 0, 0, 1 << 16, 1 << 16);
 
+    if (m_sound && !beginSound())
+        return false;
     if ((rc = avio_open(&m_out->pb, url.constData(), AVIO_FLAG_WRITE)) < 0)
         return failWith(rc);
     AVDictionary *options = nullptr;
@@ -149,6 +153,81 @@ bool VideoFileWriter::begin(const QString &path, QSize size, int fps, int)
     av_dict_free(&options);
     if (rc < 0)
         return failWith(rc);
+    return true;
+}
+
+bool VideoFileWriter::beginSound()
+{
+    const char *name = m_format == Format::WebM ? "libopus" : "aac";
+    const AVCodec *codec = avcodec_find_encoder_by_name(name);
+    if (!codec)
+        return fail(QStringLiteral("В библиотеке FFmpeg нет кодека %1").arg(QLatin1String(name)));
+    m_audio = avcodec_alloc_context3(codec);
+    m_audioStream = avformat_new_stream(m_out, nullptr);
+    m_audioFrame = av_frame_alloc();
+    if (!m_audio || !m_audioStream || !m_audioFrame)
+        return failWith(AVERROR(ENOMEM));
+    m_audio->sample_rate = sound::Rate;
+    const AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+    av_channel_layout_copy(&m_audio->ch_layout, &stereo);
+    // The encoders' own formats: planar floats for AAC, interleaved 16-bit for Opus.
+    m_audio->sample_fmt = m_format == Format::WebM ? AV_SAMPLE_FMT_S16 : AV_SAMPLE_FMT_FLTP;
+    m_audio->bit_rate = m_format == Format::WebM ? 96000 : 128000;
+    m_audio->time_base = AVRational{1, sound::Rate};
+    if (m_out->oformat->flags & AVFMT_GLOBALHEADER)
+        m_audio->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    int rc = avcodec_open2(m_audio, codec, nullptr);
+    if (rc < 0 || (rc = avcodec_parameters_from_context(m_audioStream->codecpar, m_audio)) < 0)
+        return failWith(rc);
+    m_audioStream->time_base = m_audio->time_base;
+    return true;
+}
+
+bool VideoFileWriter::writeSound(qint64 until, bool last)
+{
+    const sound::Pcm &pcm = *m_sound;
+    until = std::min(until, pcm.frames());
+    const int size = m_audio->frame_size > 0 ? m_audio->frame_size : 1024;
+    // Whole encoder frames only, but for the very last, shorter one.
+    while (m_audioNext < until && (last || until - m_audioNext >= size)) {
+        const int n = int(std::min<qint64>(size, pcm.frames() - m_audioNext));
+        av_frame_unref(m_audioFrame);
+        m_audioFrame->format = m_audio->sample_fmt;
+        m_audioFrame->sample_rate = sound::Rate;
+        av_channel_layout_copy(&m_audioFrame->ch_layout, &m_audio->ch_layout);
+        m_audioFrame->nb_samples = n;
+        int rc = av_frame_get_buffer(m_audioFrame, 0);
+        if (rc < 0)
+            return failWith(rc);
+        const qint16 *in = pcm.samples.data() + m_audioNext * sound::Channels;
+        if (m_audio->sample_fmt == AV_SAMPLE_FMT_S16) {
+            std::copy(in, in + qint64(n) * sound::Channels, reinterpret_cast<qint16 *>(m_audioFrame->data[0]));
+        } else {
+            auto *left = reinterpret_cast<float *>(m_audioFrame->data[0]);
+            auto *right = reinterpret_cast<float *>(m_audioFrame->data[1]);
+            for (int i = 0; i < n; ++i) {
+                left[i] = float(in[2 * i]) / 32768.0f;
+                right[i] = float(in[2 * i + 1]) / 32768.0f;
+            }
+        }
+        m_audioFrame->pts = m_audioNext;
+        m_audioNext += n;
+        if ((rc = avcodec_send_frame(m_audio, m_audioFrame)) < 0)
+            return failWith(rc);
+        if (m_audioNext >= pcm.frames() && (rc = avcodec_send_frame(m_audio, nullptr)) < 0)
+            return failWith(rc);
+        for (;;) {
+            rc = avcodec_receive_packet(m_audio, m_packet);
+            if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF)
+                break;
+            if (rc < 0)
+                return failWith(rc);
+            av_packet_rescale_ts(m_packet, m_audio->time_base, m_audioStream->time_base);
+            m_packet->stream_index = m_audioStream->index;
+            if ((rc = av_interleaved_write_frame(m_out, m_packet)) < 0)
+                return failWith(rc);
+        }
+    }
     return true;
 }
 
@@ -198,6 +277,9 @@ bool VideoFileWriter::addFrame(const Frame &frame, int duration)
         if (!drain())
             return false;
     }
+    // The sound keeps pace with the pictures, so that the file interleaves them as a player reads them.
+    if (m_sound && !writeSound(m_pts * sound::Rate / m_rate, false))
+        return false;
     return true;
 }
 
@@ -206,6 +288,10 @@ bool VideoFileWriter::finish()
     if (!m_codec || !m_error.isEmpty()) {
         abort();
         return fail(QStringLiteral("Нет кадров"));
+    }
+    if (m_sound && !writeSound(m_sound->frames(), true)) {
+        abort();
+        return false;
     }
     int rc = avcodec_send_frame(m_codec, nullptr);
     if (rc < 0 || !drain()) {
@@ -239,6 +325,9 @@ void VideoFileWriter::release()
     m_out = nullptr;
     m_stream = nullptr;
     avcodec_free_context(&m_codec);
+    avcodec_free_context(&m_audio);
+    av_frame_free(&m_audioFrame);
+    m_audioStream = nullptr;
     av_frame_free(&m_frame);
     av_packet_free(&m_packet);
     sws_freeContext(m_scale);

@@ -4,8 +4,11 @@
 // exactly 1 / fps seconds, the MP4's index at the front so that it starts
 // playing before it is all downloaded.
 
+#include <memory>
+
 #include "export/FrameWriter.h"
 #include "export/OutputFile.h"
+#include "sound/Sound.h"
 
 struct AVCodecContext;
 struct AVFormatContext;
@@ -20,6 +23,10 @@ class VideoFileWriter : public FrameWriter {
 public:
     explicit VideoFileWriter(Format format);
     ~VideoFileWriter() override;
+
+    // The sound under the film, mixed to the cartoon's exact length; set before begin(). An MP4 carries it as
+    // AAC, a WebM as Opus, both 48 kHz stereo, in step with the pictures.
+    void setSound(std::shared_ptr<const sound::Pcm> mix) { m_sound = std::move(mix); }
 
     bool begin(const QString &path, QSize size, int fps, int frameCount) override;
     bool addFrame(const Frame &frame, int duration) override;
@@ -39,6 +46,9 @@ private:
     bool fail(const QString &why);
     bool failWith(int averror);
     bool drain();
+    bool beginSound();
+    // Encodes the sound up to 48 kHz frame `until` (the whole of it, and the encoder's tail, when `last`).
+    bool writeSound(qint64 until, bool last);
     void release();
 
     Format m_format;
@@ -53,6 +63,12 @@ private:
     AVFrame *m_frame = nullptr;
     AVPacket *m_packet = nullptr;
     SwsContext *m_scale = nullptr;
+    int m_rate = 1;     // frames a second in the file
+    std::shared_ptr<const sound::Pcm> m_sound;
+    AVCodecContext *m_audio = nullptr;
+    AVStream *m_audioStream = nullptr;
+    AVFrame *m_audioFrame = nullptr;
+    qint64 m_audioNext = 0;   // the next 48 kHz frame of the sound to encode
 };
 
 } // namespace exporting

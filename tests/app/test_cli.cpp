@@ -82,6 +82,7 @@ private slots:
     void signalsLeaveNoTemporaryFile();
     void fifoSlidesAreNamedNotWaitedOn();
     void startRemovesOnlyItsOwnStaleFiles();
+    void soundsGoUnderAVideoInStep();
 };
 
 void TestCli::onlyOwnOptionsLeaveTheWindows()
@@ -351,6 +352,66 @@ void TestCli::startRemovesOnlyItsOwnStaleFiles()
         QVERIFY2(QFileInfo::exists(f), qPrintable(f));
     QVERIFY(list.open(QIODevice::ReadOnly));
     QCOMPARE(QString::fromUtf8(list.readAll()), QStringLiteral("%1\t%2\n").arg(getppid()).arg(running));
+}
+
+void TestCli::soundsGoUnderAVideoInStep()
+{
+    // 48 slides at 12 a second, white on slides 1 and 25, and a click of 50 ms put on those slides.
+    QTemporaryDir dir;
+    for (int n = 1; n <= 48; ++n) {
+        QImage image(396, 346, QImage::Format_RGB888);
+        image.fill((n - 1) % 24 == 0 ? Qt::white : Qt::black);
+        QVERIFY(slides::writeBmp(dir.filePath(slides::slideFileName(n)), image));
+    }
+    const QString click = dir.filePath(QStringLiteral("щелчок@.wav"));
+    {
+        QByteArray pcm;
+        for (int i = 0; i < 2400; ++i)
+            for (int c = 0; c < 2; ++c) {
+                const qint16 v = (i / 24) % 2 ? 12000 : -12000;
+                pcm.append(reinterpret_cast<const char *>(&v), 2);
+            }
+        QByteArray wav("RIFF");
+        const auto u32 = [&wav](quint32 v) { wav.append(reinterpret_cast<const char *>(&v), 4); };
+        const auto u16 = [&wav](quint16 v) { wav.append(reinterpret_cast<const char *>(&v), 2); };
+        u32(36 + quint32(pcm.size()));
+        wav.append("WAVEfmt ");
+        u32(16), u16(1), u16(2), u32(48000), u32(48000 * 4), u16(4), u16(16);
+        wav.append("data");
+        u32(quint32(pcm.size()));
+        QFile f(click);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(wav + pcm) > 0);
+    }
+    for (const char *suffix : {"mp4", "webm"}) {
+        const QString out = dir.filePath(QStringLiteral("кино.") + QLatin1String(suffix));
+        const Run r = run({"--export", out, "--fps", "12", "--sound", click + "@1", "--sound=" + click + "@25",
+                           dir.path()});
+        QVERIFY2(r.code == 0, qPrintable(r.err));
+        // The sound as a player gives it: each click starts within 5 ms of its white slide, and the sound
+        // lasts as the cartoon does.
+        QProcess ffmpeg;
+        ffmpeg.start("ffmpeg", {"-v", "error", "-i", out, "-vn", "-ac", "1", "-ar", "48000", "-f", "s16le", "-"});
+        QVERIFY(ffmpeg.waitForFinished(60000));
+        const QByteArray raw = ffmpeg.readAllStandardOutput();
+        const auto *v = reinterpret_cast<const qint16 *>(raw.constData());
+        QList<double> onsets;
+        for (qsizetype i = 0; i < raw.size() / 2; ++i)
+            if (qAbs(v[i]) > 3000) {
+                onsets << i / 48.0;
+                i += 48000 / 2;
+            }
+        QCOMPARE(onsets.size(), 2);
+        QVERIFY2(onsets[0] < 5 && qAbs(onsets[1] - 2000) < 5, qPrintable(QString::number(onsets[1])));
+        // Four seconds of it, give or take the encoder's last block of 1,024.
+        const qsizetype length = raw.size() / 2;
+        QVERIFY2(length >= 4 * 48000 && length < 4 * 48000 + 1024, qPrintable(QString::number(length)));
+    }
+    // A slide that is not there, a sound that is not there, and a GIF, which has no sound.
+    QCOMPARE(run({"--export", dir.filePath("a.mp4"), "--sound", click + "@49", dir.path()}).code, 2);
+    const Run missing = run({"--export", dir.filePath("a.mp4"), "--sound", dir.filePath("нет.wav"), dir.path()});
+    QVERIFY(missing.code == 1 && missing.err.contains(QStringLiteral("нет.wav")));
+    const Run gif = run({"--export", dir.filePath("a.gif"), "--sound", click, dir.path()});
+    QVERIFY(gif.code == 0 && gif.err.contains(QStringLiteral("в GIF нет звука")));
 }
 
 QTEST_GUILESS_MAIN(TestCli)
