@@ -12,7 +12,12 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 
 namespace exporting {
 
@@ -65,7 +70,6 @@ bool VideoFileWriter::begin(const QString &path, QSize size, int fps, int)
     m_repeats = repeatsAt(m_format, fps);
     const int rate = fps * m_repeats;
     m_rate = rate;
-    m_audioNext = 0;
     // The libraries would print their settings and statistics on the
     // terminal; what went wrong comes back here and is said once.
     av_log_set_level(AV_LOG_QUIET);
@@ -156,79 +160,158 @@ bool VideoFileWriter::begin(const QString &path, QSize size, int fps, int)
     return true;
 }
 
+struct VideoFileWriter::SoundEncoding {
+    std::shared_ptr<const sound::Pcm> pcm;
+    AVCodecContext *codec = nullptr;
+    std::thread worker;
+    std::mutex mutex;
+    std::condition_variable more;
+    std::deque<AVPacket *> ready;   // encoded, in order, not yet written
+    bool done = false;
+    int error = 0;
+    std::atomic<bool> stop{false};
+
+    ~SoundEncoding()
+    {
+        stop = true;
+        if (worker.joinable())
+            worker.join();
+        for (AVPacket *p : ready)
+            av_packet_free(&p);
+        avcodec_free_context(&codec);
+    }
+
+    void run()
+    {
+        AVFrame *frame = av_frame_alloc();
+        AVPacket *packet = av_packet_alloc();
+        int rc = frame && packet ? 0 : AVERROR(ENOMEM);
+        const qint64 total = pcm->frames();
+        const int size = codec->frame_size > 0 ? codec->frame_size : 1024;
+        qint64 next = 0;
+        while (rc >= 0 && !stop) {
+            if (next < total) {
+                const int n = int(std::min<qint64>(size, total - next));
+                av_frame_unref(frame);
+                frame->format = codec->sample_fmt;
+                frame->sample_rate = sound::Rate;
+                av_channel_layout_copy(&frame->ch_layout, &codec->ch_layout);
+                frame->nb_samples = n;
+                if ((rc = av_frame_get_buffer(frame, 0)) < 0)
+                    break;
+                const qint16 *in = pcm->samples.data() + next * sound::Channels;
+                if (codec->sample_fmt == AV_SAMPLE_FMT_S16) {
+                    std::copy(in, in + qint64(n) * sound::Channels, reinterpret_cast<qint16 *>(frame->data[0]));
+                } else {
+                    auto *left = reinterpret_cast<float *>(frame->data[0]);
+                    auto *right = reinterpret_cast<float *>(frame->data[1]);
+                    for (int i = 0; i < n; ++i) {
+                        left[i] = float(in[2 * i]) / 32768.0f;
+                        right[i] = float(in[2 * i + 1]) / 32768.0f;
+                    }
+                }
+                frame->pts = next;
+                next += n;
+                rc = avcodec_send_frame(codec, frame);
+            } else {
+                rc = avcodec_send_frame(codec, nullptr);
+            }
+            bool ended = false;
+            while (rc >= 0) {
+                rc = avcodec_receive_packet(codec, packet);
+                if (rc == AVERROR(EAGAIN)) {
+                    rc = 0;
+                    break;
+                }
+                if (rc == AVERROR_EOF) {
+                    rc = 0;
+                    ended = true;
+                    break;
+                }
+                if (rc < 0)
+                    break;
+                const std::lock_guard lock(mutex);
+                ready.push_back(av_packet_clone(packet));
+                av_packet_unref(packet);
+                more.notify_all();
+            }
+            if (ended)
+                break;
+        }
+        av_frame_free(&frame);
+        av_packet_free(&packet);
+        const std::lock_guard lock(mutex);
+        error = rc < 0 ? rc : 0;
+        done = true;
+        more.notify_all();
+    }
+};
+
 bool VideoFileWriter::beginSound()
 {
     const char *name = m_format == Format::WebM ? "libopus" : "aac";
     const AVCodec *codec = avcodec_find_encoder_by_name(name);
     if (!codec)
         return fail(QStringLiteral("В библиотеке FFmpeg нет кодека %1").arg(QLatin1String(name)));
-    m_audio = avcodec_alloc_context3(codec);
+    m_soundJob = std::make_unique<SoundEncoding>();
+    SoundEncoding &job = *m_soundJob;
+    job.pcm = m_sound;
+    job.codec = avcodec_alloc_context3(codec);
     m_audioStream = avformat_new_stream(m_out, nullptr);
-    m_audioFrame = av_frame_alloc();
-    if (!m_audio || !m_audioStream || !m_audioFrame)
+    if (!job.codec || !m_audioStream)
         return failWith(AVERROR(ENOMEM));
-    m_audio->sample_rate = sound::Rate;
+    AVCodecContext *audio = job.codec;
+    audio->sample_rate = sound::Rate;
     const AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
-    av_channel_layout_copy(&m_audio->ch_layout, &stereo);
+    av_channel_layout_copy(&audio->ch_layout, &stereo);
     // The encoders' own formats: planar floats for AAC, interleaved 16-bit for Opus.
-    m_audio->sample_fmt = m_format == Format::WebM ? AV_SAMPLE_FMT_S16 : AV_SAMPLE_FMT_FLTP;
-    m_audio->bit_rate = m_format == Format::WebM ? 96000 : 128000;
-    m_audio->time_base = AVRational{1, sound::Rate};
+    audio->sample_fmt = m_format == Format::WebM ? AV_SAMPLE_FMT_S16 : AV_SAMPLE_FMT_FLTP;
+    audio->bit_rate = m_format == Format::WebM ? 96000 : 128000;
+    // FFmpeg's AAC encoder searches long for each block by default; its fast search sounds the same at this
+    // rate.
+    if (m_format == Format::Mp4)
+        av_opt_set(audio->priv_data, "aac_coder", "fast", 0);
+    audio->time_base = AVRational{1, sound::Rate};
     if (m_out->oformat->flags & AVFMT_GLOBALHEADER)
-        m_audio->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    int rc = avcodec_open2(m_audio, codec, nullptr);
-    if (rc < 0 || (rc = avcodec_parameters_from_context(m_audioStream->codecpar, m_audio)) < 0)
+        audio->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    int rc = avcodec_open2(audio, codec, nullptr);
+    if (rc < 0 || (rc = avcodec_parameters_from_context(m_audioStream->codecpar, audio)) < 0)
         return failWith(rc);
-    m_audioStream->time_base = m_audio->time_base;
+    m_audioStream->time_base = audio->time_base;
+    try {
+        job.worker = std::thread([&job] { job.run(); });
+    } catch (const std::system_error &) {
+        return failWith(AVERROR(EAGAIN));
+    }
     return true;
 }
 
 bool VideoFileWriter::writeSound(qint64 until, bool last)
 {
-    const sound::Pcm &pcm = *m_sound;
-    until = std::min(until, pcm.frames());
-    const int size = m_audio->frame_size > 0 ? m_audio->frame_size : 1024;
-    // Whole encoder frames only, but for the very last, shorter one.
-    while (m_audioNext < until && (last || until - m_audioNext >= size)) {
-        const int n = int(std::min<qint64>(size, pcm.frames() - m_audioNext));
-        av_frame_unref(m_audioFrame);
-        m_audioFrame->format = m_audio->sample_fmt;
-        m_audioFrame->sample_rate = sound::Rate;
-        av_channel_layout_copy(&m_audioFrame->ch_layout, &m_audio->ch_layout);
-        m_audioFrame->nb_samples = n;
-        int rc = av_frame_get_buffer(m_audioFrame, 0);
+    SoundEncoding &job = *m_soundJob;
+    for (;;) {
+        AVPacket *packet = nullptr;
+        {
+            std::unique_lock lock(job.mutex);
+            // Waits for the encoder only as far as the pictures have come.
+            job.more.wait(lock, [&] { return job.done || !job.ready.empty(); });
+            if (job.ready.empty()) {
+                if (job.error < 0)
+                    return failWith(job.error);
+                return true;
+            }
+            if (!last && job.ready.front()->pts >= until)
+                return true;
+            packet = job.ready.front();
+            job.ready.pop_front();
+        }
+        av_packet_rescale_ts(packet, job.codec->time_base, m_audioStream->time_base);
+        packet->stream_index = m_audioStream->index;
+        const int rc = av_interleaved_write_frame(m_out, packet);
+        av_packet_free(&packet);
         if (rc < 0)
             return failWith(rc);
-        const qint16 *in = pcm.samples.data() + m_audioNext * sound::Channels;
-        if (m_audio->sample_fmt == AV_SAMPLE_FMT_S16) {
-            std::copy(in, in + qint64(n) * sound::Channels, reinterpret_cast<qint16 *>(m_audioFrame->data[0]));
-        } else {
-            auto *left = reinterpret_cast<float *>(m_audioFrame->data[0]);
-            auto *right = reinterpret_cast<float *>(m_audioFrame->data[1]);
-            for (int i = 0; i < n; ++i) {
-                left[i] = float(in[2 * i]) / 32768.0f;
-                right[i] = float(in[2 * i + 1]) / 32768.0f;
-            }
-        }
-        m_audioFrame->pts = m_audioNext;
-        m_audioNext += n;
-        if ((rc = avcodec_send_frame(m_audio, m_audioFrame)) < 0)
-            return failWith(rc);
-        if (m_audioNext >= pcm.frames() && (rc = avcodec_send_frame(m_audio, nullptr)) < 0)
-            return failWith(rc);
-        for (;;) {
-            rc = avcodec_receive_packet(m_audio, m_packet);
-            if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF)
-                break;
-            if (rc < 0)
-                return failWith(rc);
-            av_packet_rescale_ts(m_packet, m_audio->time_base, m_audioStream->time_base);
-            m_packet->stream_index = m_audioStream->index;
-            if ((rc = av_interleaved_write_frame(m_out, m_packet)) < 0)
-                return failWith(rc);
-        }
     }
-    return true;
 }
 
 bool VideoFileWriter::drain()
@@ -325,8 +408,7 @@ void VideoFileWriter::release()
     m_out = nullptr;
     m_stream = nullptr;
     avcodec_free_context(&m_codec);
-    avcodec_free_context(&m_audio);
-    av_frame_free(&m_audioFrame);
+    m_soundJob.reset();
     m_audioStream = nullptr;
     av_frame_free(&m_frame);
     av_packet_free(&m_packet);

@@ -47,7 +47,7 @@ private:
     bool failWith(int averror);
     bool drain();
     bool beginSound();
-    // Encodes the sound up to 48 kHz frame `until` (the whole of it, and the encoder's tail, when `last`).
+    // Writes the encoded sound up to 48 kHz frame `until` (all of it when `last`).
     bool writeSound(qint64 until, bool last);
     void release();
 
@@ -65,10 +65,11 @@ private:
     SwsContext *m_scale = nullptr;
     int m_rate = 1;     // frames a second in the file
     std::shared_ptr<const sound::Pcm> m_sound;
-    AVCodecContext *m_audio = nullptr;
     AVStream *m_audioStream = nullptr;
-    AVFrame *m_audioFrame = nullptr;
-    qint64 m_audioNext = 0;   // the next 48 kHz frame of the sound to encode
+    // The sound is encoded on a thread of its own while the pictures are, and its packets are written in
+    // step with theirs.
+    struct SoundEncoding;
+    std::unique_ptr<SoundEncoding> m_soundJob;
 };
 
 } // namespace exporting
