@@ -294,6 +294,12 @@ bool SlideBuffer::replay(const std::vector<journal::Record> &records,
         case journal::Type::Duplicate:
             ok = duplicate(journal::readNumbers(r.payload));
             break;
+        case journal::Type::Move: {
+            int before = 0;
+            std::vector<int> numbers;
+            ok = journal::readMove(r.payload, before, numbers) && move(std::move(numbers), before);
+            break;
+        }
         case journal::Type::Clear:
             ok = clear();
             break;
