@@ -41,7 +41,8 @@ enum class Type : quint8 {
     Undo = 6,
     Redo = 7,
     Added = 8,     // one slide of a series added in one step: flags byte, packed bytes
-    AddedEnd = 9,  // the Added records before it, since the last AddedEnd, are one step
+    AddedEnd = 9,  // the Added records before it, since the last AddedEnd, are one step; from version 4 on its payload
+                   // may say where they go (32-bit: the number the first takes) and then each one's duration (8-bit)
     SaveBegun = 10, // a save is about to empty the slide folder: nothing held is saved any more
     Saved = 11,     // a save wrote every slide held: all of them are saved, and the history begins afresh
     // From version 3 on:

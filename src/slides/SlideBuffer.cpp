@@ -277,16 +277,26 @@ private:
 
 class AddSeriesCommand : public QUndoCommand {
 public:
-    AddSeriesCommand(SlideBuffer &b, SlideStore &&slides, bool *ok)
-        : m_b(b), m_at(b.count() + 1), m_n(slides.count()), m_ok(ok)
+    AddSeriesCommand(SlideBuffer &b, SlideStore &&slides, int at, bool *ok)
+        : m_b(b), m_at(at), m_n(slides.count()), m_ok(ok)
     {
         m_first.swap(slides);
     }
     void redo() override
     {
         if (m_ok) {
-            // The first time the buffer takes over the blocks the slides were read into: no copy.
-            if (!m_b.putAll(std::move(m_first))) {
+            // The first time at the end the buffer takes over the blocks the slides were read into: no copy.
+            // Elsewhere they are told into the place they go.
+            bool put = false;
+            if (m_at == m_b.count() + 1) {
+                put = m_b.putAll(std::move(m_first));
+            } else {
+                SlideBuffer::Taken taken;
+                put = m_first.take(1, m_n, taken.packed);
+                taken.unsaved.assign(size_t(m_n), 1);
+                put = put && m_b.put(m_at, std::move(taken));
+            }
+            if (!put) {
                 setObsolete(true);
                 return;
             }
@@ -308,14 +318,20 @@ private:
         if (!m_b.journalling())
             return;
         auto held = std::make_shared<std::vector<SlideStore::PackedShare>>(m_b.store().share(m_at, m_n));
-        m_b.journalFrom([held, next = size_t(0)](QByteArray &record) mutable {
+        m_b.journalFrom([held, at = m_at, next = size_t(0)](QByteArray &record) mutable {
             if (next > held->size())
                 return false;
-            if (next == held->size())
-                record = journal::record(journal::Type::AddedEnd, QByteArrayView());
-            else
+            if (next == held->size()) {
+                // Where the slides go and how long each lasts.
+                QByteArray end = journal::numbers({at});
+                end.reserve(end.size() + qsizetype(held->size()));
+                for (const SlideStore::PackedShare &p : *held)
+                    end.append(char(p.duration));
+                record = journal::record(journal::Type::AddedEnd, end);
+            } else {
                 record = journal::record(journal::Type::Added, (*held)[next].flags,
                                          QByteArrayView((*held)[next].data, (*held)[next].size));
+            }
             ++next;
             return true;
         });
@@ -527,12 +543,14 @@ void SlideBuffer::setPoint(int n)
         emit insertionPointMoved();
 }
 
-bool SlideBuffer::addSeries(SlideStore &&slides)
+bool SlideBuffer::addSeries(SlideStore &&slides, int at)
 {
-    if (slides.count() == 0)
+    if (at == 0)
+        at = count() + 1;
+    if (slides.count() == 0 || at < 1 || at > count() + 1)
         return false;
     bool ok = false;
-    pushStep(new AddSeriesCommand(*this, std::move(slides), &ok));
+    pushStep(new AddSeriesCommand(*this, std::move(slides), at, &ok));
     return ok;
 }
 

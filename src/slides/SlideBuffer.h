@@ -140,9 +140,10 @@ public:
         std::vector<quint8> unsaved;
     };
     bool take(int first, int n, Taken &out);
-    // Appends slides packed elsewhere (a series read back from its files) after the last, as one
-    // step, taking over the store that holds them; its first slide must be a key.
-    bool addSeries(SlideStore &&slides);
+    // Puts slides packed elsewhere (a series read back from its files, slides pasted) before slide `at`
+    // (0 or count() + 1: after the last), as one step, with the durations they carry; at the end the
+    // store that holds them is taken over. Its first slide must be a key.
+    bool addSeries(SlideStore &&slides, int at = 0);
     bool putAll(SlideStore &&slides);
     // Puts `slides` in place of everything held, all of them saved, with no history before them (an
     // opened project, a new one). The journal of what was held goes: the next change starts one afresh.

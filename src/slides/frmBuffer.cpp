@@ -1,6 +1,10 @@
 #include "slides/frmBuffer.h"
 
+#include <QClipboard>
 #include <QDir>
+#include <QGuiApplication>
+#include <QMimeData>
+#include <QtEndian>
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
@@ -209,6 +213,16 @@ frmBuffer::frmBuffer(AppState &state, QWidget *parent)
     recordAtEnd->setObjectName(QStringLiteral("RecordAtEnd"));
     QAction *replace = m_menu->addAction(QStringLiteral("Заменить слайд"), this, &frmBuffer::ReplaceChosen);
     replace->setObjectName(QStringLiteral("Replace"));
+    m_menu->addSeparator();
+    QAction *cut = m_menu->addAction(QStringLiteral("Вырезать"), this, &frmBuffer::CutChosen);
+    cut->setObjectName(QStringLiteral("Cut"));
+    cut->setShortcut(QKeySequence::Cut);
+    QAction *copy = m_menu->addAction(QStringLiteral("Копировать"), this, [this] { CopyChosen(); });
+    copy->setObjectName(QStringLiteral("Copy"));
+    copy->setShortcut(QKeySequence::Copy);
+    QAction *paste = m_menu->addAction(QStringLiteral("Вставить"), this, &frmBuffer::Paste);
+    paste->setObjectName(QStringLiteral("Paste"));
+    paste->setShortcut(QKeySequence::Paste);
     connect(m_menu, &QMenu::aboutToShow, this, [this, recordAtEnd, replace] {
         recordAtEnd->setEnabled(m_slides.insertionPoint() > 0);
         replace->setEnabled(m_chosen.size() == 1 && bool(captureStage));
@@ -483,6 +497,151 @@ void frmBuffer::ReplaceChosen()
     choose(n, Qt::NoModifier);
 }
 
+namespace {
+
+// Slides on the clipboard: a mark, their count, then each one's flags, duration, byte count (32-bit) and
+// packed bytes, told one after the other from a key, as the store holds them.
+constexpr char ClipMark[8] = {'V', 'E', 'L', 'S', 'L', 'D', 'S', '1'};
+
+QByteArray clipBytes(const std::vector<slides::SlideStore::Packed> &packed)
+{
+    qsizetype size = 12;
+    for (const auto &p : packed)
+        size += 6 + p.bytes.size();
+    QByteArray out(size, Qt::Uninitialized);
+    char *at = out.data();
+    std::memcpy(at, ClipMark, 8);
+    qToLittleEndian<quint32>(quint32(packed.size()), at + 8);
+    at += 12;
+    for (const auto &p : packed) {
+        at[0] = char(p.flags);
+        at[1] = char(p.duration);
+        qToLittleEndian<quint32>(quint32(p.bytes.size()), at + 2);
+        std::memcpy(at + 6, p.bytes.constData(), size_t(p.bytes.size()));
+        at += 6 + p.bytes.size();
+    }
+    return out;
+}
+
+// The slides in clipboard bytes, each read through once so that damaged or foreign bytes never reach
+// the buffer. False when they are not such slides.
+bool clipSlides(QByteArrayView bytes, slides::SlideStore &out)
+{
+    if (bytes.size() < 12 || std::memcmp(bytes.data(), ClipMark, 8) != 0)
+        return false;
+    const quint32 n = qFromLittleEndian<quint32>(bytes.data() + 8);
+    qsizetype at = 12;
+    for (quint32 k = 0; k < n; ++k) {
+        if (bytes.size() - at < 6)
+            return false;
+        const quint8 flags = quint8(bytes[at]) & (slides::SlideStore::Key | slides::SlideStore::Compressed);
+        const int duration = quint8(bytes[at + 1]);
+        const quint32 size = qFromLittleEndian<quint32>(bytes.data() + at + 2);
+        if (quint64(bytes.size() - at - 6) < size)
+            return false;
+        if (!out.appendPacked(flags, bytes.sliced(at + 6, size), nullptr, duration))
+            return false;
+        at += 6 + qsizetype(size);
+    }
+    QByteArray raw(slides::SlideStore::RawBytes, Qt::Uninitialized);
+    int held = 0;
+    for (int i = 1; i <= out.count(); ++i)
+        if (!out.readOnInto(i, raw.data(), slides::SlideStore::RowBytes, held))
+            return false;
+    return n > 0 && at == bytes.size();
+}
+
+} // namespace
+
+bool frmBuffer::CopyChosen()
+{
+    if (m_chosen.empty())
+        return false;
+    std::vector<slides::SlideStore::Packed> packed;
+    auto *data = new QMimeData;
+    try {
+        if (!m_slides.store().packCopies(0, std::vector<int>(m_chosen.begin(), m_chosen.end()), packed))
+            throw std::bad_alloc();
+        data->setData(QString::fromLatin1(SlidesMime), clipBytes(packed));
+    } catch (const std::bad_alloc &) {
+        delete data;
+        m_state.message(this, {QStringLiteral("Не удалось скопировать слайды: недостаточно памяти."), QString(),
+                               controls::MsgIcon::Error, controls::MsgButtons::Ok});
+        return false;
+    }
+    if (m_chosen.size() == 1)
+        data->setImageData(m_slides.slide(*m_chosen.begin()).convertToFormat(QImage::Format_RGB32));
+    QGuiApplication::clipboard()->setMimeData(data);
+    return true;
+}
+
+void frmBuffer::CutChosen()
+{
+    if (m_chosen.empty())
+        return;
+    // Deleted only when the copy reached the clipboard.
+    if (CopyChosen())
+        DeleteChosen();
+}
+
+void frmBuffer::Paste()
+{
+    const QMimeData *data = QGuiApplication::clipboard()->mimeData();
+    slides::SlideStore pasted;
+    QString told;
+    const QString mime = QString::fromLatin1(SlidesMime);
+    if (data && data->hasFormat(mime)) {
+        if (!clipSlides(data->data(mime), pasted)) {
+            m_state.message(this, {QStringLiteral("Слайды в буфере обмена повреждены: вставить их не удалось."),
+                                   QString(), controls::MsgIcon::Error, controls::MsgButtons::Ok});
+            return;
+        }
+    } else if (data && data->hasImage()) {
+        QImage picture = qvariant_cast<QImage>(data->imageData());
+        const QSize slide(slides::SlideWidth, slides::SlideHeight);
+        if (!picture.isNull() && picture.size() != slide) {
+            // Fitted whole, keeping its proportions, centred on black: nothing of it is cut off.
+            told = QStringLiteral("Картинка размером %1×%2 не совпадает с размером слайда (%3×%4): она вписана "
+                                  "в слайд с сохранением пропорций.")
+                       .arg(picture.width())
+                       .arg(picture.height())
+                       .arg(slide.width())
+                       .arg(slide.height());
+            QImage fitted(slide, QImage::Format_RGB32);
+            fitted.fill(Qt::black);
+            const QImage scaled = picture.scaled(slide, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+            QPainter p(&fitted);
+            p.drawImage((slide.width() - scaled.width()) / 2, (slide.height() - scaled.height()) / 2, scaled);
+            p.end();
+            picture = fitted;
+        }
+        if (picture.isNull() || !pasted.append(picture.convertToFormat(QImage::Format_RGB32))) {
+            m_state.message(this, {QStringLiteral("Не удалось вставить картинку."), QString(),
+                                   controls::MsgIcon::Error, controls::MsgButtons::Ok});
+            return;
+        }
+    } else {
+        m_state.message(this, {QStringLiteral("В буфере обмена нет слайдов или картинки: вставить нечего."),
+                               QString(), controls::MsgIcon::Information, controls::MsgButtons::Ok});
+        return;
+    }
+    const int at = m_chosen.empty() ? slideCount() + 1 : *m_chosen.rbegin() + 1;
+    const int n = pasted.count();
+    if (!m_slides.addSeries(std::move(pasted), at)) {
+        m_state.message(this, {QStringLiteral("Не удалось вставить слайды: недостаточно памяти."), QString(),
+                               controls::MsgIcon::Error, controls::MsgButtons::Ok});
+        return;
+    }
+    m_state.SlidesUnsaved = true;
+    m_chosen.clear();
+    for (int k = 0; k < n; ++k)
+        m_chosen.insert(at + k);
+    m_anchor = m_current = at;
+    Picture1->update();
+    if (!told.isEmpty())
+        m_state.message(this, {told, QString(), controls::MsgIcon::Information, controls::MsgButtons::Ok});
+}
+
 // Undo and redo leave SlidesUnsaved as it is: every change they can walk over came after the last
 // save and set it already if it was of a kind that sets it.
 void frmBuffer::Undo()
@@ -519,6 +678,19 @@ bool frmBuffer::event(QEvent *e)
         !(static_cast<QKeyEvent *>(e)->modifiers() & ~Qt::KeypadModifier)) {
         DeleteChosen();
         return true;
+    }
+    if (e->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(e);
+        const std::pair<QKeySequence::StandardKey, std::function<void(frmBuffer *)>> clip[] = {
+            {QKeySequence::Cut, &frmBuffer::CutChosen},
+            {QKeySequence::Copy, [](frmBuffer *b) { b->CopyChosen(); }},
+            {QKeySequence::Paste, &frmBuffer::Paste},
+        };
+        for (const auto &[keys, act] : clip)
+            if (key->matches(keys)) {
+                act(this);
+                return true;
+            }
     }
     // + and − change the chosen slides' duration, from the keypad too; "=" is + without Shift.
     if (e->type() == QEvent::KeyPress) {

@@ -94,6 +94,16 @@ public:
     void RecordAfterChosen(); // "Записывать после этого слайда"
     void RecordAtEnd();       // "Записывать в конец"
     void ReplaceChosen();     // "Заменить слайд": the chosen slide recorded again from the stage
+    // Ctrl+C, "Копировать": the chosen slides to the clipboard, as slides for this program (its other
+    // copies too) and, when one is chosen, as a picture for any other program.
+    // False when nothing was copied.
+    bool CopyChosen();
+    void CutChosen();         // Ctrl+X, "Вырезать": copied, then deleted
+    // Ctrl+V, "Вставить": slides or a picture from the clipboard after the last chosen slide (at the end
+    // when none is), as one step; the pasted slides are chosen.
+    void Paste();
+    // The clipboard format that carries slides between copies of this program.
+    static constexpr const char *SlidesMime = "application/x-vellumo-slides";
     // The slide the keyboard moves from (the last one clicked or moved to); 0 when none.
     int current() const { return m_current; }
     // Opens the context menu at the chosen slide, as the menu key and Shift+F10 do.
