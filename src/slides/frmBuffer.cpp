@@ -1,5 +1,6 @@
 #include "slides/frmBuffer.h"
 
+#include <QApplication>
 #include <QClipboard>
 #include <QDir>
 #include <QGuiApplication>
@@ -64,6 +65,15 @@ ThumbCanvas::ThumbCanvas(const SlideBuffer &slides, const std::set<int> &chosen,
     setAutoFillBackground(true);
 }
 
+// The line where dragged slides would land: in the gap before slide `before`, or after the last of a row.
+QRect dropLine(int before, int count)
+{
+    const bool rowEnd = before > count || (before > 1 && (before - 1) % lay::PerRow == 0);
+    const QRect thumb = lay::thumbRect(rowEnd ? before - 1 : before);
+    const int x = rowEnd ? thumb.right() + 3 : thumb.left() - 6;
+    return QRect(x, thumb.top() - 8, 4, thumb.height() + 16);
+}
+
 void ThumbCanvas::paintEvent(QPaintEvent *event)
 {
     const QRect r = event->rect();
@@ -99,6 +109,8 @@ void ThumbCanvas::paintEvent(QPaintEvent *event)
             p.drawRect(QRectF(target).adjusted(-2, -2, 2, 2));
         }
     }
+    if (m_dropBefore > 0 && m_slides.count() > 0)
+        p.fillRect(dropLine(m_dropBefore, m_slides.count()), Qt::white);
     // Where recording goes: a bar in the gap after the slide it follows, over the frames of chosen slides.
     if (const int after = m_slides.insertionPoint(); after > 0) {
         const QRect thumb = lay::thumbRect(after);
@@ -121,10 +133,59 @@ int ThumbCanvas::slideAt(QPoint pixel) const
     return n <= m_slides.count() && lay::thumbRect(n).contains(pixel) ? n : 0;
 }
 
+int ThumbCanvas::gapAt(QPoint pixel) const
+{
+    const int x = int(twips::fromPixels(pixel.x())), y = int(twips::fromPixels(pixel.y()));
+    // A gap owns the half of each thumbnail beside it; a row owns the space below it down to the next.
+    const int column = std::clamp((x - lay::FirstLeft + lay::ColumnStep / 2) / lay::ColumnStep, 0, lay::PerRow);
+    const int row = std::max(0, (y - lay::FirstTop + (lay::RowStep - lay::ThumbHeight)) / lay::RowStep);
+    return std::clamp(row * lay::PerRow + column + 1, 1, m_slides.count() + 1);
+}
+
 void ThumbCanvas::mousePressEvent(QMouseEvent *event)
 {
-    emit pressed(slideAt(event->position().toPoint()), event->button(), event->modifiers(),
-                 event->globalPosition().toPoint());
+    const int slide = slideAt(event->position().toPoint());
+    m_dragging = false;
+    m_dropBefore = 0;
+    m_pressAt = event->position().toPoint();
+    // A press on a chosen slide may start dragging all of them: choosing it alone waits for the release.
+    m_pressSlide = event->button() == Qt::LeftButton && event->modifiers() == Qt::NoModifier && m_chosen.count(slide)
+                       ? slide
+                       : 0;
+    if (m_pressSlide == 0)
+        emit pressed(slide, event->button(), event->modifiers(), event->globalPosition().toPoint());
+}
+
+void ThumbCanvas::mouseMoveEvent(QMouseEvent *event)
+{
+    if (m_pressSlide == 0 || !(event->buttons() & Qt::LeftButton))
+        return;
+    const QPoint at = event->position().toPoint();
+    if (!m_dragging && (at - m_pressAt).manhattanLength() < QApplication::startDragDistance())
+        return;
+    m_dragging = true;
+    // Only over the strip's visible part; elsewhere a drop does nothing, and no line says otherwise.
+    const bool over = parentWidget() && parentWidget()->rect().contains(mapToParent(at));
+    const int before = over ? gapAt(at) : 0;
+    if (before != m_dropBefore) {
+        m_dropBefore = before;
+        update();
+    }
+    setCursor(over ? Qt::DragMoveCursor : Qt::ForbiddenCursor);
+}
+
+void ThumbCanvas::mouseReleaseEvent(QMouseEvent *event)
+{
+    const int slide = std::exchange(m_pressSlide, 0);
+    const int before = std::exchange(m_dropBefore, 0);
+    unsetCursor();
+    if (std::exchange(m_dragging, false)) {
+        update();
+        if (before > 0)
+            emit dropped(before);
+    } else if (slide > 0) {
+        emit pressed(slide, Qt::LeftButton, event->modifiers(), event->globalPosition().toPoint());
+    }
 }
 
 } // namespace slides
@@ -243,6 +304,7 @@ frmBuffer::frmBuffer(AppState &state, QWidget *parent)
         emit insertionPointMoved();
     });
     connect(Picture1, &slides::ThumbCanvas::pressed, this, &frmBuffer::Picture1_MouseDown);
+    connect(Picture1, &slides::ThumbCanvas::dropped, this, &frmBuffer::MoveChosen);
     connect(VScroll1, &QScrollBar::valueChanged, this, &frmBuffer::VScroll1_Change);
     connect(Command1, &QPushButton::clicked, this, &frmBuffer::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &frmBuffer::Command2_Click);
@@ -640,6 +702,22 @@ void frmBuffer::Paste()
     Picture1->update();
     if (!told.isEmpty())
         m_state.message(this, {told, QString(), controls::MsgIcon::Information, controls::MsgButtons::Ok});
+}
+
+void frmBuffer::MoveChosen(int before)
+{
+    if (m_chosen.empty())
+        return;
+    const int n = int(m_chosen.size());
+    const int first = before - int(std::distance(m_chosen.begin(), m_chosen.lower_bound(before)));
+    if (!m_slides.move(std::vector<int>(m_chosen.begin(), m_chosen.end()), before))
+        return;
+    m_state.SlidesUnsaved = true;
+    m_chosen.clear();
+    for (int k = 0; k < n; ++k)
+        m_chosen.insert(first + k);
+    m_anchor = m_current = first;
+    Picture1->update();
 }
 
 // Undo and redo leave SlidesUnsaved as it is: every change they can walk over came after the last

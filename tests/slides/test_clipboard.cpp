@@ -18,6 +18,7 @@
 #include "TestCommon.h"
 #include "app/AppState.h"
 #include "slides/SlideBuffer.h"
+#include "slides/ThumbLayout.h"
 #include "slides/frmBuffer.h"
 
 using namespace slides;
@@ -47,6 +48,21 @@ struct Buffer {
     }
 };
 
+// Drags from the middle of slide `slide` to `to` on the strip (pixels on its canvas), as a mouse does.
+void drag(Buffer &b, int slide, QPoint to)
+{
+    QWidget *canvas = b.buffer->Picture1;
+    const QPoint from = slides::layout::thumbRect(slide).center();
+    const auto send = [canvas](QEvent::Type type, QPoint at, Qt::MouseButtons buttons) {
+        QMouseEvent e(type, at, canvas->mapToGlobal(at), Qt::LeftButton, buttons, Qt::NoModifier);
+        QCoreApplication::sendEvent(canvas, &e);
+    };
+    send(QEvent::MouseButtonPress, from, Qt::LeftButton);
+    send(QEvent::MouseMove, (from + to) / 2, Qt::LeftButton);
+    send(QEvent::MouseMove, to, Qt::LeftButton);
+    send(QEvent::MouseButtonRelease, to, Qt::NoButton);
+}
+
 QByteArray readAll(const QString &path)
 {
     QFile f(path);
@@ -68,6 +84,18 @@ void TestClipboard::badInputChangesNothingOrIsToldOf()
     // Five slides, slide 3 chosen; what is done, the slides held afterwards, and whether a message told of it.
     const std::vector<std::tuple<const char *, std::function<bool(Buffer &)>, int, bool>> cases{
         {"slides moved onto themselves", [](Buffer &b) { return !b.slides().move({2, 3}, 4); }, 5, false},
+        {"chosen slide dropped outside the strip",
+         [](Buffer &b) {
+             drag(b, 3, QPoint(-40, 30));
+             return b.slides().slide(3) == bgr(testcommon::stageSlide(2)) && b.slides().history().count() == 5;
+         },
+         5, false},
+        {"chosen slide dragged to the front",
+         [](Buffer &b) {
+             drag(b, 3, slides::layout::thumbRect(1).topLeft() + QPoint(5, 5));
+             return b.slides().slide(1) == bgr(testcommon::stageSlide(2)) && b.buffer->chosen() == std::set<int>{1};
+         },
+         5, false},
         {"text pasted",
          [clip](Buffer &b) { return clip->setText(QStringLiteral("слайд")), b.buffer->Paste(), true; }, 5, true},
         {"damaged slides pasted",
