@@ -33,3 +33,24 @@ for pair in 001:001 002:003 003:004; do
     cmp -s "$work/${pair%:*}.bmp" "$anim/${pair#*:}.bmp" || fail "slide ${pair%:*} is not file ${pair#*:}.bmp now"
 done
 ! cmp -s "$work/002.bmp" "$anim/002.bmp" && ! cmp -s "$work/001.bmp" "$work/002.bmp" || fail "no new slide second"
+
+# The third slide dragged to the front of the strip, then made to last a frame more with +: saved, the
+# files come in the new order, the moved slide twice.
+cp "$anim"/00?.bmp "$work/"
+click_at "$win" $SLIDES
+buffer=$(active_window)
+click_at "$buffer" 224 40
+xdotool mousemove --window "$buffer" 224 40 mousedown 1
+for x in 200 150 100 50 25; do xdotool mousemove --window "$buffer" $x 40; sleep 0.1; done
+screenshot strip-drag
+xdotool mouseup 1
+sleep 0.4
+press_key plus
+click_at "$buffer" $SAVE
+click_at "$(wait_window "  Vellumo")" $CONFIRM
+for _ in $(seq 100); do [ -f "$anim/005.bmp" ] && break; sleep 0.1; done
+sleep 1
+press_key Return
+for pair in 003:001 003:002 001:003 002:004 004:005; do
+    cmp -s "$work/${pair%:*}.bmp" "$anim/${pair#*:}.bmp" || fail "slide ${pair%:*} is not file ${pair#*:}.bmp after the drag"
+done
