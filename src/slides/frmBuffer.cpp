@@ -149,11 +149,12 @@ void ThumbCanvas::mousePressEvent(QMouseEvent *event)
     m_dropBefore = 0;
     m_pressAt = event->position().toPoint();
     // A press on a chosen slide may start dragging all of them: choosing it alone waits for the release.
-    m_pressSlide = event->button() == Qt::LeftButton && event->modifiers() == Qt::NoModifier && m_chosen.count(slide)
-                       ? slide
-                       : 0;
-    if (m_pressSlide == 0)
+    // A slide not chosen is chosen at once, and may be dragged as well.
+    const bool plainLeft = event->button() == Qt::LeftButton && event->modifiers() == Qt::NoModifier;
+    m_deferred = plainLeft && m_chosen.count(slide);
+    if (!m_deferred)
         emit pressed(slide, event->button(), event->modifiers(), event->globalPosition().toPoint());
+    m_pressSlide = plainLeft && m_chosen.count(slide) ? slide : 0;
 }
 
 void ThumbCanvas::mouseMoveEvent(QMouseEvent *event)
@@ -183,7 +184,7 @@ void ThumbCanvas::mouseReleaseEvent(QMouseEvent *event)
         update();
         if (before > 0)
             emit dropped(before);
-    } else if (slide > 0) {
+    } else if (std::exchange(m_deferred, false) && slide > 0) {
         emit pressed(slide, Qt::LeftButton, event->modifiers(), event->globalPosition().toPoint());
     }
 }
@@ -757,19 +758,6 @@ bool frmBuffer::event(QEvent *e)
         DeleteChosen();
         return true;
     }
-    if (e->type() == QEvent::KeyPress) {
-        const auto *key = static_cast<QKeyEvent *>(e);
-        const std::pair<QKeySequence::StandardKey, std::function<void(frmBuffer *)>> clip[] = {
-            {QKeySequence::Cut, &frmBuffer::CutChosen},
-            {QKeySequence::Copy, [](frmBuffer *b) { b->CopyChosen(); }},
-            {QKeySequence::Paste, &frmBuffer::Paste},
-        };
-        for (const auto &[keys, act] : clip)
-            if (key->matches(keys)) {
-                act(this);
-                return true;
-            }
-    }
     // + and − change the chosen slides' duration, from the keypad too; "=" is + without Shift.
     if (e->type() == QEvent::KeyPress) {
         const auto *key = static_cast<QKeyEvent *>(e);
@@ -781,6 +769,23 @@ bool frmBuffer::event(QEvent *e)
             LengthenChosen(delta);
             return true;
         }
+    }
+    if (e->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(e);
+        // Under a Russian layout the keys of X, C and V type "ч", "с" and "м": known by those letters too.
+        const bool ctrl = (key->modifiers() & ~Qt::KeypadModifier) == Qt::ControlModifier;
+        const auto is = [&](QKeySequence::StandardKey keys, Qt::Key latin, int cyrillic) {
+            return key->matches(keys) || (ctrl && (key->key() == latin || key->key() == cyrillic));
+        };
+        if (is(QKeySequence::Cut, Qt::Key_X, 0x0427))
+            CutChosen();
+        else if (is(QKeySequence::Copy, Qt::Key_C, 0x0421))
+            CopyChosen();
+        else if (is(QKeySequence::Paste, Qt::Key_V, 0x041C))
+            Paste();
+        else
+            return QDialog::event(e);
+        return true;
     }
     return QDialog::event(e);
 }

@@ -60,6 +60,7 @@ private:
     const SlideBuffer &m_slides;
     const std::set<int> &m_chosen;
     int m_pressSlide = 0;      // a chosen slide the left button went down on, with no modifier
+    bool m_deferred = false;   // it was chosen before: the press chooses it alone only if no drag follows
     QPoint m_pressAt;
     bool m_dragging = false;
     int m_dropBefore = 0;

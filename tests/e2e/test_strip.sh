@@ -34,17 +34,12 @@ for pair in 001:001 002:003 003:004; do
 done
 ! cmp -s "$work/002.bmp" "$anim/002.bmp" && ! cmp -s "$work/001.bmp" "$work/002.bmp" || fail "no new slide second"
 
-# The third slide dragged to the front of the strip, then made to last a frame more with +: saved, the
-# files come in the new order, the moved slide twice.
+# The third slide dragged to the front, then lasting a frame more by +: saved in the new order, it twice.
 cp "$anim"/00?.bmp "$work/"
 click_at "$win" $SLIDES
 buffer=$(active_window)
-click_at "$buffer" 224 40
-xdotool mousemove --window "$buffer" 224 40 mousedown 1
-for x in 200 150 100 50 25; do xdotool mousemove --window "$buffer" $x 40; sleep 0.1; done
-screenshot strip-drag
-xdotool mouseup 1
-sleep 0.4
+xdotool mousemove --window "$buffer" 224 40 mousedown 1 sleep 0.2 mousemove --window "$buffer" 150 40 sleep 0.2 \
+    mousemove --window "$buffer" 25 40 sleep 0.2 mouseup 1 sleep 0.4
 press_key plus
 click_at "$buffer" $SAVE
 click_at "$(wait_window "  Vellumo")" $CONFIRM

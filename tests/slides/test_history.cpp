@@ -93,7 +93,6 @@ private slots:
     void recordingInPlaceKeepsEverySlideExact_data();
     void recordingInPlaceKeepsEverySlideExact();
     void theInsertionPointFollowsTheSlides();
-    void movingKeepsEverySlideAndItsDuration();
 };
 
 void TestHistory::takingAndPuttingBackKeepsEverySlideExact()
@@ -736,10 +735,7 @@ void TestHistory::theInsertionPointFollowsTheSlides()
         {"a project opened", [](SlideBuffer &b) { return b.replaceAll(SlideStore()), true; }, 0},
         {"its slide replaced", [](SlideBuffer &b) { return b.replace(5, scene(99)); }, 5},
         {"a recording undone", [](SlideBuffer &b) { return b.record(scene(99)) && b.undo(); }, 5},
-        {"its slide moved to the front", [](SlideBuffer &b) { return b.move({5}, 1); }, 1},
-        {"slides before it moved after it", [](SlideBuffer &b) { return b.move({1, 2}, 7); }, 3},
-        {"a move onto itself refused", [](SlideBuffer &b) { return !b.move({3, 4}, 5) && !b.move({3, 4}, 3); }, 5},
-        {"a move out of range refused", [](SlideBuffer &b) { return !b.move({3}, 12) && !b.move({11}, 1); }, 5},
+        {"its slide moved to the front, two after it", [](SlideBuffer &b) { return b.move({5}, 1) && b.move({6, 7}, 1); }, 3},
     };
     for (const auto &[name, change, point] : cases) {
         SlideBuffer b;
@@ -748,67 +744,6 @@ void TestHistory::theInsertionPointFollowsTheSlides()
         b.recordAfter(5);
         QVERIFY2(change(b) && b.insertionPoint() == point, name);
     }
-}
-
-void TestHistory::movingKeepsEverySlideAndItsDuration()
-{
-    // 260 slides with keys by the count (1, 129, 257) and forced by a changed background (every 40), each
-    // lasting its own number of frames; slides moved over keys, both ways, scattered and to either end.
-    const std::vector<std::pair<std::vector<int>, int>> moves{
-        {{200, 201, 202}, 1}, {{1}, 261}, {{40, 41, 129, 130, 250}, 100}, {{5, 6, 7}, 258}, {{255, 256, 257}, 2},
-    };
-    QTemporaryDir dir;
-    Recorder r(dir.filePath(QStringLiteral("s")));
-    SlideBuffer &b = r.buffer;
-    std::vector<int> model(260);
-    std::iota(model.begin(), model.end(), 0);
-    for (int t : model) {
-        QVERIFY(b.record(scene(t)));
-        QVERIFY(t % 7 == 0 || b.setDuration({t + 1}, 1 + t % 7));
-    }
-    std::vector<std::vector<int>> steps{model};
-    for (const auto &[numbers, before] : moves) {
-        QVERIFY(b.move(numbers, before));
-        std::vector<int> moved, rest;
-        for (int i = 1; i <= int(model.size()); ++i) {
-            if (i == before)
-                rest.push_back(-1);
-            (std::count(numbers.begin(), numbers.end(), i) ? moved : rest).push_back(model[size_t(i - 1)]);
-        }
-        const auto at = std::find(rest.begin(), rest.end(), -1);
-        if (at == rest.end())
-            rest.insert(rest.end(), moved.begin(), moved.end());
-        else
-            rest.insert(rest.erase(at), moved.begin(), moved.end());
-        model = rest;
-        steps.push_back(model);
-    }
-    const auto durationsMatch = [](const SlideBuffer &buffer, const std::vector<int> &m) {
-        for (int i = 1; i <= int(m.size()); ++i)
-            if (buffer.slideDuration(i) != 1 + m[size_t(i - 1)] % 7)
-                return false;
-        return true;
-    };
-    COMPARE_SLIDES(b, model);
-    QVERIFY(durationsMatch(b, model));
-    for (size_t k = moves.size(); k-- > 0;) {
-        QVERIFY(b.undo());
-        COMPARE_SLIDES(b, steps[k]);
-        QVERIFY(durationsMatch(b, steps[k]));
-    }
-    for (size_t k = 0; k < moves.size(); ++k)
-        QVERIFY(b.redo());
-    COMPARE_SLIDES(b, model);
-
-    // A crash now: the journal gives back the slides in their new order, and the moves can be undone.
-    QVERIFY(b.flushJournal(5000));
-    Recorder again(dir.filePath(QStringLiteral("t")));
-    leaveJournal(dir.filePath(QStringLiteral("t")), readAll(b.journalPath()));
-    QCOMPARE(again.buffer.findLeftOver().slides, b.count());
-    COMPARE_SLIDES(again.buffer, model);
-    QVERIFY(durationsMatch(again.buffer, model));
-    QVERIFY(again.buffer.undo());
-    COMPARE_SLIDES(again.buffer, steps[moves.size() - 1]);
 }
 
 QTEST_MAIN(TestHistory)
