@@ -316,6 +316,27 @@ int main(int argc, char *argv[])
                     n, median(setMs), median(setMs) * 10000 / std::max(n, 1), median(undoMs));
     }
 
+    // ---- the last 1,000 slides moved to the front (journaled), and undone ----
+    {
+        slides::SlideBuffer &slides = w.Buffer()->slides();
+        const int n = slides.count();
+        const int moved = std::min(1000, n / 2);
+        std::vector<int> last(static_cast<size_t>(moved));
+        std::iota(last.begin(), last.end(), n - moved + 1);
+        std::vector<double> moveMs, undoMs;
+        for (int round = 0; round < 7; ++round) {
+            t.start();
+            if (!slides.move(last, 1))
+                ++failures;
+            moveMs.push_back(msSince(t));
+            t.start();
+            slides.undo();
+            undoMs.push_back(msSince(t));
+        }
+        std::printf("moving: the last %d of %d slides to the front %.2f ms, undoing that %.2f ms (medians of 7)\n",
+                    moved, n, median(moveMs), median(undoMs));
+    }
+
     if (failures)
         std::printf("%d recordings failed\n", failures);
     return failures ? 1 : 0;

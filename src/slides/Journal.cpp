@@ -93,6 +93,23 @@ bool readDuration(QByteArrayView payload, bool &relative, int &frames, std::vect
     return true;
 }
 
+QByteArray movePayload(int before, const std::vector<int> &ascending)
+{
+    return numbers({before}) + numbers(ascending);
+}
+
+bool readMove(QByteArrayView payload, int &before, std::vector<int> &numbers)
+{
+    if (payload.size() < 8)
+        return false;
+    const std::vector<int> head = readNumbers(payload.first(4));
+    numbers = readNumbers(payload.sliced(4));
+    if (head.empty() || numbers.empty())
+        return false;
+    before = head.front();
+    return true;
+}
+
 std::vector<int> readNumbers(QByteArrayView payload)
 {
     std::vector<int> out;
@@ -202,7 +219,7 @@ bool knownType(quint8 type, quint32 version)
     const Type last = version >= 3 ? Type::ProjectSaved : Type::Saved;
     if (type >= quint8(Type::Base) && type <= quint8(last))
         return true;
-    return version >= 4 && type >= quint8(Type::Duration) && type <= quint8(Type::Replace);
+    return version >= 4 && type >= quint8(Type::Duration) && type <= quint8(Type::Move);
 }
 
 QByteArray placedRecord(Type type, int number, quint8 flags, QByteArrayView bytes)

@@ -26,7 +26,7 @@ namespace slides::journal {
 // 2: a save is written down (SaveBegun, Saved) rather than ending the journal.
 // 3: the stage is written down too (Picture, Scene, ProjectSaved). An older program would stop reading
 // at the first of these and cut off the slides after it, so it must keep such a journal aside instead.
-// 4: how long slides last (Duration, Durations) and slides recorded in place (RecordAt, Replace); an older
+// 4: how long slides last (Duration, Durations) and slides recorded in place (RecordAt, Replace), slides moved (Move); an older
 //    program would play every slide for one frame and lose the slides recorded in place.
 constexpr quint32 FormatVersion = 4;
 constexpr qsizetype HeaderSize = 16;
@@ -41,7 +41,8 @@ enum class Type : quint8 {
     Undo = 6,
     Redo = 7,
     Added = 8,     // one slide of a series added in one step: flags byte, packed bytes
-    AddedEnd = 9,  // the Added records before it, since the last AddedEnd, are one step
+    AddedEnd = 9,  // the Added records before it, since the last AddedEnd, are one step; from version 4 on its payload
+                   // may say where they go (32-bit: the number the first takes) and then each one's duration (8-bit)
     SaveBegun = 10, // a save is about to empty the slide folder: nothing held is saved any more
     Saved = 11,     // a save wrote every slide held: all of them are saved, and the history begins afresh
     // From version 3 on:
@@ -57,11 +58,17 @@ enum class Type : quint8 {
                     // against the slide before that place
     Replace = 18,   // a slide recorded again: its number (32-bit), flags byte, packed bytes told against the slide
                     // before it
+    Move = 19,      // slides moved in one step: the number of the slide they go before (32-bit, one past the last
+                    // for the end), then their numbers, ascending, 32-bit each
 };
 
 QByteArray durationPayload(bool relative, int frames, const std::vector<int> &ascending);
 // False when the payload is not one.
 bool readDuration(QByteArrayView payload, bool &relative, int &frames, std::vector<int> &numbers);
+
+QByteArray movePayload(int before, const std::vector<int> &ascending);
+// False when the payload is not one.
+bool readMove(QByteArrayView payload, int &before, std::vector<int> &numbers);
 
 // Whether a record of type `type` can stand in a journal of format `version`.
 bool knownType(quint8 type, quint32 version);

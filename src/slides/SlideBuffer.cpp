@@ -214,18 +214,89 @@ private:
     bool *m_ok;
 };
 
+// Slides moved together: the new order and its reverse are worked out from the numbers at each doing,
+// so that a step of the history holds no list of every slide.
+class MoveCommand : public QUndoCommand {
+public:
+    MoveCommand(SlideBuffer &b, std::vector<int> numbers, int before, bool *ok)
+        : m_b(b), m_numbers(std::move(numbers)), m_before(before), m_ok(ok)
+    {
+    }
+    void redo() override
+    {
+        if (!m_b.reorder(order(false))) {
+            setObsolete(m_ok != nullptr);
+            return;
+        }
+        if (m_ok) {
+            *m_ok = true;
+            m_ok = nullptr;
+            m_b.journalRecord(journal::record(journal::Type::Move, journal::movePayload(m_before, m_numbers)));
+        }
+    }
+    void undo() override { m_b.reorder(order(true)); }
+
+    // The order after the move, or (back) the order that undoes it; empty when it moves nothing.
+    static std::vector<int> orderOf(int count, const std::vector<int> &numbers, int before, bool back)
+    {
+        std::vector<int> order;
+        order.reserve(size_t(count));
+        size_t next = 0;
+        for (int i = 1; i <= count + 1; ++i) {
+            if (i == before)
+                order.insert(order.end(), numbers.begin(), numbers.end());
+            if (i > count)
+                break;
+            if (next < numbers.size() && numbers[next] == i)
+                ++next;
+            else
+                order.push_back(i);
+        }
+        bool still = true;
+        for (int k = 0; still && k < count; ++k)
+            still = order[size_t(k)] == k + 1;
+        if (still)
+            return {};
+        if (back) {
+            std::vector<int> inverse(static_cast<size_t>(count));
+            for (int k = 0; k < count; ++k)
+                inverse[size_t(order[size_t(k)] - 1)] = k + 1;
+            return inverse;
+        }
+        return order;
+    }
+
+private:
+    std::vector<int> order(bool back) const { return orderOf(m_b.count(), m_numbers, m_before, back); }
+
+    SlideBuffer &m_b;
+    std::vector<int> m_numbers;
+    int m_before;
+    bool *m_ok;
+};
+
 class AddSeriesCommand : public QUndoCommand {
 public:
-    AddSeriesCommand(SlideBuffer &b, SlideStore &&slides, bool *ok)
-        : m_b(b), m_at(b.count() + 1), m_n(slides.count()), m_ok(ok)
+    AddSeriesCommand(SlideBuffer &b, SlideStore &&slides, int at, bool *ok)
+        : m_b(b), m_at(at), m_n(slides.count()), m_ok(ok)
     {
         m_first.swap(slides);
     }
     void redo() override
     {
         if (m_ok) {
-            // The first time the buffer takes over the blocks the slides were read into: no copy.
-            if (!m_b.putAll(std::move(m_first))) {
+            // The first time at the end the buffer takes over the blocks the slides were read into: no copy.
+            // Elsewhere they are told into the place they go.
+            bool put = false;
+            if (m_at == m_b.count() + 1) {
+                put = m_b.putAll(std::move(m_first));
+            } else {
+                SlideBuffer::Taken taken;
+                put = m_first.take(1, m_n, taken.packed);
+                taken.unsaved.assign(size_t(m_n), 1);
+                put = put && m_b.put(m_at, std::move(taken));
+            }
+            if (!put) {
                 setObsolete(true);
                 return;
             }
@@ -247,14 +318,20 @@ private:
         if (!m_b.journalling())
             return;
         auto held = std::make_shared<std::vector<SlideStore::PackedShare>>(m_b.store().share(m_at, m_n));
-        m_b.journalFrom([held, next = size_t(0)](QByteArray &record) mutable {
+        m_b.journalFrom([held, at = m_at, next = size_t(0)](QByteArray &record) mutable {
             if (next > held->size())
                 return false;
-            if (next == held->size())
-                record = journal::record(journal::Type::AddedEnd, QByteArrayView());
-            else
+            if (next == held->size()) {
+                // Where the slides go and how long each lasts.
+                QByteArray end = journal::numbers({at});
+                end.reserve(end.size() + qsizetype(held->size()));
+                for (const SlideStore::PackedShare &p : *held)
+                    end.append(char(p.duration));
+                record = journal::record(journal::Type::AddedEnd, end);
+            } else {
                 record = journal::record(journal::Type::Added, (*held)[next].flags,
                                          QByteArrayView((*held)[next].data, (*held)[next].size));
+            }
             ++next;
             return true;
         });
@@ -402,6 +479,45 @@ bool SlideBuffer::clear()
     return true;
 }
 
+bool SlideBuffer::move(std::vector<int> numbers, int before)
+{
+    normalise(numbers);
+    if (numbers.empty() || numbers.front() < 1 || numbers.back() > count() || before < 1 || before > count() + 1)
+        return false;
+    try {
+        if (MoveCommand::orderOf(count(), numbers, before, false).empty())
+            return false;
+        bool ok = false;
+        pushStep(new MoveCommand(*this, std::move(numbers), before, &ok));
+        return ok;
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+}
+
+bool SlideBuffer::reorder(const std::vector<int> &order)
+{
+    const size_t n = size_t(count());
+    if (order.empty() || !m_store.reorder(order))
+        return false;
+    // The store checked that `order` names every slide once: nothing below can go out of range.
+    std::vector<quint8> unsaved(n);
+    std::vector<QImage> thumbs(n);
+    int point = 0;
+    for (size_t k = 0; k < n; ++k) {
+        const size_t was = size_t(order[k] - 1);
+        unsaved[k] = was == k ? m_unsaved[was] : 1;
+        thumbs[k] = std::move(m_thumbs[was]);
+        if (int(was) + 1 == m_after)
+            point = int(k) + 1;
+    }
+    m_unsaved.swap(unsaved);
+    m_thumbs.swap(thumbs);
+    keepPoint(point);
+    emit changed();
+    return true;
+}
+
 bool SlideBuffer::replace(int n, const QImage &image)
 {
     SlideStore::Packed packed;
@@ -427,12 +543,14 @@ void SlideBuffer::setPoint(int n)
         emit insertionPointMoved();
 }
 
-bool SlideBuffer::addSeries(SlideStore &&slides)
+bool SlideBuffer::addSeries(SlideStore &&slides, int at)
 {
-    if (slides.count() == 0)
+    if (at == 0)
+        at = count() + 1;
+    if (slides.count() == 0 || at < 1 || at > count() + 1)
         return false;
     bool ok = false;
-    pushStep(new AddSeriesCommand(*this, std::move(slides), &ok));
+    pushStep(new AddSeriesCommand(*this, std::move(slides), at, &ok));
     return ok;
 }
 

@@ -55,6 +55,10 @@ public:
     bool remove(std::vector<int> numbers);     // slide numbers, in any order
     bool duplicate(std::vector<int> numbers);  // copies go after the last of them
     bool clear();
+    // Moves the slides `numbers` (in any order) together before the slide numbered `before` now
+    // (count() + 1: to the end), keeping their order, as one step. False when that leaves every
+    // slide where it was. Recording keeps following the slide it followed.
+    bool move(std::vector<int> numbers, int before);
     // How many frame times the slides `numbers` last: set to `frames` (1 to SlideStore::MaxDuration), or
     // changed by `delta` and kept within that range. One step; false when no slide's duration changed.
     bool setDuration(std::vector<int> numbers, int frames);
@@ -136,14 +140,18 @@ public:
         std::vector<quint8> unsaved;
     };
     bool take(int first, int n, Taken &out);
-    // Appends slides packed elsewhere (a series read back from its files) after the last, as one
-    // step, taking over the store that holds them; its first slide must be a key.
-    bool addSeries(SlideStore &&slides);
+    // Puts slides packed elsewhere (a series read back from its files, slides pasted) before slide `at`
+    // (0 or count() + 1: after the last), as one step, with the durations they carry; at the end the
+    // store that holds them is taken over. Its first slide must be a key.
+    bool addSeries(SlideStore &&slides, int at = 0);
     bool putAll(SlideStore &&slides);
     // Puts `slides` in place of everything held, all of them saved, with no history before them (an
     // opened project, a new one). The journal of what was held goes: the next change starts one afresh.
     void replaceAll(SlideStore &&slides);
     bool put(int at, Taken &&taken);
+    // Puts the slides in the order `order` names (see SlideStore::reorder); the slides that changed
+    // place are unsaved from then on, since the saved files hold them in another order.
+    bool reorder(const std::vector<int> &order);
     // Puts recording after slide n (0, or past the last slide: at the end) without telling anyone:
     // a command that takes a slide out and puts another in its place keeps the point where it was.
     void keepPoint(int n) { m_after = n >= 1 && n < count() ? n : 0; }

@@ -245,10 +245,21 @@ bool SlideBuffer::replay(const std::vector<journal::Record> &records,
             ok = added.appendPacked(quint8(r.payload[0]) & (SlideStore::Key | SlideStore::Compressed),
                                     r.payload.sliced(1));
             break;
-        case journal::Type::AddedEnd:
-            ok = addSeries(std::move(added));
+        case journal::Type::AddedEnd: {
+            // Where the series went and each slide's duration; none said: at the end, one frame each.
+            int at = 0;
+            if (!r.payload.isEmpty()) {
+                const std::vector<int> head = r.payload.size() >= 4 ? journal::readNumbers(r.payload.first(4))
+                                                                    : std::vector<int>();
+                ok = !head.empty() && r.payload.size() - 4 == added.count();
+                for (int i = 1; ok && i <= added.count(); ++i)
+                    ok = added.setDuration(i, quint8(r.payload[3 + i]));
+                at = ok ? head.front() : -1;
+            }
+            ok = ok && addSeries(std::move(added), at);
             added.clear();
             break;
+        }
         case journal::Type::Base:
         case journal::Type::Append: {
             if (r.payload.isEmpty()) {
@@ -294,6 +305,12 @@ bool SlideBuffer::replay(const std::vector<journal::Record> &records,
         case journal::Type::Duplicate:
             ok = duplicate(journal::readNumbers(r.payload));
             break;
+        case journal::Type::Move: {
+            int before = 0;
+            std::vector<int> numbers;
+            ok = journal::readMove(r.payload, before, numbers) && move(std::move(numbers), before);
+            break;
+        }
         case journal::Type::Clear:
             ok = clear();
             break;

@@ -773,6 +773,78 @@ bool SlideStore::insert(int at1, std::vector<Packed> &&slides)
     }
 }
 
+bool SlideStore::reorder(const std::vector<int> &order)
+{
+    const int n = count();
+    if (int(order.size()) != n)
+        return false;
+    try {
+        std::vector<char> seen(size_t(n), 0);
+        for (int o : order) {
+            if (o < 1 || o > n || seen[size_t(o - 1)])
+                return false;
+            seen[size_t(o - 1)] = 1;
+        }
+        std::vector<Entry> entries;
+        entries.reserve(size_t(n));
+        for (int o : order)
+            entries.push_back(m_entries[size_t(o - 1)]);
+        // Where the next key lies from each place, as the keys stand before any slide is told again.
+        std::vector<int> nextKey(size_t(n) + 1, n);
+        for (int k = n - 1; k >= 0; --k)
+            nextKey[size_t(k)] = entries[size_t(k)].isKey ? k : nextKey[size_t(k) + 1];
+        std::vector<std::pair<int, Entry>> retold;
+        const auto drop = [&] {
+            for (const auto &r : retold)
+                m_garbage += r.second.size;
+        };
+        QByteArray now(RawBytes, Qt::Uninitialized), before(RawBytes, Qt::Uninitialized);
+        int lastKey = 0;
+        for (int k = 0; k < n; ++k) {
+            const Entry &e = entries[size_t(k)];
+            if (e.isKey) {
+                lastKey = k;
+                continue;
+            }
+            if (k > 0 && order[size_t(k - 1)] == order[size_t(k)] - 1)
+                continue;
+            // The slide before it is read first, so that reading on to the slide itself is cheap when they
+            // were neighbours in the old order too.
+            if (k > 0 && !readRows(order[size_t(k - 1)], before.data(), RowBytes))
+                return drop(), false;
+            if (!readRows(order[size_t(k)], now.data(), RowBytes))
+                return drop(), false;
+            // A chain that would grow long through this slide is cut by making it a key.
+            const int chain = k > 0 && (k - lastKey) + (nextKey[size_t(k) + 1] - k) <= 2 * KeyInterval ? 0 : KeyInterval;
+            Packed p = encode(now.constData(), k > 0 ? before.constData() : nullptr, chain, m_diff);
+            if (p.bytes.isEmpty() && (p.flags & Key))
+                return drop(), false;
+            Entry told{0, 0, 0, bool(p.flags & Compressed), bool(p.flags & Key), e.duration};
+            if (!storePacked(p.bytes, told))
+                return drop(), false;
+            retold.emplace_back(k, told);
+            if (told.isKey)
+                lastKey = k;
+        }
+        // Committed from here on; nothing below allocates.
+        for (const auto &[k, told] : retold) {
+            Entry &old = entries[size_t(k)];
+            m_garbage += old.size;
+            m_packedBytes += told.size - old.size;
+            m_keys += (told.isKey ? 1 : 0) - (old.isKey ? 1 : 0);
+            old = told;
+        }
+        m_entries.swap(entries);
+        relink(0);
+        m_prevValid = false;
+        m_readIndex = 0;
+        compactIfWasteful();
+        return true;
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+}
+
 bool SlideStore::packCopies(int after, const std::vector<int> &numbers, std::vector<Packed> &out) const
 {
     if (after < 0 || after > count())

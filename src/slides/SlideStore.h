@@ -154,6 +154,12 @@ public:
     // last of them. False, with the store unchanged, when they cannot go there.
     bool insert(int at, std::vector<Packed> &&slides);
 
+    // Puts the slides in a new order: slide k (1-based) afterwards is the slide numbered order[k - 1] now.
+    // Only a slide that is no key and follows another slide than before is told again (against its new
+    // neighbour), so every other slide keeps its bytes, its serial and its duration. False, with the
+    // store unchanged, when `order` is no such order of all slides or memory runs out.
+    bool reorder(const std::vector<int> &order);
+
     // Packs copies of the slides `numbers`, told one after the other, the
     // first against slide `after`, ready to be inserted at after + 1.
     bool packCopies(int after, const std::vector<int> &numbers, std::vector<Packed> &out) const;

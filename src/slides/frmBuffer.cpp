@@ -1,6 +1,11 @@
 #include "slides/frmBuffer.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QDir>
+#include <QGuiApplication>
+#include <QMimeData>
+#include <QtEndian>
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
@@ -60,6 +65,15 @@ ThumbCanvas::ThumbCanvas(const SlideBuffer &slides, const std::set<int> &chosen,
     setAutoFillBackground(true);
 }
 
+// The line where dragged slides would land: in the gap before slide `before`, or after the last of a row.
+QRect dropLine(int before, int count)
+{
+    const bool rowEnd = before > count || (before > 1 && (before - 1) % lay::PerRow == 0);
+    const QRect thumb = lay::thumbRect(rowEnd ? before - 1 : before);
+    const int x = rowEnd ? thumb.right() + 3 : thumb.left() - 6;
+    return QRect(x, thumb.top() - 8, 4, thumb.height() + 16);
+}
+
 void ThumbCanvas::paintEvent(QPaintEvent *event)
 {
     const QRect r = event->rect();
@@ -95,6 +109,8 @@ void ThumbCanvas::paintEvent(QPaintEvent *event)
             p.drawRect(QRectF(target).adjusted(-2, -2, 2, 2));
         }
     }
+    if (m_dropBefore > 0 && m_slides.count() > 0)
+        p.fillRect(dropLine(m_dropBefore, m_slides.count()), Qt::white);
     // Where recording goes: a bar in the gap after the slide it follows, over the frames of chosen slides.
     if (const int after = m_slides.insertionPoint(); after > 0) {
         const QRect thumb = lay::thumbRect(after);
@@ -117,10 +133,60 @@ int ThumbCanvas::slideAt(QPoint pixel) const
     return n <= m_slides.count() && lay::thumbRect(n).contains(pixel) ? n : 0;
 }
 
+int ThumbCanvas::gapAt(QPoint pixel) const
+{
+    const int x = int(twips::fromPixels(pixel.x())), y = int(twips::fromPixels(pixel.y()));
+    // A gap owns the half of each thumbnail beside it; a row owns the space below it down to the next.
+    const int column = std::clamp((x - lay::FirstLeft + lay::ColumnStep / 2) / lay::ColumnStep, 0, lay::PerRow);
+    const int row = std::max(0, (y - lay::FirstTop + (lay::RowStep - lay::ThumbHeight)) / lay::RowStep);
+    return std::clamp(row * lay::PerRow + column + 1, 1, m_slides.count() + 1);
+}
+
 void ThumbCanvas::mousePressEvent(QMouseEvent *event)
 {
-    emit pressed(slideAt(event->position().toPoint()), event->button(), event->modifiers(),
-                 event->globalPosition().toPoint());
+    const int slide = slideAt(event->position().toPoint());
+    m_dragging = false;
+    m_dropBefore = 0;
+    m_pressAt = event->position().toPoint();
+    // A press on a chosen slide may start dragging all of them: choosing it alone waits for the release.
+    // A slide not chosen is chosen at once, and may be dragged as well.
+    const bool plainLeft = event->button() == Qt::LeftButton && event->modifiers() == Qt::NoModifier;
+    m_deferred = plainLeft && m_chosen.count(slide);
+    if (!m_deferred)
+        emit pressed(slide, event->button(), event->modifiers(), event->globalPosition().toPoint());
+    m_pressSlide = plainLeft && m_chosen.count(slide) ? slide : 0;
+}
+
+void ThumbCanvas::mouseMoveEvent(QMouseEvent *event)
+{
+    if (m_pressSlide == 0 || !(event->buttons() & Qt::LeftButton))
+        return;
+    const QPoint at = event->position().toPoint();
+    if (!m_dragging && (at - m_pressAt).manhattanLength() < QApplication::startDragDistance())
+        return;
+    m_dragging = true;
+    // Only over the strip's visible part; elsewhere a drop does nothing, and no line says otherwise.
+    const bool over = parentWidget() && parentWidget()->rect().contains(mapToParent(at));
+    const int before = over ? gapAt(at) : 0;
+    if (before != m_dropBefore) {
+        m_dropBefore = before;
+        update();
+    }
+    setCursor(over ? Qt::DragMoveCursor : Qt::ForbiddenCursor);
+}
+
+void ThumbCanvas::mouseReleaseEvent(QMouseEvent *event)
+{
+    const int slide = std::exchange(m_pressSlide, 0);
+    const int before = std::exchange(m_dropBefore, 0);
+    unsetCursor();
+    if (std::exchange(m_dragging, false)) {
+        update();
+        if (before > 0)
+            emit dropped(before);
+    } else if (std::exchange(m_deferred, false) && slide > 0) {
+        emit pressed(slide, Qt::LeftButton, event->modifiers(), event->globalPosition().toPoint());
+    }
 }
 
 } // namespace slides
@@ -209,6 +275,16 @@ frmBuffer::frmBuffer(AppState &state, QWidget *parent)
     recordAtEnd->setObjectName(QStringLiteral("RecordAtEnd"));
     QAction *replace = m_menu->addAction(QStringLiteral("Заменить слайд"), this, &frmBuffer::ReplaceChosen);
     replace->setObjectName(QStringLiteral("Replace"));
+    m_menu->addSeparator();
+    QAction *cut = m_menu->addAction(QStringLiteral("Вырезать"), this, &frmBuffer::CutChosen);
+    cut->setObjectName(QStringLiteral("Cut"));
+    cut->setShortcut(QKeySequence::Cut);
+    QAction *copy = m_menu->addAction(QStringLiteral("Копировать"), this, [this] { CopyChosen(); });
+    copy->setObjectName(QStringLiteral("Copy"));
+    copy->setShortcut(QKeySequence::Copy);
+    QAction *paste = m_menu->addAction(QStringLiteral("Вставить"), this, &frmBuffer::Paste);
+    paste->setObjectName(QStringLiteral("Paste"));
+    paste->setShortcut(QKeySequence::Paste);
     connect(m_menu, &QMenu::aboutToShow, this, [this, recordAtEnd, replace] {
         recordAtEnd->setEnabled(m_slides.insertionPoint() > 0);
         replace->setEnabled(m_chosen.size() == 1 && bool(captureStage));
@@ -229,6 +305,7 @@ frmBuffer::frmBuffer(AppState &state, QWidget *parent)
         emit insertionPointMoved();
     });
     connect(Picture1, &slides::ThumbCanvas::pressed, this, &frmBuffer::Picture1_MouseDown);
+    connect(Picture1, &slides::ThumbCanvas::dropped, this, &frmBuffer::MoveChosen);
     connect(VScroll1, &QScrollBar::valueChanged, this, &frmBuffer::VScroll1_Change);
     connect(Command1, &QPushButton::clicked, this, &frmBuffer::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &frmBuffer::Command2_Click);
@@ -483,6 +560,167 @@ void frmBuffer::ReplaceChosen()
     choose(n, Qt::NoModifier);
 }
 
+namespace {
+
+// Slides on the clipboard: a mark, their count, then each one's flags, duration, byte count (32-bit) and
+// packed bytes, told one after the other from a key, as the store holds them.
+constexpr char ClipMark[8] = {'V', 'E', 'L', 'S', 'L', 'D', 'S', '1'};
+
+QByteArray clipBytes(const std::vector<slides::SlideStore::Packed> &packed)
+{
+    qsizetype size = 12;
+    for (const auto &p : packed)
+        size += 6 + p.bytes.size();
+    QByteArray out(size, Qt::Uninitialized);
+    char *at = out.data();
+    std::memcpy(at, ClipMark, 8);
+    qToLittleEndian<quint32>(quint32(packed.size()), at + 8);
+    at += 12;
+    for (const auto &p : packed) {
+        at[0] = char(p.flags);
+        at[1] = char(p.duration);
+        qToLittleEndian<quint32>(quint32(p.bytes.size()), at + 2);
+        std::memcpy(at + 6, p.bytes.constData(), size_t(p.bytes.size()));
+        at += 6 + p.bytes.size();
+    }
+    return out;
+}
+
+// The slides in clipboard bytes, each read through once so that damaged or foreign bytes never reach
+// the buffer. False when they are not such slides.
+bool clipSlides(QByteArrayView bytes, slides::SlideStore &out)
+{
+    if (bytes.size() < 12 || std::memcmp(bytes.data(), ClipMark, 8) != 0)
+        return false;
+    const quint32 n = qFromLittleEndian<quint32>(bytes.data() + 8);
+    qsizetype at = 12;
+    for (quint32 k = 0; k < n; ++k) {
+        if (bytes.size() - at < 6)
+            return false;
+        const quint8 flags = quint8(bytes[at]) & (slides::SlideStore::Key | slides::SlideStore::Compressed);
+        const int duration = quint8(bytes[at + 1]);
+        const quint32 size = qFromLittleEndian<quint32>(bytes.data() + at + 2);
+        if (quint64(bytes.size() - at - 6) < size)
+            return false;
+        if (!out.appendPacked(flags, bytes.sliced(at + 6, size), nullptr, duration))
+            return false;
+        at += 6 + qsizetype(size);
+    }
+    QByteArray raw(slides::SlideStore::RawBytes, Qt::Uninitialized);
+    int held = 0;
+    for (int i = 1; i <= out.count(); ++i)
+        if (!out.readOnInto(i, raw.data(), slides::SlideStore::RowBytes, held))
+            return false;
+    return n > 0 && at == bytes.size();
+}
+
+} // namespace
+
+bool frmBuffer::CopyChosen()
+{
+    if (m_chosen.empty())
+        return false;
+    std::vector<slides::SlideStore::Packed> packed;
+    auto *data = new QMimeData;
+    try {
+        if (!m_slides.store().packCopies(0, std::vector<int>(m_chosen.begin(), m_chosen.end()), packed))
+            throw std::bad_alloc();
+        data->setData(QString::fromLatin1(SlidesMime), clipBytes(packed));
+    } catch (const std::bad_alloc &) {
+        delete data;
+        m_state.message(this, {QStringLiteral("Не удалось скопировать слайды: недостаточно памяти."), QString(),
+                               controls::MsgIcon::Error, controls::MsgButtons::Ok});
+        return false;
+    }
+    if (m_chosen.size() == 1)
+        data->setImageData(m_slides.slide(*m_chosen.begin()).convertToFormat(QImage::Format_RGB32));
+    QGuiApplication::clipboard()->setMimeData(data);
+    return true;
+}
+
+void frmBuffer::CutChosen()
+{
+    if (m_chosen.empty())
+        return;
+    // Deleted only when the copy reached the clipboard.
+    if (CopyChosen())
+        DeleteChosen();
+}
+
+void frmBuffer::Paste()
+{
+    const QMimeData *data = QGuiApplication::clipboard()->mimeData();
+    slides::SlideStore pasted;
+    QString told;
+    const QString mime = QString::fromLatin1(SlidesMime);
+    if (data && data->hasFormat(mime)) {
+        if (!clipSlides(data->data(mime), pasted)) {
+            m_state.message(this, {QStringLiteral("Слайды в буфере обмена повреждены: вставить их не удалось."),
+                                   QString(), controls::MsgIcon::Error, controls::MsgButtons::Ok});
+            return;
+        }
+    } else if (data && data->hasImage()) {
+        QImage picture = qvariant_cast<QImage>(data->imageData());
+        const QSize slide(slides::SlideWidth, slides::SlideHeight);
+        if (!picture.isNull() && picture.size() != slide) {
+            // Fitted whole, keeping its proportions, centred on black: nothing of it is cut off.
+            told = QStringLiteral("Картинка размером %1×%2 не совпадает с размером слайда (%3×%4): она вписана "
+                                  "в слайд с сохранением пропорций.")
+                       .arg(picture.width())
+                       .arg(picture.height())
+                       .arg(slide.width())
+                       .arg(slide.height());
+            QImage fitted(slide, QImage::Format_RGB32);
+            fitted.fill(Qt::black);
+            const QImage scaled = picture.scaled(slide, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+            QPainter p(&fitted);
+            p.drawImage((slide.width() - scaled.width()) / 2, (slide.height() - scaled.height()) / 2, scaled);
+            p.end();
+            picture = fitted;
+        }
+        if (picture.isNull() || !pasted.append(picture.convertToFormat(QImage::Format_RGB32))) {
+            m_state.message(this, {QStringLiteral("Не удалось вставить картинку."), QString(),
+                                   controls::MsgIcon::Error, controls::MsgButtons::Ok});
+            return;
+        }
+    } else {
+        m_state.message(this, {QStringLiteral("В буфере обмена нет слайдов или картинки: вставить нечего."),
+                               QString(), controls::MsgIcon::Information, controls::MsgButtons::Ok});
+        return;
+    }
+    const int at = m_chosen.empty() ? slideCount() + 1 : *m_chosen.rbegin() + 1;
+    const int n = pasted.count();
+    if (!m_slides.addSeries(std::move(pasted), at)) {
+        m_state.message(this, {QStringLiteral("Не удалось вставить слайды: недостаточно памяти."), QString(),
+                               controls::MsgIcon::Error, controls::MsgButtons::Ok});
+        return;
+    }
+    m_state.SlidesUnsaved = true;
+    m_chosen.clear();
+    for (int k = 0; k < n; ++k)
+        m_chosen.insert(at + k);
+    m_anchor = m_current = at;
+    Picture1->update();
+    if (!told.isEmpty())
+        m_state.message(this, {told, QString(), controls::MsgIcon::Information, controls::MsgButtons::Ok});
+}
+
+void frmBuffer::MoveChosen(int before)
+{
+    if (m_chosen.empty())
+        return;
+    const int n = int(m_chosen.size());
+    const int first = before - int(std::distance(m_chosen.begin(), m_chosen.lower_bound(before)));
+    if (!m_slides.move(std::vector<int>(m_chosen.begin(), m_chosen.end()), before))
+        return;
+    m_state.SlidesUnsaved = true;
+    m_chosen.clear();
+    for (int k = 0; k < n; ++k)
+        m_chosen.insert(first + k);
+    m_anchor = m_current = first;
+    Picture1->update();
+}
+
 // Undo and redo leave SlidesUnsaved as it is: every change they can walk over came after the last
 // save and set it already if it was of a kind that sets it.
 void frmBuffer::Undo()
@@ -531,6 +769,23 @@ bool frmBuffer::event(QEvent *e)
             LengthenChosen(delta);
             return true;
         }
+    }
+    if (e->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(e);
+        // Under a Russian layout the keys of X, C and V type "ч", "с" and "м": known by those letters too.
+        const bool ctrl = (key->modifiers() & ~Qt::KeypadModifier) == Qt::ControlModifier;
+        const auto is = [&](QKeySequence::StandardKey keys, Qt::Key latin, int cyrillic) {
+            return key->matches(keys) || (ctrl && (key->key() == latin || key->key() == cyrillic));
+        };
+        if (is(QKeySequence::Cut, Qt::Key_X, 0x0427))
+            CutChosen();
+        else if (is(QKeySequence::Copy, Qt::Key_C, 0x0421))
+            CopyChosen();
+        else if (is(QKeySequence::Paste, Qt::Key_V, 0x041C))
+            Paste();
+        else
+            return QDialog::event(e);
+        return true;
     }
     return QDialog::event(e);
 }

@@ -39,16 +39,31 @@ public:
     // The slide whose thumbnail is at `pixel`; 0 when none is.
     int slideAt(QPoint pixel) const;
 
+    // Where slides dropped at `pixel` would go: the number of the slide they would go before
+    // (count() + 1: after the last), by the gap nearest to it.
+    int gapAt(QPoint pixel) const;
+    // While chosen slides are dragged: the slide they would go before; 0 when they would not move.
+    int dropBefore() const { return m_dropBefore; }
+
 signals:
     void pressed(int slide, Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoint globalPos);
+    // Chosen slides were dragged and dropped on the strip, to go before slide `before`.
+    void dropped(int before);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
     const SlideBuffer &m_slides;
     const std::set<int> &m_chosen;
+    int m_pressSlide = 0;      // a chosen slide the left button went down on, with no modifier
+    bool m_deferred = false;   // it was chosen before: the press chooses it alone only if no drag follows
+    QPoint m_pressAt;
+    bool m_dragging = false;
+    int m_dropBefore = 0;
 };
 } // namespace slides
 
@@ -94,6 +109,18 @@ public:
     void RecordAfterChosen(); // "Записывать после этого слайда"
     void RecordAtEnd();       // "Записывать в конец"
     void ReplaceChosen();     // "Заменить слайд": the chosen slide recorded again from the stage
+    // The chosen slides moved together before slide `before` (dragged there), and still chosen.
+    void MoveChosen(int before);
+    // Ctrl+C, "Копировать": the chosen slides to the clipboard, as slides for this program (its other
+    // copies too) and, when one is chosen, as a picture for any other program.
+    // False when nothing was copied.
+    bool CopyChosen();
+    void CutChosen();         // Ctrl+X, "Вырезать": copied, then deleted
+    // Ctrl+V, "Вставить": slides or a picture from the clipboard after the last chosen slide (at the end
+    // when none is), as one step; the pasted slides are chosen.
+    void Paste();
+    // The clipboard format that carries slides between copies of this program.
+    static constexpr const char *SlidesMime = "application/x-vellumo-slides";
     // The slide the keyboard moves from (the last one clicked or moved to); 0 when none.
     int current() const { return m_current; }
     // Opens the context menu at the chosen slide, as the menu key and Shift+F10 do.

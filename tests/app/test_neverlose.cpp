@@ -230,7 +230,8 @@ void NeverLoseTest::duplicatingFromTheContextMenu()
     QCOMPARE(texts, (QStringList{QStringLiteral("Удалить"), QStringLiteral("Дублировать"),
                                  QStringLiteral("Длительность…"), QString(),
                                  QStringLiteral("Записывать после этого слайда"), QStringLiteral("Записывать в конец"),
-                                 QStringLiteral("Заменить слайд")}));
+                                 QStringLiteral("Заменить слайд"), QString(), QStringLiteral("Вырезать"),
+                                 QStringLiteral("Копировать"), QStringLiteral("Вставить")}));
     menu->actions().at(1)->trigger();
     menu->hide();
     QCOMPARE(b->slideCount(), 6);

@@ -33,3 +33,19 @@ for pair in 001:001 002:003 003:004; do
     cmp -s "$work/${pair%:*}.bmp" "$anim/${pair#*:}.bmp" || fail "slide ${pair%:*} is not file ${pair#*:}.bmp now"
 done
 ! cmp -s "$work/002.bmp" "$anim/002.bmp" && ! cmp -s "$work/001.bmp" "$work/002.bmp" || fail "no new slide second"
+
+# The third slide dragged to the front, then lasting a frame more by +: saved in the new order, it twice.
+cp "$anim"/00?.bmp "$work/"
+click_at "$win" $SLIDES
+buffer=$(active_window)
+xdotool mousemove --window "$buffer" 224 40 mousedown 1 sleep 0.2 mousemove --window "$buffer" 150 40 sleep 0.2 \
+    mousemove --window "$buffer" 25 40 sleep 0.2 mouseup 1 sleep 0.4
+press_key plus
+click_at "$buffer" $SAVE
+click_at "$(wait_window "  Vellumo")" $CONFIRM
+for _ in $(seq 100); do [ -f "$anim/005.bmp" ] && break; sleep 0.1; done
+sleep 1
+press_key Return
+for pair in 003:001 003:002 001:003 002:004 004:005; do
+    cmp -s "$work/${pair%:*}.bmp" "$anim/${pair#*:}.bmp" || fail "slide ${pair%:*} is not file ${pair#*:}.bmp after the drag"
+done

@@ -735,6 +735,7 @@ void TestHistory::theInsertionPointFollowsTheSlides()
         {"a project opened", [](SlideBuffer &b) { return b.replaceAll(SlideStore()), true; }, 0},
         {"its slide replaced", [](SlideBuffer &b) { return b.replace(5, scene(99)); }, 5},
         {"a recording undone", [](SlideBuffer &b) { return b.record(scene(99)) && b.undo(); }, 5},
+        {"its slide moved to the front, two after it", [](SlideBuffer &b) { return b.move({5}, 1) && b.move({6, 7}, 1); }, 3},
     };
     for (const auto &[name, change, point] : cases) {
         SlideBuffer b;
