@@ -210,7 +210,12 @@ frmBuffer::frmBuffer(AppState &state, QWidget *parent)
     setFont(fonts::msSansSerif());
 
     Picture2 = place(new controls::PictureBox(this), "Picture2", 50, 0, 10455, lay::ViewportHeight);
-    Picture2->setToolTip(QStringLiteral("Записанные слайды по порядку.\nЩелчок выбирает слайд, Ctrl+щелчок добавляет ещё один,\nShift+щелчок выбирает подряд.\nПравая кнопка мыши: «Удалить» или «Дублировать».\nDelete удаляет выбранные, Ctrl+Z отменяет."));
+    Picture2->setToolTip(QStringLiteral(
+        "Записанные слайды по порядку.\nЩелчок выбирает слайд, Ctrl+щелчок добавляет ещё один,\nShift+щелчок "
+        "выбирает подряд; стрелки, Home и End тоже.\nВыбранные слайды можно перетащить на новое место.\n"
+        "Правая кнопка мыши: «Удалить», «Дублировать», «Длительность…»,\n«Записывать после этого слайда», "
+        "«Заменить слайд» и другое.\n+ и − делают выбранные слайды длиннее или короче.\nCtrl+X, Ctrl+C и Ctrl+V "
+        "вырезают, копируют и вставляют слайды.\nDelete удаляет выбранные, Ctrl+Z отменяет."));
     Picture2->setBackColor(Qt::black);
     Picture2->setAccessibleName(QStringLiteral("Слайды"));
     // The strip takes the keyboard (arrows, Home, End, the menu key) when clicked or tabbed to.
