@@ -5,7 +5,6 @@
 
 #include <QApplication>
 #include <QPushButton>
-#include <QTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -22,6 +21,8 @@
 
 #include "importing/Import.h"
 #include "importing/frmImport.h"
+
+#include "EventLoopWatch.h"
 
 namespace {
 
@@ -173,34 +174,24 @@ int main(int argc, char *argv[])
 
     // ---- the import window keeps answering while it previews and writes a series ----
     {
-        // The longest time between two turns of the event loop, with a timer asking for one every millisecond;
-        // the work the window does itself around its threads counts in.
-        QElapsedTimer since;
-        since.start();
-        qint64 last = 0, longest = 0;
-        QTimer tick;
-        tick.setInterval(1);
-        QObject::connect(&tick, &QTimer::timeout, [&] {
-            longest = std::max(longest, since.elapsed() - last);
-            last = since.elapsed();
-        });
+        EventLoopWatch watch;
         const QList<importing::Candidate> found = importing::candidatesFor(writeSeries(dir.filePath("window"), true));
         importing::frmImport window(found, dir.filePath(QStringLiteral("library-window")),
                          [&failures](QWidget *, const controls::Message &) {
                              ++failures;
                              return controls::MsgResult::Ok;
                          });
-        tick.start();
-        last = since.elapsed();
+        watch.restart();
         window.show();
-        while (!window.previewReady() && since.elapsed() < 20000)
+        QElapsedTimer waited;
+        waited.start();
+        while (!window.previewReady() && waited.elapsed() < 20000)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
-        const qint64 previewing = std::max(longest, since.elapsed() - last);
+        const qint64 previewing = watch.longest();
         failures += !window.previewReady();
-        last = since.elapsed();
-        longest = 0;
+        watch.restart();
         window.cmdAdd->click();
-        const qint64 writing = std::max(longest, since.elapsed() - last);
+        const qint64 writing = watch.longest();
         failures += window.imported().size() != 1;
         std::printf("the import window's longest wait between two events: %lld ms while it previews 100 pictures, "
                     "%lld ms while it writes them\n",

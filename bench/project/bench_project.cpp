@@ -7,9 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
-#include <QTimer>
 
-#include <functional>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -17,6 +15,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "EventLoopWatch.h"
 #include "TypicalScene.h"
 #include "app/AppState.h"
 #include "app/frmMain.h"
@@ -191,29 +190,14 @@ int main(int argc, char *argv[])
 
     // ---- the window keeps answering while its document saves and opens them ----
     {
-        // The longest time between two turns of the event loop, with a timer asking for one every millisecond;
-        // the work the window does itself before and after the file's thread counts in.
-        QElapsedTimer since;
-        since.start();
-        qint64 last = 0, longest = 0;
-        QTimer tick;
-        tick.setInterval(1);
-        QObject::connect(&tick, &QTimer::timeout, [&] {
-            longest = std::max(longest, since.elapsed() - last);
-            last = since.elapsed();
-        });
-        tick.start();
+        EventLoopWatch watch;
         const QString copy = dir.filePath(QStringLiteral("Копия.vellumo"));
         w.document()->askFile = [copy](QWidget *, const QString &, const QString &, bool) { return copy; };
-        auto longestDuring = [&](const std::function<bool()> &work) {
-            last = since.elapsed();
-            longest = 0;
-            if (!work())
-                ++failures;
-            return std::max(longest, since.elapsed() - last);
-        };
-        const qint64 saving = longestDuring([&] { return w.document()->saveAs(); });
-        const qint64 opening = longestDuring([&] { return w.document()->load(copy); });
+        bool ok = false;
+        const qint64 saving = watch.during([&] { return w.document()->saveAs(); }, ok);
+        failures += !ok;
+        const qint64 opening = watch.during([&] { return w.document()->load(copy); }, ok);
+        failures += !ok;
         std::printf("the window's longest wait between two events: %lld ms while saving %d slides, %lld ms while "
                     "opening them\n",
                     saving, w.Buffer()->slideCount(), opening);
