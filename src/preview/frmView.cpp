@@ -242,6 +242,11 @@ void frmView::playSlide()
 
 void frmView::waitForSound()
 {
+    if (m_sound.failed()) {
+        // The sound went away while playing: the slides go on against the clock from here.
+        m_sound.stop();
+        m_schedule.start(m_clock.elapsed());
+    }
     if (!m_sound.playing()) {
         afterPause();
         return;

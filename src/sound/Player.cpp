@@ -93,6 +93,11 @@ void Player::stop()
     m_feed.reset();
 }
 
+bool Player::failed() const
+{
+    return m_sink && m_sink->state() == QAudio::StoppedState && m_sink->error() != QAudio::NoError;
+}
+
 qint64 Player::heard() const
 {
     if (!m_sink)

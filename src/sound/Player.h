@@ -31,6 +31,8 @@ public:
     void play(std::shared_ptr<const Pcm> pcm, qint64 from);
     void stop();
     bool playing() const { return m_sink != nullptr; }
+    // The output stopped by itself (the device went away or the server failed): nothing more will be heard.
+    bool failed() const;
 
     // How many frames of the mix have been heard since play(), counted on through the loops. Between the
     // sound server's own clock updates it moves on with a monotonic clock, so it does not stand still for
