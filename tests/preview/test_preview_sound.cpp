@@ -1,5 +1,5 @@
-// The preview heard through a PulseAudio of the test's own with a null sink, whose monitor is recorded
-// (skipped where there is none): the player's clock, and clicks under the white slides heard in step.
+// The preview heard through a PulseAudio of the test's own with a null sink whose monitor is recorded
+// (skipped where there is none): clicks under the white slides must be heard in step, for minutes.
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -7,7 +7,6 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-
 #include "controls/Button.h"
 #include "controls/SpinControl.h"
 #include "preview/frmView.h"
@@ -18,10 +17,9 @@ namespace {
 constexpr int Slides = 48, Every = 24, Rate = 12;  // slides 1 and 25 white, with a click
 QElapsedTimer wall;
 
-// Notes when the preview takes each white slide to show it.
 struct FlashSlides : slides::SlideSource {
     int slideCount() const override { return Slides; }
-    QImage slide(int i) const override
+    QImage slide(int i) const override  // notes when the preview takes a white slide to show it
     {
         QImage img(slides::SlideWidth, slides::SlideHeight, QImage::Format_RGB888);
         img.fill((i - 1) % Every ? Qt::darkGray : Qt::white);
@@ -29,7 +27,7 @@ struct FlashSlides : slides::SlideSource {
             whiteAt.push_back(wall.nsecsElapsed() / 1000);
         return img;
     }
-    mutable std::vector<qint64> whiteAt;  // microseconds
+    mutable std::vector<qint64> whiteAt;
 };
 
 } // namespace
@@ -46,8 +44,8 @@ private slots:
         if (QStandardPaths::findExecutable("pulseaudio").isEmpty() || QStandardPaths::findExecutable("parec").isEmpty())
             return;
         QFile::setPermissions(m_runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        qputenv("XDG_RUNTIME_DIR", m_runtime.path().toUtf8());
-        qputenv("HOME", m_runtime.path().toUtf8());
+        for (const char *name : {"XDG_RUNTIME_DIR", "HOME"})
+            qputenv(name, m_runtime.path().toUtf8());
         qunsetenv("PULSE_SERVER");
         m_server = QProcess::execute("pulseaudio", {"--daemonize=yes", "--exit-idle-time=-1", "-n",
                                                     "--load=module-null-sink sink_name=vsink",
@@ -58,43 +56,15 @@ private slots:
         if (m_server)
             QProcess::execute("pulseaudio", {"--kill"});
     }
-    void init()
-    {
-        if (!m_server || !sound::Player::available())
-            QSKIP("no PulseAudio to play to on this machine");
-    }
-
-    void clockRunsAtTheOutputsRateThroughTheLoops()
-    {
-        auto pcm = std::make_shared<sound::Pcm>();
-        pcm->samples.assign(sound::Rate / 2 * sound::Channels, 0);  // half a second, heard five times
-        sound::Player player;
-        player.play(pcm, sound::Rate / 4);
-        const qint64 until = wall.elapsed() + 2500;
-        qint64 last = 0, firstHeardAt = -1;
-        while (wall.elapsed() < until || firstHeardAt < 0) {
-            QTest::qWait(5);
-            const qint64 h = player.heard();
-            QVERIFY2(h >= last, "the clock went back");
-            if (h > 0 && firstHeardAt < 0)
-                firstHeardAt = wall.elapsed();
-            last = h;
-        }
-        const double seconds = (wall.elapsed() - firstHeardAt) / 1000.0;
-        QVERIFY2(std::abs(last / double(sound::Rate) - seconds) < 0.05, qPrintable(QString::number(last)));
-        player.stop();
-        QCOMPARE(player.heard(), 0);
-    }
 
     void clicksAreHeardWithTheirWhiteSlidesWithoutDrift()
     {
-        const int seconds = qEnvironmentVariableIsSet("VELLUMO_SOUND_SECONDS") ? qEnvironmentVariableIntValue("VELLUMO_SOUND_SECONDS") : 180;
+        if (!m_server || !sound::Player::available())
+            QSKIP("no PulseAudio to play to on this machine");
         FlashSlides source;
-        QList<controls::Message> messages;
-        frmView view(&source, [&](QWidget *, const controls::Message &m) { return messages << m, controls::MsgResult::Ok; });
+        frmView view(&source, [](QWidget *, const controls::Message &) { return controls::MsgResult::Ok; });
         view.soundForPreview = [](int fps) {
-            // A 5 ms click where each white slide begins, in a mix as long as the cartoon.
-            auto pcm = std::make_shared<sound::Pcm>();
+            auto pcm = std::make_shared<sound::Pcm>();  // a 5 ms click where each white slide begins
             pcm->samples.assign(size_t(sound::frameStart(Slides, fps) * sound::Channels), 0);
             for (int s = 0; s < Slides; s += Every)
                 std::fill_n(pcm->samples.begin() + sound::frameStart(s, fps) * sound::Channels, sound::Rate / 100, 30000);
@@ -114,27 +84,25 @@ private slots:
         QTRY_COMPARE(view.Slider1->value(), 1);
         view.Command2->click();
         QVERIFY(view.playingSound());
-        QTest::qWait(seconds * 1000);
+        QTest::qWait(180 * 1000);
         view.Command2->click();
         QVERIFY(!view.playingSound());
-        QTest::qWait(300);
         rec.terminate();
         rec.waitForFinished();
-        QVERIFY(messages.isEmpty());
 
-        // A click starts with a loud sample after at least 50 ms of quiet.
-        std::vector<qint64> clickAt;  // microseconds into the recording
+        std::vector<qint64> clickAt;  // a loud sample after 50 ms of quiet, in microseconds into the recording
         const auto *pcm = reinterpret_cast<const qint16 *>(recorded.constData());
         for (qint64 i = 0, lastLoud = -sound::Rate; i < recorded.size() / 2; ++i)
-            if (std::abs(int(pcm[i])) > 8000)
-                (i - lastLoud > sound::Rate / 20 ? clickAt.push_back(i * 1000000 / sound::Rate) : void()), lastLoud = i;
+            if (std::abs(int(pcm[i])) > 8000) {
+                if (i - lastLoud > sound::Rate / 20)
+                    clickAt.push_back(i * 1000000 / sound::Rate);
+                lastLoud = i;
+            }
         const std::vector<qint64> &white = source.whiteAt;
-        QVERIFY(white.size() + 1 >= size_t(seconds * Rate / Every));
-        QVERIFY2(clickAt.size() + 1 >= white.size() && clickAt.size() <= white.size() + 1,
-                 qPrintable(QStringLiteral("%1 clicks, %2 white slides").arg(clickAt.size()).arg(white.size())));
+        QVERIFY(white.size() + 1 >= 180 * Rate / Every && clickAt.size() + 1 >= white.size() && clickAt.size() <= white.size() + 1);
 
         // Every click keeps the first one's distance from its white slide within a slide's time, and the
-        // distance does not creep from the first half to the second.
+        // distance does not creep from the first half to the second; the first is heard within a slide too.
         const qint64 slideUs = 1000000 / Rate, base = clickAt[0] - white[0];
         const size_t pairs = std::min(clickAt.size(), white.size());
         qint64 worst = 0;
@@ -143,8 +111,7 @@ private slots:
             worst = std::max(worst, std::abs(clickAt[k] - white[k] - base));
             creep += double(clickAt[k] - white[k] - base) * (k < pairs / 2 ? -1 : 1) / double(pairs / 2);
         }
-        qInfo("%zu clicks, worst %lld ms off, creep %.1f ms; first click %lld ms after its slide at most",
-              pairs, worst / 1000, creep / 1000, (clickAt[0] - (white[0] - recordingAt)) / 1000);
+        qInfo("%zu clicks, worst %lld ms off, creep %.1f ms", pairs, worst / 1000, creep / 1000);
         QVERIFY(worst < slideUs);
         QVERIFY(std::abs(creep) < slideUs / 4.0);
         QVERIFY(std::abs(clickAt[0] - (white[0] - recordingAt)) < slideUs + 100000);
