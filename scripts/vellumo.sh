@@ -10,12 +10,12 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VELLUMO_BUILD:-$root/build}
 action=${1:-run}
 
-build_packages=(cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
+build_packages=(cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-multimedia-dev libgl-dev
                 libgif-dev zlib1g-dev libsqlite3-dev libxcb1-dev libimagequant-dev libavcodec-dev libavformat-dev libswscale-dev libavutil-dev libswresample-dev
                 fonts-liberation fonts-dejavu-core qt6-translations-l10n qt6-image-formats-plugins)
 test_packages=(xvfb xauth x11-utils openbox wmctrl xdotool imagemagick ffmpeg gifsicle
                desktop-file-utils appstream lintian dpkg-dev man-db util-linux weston qt6-wayland
-               shared-mime-info xdg-utils libglib2.0-bin)
+               shared-mime-info xdg-utils libglib2.0-bin pulseaudio pulseaudio-utils)
 # Only for the browser check of the video exports, which runs on request.
 browser_packages=(chromium firefox-esr imagemagick ffmpeg python3)
 

@@ -47,6 +47,9 @@ frmView::frmView(slides::SlideSource *source, controls::MessageFn message, QWidg
     m_clock.start();
 
     connect(&m_pause, &QTimer::timeout, this, &frmView::afterPause);
+    m_soundWait.setSingleShot(true);
+    m_soundWait.setTimerType(Qt::PreciseTimer);
+    connect(&m_soundWait, &QTimer::timeout, this, &frmView::waitForSound);
     connect(Command2, &QPushButton::clicked, this, &frmView::Command2_Click);
     connect(Command1, &QPushButton::clicked, this, &frmView::Command1_Click);
     // Only the user's moves are a Scroll; the program's own setValue raises no action.
@@ -153,6 +156,13 @@ void frmView::Command2_Click()
     if (Command2->text() != StartCaption) {
         Command2->setText(StartCaption);
         StopRequested = true;
+        if (m_sound.playing()) {
+            // The sound stops at once, and with it the slide it was waiting for.
+            m_sound.stop();
+            m_soundWait.stop();
+            Slider1->setValue(PlayPosition);
+            m_playing = false;
+        }
         return;
     }
     Command2->setText(StopCaption);
@@ -164,7 +174,43 @@ void frmView::Command2_Click()
         return;
     m_playing = true;
     m_schedule.start(m_clock.elapsed());
+    const int count = m_source ? m_source->slideCount() : 0;
+    startSound(PlayPosition + 1 > count ? 1 : PlayPosition + 1);
     playSlide();
+}
+
+qint64 frmView::framesBefore(int slide) const
+{
+    qint64 frames = 0;
+    for (int i = 1; i < slide; ++i)
+        frames += std::max(1, m_source->slideDuration(i));
+    return frames;
+}
+
+void frmView::startSound(int slide)
+{
+    m_sound.stop();
+    m_soundWait.stop();
+    if (!soundForPreview || !m_source)
+        return;
+    const int rate = UpDown1->value();
+    std::shared_ptr<const sound::Pcm> mix = soundForPreview(rate);
+    if (!mix || mix->frames() == 0)
+        return;
+    if (!sound::Player::available()) {
+        if (!m_toldNoSound) {
+            m_toldNoSound = true;
+            m_message(this, {QStringLiteral("Звук недоступен: на компьютере не найдено устройство вывода звука. "
+                                            "Просмотр пойдёт без звука."),
+                             QString(), controls::MsgIcon::Information, controls::MsgButtons::Ok});
+        }
+        return;
+    }
+    m_soundRate = rate;
+    m_soundBase = framesBefore(slide);
+    m_soundNext = m_soundBase;
+    m_soundSlide = slide - 1;
+    m_sound.play(std::move(mix), sound::frameStart(m_soundBase, rate));
 }
 
 void frmView::playSlide()
@@ -173,12 +219,47 @@ void frmView::playSlide()
     const int count = m_source ? m_source->slideCount() : 0;
     if (count < PlayPosition)
         PlayPosition = 1;
+    if (m_sound.playing() && count > 0) {
+        // A jump with the slider or a new rate: the sound starts again from the slide about to be shown.
+        const bool jumped = PlayPosition != (m_soundSlide % count) + 1;
+        if (jumped || UpDown1->value() != m_soundRate)
+            startSound(PlayPosition);
+    }
+    if (m_sound.playing()) {
+        showSlide(PlayPosition);
+        m_soundSlide = PlayPosition;
+        m_soundNext += std::max(1, m_source->slideDuration(PlayPosition));
+        waitForSound();
+        return;
+    }
     showSlide(PlayPosition);
     // The window repaints and answers clicks while the timer waits; the rate
     // is read anew for every slide. A slide that lasts several frames is shown for as many pauses.
     const int frames = m_source ? m_source->slideDuration(PlayPosition) : 1;
     const int pause = preview::pauseForRate(UpDown1->value()) * frames;
     m_pause.start(int(m_schedule.waitAfterSlide(m_clock.elapsed(), pause)));
+}
+
+void frmView::waitForSound()
+{
+    if (m_sound.failed()) {
+        // The sound went away while playing: the slides go on against the clock from here.
+        m_sound.stop();
+        m_schedule.start(m_clock.elapsed());
+    }
+    if (!m_sound.playing()) {
+        afterPause();
+        return;
+    }
+    // The next slide is due when its first frame is heard; the wait is checked against the sound again
+    // when it ends, since the timer and the sound card keep different time.
+    const qint64 due = sound::frameStart(m_soundNext, m_soundRate) - sound::frameStart(m_soundBase, m_soundRate);
+    const qint64 left = due - m_sound.heard();
+    if (left * 1000 < sound::Rate) {
+        afterPause();
+        return;
+    }
+    m_soundWait.start(int(left * 1000 / sound::Rate));
 }
 
 void frmView::afterPause()
@@ -219,6 +300,8 @@ void frmView::endPlayback()
     // The window is going out of sight: the rest of the slide in progress
     // would change nothing the user can see.
     m_pause.stop();
+    m_soundWait.stop();
+    m_sound.stop();
     m_playing = false;
 }
 

@@ -8,8 +8,12 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include <functional>
+#include <memory>
+
 #include "controls/Messages.h"
 #include "preview/Playback.h"
+#include "sound/Player.h"
 
 class QLabel;
 class QSlider;
@@ -52,6 +56,14 @@ public:
     // pause of the slide in progress.
     bool playing() const { return m_playing; }
 
+    // The sound of the whole cartoon mixed for a rate in slides per second (its frame 0 is heard with
+    // slide 1, and it is exactly as long as the cartoon, so that its loop keeps in step with the slides'),
+    // or nothing when the cartoon has no sound. Asked at each start and at each change of rate.
+    std::function<std::shared_ptr<const sound::Pcm>(int rate)> soundForPreview;
+    // Whether the slides are being shown against the sound heard rather than the clock.
+    bool playingSound() const { return m_sound.playing(); }
+    const sound::Player &soundPlayer() const { return m_sound; }
+
     // The close box and Escape end the playback as "Закрыть" does.
     void reject() override;
 
@@ -66,6 +78,9 @@ private:
     void afterPause();  // steps 6 and 7, then the test of StopRequested
     void endPlayback();
     void scheduleActivate();
+    void startSound(int slide);
+    void waitForSound();
+    qint64 framesBefore(int slide) const;
 
     slides::SlideSource *m_source;
     controls::MessageFn m_message;
@@ -75,4 +90,13 @@ private:
     bool m_playing = false;
     bool m_activatePending = false;
     bool m_activating = false;
+
+    // Playing with sound: the slide that starts each pause is shown when the mix reaches it.
+    sound::Player m_sound;
+    QTimer m_soundWait;
+    int m_soundRate = 0;
+    int m_soundSlide = 0;        // the slide shown last against the sound
+    qint64 m_soundBase = 0;      // the cartoon frame at which the sound was started
+    qint64 m_soundNext = 0;      // the cartoon frame (counted on through the loops) of the next slide
+    bool m_toldNoSound = false;  // the missing sound output is told once
 };

@@ -108,6 +108,8 @@ struct Preview {
 class PreviewTest : public QObject {
     Q_OBJECT
 private slots:
+    // No sound server is reachable in this test, whatever the machine has: the sound output is missing.
+    void initTestCase() { qputenv("PULSE_SERVER", "unix:/nonexistent/vellumo-no-sound"); }
     void pauseTableGivesItsPausesAndNoPauseForAnyOtherRate();
     void rateStepsReachTheTableAndTheLabelAlwaysShowsTheRate();
     void scheduleKeepsTheNominalRateAndCountsAfreshAfterAStall();
@@ -126,6 +128,7 @@ private slots:
     void slideSetByTheProgramIsNoJump();
     void closeResetsAndTheNextOpeningStartsAtSlideOne();
     void closeBoxDuringPlaybackEndsItAndALaterOpeningWorks();
+    void withoutSoundOutputASoundedCartoonPlaysSilentlyAndSaysSoOnce();
 };
 
 void PreviewTest::pauseTableGivesItsPausesAndNoPauseForAnyOtherRate()
@@ -452,6 +455,26 @@ void PreviewTest::closeBoxDuringPlaybackEndsItAndALaterOpeningWorks()
     p.playAtLeast(2);
     QCOMPARE(p.fetchedSince(atClose)[0], 1);
     QCOMPARE(p.fetchedSince(atClose)[1], 2);
+}
+
+void PreviewTest::withoutSoundOutputASoundedCartoonPlaysSilentlyAndSaysSoOnce()
+{
+    Preview p(3);
+    int asked = 0;
+    p.view.soundForPreview = [&](int) {
+        ++asked;
+        auto pcm = std::make_shared<sound::Pcm>();
+        pcm->samples.assign(size_t(sound::frameStart(3, 12) * sound::Channels), 1000);
+        return pcm;
+    };
+    p.open();
+    p.playAtLeast(4);
+    QCOMPARE(std::vector<int>(p.source.fetched.begin(), p.source.fetched.begin() + 4), (std::vector<int>{1, 2, 3, 1}));
+    p.playAtLeast(1);
+    QVERIFY(asked >= 2 && !p.view.playingSound());
+    QCOMPARE(p.messages.size(), 1);
+    QVERIFY(p.messages[0].text.startsWith(QStringLiteral("Звук недоступен")));
+    QCOMPARE(p.messages[0].icon, controls::MsgIcon::Information);
 }
 
 QTEST_MAIN(PreviewTest)

@@ -1,0 +1,123 @@
+#include "sound/Player.h"
+
+#include <QAudioFormat>
+#include <QAudioSink>
+#include <QIODevice>
+#include <QMediaDevices>
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+namespace sound {
+
+// The mix handed to the sink as it asks for it, round and round, so that the loop of the cartoon is
+// heard without a gap that restarting the sink would leave.
+class PcmFeed : public QIODevice {
+public:
+    PcmFeed(std::shared_ptr<const Pcm> pcm, qint64 from) : m_pcm(std::move(pcm))
+    {
+        const qint64 frames = m_pcm ? m_pcm->frames() : 0;
+        m_cursor = frames > 0 ? std::clamp<qint64>(from, 0, frames - 1) : 0;
+    }
+    bool isSequential() const override { return true; }
+    qint64 bytesAvailable() const override { return std::numeric_limits<int>::max() + QIODevice::bytesAvailable(); }
+
+protected:
+    qint64 readData(char *data, qint64 maxSize) override
+    {
+        constexpr qint64 FrameBytes = Channels * qint64(sizeof(qint16));
+        const qint64 wanted = maxSize / FrameBytes;
+        const qint64 frames = m_pcm ? m_pcm->frames() : 0;
+        qint64 done = 0;
+        while (done < wanted) {
+            if (frames == 0) {
+                std::memset(data, 0, size_t((wanted - done) * FrameBytes));
+                done = wanted;
+                break;
+            }
+            const qint64 n = std::min(wanted - done, frames - m_cursor);
+            std::memcpy(data + done * FrameBytes, m_pcm->samples.data() + m_cursor * Channels, size_t(n * FrameBytes));
+            done += n;
+            m_cursor = (m_cursor + n) % frames;
+        }
+        return done * FrameBytes;
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    std::shared_ptr<const Pcm> m_pcm;
+    qint64 m_cursor = 0;
+};
+
+Player::Player(QObject *parent) : QObject(parent) {}
+
+Player::~Player()
+{
+    stop();
+}
+
+bool Player::available()
+{
+    return !QMediaDevices::defaultAudioOutput().isNull();
+}
+
+void Player::play(std::shared_ptr<const Pcm> pcm, qint64 from)
+{
+    stop();
+    const QAudioDevice device = QMediaDevices::defaultAudioOutput();
+    if (device.isNull())
+        return;
+    QAudioFormat format;
+    format.setSampleRate(Rate);
+    format.setChannelCount(Channels);
+    format.setSampleFormat(QAudioFormat::Int16);
+    m_feed = std::make_unique<PcmFeed>(std::move(pcm), from);
+    m_feed->open(QIODevice::ReadOnly);
+    m_sink = new QAudioSink(device, format, this);
+    // The sink's own buffer size is kept: a much shorter one made PulseAudio's stream stall after its
+    // first fill.
+    m_sink->start(m_feed.get());
+    m_wall.start();
+    m_offsetUs = std::numeric_limits<qint64>::min();
+    m_lastUs = 0;
+}
+
+void Player::stop()
+{
+    if (m_sink) {
+        m_sink->stop();
+        delete m_sink;
+        m_sink = nullptr;
+    }
+    m_feed.reset();
+}
+
+bool Player::failed() const
+{
+    return m_sink && m_sink->state() == QAudio::StoppedState && m_sink->error() != QAudio::NoError;
+}
+
+qint64 Player::heard() const
+{
+    if (!m_sink)
+        return 0;
+    // The server reports what was played in steps of its period (tens of milliseconds). The sound moves on
+    // at a steady rate between them, so the best guess is the monotonic clock plus the largest lead the
+    // reports have shown over it; the lead is let go slowly (1 ms a second) so that a sound card running
+    // slower than the clock is followed too.
+    const qint64 processed = m_sink->processedUSecs();
+    const qint64 wallUs = m_wall.nsecsElapsed() / 1000;
+    if (processed <= 0)
+        return 0;
+    const qint64 lead = processed - wallUs;
+    if (m_offsetUs == std::numeric_limits<qint64>::min() || lead > m_offsetUs)
+        m_offsetUs = lead;
+    else
+        m_offsetUs -= (wallUs - m_lastWallUs) / 1000;
+    m_lastWallUs = wallUs;
+    m_lastUs = std::max({m_lastUs, processed, wallUs + m_offsetUs});
+    return m_lastUs * Rate / 1000000;
+}
+
+} // namespace sound
