@@ -1,0 +1,136 @@
+// Sounds on slides: they follow the slides they start at through every change and its undo, and the
+// journal gives them back, bytes and volume, after a crash.
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "TestCommon.h"
+#include "slides/Journal.h"
+#include "slides/SlideBuffer.h"
+
+using namespace slides;
+
+namespace {
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Each slide's sound as a letter (its clip's name) and volume, "-" for none: "- a100 - b150".
+QString marks(const SlideBuffer &b)
+{
+    QStringList out;
+    for (int i = 1; i <= b.count(); ++i) {
+        const SlideSound s = b.store().sound(i);
+        out << (s ? s.clip->name + QString::number(s.volume) : QStringLiteral("-"));
+    }
+    return out.join(QLatin1Char(' '));
+}
+
+const auto clipA = SoundClip::make(QByteArray("RIFF a sound", 12), QStringLiteral("a"));
+const auto clipB = SoundClip::make(QByteArray(3000, 'b'), QStringLiteral("b"));
+
+} // namespace
+
+class TestSounds : public QObject {
+    Q_OBJECT
+private slots:
+    void soundsFollowTheirSlidesAndUndo();
+    void theJournalGivesTheSoundsBack();
+};
+
+void TestSounds::soundsFollowTheirSlidesAndUndo()
+{
+    SlideBuffer b;
+    for (int t = 0; t < 6; ++t)
+        QVERIFY(b.record(testcommon::stageSlide(t)));
+    QVERIFY(b.setSound(2, clipA));
+    QVERIFY(b.setSound(5, clipB));
+    QVERIFY(b.setVolume({5}, 150));
+    QVERIFY(!b.setVolume({1, 3}, 50)); // no sound there: nothing to change
+    const QString start = QStringLiteral("- a100 - - b150 -");
+    QCOMPARE(marks(b), start);
+    struct Case {
+        const char *what;
+        std::function<bool(SlideBuffer &)> change;
+        QString after;
+    };
+    const std::vector<Case> cases = {
+        {"delete", [](SlideBuffer &s) { return s.remove({2, 3}); }, "- - b150 -"},
+        {"duplicate", [](SlideBuffer &s) { return s.duplicate({5}); }, "- a100 - - b150 b150 -"},
+        {"move", [](SlideBuffer &s) { return s.move({5}, 1); }, "b150 - a100 - - -"},
+        {"clear", [](SlideBuffer &s) { return s.clear(); }, ""},
+        {"remove sound", [](SlideBuffer &s) { return s.removeSound({1, 2, 5}); }, "- - - - - -"},
+        {"volume", [](SlideBuffer &s) { return s.setVolume({2, 5}, 0); }, "- a0 - - b0 -"},
+        {"another sound", [](SlideBuffer &s) { return s.setSound(2, clipB); }, "- b100 - - b150 -"},
+        {"replace the picture", [](SlideBuffer &s) { return s.replace(5, testcommon::stageSlide(40)); },
+         "- a100 - - b150 -"},
+    };
+    for (const Case &c : cases) {
+        QVERIFY2(c.change(b), c.what);
+        QCOMPARE(marks(b), c.after);
+        QVERIFY2(b.undo(), c.what);
+        QCOMPARE(marks(b), start);
+        QVERIFY2(b.redo(), c.what);
+        QCOMPARE(marks(b), c.after);
+        QVERIFY(b.undo());
+    }
+    // The clip is shared, never copied, by every slide and step that holds it.
+    QCOMPARE(b.store().sound(2).clip.get(), clipA.get());
+}
+
+void TestSounds::theJournalGivesTheSoundsBack()
+{
+    QTemporaryDir dir;
+    SlideBuffer b;
+    QStringList warnings;
+    b.setJournal(dir.filePath(QStringLiteral("a")), [&](const QString &why) { warnings << why; });
+    for (int t = 0; t < 5; ++t)
+        QVERIFY(b.record(testcommon::stageSlide(t)));
+    QVERIFY(b.setSound(1, clipA));
+    QVERIFY(b.setSound(3, clipB));
+    QVERIFY(b.setSound(4, clipB)); // its bytes are in the journal once
+    QVERIFY(b.setVolume({3}, 200));
+    QVERIFY(b.remove({1}));
+    QVERIFY(b.undo());
+    QVERIFY(b.removeSound({4}));
+    QVERIFY(b.flushJournal(5000));
+    QVERIFY(warnings.isEmpty());
+    const auto replayed = [&](const QString &path, SlideBuffer &again) {
+        const QByteArray bytes = readAll(path);
+        QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("r"))));
+        QFile f(dir.filePath(QStringLiteral("r/journal-1-1.vlj")));
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size());
+        f.close();
+        again.setJournal(dir.filePath(QStringLiteral("r")), [](const QString &) {});
+        QVERIFY(again.findLeftOver().unsaved > 0);
+        again.acceptLeftOver();
+    };
+    const journal::Parsed parsed = journal::parse(readAll(b.journalPath()));
+    QCOMPARE(std::count_if(parsed.records.begin(), parsed.records.end(),
+                           [](const journal::Record &r) { return r.type == journal::Type::SoundClip; }),
+             2);
+    {
+        SlideBuffer again;
+        replayed(b.journalPath(), again);
+        QCOMPARE(marks(again), QStringLiteral("a100 - b200 - -"));
+        QCOMPARE(again.store().sound(1).clip->bytes, clipA->bytes);
+        // The history came back with them.
+        QVERIFY(again.undo());
+        QCOMPARE(marks(again), QStringLiteral("a100 - b200 b100 -"));
+    }
+    // After a save the next journal begins with the slides held, their sounds among them.
+    b.saved();
+    QVERIFY(b.duplicate({3}));
+    QVERIFY(b.flushJournal(5000));
+    SlideBuffer again;
+    replayed(b.journalPath(), again);
+    QCOMPARE(marks(again), QStringLiteral("a100 - b200 b200 - -"));
+    QCOMPARE(again.store().sound(4).clip->bytes, clipB->bytes);
+}
+
+QTEST_GUILESS_MAIN(TestSounds)
+#include "test_sounds.moc"
