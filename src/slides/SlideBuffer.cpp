@@ -722,8 +722,11 @@ bool SlideBuffer::soundStep(std::vector<int> numbers, std::vector<SlideSound> so
 
 void SlideBuffer::putSounds(const std::vector<int> &numbers, const std::vector<SlideSound> &sounds)
 {
-    for (size_t k = 0; k < numbers.size() && k < sounds.size(); ++k)
+    for (size_t k = 0; k < numbers.size() && k < sounds.size(); ++k) {
         m_store.setSound(numbers[k], sounds[k]);
+        // A sound is work the person would miss: after a crash the slide is offered again.
+        m_unsaved[size_t(numbers[k] - 1)] = 1;
+    }
     // Like a duration, a sound leaves every slide's picture and place as it was.
     m_onlyDurations = true;
     emit changed();

@@ -412,6 +412,42 @@ void TestCli::soundsGoUnderAVideoInStep()
     QVERIFY(missing.code == 1 && missing.err.contains(QStringLiteral("нет.wav")));
     const Run gif = run({"--export", dir.filePath("a.gif"), "--sound", click, dir.path()});
     QVERIFY(gif.code == 0 && gif.err.contains(QStringLiteral("в GIF нет звука")));
+
+    // A project's own click on slide 25 (which lasts two frames, at half volume) mixed with one from the
+    // command line on slide 1: a second later than in the folder, since slide 25 starts a frame later.
+    {
+        slides::SlideStore store;
+        for (int n = 1; n <= 48; ++n)
+            QVERIFY(store.append(QImage(dir.filePath(slides::slideFileName(n)))));
+        QVERIFY(store.setDuration(24, 2));
+        QFile f(click);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QVERIFY(store.setSound(25, {slides::SoundClip::make(f.readAll(), "щелчок.wav"), 50}));
+        QVERIFY(project::ProjectFile::save(dir.filePath("кино.vellumo"), {}, store).ok());
+    }
+    const QString out = dir.filePath(QStringLiteral("проект.mp4"));
+    const Run r = run({"--export", out, "--fps", "12", "--sound", click, dir.filePath("кино.vellumo")});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg", {"-v", "error", "-i", out, "-vn", "-ac", "1", "-ar", "48000", "-f", "s16le", "-"});
+    QVERIFY(ffmpeg.waitForFinished(60000));
+    const QByteArray raw = ffmpeg.readAllStandardOutput();
+    const auto *v = reinterpret_cast<const qint16 *>(raw.constData());
+    QList<double> onsets;
+    QList<int> peaks;
+    for (qsizetype i = 0; i < raw.size() / 2; ++i)
+        if (qAbs(v[i]) > 2000) {
+            onsets << i / 48.0;
+            int peak = 0;
+            for (qsizetype k = i; k < i + 2400 && k < raw.size() / 2; ++k)
+                peak = std::max(peak, qAbs(int(v[k])));
+            peaks << peak;
+            i += 48000 / 2;
+        }
+    QCOMPARE(onsets.size(), 2);
+    QVERIFY2(onsets[0] < 5 && qAbs(onsets[1] - 25 * 1000 / 12.0) < 5, qPrintable(QString::number(onsets[1])));
+    QVERIFY2(peaks[1] < peaks[0] * 0.7, qPrintable(QStringLiteral("%1 %2").arg(peaks[0]).arg(peaks[1])));
+    QVERIFY(raw.size() / 2 >= 49 * 4000 && raw.size() / 2 < 49 * 4000 + 1024);
 }
 
 QTEST_GUILESS_MAIN(TestCli)

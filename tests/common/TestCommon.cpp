@@ -52,6 +52,25 @@ QString writeSimpleGif(const QString &dir, const QString &name, QSize size, int 
     return path;
 }
 
+QByteArray squareWav(int frames, qint16 level, int period)
+{
+    QByteArray pcm;
+    for (int i = 0; i < frames; ++i)
+        for (int c = 0; c < 2; ++c) {
+            const qint16 v = period == 0 ? 0 : (i / (period / 2)) % 2 ? level : qint16(-level);
+            pcm.append(reinterpret_cast<const char *>(&v), 2);
+        }
+    QByteArray wav("RIFF");
+    const auto u32 = [&wav](quint32 v) { wav.append(reinterpret_cast<const char *>(&v), 4); };
+    const auto u16 = [&wav](quint16 v) { wav.append(reinterpret_cast<const char *>(&v), 2); };
+    u32(36 + quint32(pcm.size()));
+    wav.append("WAVEfmt ");
+    u32(16), u16(1), u16(2), u32(48000), u32(48000 * 4), u16(4), u16(16);
+    wav.append("data");
+    u32(quint32(pcm.size()));
+    return wav + pcm;
+}
+
 QString writeBytes(const QString &dir, const QString &name, const QByteArray &bytes)
 {
     const QString path = QDir(dir).filePath(name);
