@@ -5,12 +5,14 @@
 #include <QImageReader>
 #include <QLabel>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QSpinBox>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include "ExportTestKit.h"
+#include "TestCommon.h"
 #include "controls/Button.h"
 #include "controls/ProgressBar.h"
 #include "controls/Twips.h"
@@ -71,7 +73,39 @@ private slots:
     void failureNamesFileAndReason();
     void cancelStopsAtOnceAndLeavesNothing();
     void largerSizeWithItsEstimateThenOpenFolder();
+    void theSlidesSoundsGoUnderTheVideo();
 };
+
+void TestExportWindow::theSlidesSoundsGoUnderTheVideo()
+{
+    Harness h;
+    kit::fill(h.store, 24);
+    QVERIFY(h.store.setDuration(2, 3)); // slide 13 starts at frame 14: 14/12 s
+    QVERIFY(h.store.setSound(13, {slides::SoundClip::make(testcommon::squareWav(2400), "щелчок.wav"), 100}));
+    h.state.PreviewRate = 12;
+    frmExport w(h.state, h.store);
+    w.show();
+    // A GIF takes no sound, and the window says so while GIF is chosen.
+    QVERIFY(w.Label5->isVisible());
+    w.Combo1->setCurrentIndex(1);
+    QVERIFY(!w.Label5->isVisible());
+    h.answerWith(w, h.dir.filePath(QStringLiteral("звук.mp4")));
+    w.Command1_Click();
+    QVERIFY(waitEnded(w, 60000));
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg", {"-v", "error", "-i", h.dir.filePath(QStringLiteral("звук.mp4")), "-vn", "-ac", "1", "-ar",
+                            "48000", "-f", "s16le", "-"});
+    QVERIFY(ffmpeg.waitForFinished(60000));
+    const QByteArray raw = ffmpeg.readAllStandardOutput();
+    const auto *v = reinterpret_cast<const qint16 *>(raw.constData());
+    qsizetype onset = -1;
+    for (qsizetype i = 0; i < raw.size() / 2 && onset < 0; ++i)
+        if (qAbs(v[i]) > 3000)
+            onset = i;
+    QVERIFY2(qAbs(onset / 48.0 - 14 * 1000 / 12.0) < 5, qPrintable(QString::number(onset)));
+    // As long as the cartoon's 26 frame times, give or take the encoder's last block.
+    QVERIFY2(raw.size() / 2 >= 26 * 4000 && raw.size() / 2 < 26 * 4000 + 1024, qPrintable(QString::number(raw.size())));
+}
 
 void TestExportWindow::bufferOffersExport()
 {
