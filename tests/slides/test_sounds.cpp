@@ -1,13 +1,19 @@
-// Sounds on slides: they follow the slides they start at through every change and its undo, and the
+// Sounds on slides: the buffer window's menu and dropping a file give a slide its sound and mark it; they follow the slides they start at through every change and its undo, and the
 // journal gives them back, bytes and volume, after a crash.
 
+#include <QAction>
 #include <QFile>
+#include <QMenu>
+#include <QMimeData>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
 
 #include "TestCommon.h"
 #include "slides/Journal.h"
 #include "slides/SlideBuffer.h"
+#include "slides/ThumbLayout.h"
+#include "slides/frmBuffer.h"
 
 using namespace slides;
 
@@ -40,7 +46,63 @@ class TestSounds : public QObject {
 private slots:
     void soundsFollowTheirSlidesAndUndo();
     void theJournalGivesTheSoundsBack();
+    void theMenuAndADropGiveASoundAndMarkTheSlide();
 };
+
+void TestSounds::theMenuAndADropGiveASoundAndMarkTheSlide()
+{
+    QTemporaryDir dir;
+    AppState state;
+    QStringList told;
+    state.message = [&](QWidget *, const controls::Message &m) { return told << m.text, controls::MsgResult::Ok; };
+    frmBuffer w(state);
+    for (int t = 0; t < 3; ++t)
+        QVERIFY(w.append(testcommon::stageSlide(0))); // alike, so that only the mark tells them apart
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    // The sound's entries come after the others, apart from them.
+    const QList<QAction *> actions = w.contextMenu()->actions();
+    QStringList tail;
+    for (qsizetype k = actions.size() - 4; k < actions.size(); ++k)
+        tail << (actions[k]->isSeparator() ? QStringLiteral("|") : actions[k]->text());
+    QCOMPARE(tail, (QStringList{"|", "Добавить звук…", "Громкость…", "Убрать звук"}));
+    const auto act = [&](const char *name) { w.contextMenu()->findChild<QAction *>(QLatin1String(name))->trigger(); };
+    const auto thumb = [&](int n) { return w.Picture1->grab(slides::layout::thumbRect(n)).toImage(); };
+
+    const QString wav = testcommon::writeBytes(dir.path(), QStringLiteral("звук.wav"), testcommon::squareWav(4800));
+    const QString text = testcommon::writeBytes(dir.path(), QStringLiteral("не звук.mp3"), "just words, no sound");
+    QString answer = text;
+    w.askSound = [&](QWidget *, const QString &) { return answer; };
+    w.choose(2, Qt::NoModifier);
+    act("AddSound");
+    QCOMPARE(told.size(), 1); // refused, and said why
+    QVERIFY(!w.slides().store().sound(2));
+    answer = wav;
+    act("AddSound");
+    QCOMPARE(w.slides().store().sound(2).clip->name, QStringLiteral("звук.wav"));
+    QVERIFY(thumb(2) != thumb(1));
+    QCOMPARE(thumb(3), thumb(1));
+
+    w.askVolume = [](QWidget *, int start) { return start == 100 ? 30 : -1; };
+    act("Volume");
+    QCOMPARE(w.slides().store().sound(2).volume, 30);
+    act("RemoveSound");
+    QCOMPARE(thumb(2), thumb(1));
+    QVERIFY(w.slides().undo());
+    QVERIFY(thumb(2) != thumb(1));
+
+    // A file dropped on slide 3.
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(wav)});
+    const QPoint at = slides::layout::thumbRect(3).center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(w.Picture1, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(w.Picture1, &drop);
+    QVERIFY(w.slides().store().sound(3));
+    QCOMPARE(told.size(), 1);
+}
 
 void TestSounds::soundsFollowTheirSlidesAndUndo()
 {
@@ -132,5 +194,5 @@ void TestSounds::theJournalGivesTheSoundsBack()
     QCOMPARE(again.store().sound(4).clip->bytes, clipB->bytes);
 }
 
-QTEST_GUILESS_MAIN(TestSounds)
+QTEST_MAIN(TestSounds)
 #include "test_sounds.moc"
