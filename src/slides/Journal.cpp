@@ -110,16 +110,26 @@ bool readMove(QByteArrayView payload, int &before, std::vector<int> &numbers)
     return true;
 }
 
-QByteArray soundClipRecord(QByteArrayView hash, const QString &name, QByteArrayView bytes)
+QList<QByteArray> soundClipRecords(QByteArrayView hash, const QString &name, QByteArrayView bytes)
 {
-    const QByteArray utf8 = name.toUtf8();
-    return frame(Type::SoundClip, 32 + 4 + utf8.size() + bytes.size(), [&](char *p) {
+    const QByteArray utf8 = name.toUtf8().left(4096);
+    const QByteArrayView first = bytes.first(std::min(bytes.size(), SoundPiece));
+    QList<QByteArray> out;
+    out << frame(Type::SoundClip, 32 + 4 + utf8.size() + first.size(), [&](char *p) {
         std::memcpy(p, hash.data(), 32);
         putU32(p + 32, quint32(utf8.size()));
         std::memcpy(p + 36, utf8.constData(), size_t(utf8.size()));
-        if (!bytes.isEmpty())
-            std::memcpy(p + 36 + utf8.size(), bytes.data(), size_t(bytes.size()));
+        if (!first.isEmpty())
+            std::memcpy(p + 36 + utf8.size(), first.data(), size_t(first.size()));
     });
+    for (qsizetype at = first.size(); at < bytes.size(); at += SoundPiece) {
+        const QByteArrayView piece = bytes.sliced(at, std::min(bytes.size() - at, SoundPiece));
+        out << frame(Type::SoundMore, 32 + piece.size(), [&](char *p) {
+            std::memcpy(p, hash.data(), 32);
+            std::memcpy(p + 32, piece.data(), size_t(piece.size()));
+        });
+    }
+    return out;
 }
 
 bool readSoundClip(QByteArrayView payload, QByteArray &hash, QString &name, QByteArrayView &bytes)
@@ -282,7 +292,7 @@ bool knownType(quint8 type, quint32 version)
     const Type last = version >= 3 ? Type::ProjectSaved : Type::Saved;
     if (type >= quint8(Type::Base) && type <= quint8(last))
         return true;
-    return version >= 4 && type >= quint8(Type::Duration) && type <= quint8(Type::Sound);
+    return version >= 4 && type >= quint8(Type::Duration) && type <= quint8(Type::SoundMore);
 }
 
 QByteArray placedRecord(Type type, int number, quint8 flags, QByteArrayView bytes)

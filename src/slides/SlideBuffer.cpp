@@ -337,7 +337,17 @@ private:
             }
             ++next;
             return true;
-        });
+        });    // Then the sounds they brought (pasted slides keep theirs), set with the slides, not as a step.
+        std::vector<int> with;
+        std::vector<SlideSound> sounds;
+        for (int i = m_at; i < m_at + m_n; ++i) {
+            if (SlideSound s = m_b.store().sound(i)) {
+                with.push_back(i);
+                sounds.push_back(std::move(s));
+            }
+        }
+        if (!with.empty())
+            m_b.journalSounds(with, sounds, true);
     }
 
     SlideBuffer &m_b;

@@ -202,7 +202,8 @@ void SlideBuffer::journalSounds(const std::vector<int> &numbers, const std::vect
     for (size_t k = 0; k < numbers.size() && k < sounds.size(); ++k) {
         const SlideSound &s = sounds[k];
         if (s && !m_journalSounds.contains(s.clip->hash)) {
-            m_writer->write(journal::soundClipRecord(s.clip->hash, s.clip->name, s.clip->bytes));
+            for (QByteArray &record : journal::soundClipRecords(s.clip->hash, s.clip->name, s.clip->bytes))
+                m_writer->write(std::move(record));
             m_journalSounds.insert(s.clip->hash);
         }
         entries.push_back({numbers[k], s.volume, s ? s.clip->hash : QByteArray()});
@@ -265,6 +266,7 @@ bool SlideBuffer::replay(const std::vector<journal::Record> &records,
     QByteArrayView newestScene;
     Recovered stage;
     QHash<QByteArray, std::shared_ptr<const SoundClip>> clips; // by SHA-256
+    QHash<QByteArray, std::pair<QString, QByteArray>> clipBytes; // read so far, made into clips when first named
     for (const journal::Record &r : records) {
         switch (r.type) {
         case journal::Type::Added:
@@ -363,12 +365,16 @@ bool SlideBuffer::replay(const std::vector<journal::Record> &records,
             QString name;
             QByteArrayView bytes;
             ok = journal::readSoundClip(r.payload, hash, name, bytes);
-            if (ok) {
-                // Its own copy: the journal's mapping goes once recovery is over.
-                auto clip = SoundClip::make(bytes.toByteArray(), name);
-                ok = clip->hash == hash;
-                clips.insert(hash, std::move(clip));
-            }
+            // Its own copy: the journal's mapping goes once recovery is over.
+            if (ok && !clips.contains(hash))
+                clipBytes.insert(hash, {name, bytes.toByteArray()});
+            break;
+        }
+        case journal::Type::SoundMore: {
+            const auto it = r.payload.size() > 32 ? clipBytes.find(r.payload.first(32).toByteArray()) : clipBytes.end();
+            ok = it != clipBytes.end();
+            if (ok)
+                it->second.append(r.payload.sliced(32));
             break;
         }
         case journal::Type::Sound: {
@@ -380,6 +386,13 @@ bool SlideBuffer::replay(const std::vector<journal::Record> &records,
             for (const journal::SoundEntry &e : entries) {
                 SlideSound s;
                 if (!e.hash.isEmpty()) {
+                    if (const auto it = clipBytes.find(e.hash); it != clipBytes.end()) {
+                        // Whole now: checked against the hash it was written under.
+                        auto clip = SoundClip::make(std::move(it->second), it->first);
+                        clipBytes.erase(it);
+                        if (clip->hash == e.hash)
+                            clips.insert(e.hash, std::move(clip));
+                    }
                     s.clip = clips.value(e.hash);
                     ok = ok && s.clip;
                 }
@@ -390,7 +403,7 @@ bool SlideBuffer::replay(const std::vector<journal::Record> &records,
             if (!ok)
                 break;
             if (held) {
-                // The slides held when the journal began: no step of the history.
+                // Sounds that came with their slides: no step of the history.
                 for (size_t k = 0; ok && k < numbers.size(); ++k)
                     ok = m_store.setSound(numbers[k], sounds[k]);
             } else {

@@ -4,6 +4,7 @@
 #include <QClipboard>
 #include <QDir>
 #include <QGuiApplication>
+#include <QHash>
 #include <QMimeData>
 #include <QtEndian>
 #include <QFileDialog>
@@ -746,6 +747,21 @@ QByteArray clipBytes(const std::vector<slides::SlideStore::Packed> &packed)
         std::memcpy(at + 6, p.bytes.constData(), size_t(p.bytes.size()));
         at += 6 + p.bytes.size();
     }
+    // Then the slides' sounds, when any has one: the slide's place among them (32-bit), its volume (8-bit),
+    // the name's length (32-bit) and UTF-8, the file's length (32-bit) and bytes.
+    for (size_t k = 0; k < packed.size(); ++k) {
+        const slides::SlideSound &s = packed[k].sound;
+        if (!s)
+            continue;
+        const QByteArray name = s.clip->name.toUtf8();
+        char head[4];
+        qToLittleEndian<quint32>(quint32(k + 1), head);
+        out.append(head, 4).append(char(s.volume));
+        qToLittleEndian<quint32>(quint32(name.size()), head);
+        out.append(head, 4).append(name);
+        qToLittleEndian<quint32>(quint32(s.clip->bytes.size()), head);
+        out.append(head, 4).append(s.clip->bytes);
+    }
     return out;
 }
 
@@ -774,6 +790,28 @@ bool clipSlides(QByteArrayView bytes, slides::SlideStore &out)
     for (int i = 1; i <= out.count(); ++i)
         if (!out.readOnInto(i, raw.data(), slides::SlideStore::RowBytes, held))
             return false;
+    QHash<QByteArray, std::shared_ptr<const slides::SoundClip>> clips; // a file several slides start, once
+    while (n > 0 && bytes.size() - at >= 13) {
+        const quint32 slide = qFromLittleEndian<quint32>(bytes.data() + at);
+        const int volume = quint8(bytes[at + 4]);
+        const quint32 nameSize = qFromLittleEndian<quint32>(bytes.data() + at + 5);
+        at += 9;
+        if (quint64(bytes.size() - at) < quint64(nameSize) + 4)
+            return false;
+        const QString name = QString::fromUtf8(bytes.sliced(at, nameSize));
+        at += nameSize;
+        const quint32 size = qFromLittleEndian<quint32>(bytes.data() + at);
+        at += 4;
+        if (quint64(bytes.size() - at) < size)
+            return false;
+        auto clip = slides::SoundClip::make(bytes.sliced(at, size).toByteArray(), name);
+        at += size;
+        if (const auto same = clips.value(clip->hash))
+            clip = same;
+        clips.insert(clip->hash, clip);
+        if (!out.setSound(int(slide), {clip, quint8(std::min(volume, slides::SlideSound::MaxVolume))}))
+            return false;
+    }
     return n > 0 && at == bytes.size();
 }
 

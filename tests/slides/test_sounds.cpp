@@ -102,6 +102,17 @@ void TestSounds::theMenuAndADropGiveASoundAndMarkTheSlide()
     QCoreApplication::sendEvent(w.Picture1, &drop);
     QVERIFY(w.slides().store().sound(3));
     QCOMPARE(told.size(), 1);
+
+    // Copied and pasted after slide 1, the slide brings its sound; undoing the paste takes it again.
+    w.choose(3, Qt::NoModifier);
+    QVERIFY(w.CopyChosen());
+    w.choose(1, Qt::NoModifier);
+    w.Paste();
+    QCOMPARE(w.slideCount(), 4);
+    QCOMPARE(w.slides().store().sound(2).clip->bytes, w.slides().store().sound(4).clip->bytes);
+    QVERIFY(thumb(2) != thumb(1));
+    QVERIFY(w.slides().undo());
+    QCOMPARE(marks(w.slides()), QStringLiteral("- звук.wav30 звук.wav100"));
 }
 
 void TestSounds::soundsFollowTheirSlidesAndUndo()
@@ -159,6 +170,14 @@ void TestSounds::theJournalGivesTheSoundsBack()
     QVERIFY(b.remove({1}));
     QVERIFY(b.undo());
     QVERIFY(b.removeSound({4}));
+    // Slides added with their sounds (as pasting does), one of them larger than a journal record holds.
+    const auto big = SoundClip::make(QByteArray(journal::SoundPiece + 1000, 'g'), QStringLiteral("g"));
+    {
+        SlideStore added;
+        QVERIFY(added.append(testcommon::stageSlide(9)) && added.append(testcommon::stageSlide(10)));
+        QVERIFY(added.setSound(2, {big, 70}));
+        QVERIFY(b.addSeries(std::move(added)));
+    }
     QVERIFY(b.flushJournal(5000));
     QVERIFY(warnings.isEmpty());
     const auto replayed = [&](const QString &path, SlideBuffer &again) {
@@ -174,13 +193,15 @@ void TestSounds::theJournalGivesTheSoundsBack()
     const journal::Parsed parsed = journal::parse(readAll(b.journalPath()));
     QCOMPARE(std::count_if(parsed.records.begin(), parsed.records.end(),
                            [](const journal::Record &r) { return r.type == journal::Type::SoundClip; }),
-             2);
+             3);
     {
         SlideBuffer again;
         replayed(b.journalPath(), again);
-        QCOMPARE(marks(again), QStringLiteral("a100 - b200 - -"));
+        QCOMPARE(marks(again), QStringLiteral("a100 - b200 - - - g70"));
         QCOMPARE(again.store().sound(1).clip->bytes, clipA->bytes);
+        QCOMPARE(again.store().sound(7).clip->bytes, big->bytes);
         // The history came back with them.
+        QVERIFY(again.undo());
         QVERIFY(again.undo());
         QCOMPARE(marks(again), QStringLiteral("a100 - b200 b100 -"));
     }
@@ -190,7 +211,7 @@ void TestSounds::theJournalGivesTheSoundsBack()
     QVERIFY(b.flushJournal(5000));
     SlideBuffer again;
     replayed(b.journalPath(), again);
-    QCOMPARE(marks(again), QStringLiteral("a100 - b200 b200 - -"));
+    QCOMPARE(marks(again), QStringLiteral("a100 - b200 b200 - - - g70"));
     QCOMPARE(again.store().sound(4).clip->bytes, clipB->bytes);
 }
 
