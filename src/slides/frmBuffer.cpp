@@ -331,6 +331,7 @@ frmBuffer::frmBuffer(AppState &state, QWidget *parent)
         return QFileDialog::getExistingDirectory(parent, QStringLiteral("Добавить слайды из папки"), start);
     };
 
+    m_sounds = std::make_unique<sound::PcmCache>();
     m_menu = new QMenu(this);
     m_menu->setObjectName(QStringLiteral("ThumbMenu"));
     m_menu->addAction(QStringLiteral("Удалить"), this, &frmBuffer::DeleteChosen)->setObjectName(QStringLiteral("Delete"));
@@ -618,6 +619,9 @@ void frmBuffer::DuplicateChosen()
     Picture1->update();
 }
 
+// How much of a sound is decoded ahead of being played: half an hour, the length of the longest cartoons.
+constexpr qint64 PrefetchFrames = qint64(sound::Rate) * 60 * 30;
+
 void frmBuffer::AddSoundChosen()
 {
     if (m_chosen.size() != 1 || !askSound)
@@ -652,7 +656,12 @@ bool frmBuffer::attachSound(int n, const QString &path)
         return refuse(start.error);
     if (start.pcm.frames() == 0)
         return refuse(QStringLiteral("В файле «%1» нет звука.").arg(name));
-    return m_slides.setSound(n, slides::SoundClip::make(std::move(bytes), name));
+    auto clip = slides::SoundClip::make(std::move(bytes), name);
+    if (!m_slides.setSound(n, clip))
+        return false;
+    // Decoded meanwhile, so that the preview finds it ready; the mark does not wait for it.
+    m_sounds->get(clip->hash, clip->bytes, clip->name, PrefetchFrames);
+    return true;
 }
 
 void frmBuffer::VolumeChosen()

@@ -14,6 +14,7 @@
 #include "slides/SlideBuffer.h"
 #include "slides/SlideSource.h"
 #include "slides/SlideStore.h"
+#include "sound/PcmCache.h"
 
 class QLabel;
 class QDragEnterEvent;
@@ -115,6 +116,8 @@ public:
     // Gives slide n the sound in the file at `path`; false, with the person told why, when it is no sound.
     bool attachSound(int n, const QString &path);
     void VolumeChosen();      // "Громкость…": asks for the chosen slides' sounds' volume
+    // The slides' sounds decoded, kept for whoever plays them; a sound given to a slide starts decoding here.
+    sound::PcmCache &soundCache() { return *m_sounds; }
     void RemoveSoundChosen(); // "Убрать звук"
     void DurationChosen();   // "Длительность…": asks how many frames the chosen slides last
     void LengthenChosen(int delta); // + and − keys: the chosen slides last a frame more or less
@@ -206,6 +209,7 @@ private:
     int m_current = 0;                // current()
     int m_menuSlide = 0;              // the slide the context menu was opened at
     QMenu *m_menu;
+    std::unique_ptr<sound::PcmCache> m_sounds;
     int m_canvasHeight;
     frmBar *m_bar = nullptr;
     QImage m_appended;                // the slide just recorded, until slidesChanged is out

@@ -1,6 +1,7 @@
 #include "TestCommon.h"
 
 #include <QDir>
+#include <QProcess>
 #include <QFile>
 
 #include "slides/SlideSource.h"
@@ -69,6 +70,27 @@ QByteArray squareWav(int frames, qint16 level, int period)
     wav.append("data");
     u32(quint32(pcm.size()));
     return wav + pcm;
+}
+
+std::vector<qint16> soundOf(const QString &film)
+{
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg", {"-v", "error", "-i", film, "-vn", "-ac", "1", "-ar", "48000", "-f", "s16le", "-"});
+    ffmpeg.waitForFinished(60000);
+    const QByteArray raw = ffmpeg.readAllStandardOutput();
+    const auto *v = reinterpret_cast<const qint16 *>(raw.constData());
+    return std::vector<qint16>(v, v + raw.size() / 2);
+}
+
+QList<double> onsetsMs(const std::vector<qint16> &samples, int level)
+{
+    QList<double> out;
+    for (size_t i = 0; i < samples.size(); ++i)
+        if (qAbs(samples[i]) > level) {
+            out << i / 48.0;
+            i += 48000 / 2;
+        }
+    return out;
 }
 
 QString writeBytes(const QString &dir, const QString &name, const QByteArray &bytes)

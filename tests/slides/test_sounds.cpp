@@ -14,6 +14,7 @@
 #include "slides/SlideBuffer.h"
 #include "slides/ThumbLayout.h"
 #include "slides/frmBuffer.h"
+#include "sound/PcmCache.h"
 
 using namespace slides;
 
@@ -47,7 +48,24 @@ private slots:
     void soundsFollowTheirSlidesAndUndo();
     void theJournalGivesTheSoundsBack();
     void theMenuAndADropGiveASoundAndMarkTheSlide();
+    void decodedSoundsAreKeptWithinTheirBound();
 };
+
+void TestSounds::decodedSoundsAreKeptWithinTheirBound()
+{
+    const QByteArray one = testcommon::squareWav(48000), two = testcommon::squareWav(24000, 500);
+    sound::PcmCache cache(250000); // room for one of them: a second of stereo is 192,000 bytes
+    QVERIFY(!cache.get("one", one, "one", 96000)); // asking never waits
+    QCOMPARE(cache.wait("one", one, "one", 96000)->pcm.frames(), 48000);
+    QCOMPARE(cache.get("one", one, "one", 96000)->pcm.frames(), 48000); // kept
+    QCOMPARE(cache.wait("two", two, "two", 96000)->pcm.frames(), 24000);
+    QCOMPARE(cache.heldBytes(), 24000 * 4); // the first went to make room
+    QVERIFY(!cache.get("one", one, "one", 96000));
+    // Cut short, it is decoded again when more of it is wanted.
+    QCOMPARE(cache.wait("two", two, "two", 1000)->pcm.frames(), 24000);
+    QVERIFY(cache.wait("three", one, "three", 4800)->cut);
+    QCOMPARE(cache.wait("three", one, "three", 96000)->pcm.frames(), 48000);
+}
 
 void TestSounds::theMenuAndADropGiveASoundAndMarkTheSlide()
 {
