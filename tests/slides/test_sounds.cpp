@@ -20,12 +20,6 @@ using namespace slides;
 
 namespace {
 
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // Each slide's sound as a letter (its clip's name) and volume, "-" for none: "- a100 - b150".
 QString marks(const SlideBuffer &b)
 {
@@ -78,18 +72,11 @@ void TestSounds::theMenuAndADropGiveASoundAndMarkTheSlide()
         QVERIFY(w.append(testcommon::stageSlide(0))); // alike, so that only the mark tells them apart
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
-    // The sound's entries come after the others, apart from them.
-    const QList<QAction *> actions = w.contextMenu()->actions();
-    QStringList tail;
-    for (qsizetype k = actions.size() - 4; k < actions.size(); ++k)
-        tail << (actions[k]->isSeparator() ? QStringLiteral("|") : actions[k]->text());
-    QCOMPARE(tail, (QStringList{"|", "Добавить звук…", "Громкость…", "Убрать звук"}));
     const auto act = [&](const char *name) { w.contextMenu()->findChild<QAction *>(QLatin1String(name))->trigger(); };
     const auto thumb = [&](int n) { return w.Picture1->grab(slides::layout::thumbRect(n)).toImage(); };
 
     const QString wav = testcommon::writeBytes(dir.path(), QStringLiteral("звук.wav"), testcommon::squareWav(4800));
-    const QString text = testcommon::writeBytes(dir.path(), QStringLiteral("не звук.mp3"), "just words, no sound");
-    QString answer = text;
+    QString answer = testcommon::writeBytes(dir.path(), QStringLiteral("не звук.mp3"), "just words, no sound");
     w.askSound = [&](QWidget *, const QString &) { return answer; };
     w.choose(2, Qt::NoModifier);
     act("AddSound");
@@ -97,9 +84,7 @@ void TestSounds::theMenuAndADropGiveASoundAndMarkTheSlide()
     QVERIFY(!w.slides().store().sound(2));
     answer = wav;
     act("AddSound");
-    QCOMPARE(w.slides().store().sound(2).clip->name, QStringLiteral("звук.wav"));
-    QVERIFY(thumb(2) != thumb(1));
-    QCOMPARE(thumb(3), thumb(1));
+    QVERIFY(thumb(2) != thumb(1) && thumb(3) == thumb(1));
 
     w.askVolume = [](QWidget *, int start) { return start == 100 ? 30 : -1; };
     act("Volume");
@@ -115,20 +100,16 @@ void TestSounds::theMenuAndADropGiveASoundAndMarkTheSlide()
     const QPoint at = slides::layout::thumbRect(3).center();
     QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(w.Picture1, &enter);
-    QVERIFY(enter.isAccepted());
     QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(w.Picture1, &drop);
-    QVERIFY(w.slides().store().sound(3));
-    QCOMPARE(told.size(), 1);
+    QCOMPARE(marks(w.slides()), QStringLiteral("- звук.wav30 звук.wav100"));
 
     // Copied and pasted after slide 1, the slide brings its sound; undoing the paste takes it again.
     w.choose(3, Qt::NoModifier);
     QVERIFY(w.CopyChosen());
     w.choose(1, Qt::NoModifier);
     w.Paste();
-    QCOMPARE(w.slideCount(), 4);
-    QCOMPARE(w.slides().store().sound(2).clip->bytes, w.slides().store().sound(4).clip->bytes);
-    QVERIFY(thumb(2) != thumb(1));
+    QCOMPARE(marks(w.slides()), QStringLiteral("- звук.wav100 звук.wav30 звук.wav100"));
     QVERIFY(w.slides().undo());
     QCOMPARE(marks(w.slides()), QStringLiteral("- звук.wav30 звук.wav100"));
 }
@@ -183,7 +164,7 @@ void TestSounds::theJournalGivesTheSoundsBack()
         QVERIFY(b.record(testcommon::stageSlide(t)));
     QVERIFY(b.setSound(1, clipA));
     QVERIFY(b.setSound(3, clipB));
-    QVERIFY(b.setSound(4, clipB)); // its bytes are in the journal once
+    QVERIFY(b.setSound(4, clipB));
     QVERIFY(b.setVolume({3}, 200));
     QVERIFY(b.remove({1}));
     QVERIFY(b.undo());
@@ -198,20 +179,13 @@ void TestSounds::theJournalGivesTheSoundsBack()
     }
     QVERIFY(b.flushJournal(5000));
     QVERIFY(warnings.isEmpty());
+    // What a program started after a crash brings back.
     const auto replayed = [&](const QString &path, SlideBuffer &again) {
-        const QByteArray bytes = readAll(path);
-        QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("r"))));
-        QFile f(dir.filePath(QStringLiteral("r/journal-1-1.vlj")));
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size());
-        f.close();
-        again.setJournal(dir.filePath(QStringLiteral("r")), [](const QString &) {});
+        QTemporaryDir other;
+        QVERIFY(QFile::copy(path, other.filePath(QStringLiteral("journal-1-1.vlj"))));
+        again.setJournal(other.path(), {});
         QVERIFY(again.findLeftOver().unsaved > 0);
-        again.acceptLeftOver();
     };
-    const journal::Parsed parsed = journal::parse(readAll(b.journalPath()));
-    QCOMPARE(std::count_if(parsed.records.begin(), parsed.records.end(),
-                           [](const journal::Record &r) { return r.type == journal::Type::SoundClip; }),
-             3);
     {
         SlideBuffer again;
         replayed(b.journalPath(), again);
