@@ -621,6 +621,7 @@ void frmBuffer::DuplicateChosen()
 
 // How much of a sound is decoded ahead of being played: half an hour, the length of the longest cartoons.
 constexpr qint64 PrefetchFrames = qint64(sound::Rate) * 60 * 30;
+constexpr qint64 MaxSoundBytes = qint64(512) << 20;
 
 void frmBuffer::AddSoundChosen()
 {
@@ -643,6 +644,9 @@ bool frmBuffer::attachSound(int n, const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return refuse(QStringLiteral("Не удалось прочитать файл «%1».").arg(QDir::toNativeSeparators(path)));
+    // The file is kept whole in memory, the journal and the project, whose database takes no larger value.
+    if (file.size() > MaxSoundBytes)
+        return refuse(QStringLiteral("Звук «%1» слишком велик: файл больше %2 МБ.").arg(name).arg(MaxSoundBytes >> 20));
     QByteArray bytes;
     try {
         bytes = file.readAll();
