@@ -17,6 +17,7 @@
 #include "export/UnfinishedExports.h"
 #include "export/VideoFileWriter.h"
 #include "files/AssetFile.h"
+#include "export/SlideSounds.h"
 #include "sound/Sound.h"
 #include "slides/Journal.h"
 #include "project/ProjectFile.h"
@@ -331,7 +332,8 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
     }
     // Sounds under the film: each from the first frame of its slide, mixed to the cartoon's length.
     std::shared_ptr<sound::Pcm> mix;
-    if (const QStringList sounds = parser.values(soundOption); !sounds.isEmpty()) {
+    // A project's own sounds go under it too, mixed with those the command line names.
+    if (const QStringList sounds = parser.values(soundOption); !sounds.isEmpty() || projectSlides.hasSounds()) {
         std::vector<qint64> firstFrame(size_t(frames->count()) + 1, 0);
         qint64 cartoonFrames = 0;
         for (int i = 1; i <= frames->count(); ++i) {
@@ -339,9 +341,7 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
             cartoonFrames += std::max(1, frames->duration(i));
         }
         const qint64 length = sound::frameStart(cartoonFrames, rate);
-        std::vector<sound::Pcm> decoded;
-        std::vector<qint64> starts;
-        decoded.reserve(size_t(sounds.size()));
+        exporting::SoundBed bed;
         for (const QString &value : sounds) {
             // "FILE@N": the slide's number after the last "@"; a name may hold an "@" of its own.
             QString file = value;
@@ -376,16 +376,16 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
                 err << d.error << Qt::endl;
                 return 1;
             }
-            decoded.push_back(std::move(d.pcm));
-            starts.push_back(start);
+            bed.add(std::move(d.pcm), start, 100);
         }
         if (*format == exporting::Format::Gif) {
             err << QStringLiteral("Предупреждение: в GIF нет звука; файл записан без него") << Qt::endl;
         } else {
-            std::vector<sound::Placed> placed;
-            for (size_t i = 0; i < decoded.size(); ++i)
-                placed.push_back({&decoded[i], starts[i], 100});
-            mix = std::make_shared<sound::Pcm>(sound::mix(placed, length));
+            if (const QString error = exporting::addSlideSounds(projectSlides, rate, bed); !error.isEmpty()) {
+                err << error << Qt::endl;
+                return 1;
+            }
+            mix = bed.mix(length);
         }
     }
 

@@ -1,6 +1,7 @@
 // Opening the preview player.
 #include "app/frmMain.h"
 #include "controls/SpinControl.h"
+#include "export/SlideSounds.h"
 #include "preview/frmView.h"
 #include "slides/frmBuffer.h"
 
@@ -18,6 +19,15 @@ frmView *frmMain::View()
         m_view = new frmView(Buffer(), message, this);
         // An export starts at the rate last chosen here.
         connect(m_view->UpDown1, &controls::SpinControl::Change, this, [this](int rate) { m_state.PreviewRate = rate; });
+        // The slides' sounds, mixed for the rate the preview plays at; none when no slide has one (or one cannot
+        // be decoded: the preview then plays as ever, without sound).
+        m_view->soundForPreview = [this](int rate) -> std::shared_ptr<const sound::Pcm> {
+            const slides::SlideStore &store = Buffer()->store();
+            exporting::SoundBed bed;
+            if (!exporting::addSlideSounds(store, rate, bed).isEmpty() || bed.placed.empty())
+                return nullptr;
+            return bed.mix(exporting::soundLength(store, rate));
+        };
     }
     return m_view;
 }

@@ -41,6 +41,8 @@ public:
     }
     bool cancelled() const override { return m_cancel.load(std::memory_order_acquire); }
     void cancel() { m_cancel.store(true, std::memory_order_release); }
+    // For work before the frames (decoding sound) that can be stopped too.
+    const std::atomic<bool> *cancelFlag() const { return &m_cancel; }
     int done() const { return m_done.load(std::memory_order_acquire); }
     int total() const { return m_total.load(std::memory_order_relaxed); }
 

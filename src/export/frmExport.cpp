@@ -6,6 +6,9 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
+
+#include "export/SlideSounds.h"
+#include "export/VideoFileWriter.h"
 #include <QSpinBox>
 #include <QStandardPaths>
 #include <QThread>
@@ -53,7 +56,7 @@ frmExport::frmExport(AppState &state, const slides::SlideStore &store, QWidget *
 {
     setObjectName(QStringLiteral("frmExport"));
     setWindowTitle(QStringLiteral(" Экспорт мультфильма"));
-    setFixedSize(twips::toPixels(5415), twips::toPixels(2490));
+    setFixedSize(twips::toPixels(5415), twips::toPixels(2790));
     setFont(fonts::msSansSerif());
 
     Label1 = place(new QLabel(QStringLiteral("Формат:"), this), "Label1", 135, 225, 1560, 240);
@@ -77,13 +80,16 @@ frmExport::frmExport(AppState &state, const slides::SlideStore &store, QWidget *
         Combo2->addItem(QStringLiteral("×%1").arg(f), f);
     Label4->setBuddy(Combo2);
     Label3 = place(new QLabel(this), "Label3", 135, 1110, 5100, 240);
-    ProgressBar1 = place(new controls::ProgressBar(this), "ProgressBar1", 135, 1410, 5100, 285);
+    Label5 = place(new QLabel(QStringLiteral("В GIF нет звука: мультфильм будет записан без него."), this), "Label5",
+                   135, 1410, 5100, 240);
+    Label5->hide();
+    ProgressBar1 = place(new controls::ProgressBar(this), "ProgressBar1", 135, 1710, 5100, 285);
     ProgressBar1->setToolTip(QStringLiteral("Сколько слайдов уже записано в файл."));
     ProgressBar1->setRange(0, 1);
     ProgressBar1->setValue(0);
-    Command1 = controls::button(this, "Command1", QStringLiteral("Экспортировать…"), 1755, 1890, 1935, 420);
+    Command1 = controls::button(this, "Command1", QStringLiteral("Экспортировать…"), 1755, 2190, 1935, 420);
     Command1->setToolTip(QStringLiteral("Выбрать, куда и под каким именем сохранить файл,\nи записать в него мультфильм."));
-    Command2 = controls::button(this, "Command2", QStringLiteral("Отмена"), 3780, 1890, 1455, 420);
+    Command2 = controls::button(this, "Command2", QStringLiteral("Отмена"), 3780, 2190, 1455, 420);
     Command2->setToolTip(QStringLiteral("Закрыть окно; во время записи — прервать её."));
     for (controls::Button *b : {Command1, Command2}) {
         b->setFont(fonts::msSansSerif(8.25, true));
@@ -111,6 +117,8 @@ frmExport::frmExport(AppState &state, const slides::SlideStore &store, QWidget *
     m_estimateDelay.setInterval(200);
     connect(&m_estimateDelay, &QTimer::timeout, this, &frmExport::startEstimate);
     connect(Combo1, &QComboBox::currentIndexChanged, this, &frmExport::estimateLater);
+    connect(Combo1, &QComboBox::currentIndexChanged, this,
+            [this] { Label5->setVisible(format() == Format::Gif && m_store.hasSounds()); });
     connect(Spin1, &QSpinBox::valueChanged, this, &frmExport::estimateLater);
     connect(Combo2, &QComboBox::currentIndexChanged, this, &frmExport::estimateLater);
 
@@ -164,6 +172,7 @@ void frmExport::showOutputSize()
     else if (m_estimateDelay.isActive() || estimating())
         text += QStringLiteral(", размер файла оценивается…");
     Label3->setText(text);
+    Label5->setVisible(format() == Format::Gif && m_store.hasSounds());
 }
 
 void frmExport::estimateLater()
@@ -304,7 +313,28 @@ void frmExport::start(const QString &path)
     // The window is modal, so the slides cannot change while the job reads them.
     m_thread = QThread::create([this, fmt, fps, factor, path] {
         ScaledFrames frames(*m_source, factor);
-        m_outcome = runExport(frames, fmt, fps, path, *m_progress, m_state.stateFolder);
+        // The slides' sounds go under a video, mixed on this thread before the pictures are written.
+        std::shared_ptr<sound::Pcm> mix;
+        if (fmt != Format::Gif && m_store.hasSounds()) {
+            SoundBed bed;
+            const QString error = addSlideSounds(m_store, fps, bed, m_progress->cancelFlag());
+            if (m_progress->cancelled()) {
+                m_outcome = {Outcome::Cancelled, QString()};
+                return;
+            }
+            if (!error.isEmpty()) {
+                m_outcome = {Outcome::Failed, error};
+                return;
+            }
+            mix = bed.mix(soundLength(m_store, fps));
+        }
+        if (mix) {
+            auto video = std::make_unique<VideoFileWriter>(fmt);
+            video->setSound(std::move(mix));
+            m_outcome = runExport(frames, std::move(video), fps, path, *m_progress, m_state.stateFolder);
+        } else {
+            m_outcome = runExport(frames, fmt, fps, path, *m_progress, m_state.stateFolder);
+        }
     });
     m_thread->setObjectName(QStringLiteral("export"));
     connect(m_thread, &QThread::finished, this, &frmExport::ended);

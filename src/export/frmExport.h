@@ -41,6 +41,7 @@ public:
     QSpinBox *Spin1;                    // 1 to 24
     QLabel *Label4;                     // "Размер:"
     QComboBox *Combo2;                  // ×1, ×2, ×3
+    QLabel *Label5;                     // that a GIF has no sound, shown when the cartoon has any and GIF is chosen
     QLabel *Label3;                     // the output's size before, what the job is doing during
     controls::ProgressBar *ProgressBar1;
     controls::Button *Command1;         // "Экспортировать…"

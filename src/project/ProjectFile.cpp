@@ -331,6 +331,112 @@ std::vector<Piece> plan(const std::vector<Share> &packed, const std::vector<Run>
 // Brings the open database up to `scene` and `slides` in one transaction; `fresh` makes its tables first.
 // `known`, when given, is what the file holds (from the last save or open of it). On success `written`
 // takes down what the file holds now.
+// The sounds that start at slides: each file once, by its SHA-256, and which slide starts which at what
+// volume. Both tables are small: the list of slides is written anew at each save, the files only when new.
+const char *const SoundSchema =
+    "CREATE TABLE IF NOT EXISTS sounds(id INTEGER PRIMARY KEY, hash BLOB NOT NULL UNIQUE, name TEXT NOT NULL,"
+    " bytes BLOB NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS slide_sounds(slide INTEGER PRIMARY KEY, hash BLOB NOT NULL, volume INTEGER NOT NULL);";
+
+bool writeSounds(Database &d, const slides::SlideStore &slides)
+{
+    QHash<QByteArray, std::shared_ptr<const slides::SoundClip>> used;
+    for (int i = 1; i <= slides.count(); ++i)
+        if (const slides::SlideSound s = slides.sound(i))
+            used.insert(s.clip->hash, s.clip);
+    if (used.isEmpty()) {
+        // A cartoon without sound leaves a file without the tables, as it was before sounds.
+        Statement has(d, "SELECT 1 FROM sqlite_master WHERE name = 'sounds'");
+        const int rc = has.ok() ? has.step() : SQLITE_ERROR;
+        if (rc == SQLITE_DONE)
+            return true;
+        if (rc != SQLITE_ROW)
+            return false;
+    }
+    if (!d.exec(SoundSchema) || !d.exec("DELETE FROM slide_sounds"))
+        return false;
+    QSet<QByteArray> inFile;
+    {
+        Statement all(d, "SELECT hash FROM sounds");
+        int rc = SQLITE_ROW;
+        while (all.ok() && (rc = all.step()) == SQLITE_ROW)
+            inFile.insert(all.blob(0));
+        if (!all.ok() || rc != SQLITE_DONE)
+            return false;
+    }
+    Statement drop(d, "DELETE FROM sounds WHERE hash = ?1");
+    Statement add(d, "INSERT INTO sounds(hash, name, bytes) VALUES (?1, ?2, ?3)");
+    Statement place(d, "INSERT INTO slide_sounds(slide, hash, volume) VALUES (?1, ?2, ?3)");
+    bool ok = drop.ok() && add.ok() && place.ok();
+    for (auto it = inFile.cbegin(); ok && it != inFile.cend(); ++it) {
+        if (!used.contains(*it)) {
+            drop.bind(1, *it);
+            ok = drop.run();
+        }
+    }
+    for (auto it = used.cbegin(); ok && it != used.cend(); ++it) {
+        if (inFile.contains(it.key()))
+            continue;
+        const QByteArray name = (*it)->name.toUtf8();
+        add.bind(1, it.key());
+        sqlite3_bind_text64(add.handle(), 2, name.constData(), sqlite3_uint64(name.size()), SQLITE_STATIC,
+                            SQLITE_UTF8);
+        add.bind(3, (*it)->bytes);
+        ok = add.run();
+    }
+    for (int i = 1; ok && i <= slides.count(); ++i) {
+        if (const slides::SlideSound s = slides.sound(i)) {
+            place.bind(1, qint64(i));
+            place.bind(2, s.clip->hash);
+            place.bind(3, qint64(s.volume));
+            ok = place.run();
+        }
+    }
+    return ok;
+}
+
+// Gives the slides of `store` the sounds the file names for them. `placeOf` turns a slide's number in the
+// file into its number in the store (0: it was lost, and is named as such already). A sound whose bytes
+// do not match their SHA-256 is left out and named in `lost`.
+bool readSounds(Database &d, const std::vector<int> &placeOf, slides::SlideStore &store, QStringList &lost)
+{
+    {
+        Statement has(d, "SELECT 1 FROM sqlite_master WHERE name = 'slide_sounds'");
+        if (!has.ok())
+            return false;
+        const int rc = has.step();
+        if (rc == SQLITE_DONE)
+            return true; // saved before cartoons had sounds
+        if (rc != SQLITE_ROW)
+            return false;
+    }
+    Statement rows(d, "SELECT s.slide, s.volume, s.hash, c.name, c.bytes FROM slide_sounds s"
+                      " LEFT JOIN sounds c ON c.hash = s.hash ORDER BY s.slide");
+    QHash<QByteArray, std::shared_ptr<const slides::SoundClip>> clips;
+    int rc = SQLITE_ROW;
+    while (rows.ok() && (rc = rows.step()) == SQLITE_ROW) {
+        const qint64 slide = rows.integer(0);
+        const int at = slide >= 1 && slide <= qint64(placeOf.size()) ? placeOf[size_t(slide - 1)] : 0;
+        if (at == 0)
+            continue;
+        const QByteArray hash = rows.blob(2);
+        std::shared_ptr<const slides::SoundClip> clip = clips.value(hash);
+        if (!clip) {
+            const QByteArray bytes = rows.blob(4);
+            if (sqlite3_column_type(rows.handle(), 4) == SQLITE_NULL || sha256(bytes) != hash) {
+                const QString name = rows.text(3);
+                lost << (name.isEmpty() ? QStringLiteral("звук слайда %1").arg(slide)
+                                        : QStringLiteral("звук «%1» слайда %2").arg(name).arg(slide));
+                continue;
+            }
+            clip = slides::SoundClip::make(bytes, rows.text(3));
+            clips.insert(hash, clip);
+        }
+        store.setSound(at, {clip, quint8(std::clamp<qint64>(rows.integer(1), 0, slides::SlideSound::MaxVolume))});
+    }
+    return rows.ok() && rc == SQLITE_DONE;
+}
+
 bool writeInto(Database &d, bool fresh, const SceneSnapshot &scene, const slides::SlideStore &slides,
                const ProjectFile::WrittenState *known, Tally &tally, ProjectFile::WrittenState &written)
 {
@@ -406,6 +512,8 @@ bool writeInto(Database &d, bool fresh, const SceneSnapshot &scene, const slides
             }
         }
     }
+    if (ok)
+        ok = writeSounds(d, slides);
     const QByteArray data = encodeScene(scene);
     const QByteArray sceneHash = sha256(data);
     if (ok && !(known && Access::sceneHash(*known) == sceneHash)) {
@@ -743,6 +851,7 @@ ProjectResult ProjectFile::open(const QString &path, SceneSnapshot &scene, slide
     }
 
     slides::SlideStore store;
+    std::vector<int> placeOf; // for each slide in the file, its number in the store; 0 when it was lost
     {
         // The runs in order, and how many slides each holds.
         QByteArray layout;
@@ -823,6 +932,7 @@ ProjectResult ProjectFile::open(const QString &path, SceneSnapshot &scene, slide
                     const int duration = entryBytes > FirstSlideEntryBytes ? quint8(entry[13]) : 1;
                     added = readable && store.appendPacked(flags, slide, &check, duration);
                 }
+                placeOf.push_back(added ? store.count() : 0);
                 if (added) {
                     run.serials[size_t(k)] = store.serial(store.count());
                     run.bytes += size;
@@ -836,6 +946,13 @@ ProjectResult ProjectFile::open(const QString &path, SceneSnapshot &scene, slide
         }
         ++ordinal;
         endLoss();
+    }
+    try {
+        // Damage where the sounds are listed costs the sounds, not the cartoon.
+        if (!readSounds(d, placeOf, store, result.lost))
+            result.lost << QStringLiteral("звуки");
+    } catch (const std::bad_alloc &) {
+        return failure(Status::CannotRead, QStringLiteral("Не удалось прочитать файл «%1»: не хватает памяти.").arg(name));
     }
 
     if (!result.lost.isEmpty())

@@ -110,6 +110,79 @@ bool readMove(QByteArrayView payload, int &before, std::vector<int> &numbers)
     return true;
 }
 
+QList<QByteArray> soundClipRecords(QByteArrayView hash, const QString &name, QByteArrayView bytes)
+{
+    const QByteArray utf8 = name.toUtf8().left(4096);
+    const QByteArrayView first = bytes.first(std::min(bytes.size(), SoundPiece));
+    QList<QByteArray> out;
+    out << frame(Type::SoundClip, 32 + 4 + utf8.size() + first.size(), [&](char *p) {
+        std::memcpy(p, hash.data(), 32);
+        putU32(p + 32, quint32(utf8.size()));
+        std::memcpy(p + 36, utf8.constData(), size_t(utf8.size()));
+        if (!first.isEmpty())
+            std::memcpy(p + 36 + utf8.size(), first.data(), size_t(first.size()));
+    });
+    for (qsizetype at = first.size(); at < bytes.size(); at += SoundPiece) {
+        const QByteArrayView piece = bytes.sliced(at, std::min(bytes.size() - at, SoundPiece));
+        out << frame(Type::SoundMore, 32 + piece.size(), [&](char *p) {
+            std::memcpy(p, hash.data(), 32);
+            std::memcpy(p + 32, piece.data(), size_t(piece.size()));
+        });
+    }
+    return out;
+}
+
+bool readSoundClip(QByteArrayView payload, QByteArray &hash, QString &name, QByteArrayView &bytes)
+{
+    if (payload.size() < 36)
+        return false;
+    const quint32 nameBytes = getU32(payload.data() + 32);
+    if (nameBytes > quint32(payload.size() - 36))
+        return false;
+    hash = payload.first(32).toByteArray();
+    name = QString::fromUtf8(payload.sliced(36, nameBytes));
+    bytes = payload.sliced(36 + nameBytes);
+    return true;
+}
+
+constexpr qsizetype SoundEntryBytes = 4 + 1 + 32;
+
+QByteArray soundPayload(bool held, const std::vector<SoundEntry> &entries)
+{
+    QByteArray out(1 + qsizetype(entries.size()) * SoundEntryBytes, '\0');
+    out[0] = char(held ? 1 : 0);
+    char *p = out.data() + 1;
+    for (const SoundEntry &e : entries) {
+        putU32(p, quint32(e.number));
+        p[4] = char(quint8(e.volume));
+        if (e.hash.size() == 32)
+            std::memcpy(p + 5, e.hash.constData(), 32);
+        p += SoundEntryBytes;
+    }
+    return out;
+}
+
+bool readSound(QByteArrayView payload, bool &held, std::vector<SoundEntry> &entries)
+{
+    if (payload.size() < 1 + SoundEntryBytes || (payload.size() - 1) % SoundEntryBytes || quint8(payload[0]) > 1)
+        return false;
+    held = payload[0] == 1;
+    entries.clear();
+    static const QByteArray none(32, '\0');
+    for (qsizetype at = 1; at < payload.size(); at += SoundEntryBytes) {
+        SoundEntry e;
+        e.number = int(getU32(payload.data() + at));
+        e.volume = quint8(payload[at + 4]);
+        const QByteArrayView hash = payload.sliced(at + 5, 32);
+        if (hash != QByteArrayView(none))
+            e.hash = hash.toByteArray();
+        if (e.number < 1)
+            return false;
+        entries.push_back(std::move(e));
+    }
+    return true;
+}
+
 std::vector<int> readNumbers(QByteArrayView payload)
 {
     std::vector<int> out;
@@ -219,7 +292,7 @@ bool knownType(quint8 type, quint32 version)
     const Type last = version >= 3 ? Type::ProjectSaved : Type::Saved;
     if (type >= quint8(Type::Base) && type <= quint8(last))
         return true;
-    return version >= 4 && type >= quint8(Type::Duration) && type <= quint8(Type::Move);
+    return version >= 4 && type >= quint8(Type::Duration) && type <= quint8(Type::SoundMore);
 }
 
 QByteArray placedRecord(Type type, int number, quint8 flags, QByteArrayView bytes)

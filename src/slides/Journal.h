@@ -60,7 +60,28 @@ enum class Type : quint8 {
                     // before it
     Move = 19,      // slides moved in one step: the number of the slide they go before (32-bit, one past the last
                     // for the end), then their numbers, ascending, 32-bit each
+    SoundClip = 20, // a sound's file: its SHA-256 (32 bytes), name length (32-bit), name in UTF-8, then the file's
+                    // bytes, or their first SoundPiece bytes, the rest following in SoundMore records; once per
+                    // sound per file, before the first Sound record that names it
+    Sound = 21,     // slides' sounds set: 0 for one step of the history or 1 for sounds that came with their slides
+                    // (those held when the journal began, those just added) (8-bit), then per slide its number (32-bit), volume (8-bit) and SHA-256 (32 bytes; all
+                    // zero: no sound)
+    SoundMore = 22, // more of a sound's file: its SHA-256 (32 bytes), then the bytes that follow those before
 };
+// A sound's file is journaled in pieces of at most this many bytes: a record stays well within what a
+// journal reader takes.
+constexpr qsizetype SoundPiece = 32 << 20;
+
+struct SoundEntry {
+    int number = 0;
+    int volume = 100;
+    QByteArray hash; // empty: the slide has no sound
+};
+// The records of a sound's file: a SoundClip and as many SoundMore as its size needs.
+QList<QByteArray> soundClipRecords(QByteArrayView hash, const QString &name, QByteArrayView bytes);
+bool readSoundClip(QByteArrayView payload, QByteArray &hash, QString &name, QByteArrayView &bytes);
+QByteArray soundPayload(bool held, const std::vector<SoundEntry> &entries);
+bool readSound(QByteArrayView payload, bool &held, std::vector<SoundEntry> &entries);
 
 QByteArray durationPayload(bool relative, int frames, const std::vector<int> &ascending);
 // False when the payload is not one.

@@ -125,6 +125,9 @@ private:
         SlideBuffer::Taken held;
         if (!m_b.take(m_n, 1, held))
             return false;
+        // A new picture for the slide: the sound that starts there stays.
+        if (!m_other.packed.empty() && !held.packed.empty())
+            m_other.packed.front().sound = held.packed.front().sound;
         if (!m_b.put(m_n, std::move(m_other))) {
             m_b.put(m_n, std::move(held));
             m_b.keepPoint(point);
@@ -334,7 +337,17 @@ private:
             }
             ++next;
             return true;
-        });
+        });    // Then the sounds they brought (pasted slides keep theirs), set with the slides, not as a step.
+        std::vector<int> with;
+        std::vector<SlideSound> sounds;
+        for (int i = m_at; i < m_at + m_n; ++i) {
+            if (SlideSound s = m_b.store().sound(i)) {
+                with.push_back(i);
+                sounds.push_back(std::move(s));
+            }
+        }
+        if (!with.empty())
+            m_b.journalSounds(with, sounds, true);
     }
 
     SlideBuffer &m_b;
@@ -366,6 +379,28 @@ private:
     std::vector<int> m_numbers;
     std::vector<quint8> m_before, m_after;
     QByteArray m_record; // written at the first doing; undo and redo are journaled as such
+};
+
+class SoundCommand : public QUndoCommand {
+public:
+    SoundCommand(std::vector<int> numbers, std::vector<SlideSound> before, std::vector<SlideSound> after,
+                 SlideBuffer &b)
+        : m_b(b), m_numbers(std::move(numbers)), m_before(std::move(before)), m_after(std::move(after))
+    {
+    }
+    void redo() override
+    {
+        m_b.putSounds(m_numbers, m_after);
+        if (std::exchange(m_first, false))
+            m_b.journalSounds(m_numbers, m_after);
+    }
+    void undo() override { m_b.putSounds(m_numbers, m_before); }
+
+private:
+    SlideBuffer &m_b;
+    std::vector<int> m_numbers;
+    std::vector<SlideSound> m_before, m_after;
+    bool m_first = true; // undo and redo are journaled as such
 };
 
 class ClearCommand : public QUndoCommand {
@@ -626,6 +661,83 @@ void SlideBuffer::putDurations(const std::vector<int> &numbers, const std::vecto
         // Its saved files no longer say how long it lasts: after a crash it is offered again.
         m_unsaved[size_t(numbers[k] - 1)] = 1;
     }
+    m_onlyDurations = true;
+    emit changed();
+    m_onlyDurations = false;
+}
+
+bool SlideBuffer::setSound(int n, std::shared_ptr<const SoundClip> clip)
+{
+    if (n < 1 || n > count() || !clip)
+        return false;
+    SlideSound now{std::move(clip), m_store.sound(n) ? m_store.sound(n).volume : quint8(100)};
+    return soundStep({n}, {now});
+}
+
+bool SlideBuffer::setVolume(std::vector<int> numbers, int percent)
+{
+    if (percent < 0 || percent > SlideSound::MaxVolume)
+        return false;
+    normalise(numbers);
+    std::vector<int> with;
+    std::vector<SlideSound> sounds;
+    for (int i : numbers) {
+        SlideSound s = m_store.sound(i);
+        if (!s)
+            continue;
+        s.volume = quint8(percent);
+        with.push_back(i);
+        sounds.push_back(std::move(s));
+    }
+    return soundStep(std::move(with), std::move(sounds));
+}
+
+bool SlideBuffer::removeSound(std::vector<int> numbers)
+{
+    normalise(numbers);
+    std::vector<int> with;
+    for (int i : numbers)
+        if (m_store.sound(i))
+            with.push_back(i);
+    const size_t n = with.size();
+    return soundStep(std::move(with), std::vector<SlideSound>(n));
+}
+
+bool SlideBuffer::soundStep(std::vector<int> numbers, std::vector<SlideSound> sounds)
+{
+    if (numbers.empty() || numbers.size() != sounds.size())
+        return false;
+    try {
+        std::vector<int> changing;
+        std::vector<SlideSound> before, after;
+        for (size_t k = 0; k < numbers.size(); ++k) {
+            const int i = numbers[k];
+            if (i < 1 || i > count())
+                return false;
+            const SlideSound was = m_store.sound(i);
+            if (was == sounds[k])
+                continue;
+            changing.push_back(i);
+            before.push_back(was);
+            after.push_back(std::move(sounds[k]));
+        }
+        if (changing.empty())
+            return false;
+        pushStep(new SoundCommand(std::move(changing), std::move(before), std::move(after), *this));
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    return true;
+}
+
+void SlideBuffer::putSounds(const std::vector<int> &numbers, const std::vector<SlideSound> &sounds)
+{
+    for (size_t k = 0; k < numbers.size() && k < sounds.size(); ++k) {
+        m_store.setSound(numbers[k], sounds[k]);
+        // A sound is work the person would miss: after a crash the slide is offered again.
+        m_unsaved[size_t(numbers[k] - 1)] = 1;
+    }
+    // Like a duration, a sound leaves every slide's picture and place as it was.
     m_onlyDurations = true;
     emit changed();
     m_onlyDurations = false;

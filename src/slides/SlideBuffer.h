@@ -65,6 +65,14 @@ public:
     bool changeDuration(std::vector<int> numbers, int delta);
     // The change being told by `changed` left every slide where it was and only set durations.
     bool onlyDurationsChanged() const { return m_onlyDurations; }
+    // ---- Sounds: each change one step of the history, journaled ----
+    // Slide n's sound becomes `clip`, at full volume (or the volume its sound had). False when n is out of range.
+    bool setSound(int n, std::shared_ptr<const SoundClip> clip);
+    // The volume (per cent, 0 to SlideSound::MaxVolume) of the sounds of the slides `numbers`; false when none changed.
+    bool setVolume(std::vector<int> numbers, int percent);
+    // The slides `numbers` lose their sounds; false when none had one.
+    bool removeSound(std::vector<int> numbers);
+    bool hasSounds() const { return m_store.hasSounds(); }
     // Records `image` in place of slide n, as one step.
     bool replace(int n, const QImage &image);
     bool undo();
@@ -165,6 +173,9 @@ public:
     void changedNow() { emit changed(); }
     // Gives each of the slides `numbers` the duration at the same place in `frames`.
     void putDurations(const std::vector<int> &numbers, const std::vector<quint8> &frames);
+    void putSounds(const std::vector<int> &numbers, const std::vector<SlideSound> &sounds);
+    // Writes a sound step to the journal, with the files of the sounds it names that the journal lacks.
+    void journalSounds(const std::vector<int> &numbers, const std::vector<SlideSound> &sounds, bool held = false);
 
 signals:
     // The slides changed: their number, their order or their pictures.
@@ -178,6 +189,8 @@ private:
     bool onSlides(std::vector<int> numbers);
     bool step(bool back);  // an undo (back) or a redo
     bool durationStep(std::vector<int> numbers, bool relative, int frames);
+    // Gives the slides `numbers` the sounds `sounds` as one step; false when that changes nothing.
+    bool soundStep(std::vector<int> numbers, std::vector<SlideSound> sounds);
     bool startJournal();
     // Does a slide change as one step of the history, journaled.
     void pushStep(QUndoCommand *command);
@@ -207,6 +220,7 @@ private:
 
     bool m_sceneUnsaved = false;
     QSet<QByteArray> m_journalKeys; // the pictures the journal file being written holds
+    QSet<QByteArray> m_journalSounds; // the sounds' files it holds, by SHA-256
     QByteArray m_lastScene;         // the Scene payload last written to it
     // What a replay found of the stage; taken over with the journal when it is accepted.
     struct Recovered {

@@ -140,6 +140,7 @@ bool SlideBuffer::startJournal()
     m_writer = journal::Writer::create(m_journalFolder, &why);
     // A new file holds no picture yet.
     m_journalKeys.clear();
+    m_journalSounds.clear();
     m_lastScene.clear();
     if (!m_writer) {
         m_journalOff = true;
@@ -176,9 +177,38 @@ bool SlideBuffer::startJournal()
             ++next;
             return true;
         });
+        // Then the sounds they carry, queued after them.
+        std::vector<int> with;
+        std::vector<SlideSound> sounds;
+        for (int i = 1; i <= count(); ++i) {
+            if (SlideSound s = m_store.sound(i)) {
+                with.push_back(i);
+                sounds.push_back(std::move(s));
+            }
+        }
+        if (!with.empty())
+            journalSounds(with, sounds, true);
     }
     watchJournal();
     return true;
+}
+
+void SlideBuffer::journalSounds(const std::vector<int> &numbers, const std::vector<SlideSound> &sounds, bool held)
+{
+    if (!journalling())
+        return;
+    std::vector<journal::SoundEntry> entries;
+    entries.reserve(numbers.size());
+    for (size_t k = 0; k < numbers.size() && k < sounds.size(); ++k) {
+        const SlideSound &s = sounds[k];
+        if (s && !m_journalSounds.contains(s.clip->hash)) {
+            for (QByteArray &record : journal::soundClipRecords(s.clip->hash, s.clip->name, s.clip->bytes))
+                m_writer->write(std::move(record));
+            m_journalSounds.insert(s.clip->hash);
+        }
+        entries.push_back({numbers[k], s.volume, s ? s.clip->hash : QByteArray()});
+    }
+    m_writer->write(journal::record(journal::Type::Sound, journal::soundPayload(held, entries)));
 }
 
 void SlideBuffer::watchJournal()
@@ -235,6 +265,8 @@ bool SlideBuffer::replay(const std::vector<journal::Record> &records,
     QHash<QByteArray, QByteArrayView> pictures;
     QByteArrayView newestScene;
     Recovered stage;
+    QHash<QByteArray, std::shared_ptr<const SoundClip>> clips; // by SHA-256
+    QHash<QByteArray, std::pair<QString, QByteArray>> clipBytes; // read so far, made into clips when first named
     for (const journal::Record &r : records) {
         switch (r.type) {
         case journal::Type::Added:
@@ -328,6 +360,57 @@ bool SlideBuffer::replay(const std::vector<journal::Record> &records,
             for (qsizetype k = 0; ok && k < r.payload.size(); ++k)
                 ok = m_store.setDuration(int(k) + 1, quint8(r.payload[k]));
             break;
+        case journal::Type::SoundClip: {
+            QByteArray hash;
+            QString name;
+            QByteArrayView bytes;
+            ok = journal::readSoundClip(r.payload, hash, name, bytes);
+            // Its own copy: the journal's mapping goes once recovery is over.
+            if (ok && !clips.contains(hash))
+                clipBytes.insert(hash, {name, bytes.toByteArray()});
+            break;
+        }
+        case journal::Type::SoundMore: {
+            const auto it = r.payload.size() > 32 ? clipBytes.find(r.payload.first(32).toByteArray()) : clipBytes.end();
+            ok = it != clipBytes.end();
+            if (ok)
+                it->second.append(r.payload.sliced(32));
+            break;
+        }
+        case journal::Type::Sound: {
+            bool held = false;
+            std::vector<journal::SoundEntry> entries;
+            ok = journal::readSound(r.payload, held, entries);
+            std::vector<int> numbers;
+            std::vector<SlideSound> sounds;
+            for (const journal::SoundEntry &e : entries) {
+                SlideSound s;
+                if (!e.hash.isEmpty()) {
+                    if (const auto it = clipBytes.find(e.hash); it != clipBytes.end()) {
+                        // Whole now: checked against the hash it was written under.
+                        auto clip = SoundClip::make(std::move(it->second), it->first);
+                        clipBytes.erase(it);
+                        if (clip->hash == e.hash)
+                            clips.insert(e.hash, std::move(clip));
+                    }
+                    s.clip = clips.value(e.hash);
+                    ok = ok && s.clip;
+                }
+                s.volume = quint8(std::min(e.volume, SlideSound::MaxVolume));
+                numbers.push_back(e.number);
+                sounds.push_back(std::move(s));
+            }
+            if (!ok)
+                break;
+            if (held) {
+                // Sounds that came with their slides: no step of the history.
+                for (size_t k = 0; ok && k < numbers.size(); ++k)
+                    ok = m_store.setSound(numbers[k], sounds[k]);
+            } else {
+                ok = soundStep(std::move(numbers), std::move(sounds));
+            }
+            break;
+        }
         case journal::Type::Undo:
             ok = undo();
             break;

@@ -1,5 +1,7 @@
 #include "slides/SlideStore.h"
 
+#include <QCryptographicHash>
+
 #include <QSysInfo>
 #include <QtEndian>
 #include <QtAlgorithms>
@@ -292,6 +294,29 @@ bool SlideStore::setDuration(int i, int frames)
         e.serial = nextSerial();
     }
     return true;
+}
+
+bool SlideStore::setSound(int i, SlideSound sound)
+{
+    if (i < 1 || i > count())
+        return false;
+    sound.volume = quint8(std::min<int>(sound.volume, SlideSound::MaxVolume));
+    m_entries[size_t(i - 1)].sound = std::move(sound);
+    return true;
+}
+
+bool SlideStore::hasSounds() const
+{
+    return std::any_of(m_entries.begin(), m_entries.end(), [](const Entry &e) { return bool(e.sound); });
+}
+
+std::shared_ptr<const SoundClip> SoundClip::make(QByteArray bytes, QString name)
+{
+    auto clip = std::make_shared<SoundClip>();
+    clip->hash = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
+    clip->bytes = std::move(bytes);
+    clip->name = std::move(name);
+    return clip;
 }
 
 qint64 SlideStore::totalFrames() const
@@ -620,7 +645,7 @@ bool SlideStore::take(int first, int n, std::vector<Packed> &out)
         taken.reserve(size_t(n));
         for (int m = at; m < next; ++m) {
             const Entry &e = m_entries[size_t(m)];
-            taken.push_back(Packed{flagsOf(e), QByteArray(packedData(e), e.size), e.duration});
+            taken.push_back(Packed{flagsOf(e), QByteArray(packedData(e), e.size), e.duration, e.sound});
         }
         Packed retold;
         if (retell) {
@@ -657,6 +682,7 @@ bool SlideStore::take(int first, int n, std::vector<Packed> &out)
         if (retell) {
             Entry &old = m_entries[size_t(next)];
             retoldEntry.duration = old.duration;
+            retoldEntry.sound = std::move(old.sound);
             freed += old.size;
             m_packedBytes += retoldEntry.size;
             keys -= retoldEntry.isKey ? 1 : 0;
@@ -733,6 +759,7 @@ bool SlideStore::insert(int at1, std::vector<Packed> &&slides)
         for (const Packed &p : slides) {
             Entry e{0, 0, 0, bool(p.flags & Compressed), bool(p.flags & Key),
                     quint8(std::clamp<int>(p.duration, 1, MaxDuration))};
+            e.sound = p.sound;
             if (!storePacked(p.bytes, e)) {
                 undoBlocks();
                 return false;
@@ -754,6 +781,7 @@ bool SlideStore::insert(int at1, std::vector<Packed> &&slides)
         if (retell) {
             Entry &old = m_entries[size_t(at)];
             retoldEntry.duration = old.duration;
+            retoldEntry.sound = std::move(old.sound);
             m_garbage += old.size;
             addedBytes += retoldEntry.size - old.size;
             keys += retoldEntry.isKey ? 1 : 0;
@@ -820,6 +848,7 @@ bool SlideStore::reorder(const std::vector<int> &order)
             if (p.bytes.isEmpty() && (p.flags & Key))
                 return drop(), false;
             Entry told{0, 0, 0, bool(p.flags & Compressed), bool(p.flags & Key), e.duration};
+            told.sound = e.sound;
             if (!storePacked(p.bytes, told))
                 return drop(), false;
             retold.emplace_back(k, told);
@@ -871,6 +900,7 @@ bool SlideStore::packCopies(int after, const std::vector<int> &numbers, std::vec
             if (p.flags & Key)
                 chain = 0;
             p.duration = m_entries[size_t(i - 1)].duration;
+            p.sound = m_entries[size_t(i - 1)].sound;
             // Owns its bytes: the scratch buffer is reused for the next slide.
             p.bytes.detach();
             packed.push_back(std::move(p));

@@ -11,11 +11,30 @@
 #include <QByteArray>
 #include <QImage>
 #include <QRect>
+#include <QString>
 
 #include <memory>
 #include <vector>
 
 namespace slides {
+
+// A sound as it was brought: its file's bytes, kept whole so that a project or a journal holds exactly
+// what the person chose, and never changed once made, so that slides, undo steps and copies share it.
+struct SoundClip {
+    QByteArray bytes;
+    QString name;    // the file's name, shown to the person
+    QByteArray hash; // SHA-256 of the bytes: names the sound in the journal and the project file
+    static std::shared_ptr<const SoundClip> make(QByteArray bytes, QString name);
+};
+
+// The sound that starts when a slide shows, with its loudness.
+struct SlideSound {
+    std::shared_ptr<const SoundClip> clip; // none: the slide has no sound
+    quint8 volume = 100;                   // per cent, 0 to MaxVolume
+    static constexpr int MaxVolume = 200;
+    explicit operator bool() const { return bool(clip); }
+    bool operator==(const SlideSound &o) const { return clip == o.clip && volume == o.volume; }
+};
 
 class SlideStore {
 public:
@@ -86,6 +105,7 @@ public:
         quint8 flags = 0;
         QByteArray bytes;
         quint8 duration = 1; // frame times the slide lasts; goes with it wherever it is put
+        SlideSound sound{};  // goes with it too: deleting a slide takes its sound, putting it back brings it
     };
 
     // Slide i's packed bytes, valid until the store next changes; empty with
@@ -143,6 +163,13 @@ public:
     qint64 totalFrames() const;
     static constexpr int MaxDuration = 99;
 
+    // The sound that starts at slide i; none when i is out of range or the slide has none.
+    SlideSound sound(int i) const { return i < 1 || i > count() ? SlideSound{} : m_entries[size_t(i - 1)].sound; }
+    // False when i is out of range. Unlike a duration, a sound leaves the slide's serial: the slide
+    // folder's files do not hold sounds, and a project writes its sounds apart from the slides.
+    bool setSound(int i, SlideSound sound);
+    bool hasSounds() const;
+
     // Removes `n` slides from `first` (1-based) and hands back their packed
     // bytes; the slide after the gap is told again against the one before
     // it, so every other slide keeps its bytes. False, with the store
@@ -189,6 +216,7 @@ private:
         quint8 duration = 1; // in the padding before the serial: a slide costs no more memory for it
         quint64 serial = nextSerial(); // a new entry's bytes are new; a copied entry keeps it
         quint64 check = 0;             // of the packed bytes, set where they are stored
+        SlideSound sound{};
     };
     static quint64 nextSerial();
 

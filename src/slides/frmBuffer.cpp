@@ -4,9 +4,15 @@
 #include <QClipboard>
 #include <QDir>
 #include <QGuiApplication>
+#include <QHash>
 #include <QMimeData>
 #include <QtEndian>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QInputDialog>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QUrl>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -32,6 +38,7 @@
 #include "slides/frmBar.h"
 #include "slides/frmDuration.h"
 #include "slides/frmLoad.h"
+#include "sound/Sound.h"
 
 namespace lay = slides::layout;
 
@@ -63,6 +70,67 @@ ThumbCanvas::ThumbCanvas(const SlideBuffer &slides, const std::set<int> &chosen,
     pal.setColor(QPalette::Window, Qt::black);
     setPalette(pal);
     setAutoFillBackground(true);
+    setAcceptDrops(true);
+}
+
+namespace {
+// The sound file among what is dragged, by its name's ending; empty when there is none.
+QString droppedSound(const QMimeData *data)
+{
+    static const QStringList endings = {QStringLiteral(".wav"), QStringLiteral(".mp3"), QStringLiteral(".ogg"),
+                                        QStringLiteral(".oga"), QStringLiteral(".opus"), QStringLiteral(".flac")};
+    if (!data || !data->hasUrls())
+        return QString();
+    for (const QUrl &url : data->urls()) {
+        const QString path = url.toLocalFile();
+        for (const QString &e : endings)
+            if (path.endsWith(e, Qt::CaseInsensitive))
+                return path;
+    }
+    return QString();
+}
+
+// A note, white on a dark disc: readable on any thumbnail, in the corner the duration badge leaves free.
+void drawNote(QPainter &p, const QRect &thumb)
+{
+    const QRectF box(thumb.left() + 2, thumb.top() + 2, 15, 15);
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0, 0, 0, 190));
+    p.drawEllipse(box);
+    p.setBrush(Qt::white);
+    p.drawEllipse(QRectF(box.left() + 3.5, box.top() + 8.5, 5, 4));
+    p.setPen(QPen(Qt::white, 1.4));
+    p.drawLine(QPointF(box.left() + 8.3, box.top() + 10.5), QPointF(box.left() + 8.3, box.top() + 3));
+    p.drawLine(QPointF(box.left() + 8.3, box.top() + 3), QPointF(box.left() + 11.5, box.top() + 5.5));
+    p.restore();
+}
+} // namespace
+
+void ThumbCanvas::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (!droppedSound(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void ThumbCanvas::dragMoveEvent(QDragMoveEvent *event)
+{
+    // Only a slide takes a sound.
+    if (slideAt(event->position().toPoint()) > 0)
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void ThumbCanvas::dropEvent(QDropEvent *event)
+{
+    const int slide = slideAt(event->position().toPoint());
+    const QString path = droppedSound(event->mimeData());
+    if (slide < 1 || path.isEmpty())
+        return;
+    event->acceptProposedAction();
+    emit soundDropped(slide, path);
 }
 
 // The line where dragged slides would land: in the gap before slide `before`, or after the last of a row.
@@ -103,6 +171,8 @@ void ThumbCanvas::paintEvent(QPaintEvent *event)
             p.setPen(Qt::white);
             p.drawText(at, Qt::AlignCenter, text);
         }
+        if (m_slides.store().sound(n))
+            drawNote(p, target);
         if (m_chosen.count(n)) {
             p.setPen(QPen(QColor(255, 255, 0), 2));
             p.setBrush(Qt::NoBrush);
@@ -261,6 +331,7 @@ frmBuffer::frmBuffer(AppState &state, QWidget *parent)
         return QFileDialog::getExistingDirectory(parent, QStringLiteral("Добавить слайды из папки"), start);
     };
 
+    m_sounds = std::make_unique<sound::PcmCache>();
     m_menu = new QMenu(this);
     m_menu->setObjectName(QStringLiteral("ThumbMenu"));
     m_menu->addAction(QStringLiteral("Удалить"), this, &frmBuffer::DeleteChosen)->setObjectName(QStringLiteral("Delete"));
@@ -290,7 +361,37 @@ frmBuffer::frmBuffer(AppState &state, QWidget *parent)
     QAction *paste = m_menu->addAction(QStringLiteral("Вставить"), this, &frmBuffer::Paste);
     paste->setObjectName(QStringLiteral("Paste"));
     paste->setShortcut(QKeySequence::Paste);
-    connect(m_menu, &QMenu::aboutToShow, this, [this, recordAtEnd, replace] {
+    m_menu->addSeparator();
+    QAction *addSound = m_menu->addAction(QStringLiteral("Добавить звук…"), this, &frmBuffer::AddSoundChosen);
+    addSound->setObjectName(QStringLiteral("AddSound"));
+    QAction *volume = m_menu->addAction(QStringLiteral("Громкость…"), this, &frmBuffer::VolumeChosen);
+    volume->setObjectName(QStringLiteral("Volume"));
+    QAction *removeSound = m_menu->addAction(QStringLiteral("Убрать звук"), this, &frmBuffer::RemoveSoundChosen);
+    removeSound->setObjectName(QStringLiteral("RemoveSound"));
+    askSound = [](QWidget *parent, const QString &start) {
+        return QFileDialog::getOpenFileName(parent, QStringLiteral("Добавить звук"), start,
+                                            QStringLiteral("Звуки (*.wav *.mp3 *.ogg *.oga *.opus *.flac);;"
+                                                           "Все файлы (*)"));
+    };
+    askVolume = [](QWidget *parent, int start) {
+        QInputDialog ask(parent);
+        ask.setObjectName(QStringLiteral("frmVolume"));
+        ask.setWindowTitle(QStringLiteral(" Громкость"));
+        ask.setLabelText(QStringLiteral("Громкость звука, % (0–200):"));
+        ask.setInputMode(QInputDialog::IntInput);
+        ask.setIntRange(0, slides::SlideSound::MaxVolume);
+        ask.setIntStep(10);
+        ask.setIntValue(start);
+        ask.setOkButtonText(QStringLiteral("ОК"));
+        ask.setCancelButtonText(QStringLiteral("Отмена"));
+        return ask.exec() == QDialog::Accepted ? ask.intValue() : -1;
+    };
+    connect(m_menu, &QMenu::aboutToShow, this, [this, recordAtEnd, replace, addSound, volume, removeSound] {
+        const bool anySound = std::any_of(m_chosen.begin(), m_chosen.end(),
+                                          [this](int n) { return bool(m_slides.store().sound(n)); });
+        addSound->setEnabled(m_chosen.size() == 1);
+        volume->setEnabled(anySound);
+        removeSound->setEnabled(anySound);
         recordAtEnd->setEnabled(m_slides.insertionPoint() > 0);
         replace->setEnabled(m_chosen.size() == 1 && bool(captureStage));
     });
@@ -311,6 +412,7 @@ frmBuffer::frmBuffer(AppState &state, QWidget *parent)
     });
     connect(Picture1, &slides::ThumbCanvas::pressed, this, &frmBuffer::Picture1_MouseDown);
     connect(Picture1, &slides::ThumbCanvas::dropped, this, &frmBuffer::MoveChosen);
+    connect(Picture1, &slides::ThumbCanvas::soundDropped, this, &frmBuffer::attachSound);
     connect(VScroll1, &QScrollBar::valueChanged, this, &frmBuffer::VScroll1_Change);
     connect(Command1, &QPushButton::clicked, this, &frmBuffer::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &frmBuffer::Command2_Click);
@@ -517,6 +619,76 @@ void frmBuffer::DuplicateChosen()
     Picture1->update();
 }
 
+// How much of a sound is decoded ahead of being played: half an hour, the length of the longest cartoons.
+constexpr qint64 PrefetchFrames = qint64(sound::Rate) * 60 * 30;
+constexpr qint64 MaxSoundBytes = qint64(512) << 20;
+
+void frmBuffer::AddSoundChosen()
+{
+    if (m_chosen.size() != 1 || !askSound)
+        return;
+    const QString path = askSound(this, m_state.AnimationsFolder);
+    if (!path.isEmpty())
+        attachSound(*m_chosen.begin(), path);
+}
+
+bool frmBuffer::attachSound(int n, const QString &path)
+{
+    if (n < 1 || n > slideCount())
+        return false;
+    const QString name = QFileInfo(path).fileName();
+    const auto refuse = [&](const QString &why) {
+        m_state.message(this, {why, QString(), controls::MsgIcon::Error, controls::MsgButtons::Ok});
+        return false;
+    };
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return refuse(QStringLiteral("Не удалось прочитать файл «%1».").arg(QDir::toNativeSeparators(path)));
+    // The file is kept whole in memory, the journal and the project, whose database takes no larger value.
+    if (file.size() > MaxSoundBytes)
+        return refuse(QStringLiteral("Звук «%1» слишком велик: файл больше %2 МБ.").arg(name).arg(MaxSoundBytes >> 20));
+    QByteArray bytes;
+    try {
+        bytes = file.readAll();
+    } catch (const std::bad_alloc &) {
+        return refuse(QStringLiteral("Не удалось добавить звук «%1»: недостаточно памяти.").arg(name));
+    }
+    // Its first moment is decoded now, so that a file that is no sound is refused at once; the whole of
+    // it is decoded off this thread by whoever plays or exports it.
+    const sound::Decoded start = sound::decode(bytes, name, sound::Rate / 10);
+    if (!start.ok())
+        return refuse(start.error);
+    if (start.pcm.frames() == 0)
+        return refuse(QStringLiteral("В файле «%1» нет звука.").arg(name));
+    auto clip = slides::SoundClip::make(std::move(bytes), name);
+    if (!m_slides.setSound(n, clip))
+        return false;
+    // Decoded meanwhile, so that the preview finds it ready; the mark does not wait for it.
+    m_sounds->get(clip->hash, clip->bytes, clip->name, PrefetchFrames);
+    return true;
+}
+
+void frmBuffer::VolumeChosen()
+{
+    if (m_chosen.empty() || !askVolume)
+        return;
+    int start = 100;
+    for (int n : m_chosen)
+        if (const slides::SlideSound s = m_slides.store().sound(n)) {
+            start = s.volume;
+            break;
+        }
+    const int percent = askVolume(this, start);
+    if (percent >= 0)
+        m_slides.setVolume(std::vector<int>(m_chosen.begin(), m_chosen.end()), percent);
+}
+
+void frmBuffer::RemoveSoundChosen()
+{
+    if (!m_chosen.empty())
+        m_slides.removeSound(std::vector<int>(m_chosen.begin(), m_chosen.end()));
+}
+
 void frmBuffer::DurationChosen()
 {
     if (m_chosen.empty() || !askDuration)
@@ -588,6 +760,21 @@ QByteArray clipBytes(const std::vector<slides::SlideStore::Packed> &packed)
         std::memcpy(at + 6, p.bytes.constData(), size_t(p.bytes.size()));
         at += 6 + p.bytes.size();
     }
+    // Then the slides' sounds, when any has one: the slide's place among them (32-bit), its volume (8-bit),
+    // the name's length (32-bit) and UTF-8, the file's length (32-bit) and bytes.
+    for (size_t k = 0; k < packed.size(); ++k) {
+        const slides::SlideSound &s = packed[k].sound;
+        if (!s)
+            continue;
+        const QByteArray name = s.clip->name.toUtf8();
+        char head[4];
+        qToLittleEndian<quint32>(quint32(k + 1), head);
+        out.append(head, 4).append(char(s.volume));
+        qToLittleEndian<quint32>(quint32(name.size()), head);
+        out.append(head, 4).append(name);
+        qToLittleEndian<quint32>(quint32(s.clip->bytes.size()), head);
+        out.append(head, 4).append(s.clip->bytes);
+    }
     return out;
 }
 
@@ -616,6 +803,28 @@ bool clipSlides(QByteArrayView bytes, slides::SlideStore &out)
     for (int i = 1; i <= out.count(); ++i)
         if (!out.readOnInto(i, raw.data(), slides::SlideStore::RowBytes, held))
             return false;
+    QHash<QByteArray, std::shared_ptr<const slides::SoundClip>> clips; // a file several slides start, once
+    while (n > 0 && bytes.size() - at >= 13) {
+        const quint32 slide = qFromLittleEndian<quint32>(bytes.data() + at);
+        const int volume = quint8(bytes[at + 4]);
+        const quint32 nameSize = qFromLittleEndian<quint32>(bytes.data() + at + 5);
+        at += 9;
+        if (quint64(bytes.size() - at) < quint64(nameSize) + 4)
+            return false;
+        const QString name = QString::fromUtf8(bytes.sliced(at, nameSize));
+        at += nameSize;
+        const quint32 size = qFromLittleEndian<quint32>(bytes.data() + at);
+        at += 4;
+        if (quint64(bytes.size() - at) < size)
+            return false;
+        auto clip = slides::SoundClip::make(bytes.sliced(at, size).toByteArray(), name);
+        at += size;
+        if (const auto same = clips.value(clip->hash))
+            clip = same;
+        clips.insert(clip->hash, clip);
+        if (!out.setSound(int(slide), {clip, quint8(std::min(volume, slides::SlideSound::MaxVolume))}))
+            return false;
+    }
     return n > 0 && at == bytes.size();
 }
 

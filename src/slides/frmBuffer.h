@@ -14,8 +14,12 @@
 #include "slides/SlideBuffer.h"
 #include "slides/SlideSource.h"
 #include "slides/SlideStore.h"
+#include "sound/PcmCache.h"
 
 class QLabel;
+class QDragEnterEvent;
+class QDragMoveEvent;
+class QDropEvent;
 class QMenu;
 class QScrollBar;
 class frmBar;
@@ -49,12 +53,17 @@ signals:
     void pressed(int slide, Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoint globalPos);
     // Chosen slides were dragged and dropped on the strip, to go before slide `before`.
     void dropped(int before);
+    // A sound file was dropped from outside on slide `slide`.
+    void soundDropped(int slide, const QString &path);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
     const SlideBuffer &m_slides;
@@ -102,6 +111,14 @@ public:
     void choose(int n, Qt::KeyboardModifiers modifiers);
     void DeleteChosen();     // Delete key, "Удалить"
     void DuplicateChosen();  // "Дублировать"
+    // "Добавить звук…": asks for a sound file and gives it to the slide the menu was opened at.
+    void AddSoundChosen();
+    // Gives slide n the sound in the file at `path`; false, with the person told why, when it is no sound.
+    bool attachSound(int n, const QString &path);
+    void VolumeChosen();      // "Громкость…": asks for the chosen slides' sounds' volume
+    // The slides' sounds decoded, kept for whoever plays them; a sound given to a slide starts decoding here.
+    sound::PcmCache &soundCache() { return *m_sounds; }
+    void RemoveSoundChosen(); // "Убрать звук"
     void DurationChosen();   // "Длительность…": asks how many frames the chosen slides last
     void LengthenChosen(int delta); // + and − keys: the chosen slides last a frame more or less
     void Undo();             // Ctrl+Z
@@ -146,6 +163,11 @@ public:
     // Asks how many frames the chosen slides last, starting at `start`; 0 when the user gave none.
     // The window " Длительность"; tests answer in its place.
     std::function<int(QWidget *parent, int start)> askDuration;
+    // Asks for a sound file (WAV, MP3, OGG/Opus, FLAC), starting in `start`; empty when the user gave none.
+    // The desktop's open dialog; tests answer in its place.
+    std::function<QString(QWidget *parent, const QString &start)> askSound;
+    // Asks for a volume in per cent (0 to 200), starting at `start`; -1 when the user gave none.
+    std::function<int(QWidget *parent, int start)> askVolume;
     // How long adding waits before it shows its progress window: a folder read sooner shows none.
     int progressDelayMs = 300;
 
@@ -187,6 +209,7 @@ private:
     int m_current = 0;                // current()
     int m_menuSlide = 0;              // the slide the context menu was opened at
     QMenu *m_menu;
+    std::unique_ptr<sound::PcmCache> m_sounds;
     int m_canvasHeight;
     frmBar *m_bar = nullptr;
     QImage m_appended;                // the slide just recorded, until slidesChanged is out

@@ -13,6 +13,7 @@
 
 #include "GifFrames.h"
 #include "HostileFiles.h"
+#include "TestCommon.h"
 #include "app/CommandLine.h"
 #include "export/FrameSource.h"
 #include "export/UnfinishedExports.h"
@@ -363,25 +364,7 @@ void TestCli::soundsGoUnderAVideoInStep()
         image.fill((n - 1) % 24 == 0 ? Qt::white : Qt::black);
         QVERIFY(slides::writeBmp(dir.filePath(slides::slideFileName(n)), image));
     }
-    const QString click = dir.filePath(QStringLiteral("щелчок@.wav"));
-    {
-        QByteArray pcm;
-        for (int i = 0; i < 2400; ++i)
-            for (int c = 0; c < 2; ++c) {
-                const qint16 v = (i / 24) % 2 ? 12000 : -12000;
-                pcm.append(reinterpret_cast<const char *>(&v), 2);
-            }
-        QByteArray wav("RIFF");
-        const auto u32 = [&wav](quint32 v) { wav.append(reinterpret_cast<const char *>(&v), 4); };
-        const auto u16 = [&wav](quint16 v) { wav.append(reinterpret_cast<const char *>(&v), 2); };
-        u32(36 + quint32(pcm.size()));
-        wav.append("WAVEfmt ");
-        u32(16), u16(1), u16(2), u32(48000), u32(48000 * 4), u16(4), u16(16);
-        wav.append("data");
-        u32(quint32(pcm.size()));
-        QFile f(click);
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(wav + pcm) > 0);
-    }
+    const QString click = testcommon::writeBytes(dir.path(), QStringLiteral("щелчок@.wav"), testcommon::squareWav(2400));
     for (const char *suffix : {"mp4", "webm"}) {
         const QString out = dir.filePath(QStringLiteral("кино.") + QLatin1String(suffix));
         const Run r = run({"--export", out, "--fps", "12", "--sound", click + "@1", "--sound=" + click + "@25",
@@ -389,21 +372,12 @@ void TestCli::soundsGoUnderAVideoInStep()
         QVERIFY2(r.code == 0, qPrintable(r.err));
         // The sound as a player gives it: each click starts within 5 ms of its white slide, and the sound
         // lasts as the cartoon does.
-        QProcess ffmpeg;
-        ffmpeg.start("ffmpeg", {"-v", "error", "-i", out, "-vn", "-ac", "1", "-ar", "48000", "-f", "s16le", "-"});
-        QVERIFY(ffmpeg.waitForFinished(60000));
-        const QByteArray raw = ffmpeg.readAllStandardOutput();
-        const auto *v = reinterpret_cast<const qint16 *>(raw.constData());
-        QList<double> onsets;
-        for (qsizetype i = 0; i < raw.size() / 2; ++i)
-            if (qAbs(v[i]) > 3000) {
-                onsets << i / 48.0;
-                i += 48000 / 2;
-            }
+        const std::vector<qint16> heard = testcommon::soundOf(out);
+        const QList<double> onsets = testcommon::onsetsMs(heard);
         QCOMPARE(onsets.size(), 2);
         QVERIFY2(onsets[0] < 5 && qAbs(onsets[1] - 2000) < 5, qPrintable(QString::number(onsets[1])));
         // Four seconds of it, give or take the encoder's last block of 1,024.
-        const qsizetype length = raw.size() / 2;
+        const qsizetype length = qsizetype(heard.size());
         QVERIFY2(length >= 4 * 48000 && length < 4 * 48000 + 1024, qPrintable(QString::number(length)));
     }
     // A slide that is not there, a sound that is not there, and a GIF, which has no sound.
@@ -412,6 +386,30 @@ void TestCli::soundsGoUnderAVideoInStep()
     QVERIFY(missing.code == 1 && missing.err.contains(QStringLiteral("нет.wav")));
     const Run gif = run({"--export", dir.filePath("a.gif"), "--sound", click, dir.path()});
     QVERIFY(gif.code == 0 && gif.err.contains(QStringLiteral("в GIF нет звука")));
+
+    // A project's own click on slide 25 (which lasts two frames, at half volume) mixed with one from the
+    // command line on slide 1: a second later than in the folder, since slide 25 starts a frame later.
+    {
+        slides::SlideStore store;
+        for (int n = 1; n <= 48; ++n)
+            QVERIFY(store.append(QImage(dir.filePath(slides::slideFileName(n)))));
+        QVERIFY(store.setDuration(24, 2));
+        QVERIFY(store.setSound(25, {slides::SoundClip::make(testcommon::squareWav(2400), "щелчок.wav"), 50}));
+        QVERIFY(project::ProjectFile::save(dir.filePath("кино.vellumo"), {}, store).ok());
+    }
+    const QString out = dir.filePath(QStringLiteral("проект.mp4"));
+    const Run r = run({"--export", out, "--fps", "12", "--sound", click, dir.filePath("кино.vellumo")});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    const std::vector<qint16> heard = testcommon::soundOf(out);
+    const QList<double> onsets = testcommon::onsetsMs(heard, 2000);
+    const auto peak = [&](double ms) { // the loudest sample of the click starting there
+        const auto from = heard.begin() + qsizetype(ms * 48);
+        return std::abs(int(*std::max_element(from, from + 2400, [](int x, int y) { return qAbs(x) < qAbs(y); })));
+    };
+    QCOMPARE(onsets.size(), 2);
+    QVERIFY2(onsets[0] < 5 && qAbs(onsets[1] - 25 * 1000 / 12.0) < 5, qPrintable(QString::number(onsets[1])));
+    QVERIFY(peak(onsets[1]) < peak(onsets[0]) * 0.7);
+    QVERIFY(heard.size() >= 49 * 4000 && heard.size() < 49 * 4000 + 1024);
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -231,7 +231,9 @@ void NeverLoseTest::duplicatingFromTheContextMenu()
                                  QStringLiteral("Длительность…"), QString(),
                                  QStringLiteral("Записывать после этого слайда"), QStringLiteral("Записывать в конец"),
                                  QStringLiteral("Заменить слайд"), QString(), QStringLiteral("Вырезать"),
-                                 QStringLiteral("Копировать"), QStringLiteral("Вставить")}));
+                                 QStringLiteral("Копировать"), QStringLiteral("Вставить"), QString(),
+                                 QStringLiteral("Добавить звук…"), QStringLiteral("Громкость…"),
+                                 QStringLiteral("Убрать звук")}));
     menu->actions().at(1)->trigger();
     menu->hide();
     QCOMPARE(b->slideCount(), 6);

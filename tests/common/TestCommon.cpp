@@ -1,6 +1,7 @@
 #include "TestCommon.h"
 
 #include <QDir>
+#include <QProcess>
 #include <QFile>
 
 #include "slides/SlideSource.h"
@@ -50,6 +51,46 @@ QString writeSimpleGif(const QString &dir, const QString &name, QSize size, int 
     const QString path = QDir(dir).filePath(name);
     anigif::writeGif(path, doc);
     return path;
+}
+
+QByteArray squareWav(int frames, qint16 level, int period)
+{
+    QByteArray pcm;
+    for (int i = 0; i < frames; ++i)
+        for (int c = 0; c < 2; ++c) {
+            const qint16 v = period == 0 ? 0 : (i / (period / 2)) % 2 ? level : qint16(-level);
+            pcm.append(reinterpret_cast<const char *>(&v), 2);
+        }
+    QByteArray wav("RIFF");
+    const auto u32 = [&wav](quint32 v) { wav.append(reinterpret_cast<const char *>(&v), 4); };
+    const auto u16 = [&wav](quint16 v) { wav.append(reinterpret_cast<const char *>(&v), 2); };
+    u32(36 + quint32(pcm.size()));
+    wav.append("WAVEfmt ");
+    u32(16), u16(1), u16(2), u32(48000), u32(48000 * 4), u16(4), u16(16);
+    wav.append("data");
+    u32(quint32(pcm.size()));
+    return wav + pcm;
+}
+
+std::vector<qint16> soundOf(const QString &film)
+{
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg", {"-v", "error", "-i", film, "-vn", "-ac", "1", "-ar", "48000", "-f", "s16le", "-"});
+    ffmpeg.waitForFinished(60000);
+    const QByteArray raw = ffmpeg.readAllStandardOutput();
+    const auto *v = reinterpret_cast<const qint16 *>(raw.constData());
+    return std::vector<qint16>(v, v + raw.size() / 2);
+}
+
+QList<double> onsetsMs(const std::vector<qint16> &samples, int level)
+{
+    QList<double> out;
+    for (size_t i = 0; i < samples.size(); ++i)
+        if (qAbs(samples[i]) > level) {
+            out << i / 48.0;
+            i += 48000 / 2;
+        }
+    return out;
 }
 
 QString writeBytes(const QString &dir, const QString &name, const QByteArray &bytes)

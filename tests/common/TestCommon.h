@@ -40,6 +40,15 @@ QString writeSimpleGif(const QString &dir, const QString &name, QSize size, int 
 // Writes bytes to a file; returns the path.
 QString writeBytes(const QString &dir, const QString &name, const QByteArray &bytes);
 
+// A WAV file's bytes: 48 kHz stereo 16-bit, `frames` frames of a square wave of `level`, a period of
+// `period` frames (0: silence).
+QByteArray squareWav(int frames, qint16 level = 12000, int period = 48);
+
+// A film's sound as a player gives it (48 kHz, mono), read with the ffmpeg program; empty when it has none.
+std::vector<qint16> soundOf(const QString &film);
+// Where sounds louder than `level` start in `samples`, in ms; each onset hides the next half second.
+QList<double> onsetsMs(const std::vector<qint16> &samples, int level = 3000);
+
 // The colour that writeSimpleGif gives frame i.
 QColor frameColour(int i);
 

@@ -9,7 +9,7 @@ source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/still_stage.sh"
 begin_test "$1"
 
-EXPORT="431 467"; EXPORT_START="181 140"
+EXPORT="431 467"; EXPORT_START="181 160"
 
 start_with_still_stage "$exe"
 

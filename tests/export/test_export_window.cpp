@@ -11,6 +11,7 @@
 #include <QtTest>
 
 #include "ExportTestKit.h"
+#include "TestCommon.h"
 #include "controls/Button.h"
 #include "controls/ProgressBar.h"
 #include "controls/Twips.h"
@@ -71,7 +72,31 @@ private slots:
     void failureNamesFileAndReason();
     void cancelStopsAtOnceAndLeavesNothing();
     void largerSizeWithItsEstimateThenOpenFolder();
+    void theSlidesSoundsGoUnderTheVideo();
 };
+
+void TestExportWindow::theSlidesSoundsGoUnderTheVideo()
+{
+    Harness h;
+    kit::fill(h.store, 24);
+    QVERIFY(h.store.setDuration(2, 3)); // slide 13 starts at frame 14: 14/12 s
+    QVERIFY(h.store.setSound(13, {slides::SoundClip::make(testcommon::squareWav(2400), "щелчок.wav"), 100}));
+    h.state.PreviewRate = 12;
+    frmExport w(h.state, h.store);
+    w.show();
+    // A GIF takes no sound, and the window says so while GIF is chosen.
+    QVERIFY(w.Label5->isVisible());
+    w.Combo1->setCurrentIndex(1);
+    QVERIFY(!w.Label5->isVisible());
+    h.answerWith(w, h.dir.filePath(QStringLiteral("звук.mp4")));
+    w.Command1_Click();
+    QVERIFY(waitEnded(w, 60000));
+    const std::vector<qint16> heard = testcommon::soundOf(h.dir.filePath(QStringLiteral("звук.mp4")));
+    const QList<double> onsets = testcommon::onsetsMs(heard);
+    QVERIFY(onsets.size() == 1 && qAbs(onsets[0] - 14 * 1000 / 12.0) < 5);
+    // As long as the cartoon's 26 frame times, give or take the encoder's last block.
+    QVERIFY(heard.size() >= 26 * 4000 && heard.size() < 26 * 4000 + 1024);
+}
 
 void TestExportWindow::bufferOffersExport()
 {

@@ -131,6 +131,7 @@ private slots:
     void aSecondSaveRewritesOnlyWhatChanged();
     void aCopyIsSavedOnAWorkerWhileRecordingGoesOn();
     void badInputAndFaultsEndInAClearMessage();
+    void soundsComeBackExactAndADamagedOneIsNamed();
 };
 
 void TestProject::aSceneComesBackWholeInAFreshProgram()
@@ -424,6 +425,53 @@ void TestProject::badInputAndFaultsEndInAClearMessage()
                 QVERIFY2(testcommon::samePixels(read.slide(i), expected.slide(i)), c.name);
         }
     }
+}
+
+void TestProject::soundsComeBackExactAndADamagedOneIsNamed()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("sounds.vellumo");
+    project::SceneSnapshot scene;
+    slides::SlideStore store;
+    appendSlides(store, 0, 5);
+    const auto music = slides::SoundClip::make(QByteArray(70000, 'm') + "end", QStringLiteral("песня.mp3"));
+    const auto voice = slides::SoundClip::make(QByteArray("voice"), QStringLiteral("голос.wav"));
+    QVERIFY(store.setSound(2, {music, 100}));
+    QVERIFY(store.setSound(3, {music, 40}));
+    QVERIFY(store.setSound(5, {voice, 200}));
+    QVERIFY(ProjectFile::save(path, scene, store).ok());
+    // A sound taken off before the next save is gone from the file too.
+    QVERIFY(store.setSound(3, {}));
+    QVERIFY(ProjectFile::save(path, scene, store).ok());
+    const auto volumes = [](const slides::SlideStore &s) {
+        QList<int> out;
+        for (int i = 1; i <= s.count(); ++i)
+            out << (s.sound(i) ? s.sound(i).volume : -1);
+        return out;
+    };
+    {
+        slides::SlideStore back;
+        const ProjectResult r = ProjectFile::open(path, scene, back);
+        QVERIFY2(r.ok() && r.lost.isEmpty(), qPrintable(r.message));
+        QCOMPARE(volumes(back), (QList<int>{-1, 100, -1, -1, 200}));
+        QCOMPARE(back.sound(2).clip->bytes, music->bytes);
+        QCOMPARE(back.sound(2).clip->name, music->name);
+        QCOMPARE(back.sound(5).clip->bytes, voice->bytes);
+    }
+    // The song's bytes damaged in the file: the project opens, every slide and the voice with it.
+    sqlite3 *db = nullptr;
+    QCOMPARE(sqlite3_open(QFile::encodeName(path).constData(), &db), SQLITE_OK);
+    QCOMPARE(sqlite3_exec(db, "UPDATE sounds SET bytes = zeroblob(70003) WHERE name = 'песня.mp3'", nullptr, nullptr,
+                          nullptr),
+             SQLITE_OK);
+    QCOMPARE(sqlite3_changes(db), 1);
+    sqlite3_close(db);
+    slides::SlideStore back;
+    const ProjectResult r = ProjectFile::open(path, scene, back);
+    QCOMPARE(back.count(), 5);
+    QCOMPARE(r.lost, QStringList{QStringLiteral("звук «песня.mp3» слайда 2")});
+    QVERIFY(r.message.contains(QStringLiteral("песня.mp3")));
+    QCOMPARE(volumes(back), (QList<int>{-1, -1, -1, -1, 200}));
 }
 
 QTEST_MAIN(TestProject)
