@@ -8,7 +8,6 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QPainter>
 #include <QTimer>
 
 #include <cmath>
@@ -19,6 +18,7 @@
 #include "TypicalScene.h"
 #include "app/AppState.h"
 #include "app/frmMain.h"
+#include "TestCommon.h"
 #include "export/ExportJob.h"
 #include "export/VideoFileWriter.h"
 #include "sound/Sound.h"
@@ -237,22 +237,8 @@ void panScene(slides::SlideStore &store, int slides)
 // shape, drawn without smoothing, so the GIF must be exact.
 void flatScene(slides::SlideStore &store, int slides)
 {
-    for (int i = 0; i < slides; ++i) {
-        QImage image(slides::SlideWidth, slides::SlideHeight, QImage::Format_RGB32);
-        image.fill(qRgb(120, 190, 240));
-        QPainter p(&image);
-        p.setPen(Qt::NoPen);
-        p.fillRect(0, 250, 396, 96, QColor(70, 160, 60));
-        p.setBrush(QColor(250, 220, 0));
-        p.drawEllipse(QPoint(330, 50), 30, 30);
-        p.setBrush(QColor(230, 80, 40));
-        p.drawEllipse(QRect(10 + 3 * i % 330, 190 - (i % 20) * (20 - i % 20) / 4, 50, 60));
-        p.fillRect(380 - 2 * i % 360, 120, 30 + i % 10, 40, QColor(90, 60, 160));
-        p.setBrush(QColor(255, 255, 255));
-        p.drawEllipse(QRect((i * 5) % 500 - 100, 30, 90, 30));
-        p.end();
-        store.append(image);
-    }
+    for (int i = 0; i < slides; ++i)
+        store.append(testcommon::flatSlide(i));
 }
 } // namespace
 

@@ -3,10 +3,28 @@
 #include <QDir>
 #include <QProcess>
 #include <QFile>
+#include <QPainter>
 
 #include "slides/SlideSource.h"
 
 namespace testcommon {
+
+QImage flatSlide(int i)
+{
+    QImage image(slides::SlideWidth, slides::SlideHeight, QImage::Format_RGB32);
+    image.fill(qRgb(120, 190, 240));
+    QPainter p(&image);
+    p.setPen(Qt::NoPen);
+    p.fillRect(0, 250, 396, 96, QColor(70, 160, 60));
+    p.setBrush(QColor(250, 220, 0));
+    p.drawEllipse(QPoint(330, 50), 30, 30);
+    p.setBrush(QColor(230, 80, 40));
+    p.drawEllipse(QRect(10 + 3 * i % 330, 190 - (i % 20) * (20 - i % 20) / 4, 50, 60));
+    p.fillRect(380 - 2 * i % 360, 120, 30 + i % 10, 40, QColor(90, 60, 160));
+    p.setBrush(QColor(255, 255, 255));
+    p.drawEllipse(QRect((i * 5) % 500 - 100, 30, 90, 30));
+    return image;
+}
 
 QImage stageSlide(int t)
 {

@@ -29,6 +29,9 @@ namespace testcommon {
 // moves with t; every 40th slide changes the background, so that packed keys
 // occur too.
 QImage stageSlide(int t);
+// Flat colours without smoothing: a sun, a ball that bounces across the stage, a box and a cloud that drift
+// the other way; slide i of such a scene.
+QImage flatSlide(int i);
 
 // A plain-colour frame of the given size.
 QImage solid(QSize size, QColor colour);

@@ -11,6 +11,7 @@
 
 #include "ExportTestKit.h"
 #include "GifFrames.h"
+#include "TestCommon.h"
 #include "export/FrameSource.h"
 #include "export/GifLzw.h"
 
@@ -22,24 +23,6 @@ namespace {
 // through giflib compare as indexes.
 QRgb colourOf(int index) { return qRgb(index, 255 - index, (index * 37) & 255); }
 
-// Flat colours without smoothing: a sun, a ball that bounces across the
-// stage, a box and a cloud that drift the other way.
-QImage flatSlide(int i)
-{
-    QImage image(slides::SlideWidth, slides::SlideHeight, QImage::Format_RGB32);
-    image.fill(qRgb(120, 190, 240));
-    QPainter p(&image);
-    p.setPen(Qt::NoPen);
-    p.fillRect(0, 250, 396, 96, QColor(70, 160, 60));
-    p.setBrush(QColor(250, 220, 0));
-    p.drawEllipse(QPoint(330, 50), 30, 30);
-    p.setBrush(QColor(230, 80, 40));
-    p.drawEllipse(QRect(10 + 3 * i % 330, 190 - (i % 20) * (20 - i % 20) / 4, 50, 60));
-    p.fillRect(380 - 2 * i % 360, 120, 30 + i % 10, 40, QColor(90, 60, 160));
-    p.setBrush(QColor(255, 255, 255));
-    p.drawEllipse(QRect((i * 5) % 500 - 100, 30, 90, 30));
-    return image;
-}
 
 } // namespace
 
@@ -135,7 +118,7 @@ void TestGifCoding::gifsicleFindsLittleToTakeOff()
         QSKIP("gifsicle is not installed");
     slides::SlideStore store;
     for (int i = 1; i <= 60; ++i)
-        store.append(flatSlide(i));
+        store.append(testcommon::flatSlide(i));
     QTemporaryDir dir;
     const QString ours = dir.filePath(QStringLiteral("ours.gif")), theirs = dir.filePath(QStringLiteral("O3.gif"));
     StoreFrames frames(store);
