@@ -425,9 +425,13 @@ private:
 
 } // namespace
 
-SlideBuffer::SlideBuffer(QObject *parent) : QObject(parent)
+SlideBuffer::SlideBuffer(QObject *parent) : QObject(parent), m_thumbTimer(new QTimer(this))
 {
     m_history.setUndoLimit(HistoryLimit);
+    // Not a zero delay: recording lets events run, and the thumbnails are to be made between recordings.
+    m_thumbTimer->setSingleShot(true);
+    m_thumbTimer->setInterval(5);
+    connect(m_thumbTimer, &QTimer::timeout, this, [this] { makeWaitingThumbs(); });
 }
 
 SlideBuffer::~SlideBuffer()
@@ -450,7 +454,22 @@ QImage SlideBuffer::thumb(int i) const
     QImage &t = m_thumbs[size_t(i - 1)];
     if (t.isNull())
         t = thumbnailOf(m_store.slide(i));
+    else if (t.width() == SlideWidth)
+        t = thumbnailOf(t);
     return t;
+}
+
+void SlideBuffer::makeWaitingThumbs() const
+{
+    if (m_waitingThumbs == 0)
+        return;
+    m_waitingThumbs = 0;
+    m_thumbTimer->stop();
+    // Edits since they were recorded may have moved them anywhere; a look at every slide costs microseconds.
+    for (QImage &t : m_thumbs) {
+        if (t.width() == SlideWidth)
+            t = thumbnailOf(t);
+    }
 }
 
 bool SlideBuffer::record(const QImage &image)
@@ -462,20 +481,24 @@ bool SlideBuffer::record(const QImage &image)
         return pushPlaced(recordAtCommand, m_after + 1, std::move(packed));
     }
     startJournal();
-    // A recorded slide's thumbnail is made at once, from the picture at hand, so that scrolling the
-    // buffer costs no unpacking; slides that come back by undo or recovery get theirs when first painted.
-    QImage thumb;
+    // A recorded slide's thumbnail is made from the picture at hand, so that scrolling the buffer costs no
+    // unpacking, but shortly after rather than now; slides that come back by undo or recovery get theirs
+    // when first painted.
     try {
         makeRoom(m_unsaved, 1);
         makeRoom(m_thumbs, 1);
-        thumb = thumbnailOf(image);
     } catch (const std::bad_alloc &) {
         return false;
     }
+    if (m_waitingThumbs >= WaitingThumbs)
+        makeWaitingThumbs();
     if (!m_store.append(image))
         return false;
     m_unsaved.push_back(1);
-    m_thumbs.push_back(std::move(thumb));
+    m_thumbs.push_back(image.width() == SlideWidth ? image : thumbnailOf(image));
+    ++m_waitingThumbs;
+    if (!m_thumbTimer->isActive())
+        m_thumbTimer->start();
     m_history.push(new RecordCommand(*this));
     checkJournal();
     emit changed();

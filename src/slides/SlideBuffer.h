@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QObject>
 #include <QSet>
+#include <QTimer>
 #include <QUndoStack>
 
 #include <algorithm>
@@ -40,6 +41,8 @@ public:
     int count() const { return m_store.count(); }
     // Slide i at thumbnail size, made the first time it is asked for.
     QImage thumb(int i) const;
+    // Makes the thumbnails of recorded slides that still wait for theirs.
+    void makeWaitingThumbs() const;
     SlideStore &store() { return m_store; }
     const SlideStore &store() const { return m_store; }
 
@@ -206,7 +209,12 @@ private:
     SlideStore m_store;
     int m_after = 0;                          // insertionPoint()
     std::vector<quint8> m_unsaved;            // per slide: added since the last completed save
-    mutable std::vector<QImage> m_thumbs;     // per slide; null until first painted
+    // Per slide: null until first painted. A slide just recorded holds its whole picture here until its
+    // thumbnail is made, shortly after and off the recording's path; at most WaitingThumbs wait at once.
+    mutable std::vector<QImage> m_thumbs;
+    static constexpr int WaitingThumbs = 4;
+    mutable int m_waitingThumbs = 0;
+    QTimer *m_thumbTimer = nullptr;
     QUndoStack m_history;
 
     QString m_journalFolder;

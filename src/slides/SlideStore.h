@@ -246,6 +246,8 @@ private:
     // process keeps resident. Shared, so that the journal can write from them.
     static constexpr qint64 BlockBytes = 8 << 20;
     static std::shared_ptr<char[]> newBlock();
+    // Bytes from..to of `block` are about to be written: the pages after them are made ready in the background.
+    static void prepareAhead(char *block, qint64 from, qint64 to);
     std::vector<std::shared_ptr<char[]>> m_blocks;
     qint64 m_used = 0; // bytes taken in the last block
 

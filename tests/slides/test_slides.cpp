@@ -35,6 +35,7 @@
 #include "controls/SystemError.h"
 #include "controls/PictureBox.h"
 #include "controls/Twips.h"
+#include "slides/SlideBuffer.h"
 #include "slides/SlideFiles.h"
 #include "slides/SeriesReader.h"
 #include "slides/SlideStore.h"
@@ -167,6 +168,7 @@ private slots:
 
     // ---- thumbnails ----
     void thumbnailsSitEightToARow();
+    void thumbnailsOfABurstEqualThoseMadeOneByOne();
     void theCanvasGrowsSoThatTheNewestRowIsWhole();
     void theScrollBarBringsTheNewestRowIntoView();
     void onlyTheRowsInViewArePainted();
@@ -206,8 +208,15 @@ void TestSlides::everySlideReadsBackExactlyWhateverTheContent()
     for (int i = 0; i < 3; ++i)
         kept << scene(7);
     kept << QImage(scene(8).convertToFormat(QImage::Format_RGB888));
-    for (const QImage &img : kept)
+    // The same pictures given in the file's own byte order are packed to the same bytes.
+    SlideStore fromBgr;
+    for (const QImage &img : kept) {
         QVERIFY(store.append(img));
+        QVERIFY(fromBgr.append(img.convertToFormat(QImage::Format_BGR888)));
+        quint8 f1 = 0, f2 = 0;
+        QCOMPARE(store.packedView(store.count(), f1), fromBgr.packedView(fromBgr.count(), f2));
+        QCOMPARE(f1, f2);
+    }
     QCOMPARE(store.count(), kept.size());
     for (int i = 0; i < kept.size(); ++i)
         QVERIFY2(samePixels(store.slide(i + 1), kept[i]), qPrintable(QStringLiteral("slide %1 differs").arg(i + 1)));
@@ -516,6 +525,27 @@ void TestSlides::thumbnailsSitEightToARow()
     QCOMPARE(thumbPosition(49), QPoint(225, 120 + 6 * 1045));
     // Every row fits in the window: the eighth thumbnail ends inside the canvas.
     QVERIFY(thumbPosition(8).x() + layout::ThumbWidth <= layout::CanvasWidth);
+}
+
+void TestSlides::thumbnailsOfABurstEqualThoseMadeOneByOne()
+{
+    // A burst leaves its thumbnails to be made after; asking for each at once makes it on the spot; undo
+    // and redo bring back slides whose thumbnails are made from the kept slide.
+    Fixture burst, single;
+    for (int i = 0; i < 500; ++i) {
+        const QImage slide = i % 50 == 7 ? noise(quint32(i)) : scene(i);
+        QVERIFY(burst.buffer->append(slide));
+        QVERIFY(single.buffer->append(slide));
+        QVERIFY(!single.buffer->slides().thumb(i + 1).isNull());
+    }
+    SlideBuffer &slides = single.buffer->slides();
+    QVERIFY(slides.remove({3, 250, 499}));
+    slides.history().undo();
+    for (int i = 1; i <= 500; ++i) {
+        const QImage thumb = burst.buffer->slides().thumb(i);
+        QCOMPARE(thumb.size(), QSize(75, 63));
+        QVERIFY2(thumb == slides.thumb(i), qPrintable(QString::number(i)));
+    }
 }
 
 void TestSlides::theCanvasGrowsSoThatTheNewestRowIsWhole()
