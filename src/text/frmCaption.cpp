@@ -19,7 +19,8 @@ constexpr QSize PreviewBox(300, 240);
 }
 
 frmCaption::frmCaption(const controls::MessageFn &message, const Caption &start, QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                          Qt::MSWindowsFixedSizeDialogHint),
       m_message(message), m_redraw(new QTimer(this))
 {
     setObjectName(QStringLiteral("frmCaption"));

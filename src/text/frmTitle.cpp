@@ -18,7 +18,8 @@ constexpr QSize PreviewBox(300, 260);
 }
 
 frmTitle::frmTitle(const controls::MessageFn &message, const TitleCard &start, QSize stage, QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                          Qt::MSWindowsFixedSizeDialogHint),
       m_message(message), m_stage(stage.expandedTo(QSize(1, 1))), m_redraw(new QTimer(this))
 {
     setObjectName(QStringLiteral("frmTitle"));
