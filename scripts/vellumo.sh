@@ -12,7 +12,7 @@ action=${1:-run}
 
 build_packages=(cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-multimedia-dev libgl-dev
                 libgif-dev zlib1g-dev libsqlite3-dev libxcb1-dev libimagequant-dev libavcodec-dev libavformat-dev libswscale-dev libavutil-dev libswresample-dev
-                fonts-liberation fonts-dejavu-core qt6-translations-l10n qt6-image-formats-plugins)
+                fonts-liberation fonts-dejavu-core fonts-comfortaa qt6-translations-l10n qt6-image-formats-plugins)
 test_packages=(xvfb xauth x11-utils openbox wmctrl xdotool imagemagick ffmpeg gifsicle
                desktop-file-utils appstream lintian dpkg-dev man-db util-linux weston qt6-wayland
                shared-mime-info xdg-utils libglib2.0-bin pulseaudio pulseaudio-utils)
