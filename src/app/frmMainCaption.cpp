@@ -24,6 +24,14 @@ QListWidgetItem *entryOf(QListWidget *list, int index)
     return nullptr;
 }
 
+// What the stage shows, in pixels: from the stage's own place, which holds before the window is first shown
+// and its boxes are laid out (a recovered scene is rebuilt then).
+QSize stageSize(const controls::PictureBox *stage)
+{
+    const int border = 2 * stage->borderWidth();
+    return {twips::toPixels(twips::width(stage)) - border, twips::toPixels(twips::height(stage)) - border};
+}
+
 } // namespace
 
 void frmMain::buildCaptions()
@@ -32,7 +40,7 @@ void frmMain::buildCaptions()
         return text::editCaption(parent, m_state.message, caption);
     };
     askTitleCard = [this](QWidget *parent, text::TitleCard &card) {
-        return text::editTitleCard(parent, m_state.message, card, Picture7->client()->size());
+        return text::editTitleCard(parent, m_state.message, card, stageSize(Picture7));
     };
     // A double click on a caption or Enter on its entry opens it again.
     connect(List1, &QListWidget::itemActivated, this, [this](QListWidgetItem *item) {
@@ -68,11 +76,11 @@ void frmMain::Caption_Click()
     controls::ImageControl *p = makeCaption(n, caption);
     if (p) {
         // Its middle on the middle of what the stage shows, wherever the background has been panned to.
-        const QWidget *view = Picture7->client();
-        const QPointF centre = QPointF(view->width(), view->height()) / 2.0 -
-                               QPointF(Picture3->client()->mapTo(view, QPoint(0, 0)));
-        twips::move(p, twips::fromPixels(1) * centre.x() - twips::width(p) / 2,
-                    twips::fromPixels(1) * centre.y() - twips::height(p) / 2);
+        const QSize view = stageSize(Picture7);
+        const double inside = twips::fromPixels(Picture3->borderWidth());
+        const QPointF centre = QPointF(twips::fromPixels(view.width()), twips::fromPixels(view.height())) / 2.0 -
+                               twips::geometry(Picture3).topLeft() - QPointF(inside, inside);
+        twips::move(p, centre.x() - twips::width(p) / 2, centre.y() - twips::height(p) / 2);
         p->raise();
         p->show();
     }
@@ -127,7 +135,7 @@ void frmMain::shiftScene(QPointF by)
 
 void frmMain::showTitleCard(const text::TitleCard &card)
 {
-    const QSize stage = Picture7->client()->size();
+    const QSize stage = stageSize(Picture7);
     if (!m_titleCard) {
         m_covered = {Picture3->picture(), Picture3->source(), twips::geometry(Picture3),
                      UpDown3->minimum(), UpDown3->maximum(), UpDown3->value(),
