@@ -21,7 +21,6 @@ struct StageObject {
     Kind kind = Kind::Character;
     int number = 0;       // its element in AniGIF1 or Image1, the number its list entry shows
     QByteArray picture;   // the file it was loaded from, as it was read; empty for a caption
-    QByteArray caption;   // a caption's text and style in their kept form (text::encode)
     QRectF geometry;      // twips, inside the background
     bool visible = true;
     // Characters only.
@@ -29,6 +28,8 @@ struct StageObject {
     bool playing = false;
     bool autoSize = true;
     int sizeMode = 0;
+    // Captions only: the text and style in their kept form (text::encode).
+    QByteArray caption;
 
     bool operator==(const StageObject &) const = default;
 };
