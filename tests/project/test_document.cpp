@@ -206,55 +206,33 @@ void TestDocument::theStageComesBackAfterACrash()
 void TestDocument::captionsAndTheTitleCardComeBackFromTheFileAndTheJournal()
 {
     QTemporaryDir dir, state, crashed;
-    const QString path = dir.filePath(QStringLiteral("Титры.vellumo"));
-    text::Caption speech;
-    speech.lettering = {QStringLiteral("Привет!\nКак дела?"), text::fonts().value(0), 30, Qt::white, Qt::black, 3};
-    speech.shape = text::Shape::Thought;
-    speech.tail = text::Tail::TopRight;
-    speech.fill = QColor(250, 240, 120);
-    text::TitleCard title;
-    title.lettering = {QStringLiteral("Глава первая"), text::fonts().value(0), 40, Qt::yellow, Qt::black, 2};
-    title.bottom = QColor(200, 30, 30);
-    project::SceneSnapshot before;
-    QImage backgroundBefore;
+    const text::Caption speech{{"Привет!\nКак дела?"}, text::Shape::Thought};
+    const text::TitleCard title{{"Глава первая"}};
+    project::SceneSnapshot saved;
     {
         Program a(state.path(), {});
         buildScene(a);
-        backgroundBefore = a.main->Picture3->picture();
-        a.main->askCaption = [&speech](QWidget *, text::Caption &c) { return c = speech, true; };
-        a.main->askTitleCard = [&title](QWidget *, text::TitleCard &c) { return c = title, true; };
+        a.main->askCaption = [&](QWidget *, text::Caption &c) { return c = speech, true; };
+        a.main->askTitleCard = [&](QWidget *, text::TitleCard &c) { return c = title, true; };
         a.main->Caption_Click();
         a.main->Title_Click();
-        answerFileWith(a, path);
+        answerFileWith(a, dir.filePath("Титры.vellumo"));
         QVERIFY(a.main->document()->saveAs());
-        // A change after the save: the project is marked, and only the journal has it.
+        saved = project::takeSnapshot(*a.main);
+        // Moved after the save: the journal has it, the file not.
         twips::move(a.main->Image1.at(3), 300, 600);
         a.main->document()->checkScene();
-        QVERIFY(a.main->isWindowModified());
-        before = project::takeSnapshot(*a.main);
         QVERIFY(a.main->Buffer()->slides().flushJournal(5000));
-        const QString journal = a.main->Buffer()->slides().journalPath();
-        QVERIFY(QFile::copy(journal, QDir(crashed.path()).filePath(QFileInfo(journal).fileName())));
+        const QFileInfo journal(a.main->Buffer()->slides().journalPath());
+        QVERIFY(QFile::copy(journal.filePath(), QDir(crashed.path()).filePath(journal.fileName())));
     }
-    const auto check = [&](Program &p, bool moved) {
-        const project::SceneSnapshot after = project::takeSnapshot(*p.main);
-        QCOMPARE(after.titleCard, before.titleCard);
-        QCOMPARE(after.entries, before.entries);
-        QCOMPARE(after.objects.last().kind, project::StageObject::Kind::Caption);
-        QCOMPARE(text::decodeCaption(after.objects.last().caption), std::optional<text::Caption>(speech));
-        QCOMPARE(p.main->Captions.value(3), speech);
-        // Where each object stands (the journal has the move made after the save).
-        for (int i = 0; i < after.objects.size(); ++i)
-            QCOMPARE(after.objects[i].geometry == before.objects[i].geometry, moved || i != before.objects.size() - 1);
-        // The background under the card comes back with "Удалить фон".
-        p.main->Command9_Click();
-        QCOMPARE(p.main->Picture3->picture(), backgroundBefore);
-    };
     Program opened(QString(), {});
-    QVERIFY(opened.main->document()->openFile(path));
-    check(opened, false);
+    QVERIFY(opened.main->document()->openFile(dir.filePath("Титры.vellumo")));
+    QCOMPARE(project::takeSnapshot(*opened.main), saved);
     Program recovered(crashed.path(), {MsgResult::Yes});
-    check(recovered, true);
+    QCOMPARE(twips::geometry(recovered.main->Image1.at(3)).topLeft(), QPointF(300, 600));
+    QCOMPARE(recovered.main->Captions.value(3), speech);
+    QCOMPARE(recovered.main->titleCard(), std::optional<text::TitleCard>(title));
 }
 
 QTEST_MAIN(TestDocument)
