@@ -214,7 +214,7 @@ void TestDocument::captionsAndTheTitleCardComeBackFromTheFileAndTheJournal()
         buildScene(a);
         a.main->askCaption = [&](QWidget *, text::Caption &c) { return c = speech, true; };
         a.main->askTitleCard = [&](QWidget *, text::TitleCard &c) { return c = title, true; };
-        a.main->Caption_Click();
+        pressRussian(a, 0x415, 28);   // Ctrl+Е: Ctrl+T under a Russian layout
         a.main->Title_Click();
         answerFileWith(a, dir.filePath("Титры.vellumo"));
         QVERIFY(a.main->document()->saveAs());
