@@ -113,8 +113,12 @@ bool frmMain::editCaption(int index)
 void frmMain::Title_Click()
 {
     text::TitleCard card = m_titleCard.value_or(text::TitleCard());
-    if (!m_titleCard)
+    if (!m_titleCard) {
+        // Large light letters, which read on the card's dark blue at first sight.
         card.lettering.family = text::fonts().value(0);
+        card.lettering.colour = Qt::white;
+        card.lettering.size = 40;
+    }
     if (!askTitleCard(this, card))
         return;
     AniGIF2->setPlaying(false);
