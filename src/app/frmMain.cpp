@@ -297,6 +297,7 @@ void frmMain::buildLayout()
 
     buildComposing();
     buildImport();
+    buildCaptions();
     connectHandlers();
     // The window opens on "ЗАПИСЬ": a button draws its focus mark, where the
     // first control in the tab order (a spin box's bare arrows) shows none.
@@ -360,6 +361,10 @@ void frmMain::connectProp(int index)
             [this, index](Qt::MouseButtons bs, Qt::KeyboardModifiers m, double x, double y) {
                 Image1_MouseMove(index, bs, m, x, y);
             });
+    connect(p, &controls::ImageControl::DblClick, this, [this, index] {
+        if (Captions.contains(index))
+            editCaption(index);
+    });
 }
 
 void frmMain::Form_Load()

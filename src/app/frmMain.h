@@ -8,6 +8,9 @@
 #include <QHash>
 #include <QWidget>
 
+#include <functional>
+#include <optional>
+
 #include "anigif/AniGif.h"
 #include "app/AppState.h"
 #include "controls/Button.h"
@@ -16,6 +19,7 @@
 #include "controls/ListBox.h"
 #include "controls/PictureBox.h"
 #include "controls/SpinControl.h"
+#include "text/Caption.h"
 
 class frmBuffer;
 class frmFon;
@@ -61,6 +65,9 @@ public:
     QMenu *mnuEdit;                      // "Правка"
     QAction *mnuUndo;                    // "Отменить", Ctrl+Z
     QAction *mnuRedo;                    // "Повторить", Ctrl+Shift+Z, Ctrl+Y
+    QMenu *mnuInsert;                    // "Вставка"
+    QAction *mnuCaption;                 // "Надпись…", Ctrl+T
+    QAction *mnuTitle;                   // "Титр…"
     QMenu *mnuHelp;                      // "Справка"
     QAction *mnuAbout;                   // "О программе"
     project::Document *document() const { return m_document; }
@@ -174,6 +181,40 @@ public:
     bool SelectedIsProp = false;  // the last selected entry named a prop
     // ==== end scene ====
 
+    // ==== Captions and title cards (frmMainCaption.cpp) ====
+    // The windows that edit a caption or a title card; a test puts in its own answers.
+    std::function<bool(QWidget *parent, text::Caption &caption)> askCaption;
+    std::function<bool(QWidget *parent, text::TitleCard &card)> askTitleCard;
+    // The props that are captions, by their element in Image1: their picture is drawn from these.
+    QHash<int, text::Caption> Captions;
+    void Caption_Click();    // "Надпись…": a new caption in the middle of the stage
+    void Title_Click();      // "Титр…": a new title card, or the one on show edited
+    // Opens the caption of element `index` in its window; on "ОК" it is drawn again about the same centre.
+    bool editCaption(int index);
+    // A new caption element numbered `index` (nothing when the number is taken), not yet placed.
+    controls::ImageControl *makeCaption(int index, const text::Caption &caption);
+    // The title card on show in place of the background, if any.
+    const std::optional<text::TitleCard> &titleCard() const { return m_titleCard; }
+    // Shows `card` as the background: the background it covers is kept aside the first time, and the
+    // objects stay where they are seen.
+    void showTitleCard(const text::TitleCard &card);
+    // The background the title card covers comes back, where it stood.
+    void removeTitleCard();
+    // The card is forgotten with the background it covers: a new background replaced it.
+    void forgetTitleCard() { m_titleCard.reset(); }
+    // The background under the title card, as it stood before the card came.
+    struct CoveredBackground {
+        QImage picture;
+        QByteArray source;
+        QRectF geometry;              // twips
+        int xMin = 0, xMax = 0, x = 0;   // UpDown3
+        int yMin = 0, yMax = 0, y = 0;   // UpDown4
+        bool removable = false;       // "Удалить фон" was available
+    };
+    const CoveredBackground &coveredBackground() const { return m_covered; }
+    void setCoveredBackground(const CoveredBackground &covered) { m_covered = covered; }
+    // ==== end captions ====
+
     // ==== Slides (frmMainSlides.cpp) ====
     bool SaveBuffer();       // record one slide; false when it could not be stored
     QImage captureSlide();   // the stage drawn as a slide, shown in the capture box
@@ -225,6 +266,8 @@ protected:
 private:
     void buildLayout();
     void buildMenu();
+    void buildCaptions();    // the seams of the caption windows
+    void shiftScene(QPointF by);   // every object on the stage moved by `by` twips inside the background
     void buildImport();      // the menu item's key and the stage's drops
     void showRecent();       // fills "Открыть недавний" as it opens
     void showProject();      // the title and its mark of unsaved changes
@@ -246,4 +289,6 @@ private:
     frmView *m_view = nullptr;
     project::Document *m_document = nullptr;
     QString m_importFolder;  // where the import dialog last was
+    std::optional<text::TitleCard> m_titleCard;
+    CoveredBackground m_covered;
 };

@@ -57,6 +57,11 @@ void frmMain::buildMenu()
     mnuUndo = item(mnuEdit, "mnuUndo", QStringLiteral("&Отменить"), QKeySequence(Qt::CTRL | Qt::Key_Z));
     mnuRedo = item(mnuEdit, "mnuRedo", QStringLiteral("&Повторить"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
 
+    mnuInsert = MenuBar->addMenu(QStringLiteral("&Вставка"));
+    mnuInsert->setObjectName(QStringLiteral("mnuInsert"));
+    mnuCaption = item(mnuInsert, "mnuCaption", QStringLiteral("&Надпись…"), QKeySequence(Qt::CTRL | Qt::Key_T));
+    mnuTitle = item(mnuInsert, "mnuTitle", QStringLiteral("&Титр…"));
+
     mnuHelp = MenuBar->addMenu(QStringLiteral("&Справка"));
     mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
     mnuAbout = item(mnuHelp, "mnuAbout", QStringLiteral("&О программе"));
@@ -71,6 +76,8 @@ void frmMain::buildMenu()
     connect(mnuUndo, &QAction::triggered, this, &frmMain::Undo);
     connect(mnuRedo, &QAction::triggered, this, &frmMain::Redo);
     connect(mnuImport, &QAction::triggered, this, &frmMain::importAssets);
+    connect(mnuCaption, &QAction::triggered, this, &frmMain::Caption_Click);
+    connect(mnuTitle, &QAction::triggered, this, &frmMain::Title_Click);
     connect(mnuAbout, &QAction::triggered, this, &frmMain::showAbout);
     connect(mnuRecent, &QMenu::aboutToShow, this, &frmMain::showRecent);
     connect(mnuEdit, &QMenu::aboutToShow, this, [this] {
@@ -85,6 +92,7 @@ void frmMain::buildMenu()
     keys->add(Qt::Key_S, Qt::ControlModifier, [this] { m_document->save(); });
     keys->add(Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier, [this] { m_document->saveAs(); });
     keys->add(Qt::Key_I, Qt::ControlModifier, [this] { importAssets(); });
+    keys->add(Qt::Key_T, Qt::ControlModifier, [this] { Caption_Click(); });
 }
 
 void frmMain::showRecent()

@@ -55,6 +55,7 @@ void frmMain::Command5_Click()
                 break;
             case picker::EntryKind::Prop:
                 Image1.destroy(*n);
+                Captions.remove(*n);
                 break;
             case picker::EntryKind::Unknown:
                 break;
@@ -73,6 +74,11 @@ void frmMain::Command5_Click()
 
 void frmMain::Command9_Click()
 {
+    // A title card goes first, and the background it covered is back.
+    if (m_titleCard) {
+        removeTitleCard();
+        return;
+    }
     Picture3->setPicture(Picture7->picture());
     Command9->setEnabled(false);
 }

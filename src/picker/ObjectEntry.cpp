@@ -1,5 +1,7 @@
 #include "picker/ObjectEntry.h"
 
+#include "text/Caption.h"
+
 namespace picker {
 
 namespace {
@@ -22,12 +24,17 @@ QString propEntry(const QString &assetName, int number)
     return QStringLiteral("предмет (") + assetName + marker() + QString::number(number);
 }
 
+QString captionEntry(const QString &text, int number)
+{
+    return QStringLiteral("надпись (") + text::firstWords(text) + marker() + QString::number(number);
+}
+
 EntryKind entryKind(const QString &entry)
 {
     const QString head = entry.left(3);
     if (head == QStringLiteral("пер"))
         return EntryKind::Character;
-    if (head == QStringLiteral("пре"))
+    if (head == QStringLiteral("пре") || head == QStringLiteral("над"))
         return EntryKind::Prop;
     return EntryKind::Unknown;
 }

@@ -13,8 +13,10 @@ enum class EntryKind { Unknown, Character, Prop };
 
 QString characterEntry(const QString &assetName, int number);
 QString propEntry(const QString &assetName, int number);
+// A caption is a prop whose picture is drawn from its text: "надпись (first words) индекс > N".
+QString captionEntry(const QString &text, int number);
 
-// From the first three characters: "пер" is a character, "пре" a prop.
+// From the first three characters: "пер" is a character, "пре" a prop, and so is "над", a caption.
 EntryKind entryKind(const QString &entry);
 
 // The whole decimal number after the last ") индекс > ". Nothing when the

@@ -44,6 +44,8 @@ Placed placeBackground(frmMain &m, const QString &path)
     const QImage &picture = read.image;
     if (picture.isNull())
         return Placed::Nothing;
+    // A title card on show is replaced together with the background it covered.
+    m.forgetTitleCard();
     m.Picture3->setPicture(picture, read.bytes);
     const int w = qRound(m.Picture3->scaleWidth());
     const int h = qRound(m.Picture3->scaleHeight());

@@ -47,7 +47,9 @@ namespace ProjectFile {
 
 constexpr qint32 ApplicationId = 0x56656C6D;  // "Velm"
 // 2: each slide says how many frame times it lasts. Files of version 1 open with every slide lasting one.
-constexpr int FormatVersion = 2;
+// 3: the scene holds captions and a title card; older programs cannot read its scene, so they are told the
+// file is newer rather than damaged.
+constexpr int FormatVersion = 3;
 
 struct WrittenAccess;
 

@@ -10,8 +10,9 @@ namespace project {
 
 namespace {
 
-// Version of the encoded scene's own layout.
-constexpr quint32 SceneLayout = 1;
+// Version of the encoded scene's own layout. 2 added captions and the title card; 1 is still read.
+constexpr quint32 SceneLayout = 2;
+constexpr quint32 FirstLayout = 1;
 
 
 QDataStream &operator<<(QDataStream &out, const SpinState &s)
@@ -82,11 +83,11 @@ QByteArray encodeScene(const SceneSnapshot &s)
     out.setVersion(QDataStream::Qt_6_4);
     auto key = [](const QByteArray &picture) { return pictureKey(picture); };
     out << SceneLayout << key(s.background) << s.backgroundGeometry << s.backgroundX << s.backgroundY
-        << s.backgroundRemovable << s.startAnimation;
+        << s.backgroundRemovable << s.startAnimation << s.titleCard;
     out << quint32(s.objects.size());
     for (const StageObject &o : s.objects)
         out << quint8(o.kind) << qint32(o.number) << key(o.picture) << o.geometry << o.visible << qint32(o.frame)
-            << o.playing << o.autoSize << qint32(o.sizeMode);
+            << o.playing << o.autoSize << qint32(o.sizeMode) << o.caption;
     out << s.characterPlace << s.characterAutoSize << qint32(s.characterSizeMode);
     writeTexts(out, s.entries);
     out << qint32(s.currentRow) << s.entrySelected << s.selectedIndex << s.selectedIsProp << s.characterCount
@@ -105,10 +106,13 @@ bool decodeSceneUnguarded(const QByteArray &data, SceneSnapshot &s, QList<QByteA
     in.setVersion(QDataStream::Qt_6_4);
     quint32 layout = 0;
     in >> layout;
-    if (layout != SceneLayout)
+    if (layout != SceneLayout && layout != FirstLayout)
         return false;
+    const bool captions = layout >= 2;
     QByteArray key;
     in >> key >> s.backgroundGeometry >> s.backgroundX >> s.backgroundY >> s.backgroundRemovable >> s.startAnimation;
+    if (captions)
+        in >> s.titleCard;
     keys = {key};
     quint32 count = 0;
     in >> count;
@@ -119,8 +123,11 @@ bool decodeSceneUnguarded(const QByteArray &data, SceneSnapshot &s, QList<QByteA
         quint8 kind = 0;
         qint32 number = 0, frame = 0, sizeMode = 0;
         in >> kind >> number >> key >> o.geometry >> o.visible >> frame >> o.playing >> o.autoSize >> sizeMode;
-        if ((kind != quint8(StageObject::Kind::Character) && kind != quint8(StageObject::Kind::Prop)) ||
-            !saneRect(o.geometry))
+        if (captions)
+            in >> o.caption;
+        const bool known = kind == quint8(StageObject::Kind::Character) || kind == quint8(StageObject::Kind::Prop) ||
+                           (captions && kind == quint8(StageObject::Kind::Caption));
+        if (!known || !saneRect(o.geometry))
             return false;
         o.kind = StageObject::Kind(kind);
         o.number = number;

@@ -10,6 +10,7 @@
 #include "anigif/GifDecoder.h"
 #include "app/frmMain.h"
 #include "controls/Twips.h"
+#include "text/Caption.h"
 
 namespace project {
 
@@ -59,11 +60,21 @@ QList<QByteArray> SceneSnapshot::pictures() const
 SceneSnapshot takeSnapshot(frmMain &m)
 {
     SceneSnapshot s;
-    s.background = pictureBytes(m.Picture3->picture(), m.Picture3->source());
-    s.backgroundGeometry = twips::geometry(m.Picture3);
-    s.backgroundX = spinState(m.UpDown3);
-    s.backgroundY = spinState(m.UpDown4);
-    s.backgroundRemovable = m.Command9->isEnabled();
+    if (const std::optional<text::TitleCard> &card = m.titleCard()) {
+        const frmMain::CoveredBackground &c = m.coveredBackground();
+        s.titleCard = text::encode(*card);
+        s.background = pictureBytes(c.picture, c.source);
+        s.backgroundGeometry = c.geometry;
+        s.backgroundX = {c.xMin, c.xMax, c.x};
+        s.backgroundY = {c.yMin, c.yMax, c.y};
+        s.backgroundRemovable = c.removable;
+    } else {
+        s.background = pictureBytes(m.Picture3->picture(), m.Picture3->source());
+        s.backgroundGeometry = twips::geometry(m.Picture3);
+        s.backgroundX = spinState(m.UpDown3);
+        s.backgroundY = spinState(m.UpDown4);
+        s.backgroundRemovable = m.Command9->isEnabled();
+    }
     s.startAnimation = !m.AniGIF2->isHidden();
     if (const anigif::AniGif *t = m.AniGIF1.at(0)) {
         s.characterPlace = twips::geometry(t);
@@ -91,8 +102,13 @@ SceneSnapshot takeSnapshot(frmMain &m)
             o.autoSize = c->AutoSize();
             o.sizeMode = c->SizeMode();
         } else if (controls::ImageControl *p = m.Image1.at(n); p && p == w) {
-            o.kind = StageObject::Kind::Prop;
-            o.picture = pictureBytes(p->picture(), p->source());
+            if (m.Captions.contains(n)) {
+                o.kind = StageObject::Kind::Caption;
+                o.caption = text::encode(m.Captions.value(n));
+            } else {
+                o.kind = StageObject::Kind::Prop;
+                o.picture = pictureBytes(p->picture(), p->source());
+            }
         } else {
             continue;
         }
@@ -133,12 +149,18 @@ void applySnapshot(frmMain &m, const SceneSnapshot &s)
         m.AniGIF1.destroy(n);
     for (int n : m.Image1.indices())
         m.Image1.destroy(n);
+    m.Captions.clear();
 
+    m.forgetTitleCard();
     m.Picture3->setPicture(QImage::fromData(s.background), s.background);
     twips::setGeometry(m.Picture3, s.backgroundGeometry);
     setSpin(m.UpDown3, s.backgroundX);
     setSpin(m.UpDown4, s.backgroundY);
     m.Command9->setEnabled(s.backgroundRemovable);
+    // Before the objects are made: they come back where they were seen over the card.
+    if (!s.titleCard.isEmpty())
+        if (const std::optional<text::TitleCard> card = text::decodeTitleCard(s.titleCard))
+            m.showTitleCard(*card);
     m.AniGIF2->setPlaying(s.startAnimation);
     m.AniGIF2->setVisible(s.startAnimation);
     if (anigif::AniGif *t = m.AniGIF1.at(0)) {
@@ -165,6 +187,11 @@ void applySnapshot(frmMain &m, const SceneSnapshot &s)
             c->setPlaying(o.playing);
             m.connectCharacter(o.number);
             made = c;
+        } else if (o.kind == StageObject::Kind::Caption) {
+            // A kept form this program cannot read any more leaves an empty caption rather than a hole.
+            made = m.makeCaption(o.number, text::decodeCaption(o.caption).value_or(text::Caption()));
+            if (!made)
+                continue;
         } else {
             controls::ImageControl *p = m.Image1.create(o.number);
             if (!p)

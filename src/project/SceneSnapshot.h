@@ -15,12 +15,12 @@ class frmMain;
 
 namespace project {
 
-// One character or prop on the stage.
+// One character, prop or caption on the stage.
 struct StageObject {
-    enum class Kind : quint8 { Character = 1, Prop = 2 };
+    enum class Kind : quint8 { Character = 1, Prop = 2, Caption = 3 };
     Kind kind = Kind::Character;
     int number = 0;       // its element in AniGIF1 or Image1, the number its list entry shows
-    QByteArray picture;   // the file it was loaded from, as it was read
+    QByteArray picture;   // the file it was loaded from, as it was read; empty for a caption
     QRectF geometry;      // twips, inside the background
     bool visible = true;
     // Characters only.
@@ -28,6 +28,8 @@ struct StageObject {
     bool playing = false;
     bool autoSize = true;
     int sizeMode = 0;
+    // Captions only: the text and style in their kept form (text::encode).
+    QByteArray caption;
 
     bool operator==(const StageObject &) const = default;
 };
@@ -49,6 +51,9 @@ struct SceneSnapshot {
     SpinState backgroundY;   // UpDown4
     bool backgroundRemovable = false;   // "Удалить фон" is available
     bool startAnimation = true;         // the start-up animation still plays on the stage
+    // A title card on show in place of the background, in its kept form (text::encode); empty when none.
+    // The background fields above then describe the background it covers, which comes back without it.
+    QByteArray titleCard;
 
     QList<StageObject> objects;         // bottom to top
     // The hidden character template: moved or sized while nothing is selected, it sets where and how

@@ -9,6 +9,7 @@
 #include "controls/Twips.h"
 #include "picker/ObjectEntry.h"
 #include "picker/Placing.h"
+#include "slides/frmBuffer.h"
 
 using testcommon::Program;
 
@@ -39,6 +40,17 @@ struct Scene {
         select(row);
         m().Command5->click();
     }
+    // The caption window answers `words`; `given` is the text it was opened with.
+    QString given;
+    void answerCaption(const QString &words)
+    {
+        m().askCaption = [=](QWidget *, text::Caption &c) { return given = std::exchange(c.lettering.text, words), true; };
+    }
+    // Where a control's middle is seen on the stage, in pixels of the viewport.
+    QPointF seen(const QWidget *w)
+    {
+        return QPointF(w->mapTo(m().Picture7->client(), QPoint(0, 0))) + QPointF(w->width(), w->height()) / 2;
+    }
 };
 
 } // namespace
@@ -63,6 +75,8 @@ private slots:
     void aDeletedCharacterIsNoLongerAddressed();
     void deletingTheBackgroundLeavesTheObjectsWhereTheyAre();
     void theChosenEntryStaysChosenWhateverTheUserPresses();
+    void aCaptionIsPlacedEditedInPlaceAndDeletedAsAProp();
+    void aTitleCardCoversTheBackgroundAndASlideEqualsTheStage();
 };
 
 void TestScene::entriesAreWrittenAndReadBackByKindAndNumber()
@@ -325,6 +339,57 @@ void TestScene::theChosenEntryStaysChosenWhateverTheUserPresses()
     QCOMPARE(s.entries(), QStringList({"персонаж (x) индекс > 1", "предмет (z) индекс > 1"}));
     QVERIFY(!m.AniGIF1.exists(2));
     QCOMPARE(chosen(), -1); // only the program's own clearing after a deletion leaves none
+}
+
+void TestScene::aCaptionIsPlacedEditedInPlaceAndDeletedAsAProp()
+{
+    Scene s;
+    frmMain &m = s.m();
+    s.prop();
+    twips::move(m.Picture3, -600, -300);   // a panned background does not move the middle
+    s.answerCaption("Ой!");
+    m.mnuCaption->trigger();
+    QCOMPARE(s.entries().value(1), "надпись (Ой!) индекс > 2");
+    controls::ImageControl *c = m.Image1.at(2);
+    QVERIFY((s.seen(c) - QPointF(198, 173)).manhattanLength() <= 1.5);
+    // A double click opens it with its text; the centre, the number and the entry follow the edit.
+    const QPointF centre = twips::geometry(c).center();
+    s.answerCaption("Ой, какой длинный-предлинный день");
+    emit c->DblClick();
+    QCOMPARE(s.given, "Ой!");
+    QVERIFY((twips::geometry(c).center() - centre).manhattanLength() <= 15);
+    QVERIFY(s.entries()[1].startsWith("надпись (Ой, какой") && s.entries()[1].endsWith("индекс > 2"));
+    // Enter on its entry opens it too; "Удалить объект" then takes it away with its text.
+    s.select(1);
+    QTest::keyClick(m.List1, Qt::Key_Return);
+    QCOMPARE(s.given, "Ой, какой длинный-предлинный день");
+    m.Command5->click();
+    QVERIFY(!m.Image1.at(2) && !m.Captions.contains(2));
+    QCOMPARE(s.entries().size(), 1);
+}
+
+void TestScene::aTitleCardCoversTheBackgroundAndASlideEqualsTheStage()
+{
+    Scene s;
+    frmMain &m = s.m();
+    const QImage back = m.Picture3->picture();
+    const QRectF place = twips::geometry(m.Picture3);
+    s.answerCaption("Привет, мир!");
+    m.Caption_Click();
+    const QPointF before = s.seen(m.Image1.at(1));
+    const text::TitleCard card;
+    m.askTitleCard = [&card](QWidget *, text::TitleCard &c) { return c = card, true; };
+    m.mnuTitle->trigger();
+    QCOMPARE(m.Picture3->picture(), text::render(card, QSize(396, 346)));
+    QCOMPARE(s.seen(m.Image1.at(1)), before);
+    QVERIFY(m.SaveBuffer());
+    const QImage grabbed = m.Picture7->client()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(m.Buffer()->slide(1).convertToFormat(QImage::Format_RGB32), grabbed);
+    // "Удалить фон" gives back the background where it stood; the caption stays where it is seen.
+    m.Command9->click();
+    QCOMPARE(m.Picture3->picture(), back);
+    QCOMPARE(twips::geometry(m.Picture3), place);
+    QCOMPARE(s.seen(m.Image1.at(1)), before);
 }
 
 QTEST_MAIN(TestScene)

@@ -53,6 +53,7 @@ private slots:
     void unsavedChangesAreAskedAboutOnce();
     void aProjectHeldElsewhereOpensReadOnly();
     void theStageComesBackAfterACrash();
+    void captionsAndTheTitleCardComeBackFromTheFileAndTheJournal();
 };
 
 void TestDocument::aSavedProjectOpensWholeAndRecordsAsBefore()
@@ -200,6 +201,38 @@ void TestDocument::theStageComesBackAfterACrash()
     QCOMPARE(stage(second), stageBefore);
     QCOMPARE(project::comparable(project::takeSnapshot(*second.main)).entries, before.entries);
     QVERIFY(second.main->isWindowModified() || second.main->document()->isModified());
+}
+
+void TestDocument::captionsAndTheTitleCardComeBackFromTheFileAndTheJournal()
+{
+    QTemporaryDir dir, state, crashed;
+    const text::Caption speech{{"Привет!\nКак дела?"}, text::Shape::Thought};
+    const text::TitleCard title{{"Глава первая"}};
+    project::SceneSnapshot saved;
+    {
+        Program a(state.path(), {});
+        buildScene(a);
+        a.main->askCaption = [&](QWidget *, text::Caption &c) { return c = speech, true; };
+        a.main->askTitleCard = [&](QWidget *, text::TitleCard &c) { return c = title, true; };
+        pressRussian(a, 0x415, 28);   // Ctrl+Е: Ctrl+T under a Russian layout
+        a.main->Title_Click();
+        answerFileWith(a, dir.filePath("Титры.vellumo"));
+        QVERIFY(a.main->document()->saveAs());
+        saved = project::takeSnapshot(*a.main);
+        // Moved after the save: the journal has it, the file not.
+        twips::move(a.main->Image1.at(3), 300, 600);
+        a.main->document()->checkScene();
+        QVERIFY(a.main->Buffer()->slides().flushJournal(5000));
+        const QFileInfo journal(a.main->Buffer()->slides().journalPath());
+        QVERIFY(QFile::copy(journal.filePath(), QDir(crashed.path()).filePath(journal.fileName())));
+    }
+    Program opened(QString(), {});
+    QVERIFY(opened.main->document()->openFile(dir.filePath("Титры.vellumo")));
+    QCOMPARE(project::takeSnapshot(*opened.main), saved);
+    Program recovered(crashed.path(), {MsgResult::Yes});
+    QCOMPARE(twips::geometry(recovered.main->Image1.at(3)).topLeft(), QPointF(300, 600));
+    QCOMPARE(recovered.main->Captions.value(3), speech);
+    QCOMPARE(recovered.main->titleCard(), std::optional<text::TitleCard>(title));
 }
 
 QTEST_MAIN(TestDocument)
