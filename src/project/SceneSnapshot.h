@@ -29,7 +29,7 @@ struct StageObject {
     bool autoSize = true;
     int sizeMode = 0;
     // Captions only: the text and style in their kept form (text::encode).
-    QByteArray caption;
+    QByteArray caption = {};
 
     bool operator==(const StageObject &) const = default;
 };

@@ -44,7 +44,7 @@ struct Scene {
     QString given;
     void answerCaption(const QString &words)
     {
-        m().askCaption = [=](QWidget *, text::Caption &c) { return given = std::exchange(c.lettering.text, words), true; };
+        m().askCaption = [this, words](QWidget *, text::Caption &c) { return given = std::exchange(c.lettering.text, words), true; };
     }
     // Where a control's middle is seen on the stage, in pixels of the viewport.
     QPointF seen(const QWidget *w)

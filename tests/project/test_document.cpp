@@ -206,8 +206,11 @@ void TestDocument::theStageComesBackAfterACrash()
 void TestDocument::captionsAndTheTitleCardComeBackFromTheFileAndTheJournal()
 {
     QTemporaryDir dir, state, crashed;
-    const text::Caption speech{{"Привет!\nКак дела?"}, text::Shape::Thought};
-    const text::TitleCard title{{"Глава первая"}};
+    text::Caption speech;
+    speech.lettering.text = QStringLiteral("Привет!\nКак дела?");
+    speech.shape = text::Shape::Thought;
+    text::TitleCard title;
+    title.lettering.text = QStringLiteral("Глава первая");
     project::SceneSnapshot saved;
     {
         Program a(state.path(), {});
