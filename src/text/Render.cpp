@@ -23,6 +23,7 @@ namespace {
 
 constexpr int MaxSide = 4000;    // no picture grows past this; a larger drawing is scaled down into it
 constexpr qreal WrapWidth = 360; // longer lines wrap here (the stage is 396 wide)
+constexpr qreal BubbleWrapWidth = 240;
 
 QFont letteringFont(const Lettering &l)
 {
@@ -177,7 +178,10 @@ QImage render(const Caption &caption)
 {
     const Lettering &l = caption.lettering;
     const int size = std::clamp(l.size, 1, 400);
-    const Laid laid = layOut(l, std::max(WrapWidth, 3.0 * size));
+    // A bubble is an ellipse about the letters, some 1.5 times as wide as they are: its lines wrap sooner,
+    // so that a sentence of ordinary letters gives a bubble that fits on the stage.
+    const bool bubble = caption.shape == Shape::Speech || caption.shape == Shape::Thought;
+    const Laid laid = layOut(l, std::max(bubble ? BubbleWrapWidth : WrapWidth, 3.0 * size));
     const int outline = outlineOf(l);
     const QRectF letters = laid.box.adjusted(-outline, -outline, outline, outline);
     const qreal line = std::clamp(size / 12.0, 1.5, 8.0); // the shape's border
