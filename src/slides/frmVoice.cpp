@@ -53,7 +53,7 @@ frmVoice::frmVoice(std::unique_ptr<sound::Microphone> microphone, QWidget *paren
     connect(Command3, &QPushButton::clicked, this, &QDialog::reject);
 
     if (m_microphone) {
-        Label1->setText(QStringLiteral("Нажмите «Запись» и говорите в микрофон."));
+        showLength();
         connect(m_microphone.get(), &sound::Microphone::heard, this, &frmVoice::heard);
         connect(m_microphone.get(), &sound::Microphone::failed, this, [this](const QString &why) { stopRecording(why); });
         Command1->setFocus();
@@ -140,6 +140,8 @@ void frmVoice::showLength()
     else if (m_take.frames() > 0)
         Label1->setText(QStringLiteral("Записано %1. «ОК» — добавить голос к слайду, «Запись» — продолжить.")
                             .arg(minutes(m_take.frames())));
+    else
+        Label1->setText(QStringLiteral("Нажмите «Запись» и говорите в микрофон."));
 }
 
 void frmVoice::closeEvent(QCloseEvent *event)
