@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QMenu>
 #include <QMimeData>
+#include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
@@ -81,7 +82,9 @@ void TestSounds::aRecordedVoiceBecomesTheSlidesSoundAndIsListenedTo()
         QVERIFY(voice);
         voice->Command1->click();
         QTRY_VERIFY(voice->take().frames() > 0);
+        QVERIFY(voice->Level->value() > 0); // the meter follows what is heard
         voice->Command1->click();
+        QCOMPARE(voice->Level->value(), 0);
         (keep ? voice->Command2 : voice->Command3)->click();
     };
     for (const auto &[n, kept] : {std::pair{2, true}, {3, true}, {3, false}}) {
