@@ -40,7 +40,6 @@ thumbs_differ() {
 click_at "$buffer" 60 40 3
 press_key Up
 press_key Up
-screenshot sound-menu
 press_key Return
 dialog=$(wait_window "Добавить звук") || fail "\"Добавить звук…\" did not open the open dialog"
 sleep 0.5
@@ -71,7 +70,6 @@ kill "$PAREC_PID"; wait "$PAREC_PID" 2>/dev/null
 click_at "$view" $CLOSE_PREVIEW
 wait_not_active "$view" >/dev/null || fail "the preview did not close"
 loud=$(od -An -v -td2 -w2 "$work/heard.raw" | awk '$1 > 3000 || $1 < -3000 { n++ } END { print int(n * 1000 / 48000) }')
-note "loud for $loud ms of $(( $(stat -c %s "$work/heard.raw") / 96 )) ms recorded"
 [ "$loud" -gt 800 ] || fail "the preview was not heard on the sink ($loud ms loud)"
 
 # Export as MP4: the format chosen in the window's first box, the file named in the save dialog.
@@ -82,7 +80,6 @@ exporter=$(wait_window " Экспорт мультфильма") || fail "the ex
 click_at "$exporter" $FORMAT
 press_key Down
 press_key Return
-screenshot sound-export
 click_at "$exporter" $EXPORT_START
 dialog=$(wait_window "Экспорт мультфильма") || fail "no save dialog"
 sleep 1
@@ -96,7 +93,6 @@ press_key Return    # "Мультфильм сохранён в файл …"
 [ -s "$work/cartoon.mp4" ] || fail "the export wrote no MP4"
 audio=$(ffprobe -v error -select_streams a:0 -show_entries stream=codec_name,sample_rate,channels,duration -of csv=p=0 \
     "$work/cartoon.mp4")
-note "audio stream: $audio"
 IFS=, read -r codec rate channels duration <<<"$audio"
 [ "$codec" = aac ] && [ "$rate" = 48000 ] && [ "$channels" = 2 ] || fail "the MP4's sound is \"$audio\""
 # Six slides at 12 a second: half a second, within an AAC frame.

@@ -180,7 +180,6 @@ void TestSound::aTakeIsKeptAsAWavOfTheProgramsForm()
     QCOMPARE(heard.samples[0], qint16(-32767));
     QCOMPARE(heard.samples[1], qint16(-32767)); // both sides
     QCOMPARE(heard.samples[4], qint16(16384));  // each input frame twice
-    QCOMPARE(heard.samples[9599], qint16(16384));
 
     // Kept as a WAV file, it decodes back to the very samples.
     const sound::Decoded back = sound::decode(sound::wavBytes(heard), QStringLiteral("Голос 1.wav"), sound::Rate);
