@@ -61,4 +61,26 @@ QString addSlideSounds(const slides::SlideStore &store, int fps, SoundBed &bed, 
     return QString();
 }
 
+int placeDecodedSounds(const slides::SlideStore &store, int fps, SoundBed &bed,
+                       const std::function<std::shared_ptr<const sound::Decoded>(const slides::SoundClip &)> &decoded)
+{
+    int missing = 0;
+    qint64 frame = 0;
+    for (int i = 1; i <= store.count(); ++i) {
+        const slides::SlideSound s = store.sound(i);
+        const qint64 start = sound::frameStart(frame, fps);
+        frame += std::max(1, store.duration(i));
+        if (!s)
+            continue;
+        std::shared_ptr<const sound::Decoded> d = decoded(*s.clip);
+        if (!d || !d->ok()) {
+            ++missing;
+            continue;
+        }
+        bed.placed.push_back({&d->pcm, start, s.volume});
+        bed.held.push_back(std::move(d));
+    }
+    return missing;
+}
+
 } // namespace exporting

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -12,6 +13,7 @@
 
 namespace slides {
 class SlideStore;
+struct SoundClip;
 }
 
 namespace exporting {
@@ -24,6 +26,7 @@ struct SoundBed {
         int volume;
     };
     std::vector<At> placed;
+    std::vector<std::shared_ptr<const sound::Decoded>> held; // sounds decoded elsewhere, kept while placed
 
     // Places a decoded sound; it is kept here.
     void add(sound::Pcm &&decoded, qint64 start, int volume);
@@ -39,5 +42,11 @@ qint64 soundLength(const slides::SlideStore &store, int fps);
 // empty when all were (or `cancel` was set).
 QString addSlideSounds(const slides::SlideStore &store, int fps, SoundBed &bed,
                        const std::atomic<bool> *cancel = nullptr);
+
+// Places the sounds of the slides of `store` that `decoded` gives already decoded (null: not yet, left out)
+// into `bed`, each from its slide's first frame at `fps`; nothing is decoded here. Returns how many
+// slides' sounds were left out, not decoded yet or not decodable.
+int placeDecodedSounds(const slides::SlideStore &store, int fps, SoundBed &bed,
+                       const std::function<std::shared_ptr<const sound::Decoded>(const slides::SoundClip &)> &decoded);
 
 } // namespace exporting

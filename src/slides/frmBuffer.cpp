@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QRegularExpression>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -38,6 +39,7 @@
 #include "slides/frmBar.h"
 #include "slides/frmDuration.h"
 #include "slides/frmLoad.h"
+#include "slides/frmVoice.h"
 #include "sound/Sound.h"
 
 namespace lay = slides::layout;
@@ -364,6 +366,10 @@ frmBuffer::frmBuffer(AppState &state, QWidget *parent)
     m_menu->addSeparator();
     QAction *addSound = m_menu->addAction(QStringLiteral("Добавить звук…"), this, &frmBuffer::AddSoundChosen);
     addSound->setObjectName(QStringLiteral("AddSound"));
+    QAction *voice = m_menu->addAction(QStringLiteral("Записать голос…"), this, &frmBuffer::VoiceChosen);
+    voice->setObjectName(QStringLiteral("Voice"));
+    QAction *listen = m_menu->addAction(QStringLiteral("Прослушать"), this, &frmBuffer::ListenChosen);
+    listen->setObjectName(QStringLiteral("Listen"));
     QAction *volume = m_menu->addAction(QStringLiteral("Громкость…"), this, &frmBuffer::VolumeChosen);
     volume->setObjectName(QStringLiteral("Volume"));
     QAction *removeSound = m_menu->addAction(QStringLiteral("Убрать звук"), this, &frmBuffer::RemoveSoundChosen);
@@ -386,10 +392,19 @@ frmBuffer::frmBuffer(AppState &state, QWidget *parent)
         ask.setCancelButtonText(QStringLiteral("Отмена"));
         return ask.exec() == QDialog::Accepted ? ask.intValue() : -1;
     };
-    connect(m_menu, &QMenu::aboutToShow, this, [this, recordAtEnd, replace, addSound, volume, removeSound] {
+    askVoice = [this](QWidget *parent) {
+        frmVoice ask(openMicrophone ? openMicrophone() : nullptr, parent);
+        return ask.exec() == QDialog::Accepted ? ask.take() : sound::Pcm();
+    };
+    m_listenWait.setInterval(50);
+    connect(&m_listenWait, &QTimer::timeout, this, &frmBuffer::playListened);
+    connect(m_menu, &QMenu::aboutToShow, this, [this, recordAtEnd, replace, addSound, voice, listen, volume,
+                                                removeSound] {
         const bool anySound = std::any_of(m_chosen.begin(), m_chosen.end(),
                                           [this](int n) { return bool(m_slides.store().sound(n)); });
         addSound->setEnabled(m_chosen.size() == 1);
+        voice->setEnabled(m_chosen.size() == 1);
+        listen->setEnabled(anySound);
         volume->setEnabled(anySound);
         removeSound->setEnabled(anySound);
         recordAtEnd->setEnabled(m_slides.insertionPoint() > 0);
@@ -666,6 +681,101 @@ bool frmBuffer::attachSound(int n, const QString &path)
     // Decoded meanwhile, so that the preview finds it ready; the mark does not wait for it.
     m_sounds->get(clip->hash, clip->bytes, clip->name, PrefetchFrames);
     return true;
+}
+
+std::shared_ptr<const sound::Decoded> frmBuffer::decodedSound(const slides::SoundClip &clip)
+{
+    return m_sounds->get(clip.hash, clip.bytes, clip.name, PrefetchFrames);
+}
+
+void frmBuffer::VoiceChosen()
+{
+    if (m_chosen.size() != 1 || !askVoice)
+        return;
+    const int n = *m_chosen.begin();
+    stopListening(); // the microphone would hear it
+    const sound::Pcm take = askVoice(this);
+    if (take.frames() > 0)
+        attachTake(n, take);
+}
+
+bool frmBuffer::attachTake(int n, const sound::Pcm &take)
+{
+    // Named after the takes already held, so that each voice can be told apart in the project.
+    int last = 0;
+    static const QRegularExpression named(QStringLiteral("^Голос (\\d+)\\.wav$"));
+    for (int i = 1; i <= slideCount(); ++i)
+        if (const slides::SlideSound s = m_slides.store().sound(i))
+            if (const auto m = named.match(s.clip->name); m.hasMatch())
+                last = std::max(last, m.captured(1).toInt());
+    QByteArray bytes;
+    try {
+        bytes = sound::wavBytes(take);
+    } catch (const std::bad_alloc &) {
+        m_state.message(this, {QStringLiteral("Не удалось добавить голос: недостаточно памяти."), QString(),
+                               controls::MsgIcon::Error, controls::MsgButtons::Ok});
+        return false;
+    }
+    auto clip = slides::SoundClip::make(std::move(bytes), QStringLiteral("Голос %1.wav").arg(last + 1));
+    if (!m_slides.setSound(n, clip))
+        return false;
+    decodedSound(*clip);
+    return true;
+}
+
+void frmBuffer::ListenChosen()
+{
+    if (listening()) {
+        stopListening();
+        return;
+    }
+    slides::SlideSound s;
+    for (auto it = m_chosen.begin(); !s && it != m_chosen.end(); ++it)
+        s = m_slides.store().sound(*it);
+    if (!s)
+        return;
+    if (!sound::Player::available()) {
+        if (!std::exchange(m_toldNoSound, true))
+            m_state.message(this, {QStringLiteral("Звук недоступен: на компьютере не найдено устройство вывода звука."),
+                                   QString(), controls::MsgIcon::Information, controls::MsgButtons::Ok});
+        return;
+    }
+    m_listenTo = s;
+    playListened();
+}
+
+void frmBuffer::playListened()
+{
+    // A sound just given to a slide may still be decoding: it is played as soon as it is ready.
+    const std::shared_ptr<const sound::Decoded> decoded = decodedSound(*m_listenTo.clip);
+    if (!decoded) {
+        m_listenWait.start();
+        return;
+    }
+    m_listenWait.stop();
+    const int volume = std::exchange(m_listenTo, {}).volume;
+    if (!decoded->ok()) {
+        m_state.message(this, {decoded->error, QString(), controls::MsgIcon::Error, controls::MsgButtons::Ok});
+        return;
+    }
+    // At full volume the decoded sound is played as it is kept; otherwise a copy at its volume.
+    std::shared_ptr<const sound::Pcm> pcm(decoded, &decoded->pcm);
+    if (volume != 100)
+        pcm = std::make_shared<const sound::Pcm>(sound::mix({{&decoded->pcm, 0, volume}}, decoded->pcm.frames()));
+    m_listen.play(std::move(pcm), 0, false);
+}
+
+void frmBuffer::stopListening()
+{
+    m_listenWait.stop();
+    m_listenTo = {};
+    m_listen.stop();
+}
+
+void frmBuffer::hideEvent(QHideEvent *e)
+{
+    stopListening();
+    QDialog::hideEvent(e);
 }
 
 void frmBuffer::VolumeChosen()

@@ -6,6 +6,7 @@
 
 #include <QDialog>
 #include <QImage>
+#include <QTimer>
 
 #include <functional>
 #include <set>
@@ -14,7 +15,9 @@
 #include "slides/SlideBuffer.h"
 #include "slides/SlideSource.h"
 #include "slides/SlideStore.h"
+#include "sound/Microphone.h"
 #include "sound/PcmCache.h"
+#include "sound/Player.h"
 
 class QLabel;
 class QDragEnterEvent;
@@ -118,6 +121,17 @@ public:
     void VolumeChosen();      // "Громкость…": asks for the chosen slides' sounds' volume
     // The slides' sounds decoded, kept for whoever plays them; a sound given to a slide starts decoding here.
     sound::PcmCache &soundCache() { return *m_sounds; }
+    // A slide's sound as the cache holds it; null while it is being decoded (asking starts that).
+    std::shared_ptr<const sound::Decoded> decodedSound(const slides::SoundClip &clip);
+    // "Записать голос…": a take from the microphone becomes the sound of the slide the menu was opened at,
+    // as one step, named "Голос N.wav".
+    void VoiceChosen();
+    bool attachTake(int n, const sound::Pcm &take);
+    // "Прослушать": plays the chosen slide's sound alone, from its start, at its volume; while it plays,
+    // the same entry stops it, as hiding the buffer and starting the preview do.
+    void ListenChosen();
+    void stopListening();
+    bool listening() const { return m_listen.playing() || m_listenWait.isActive(); }
     void RemoveSoundChosen(); // "Убрать звук"
     void DurationChosen();   // "Длительность…": asks how many frames the chosen slides last
     void LengthenChosen(int delta); // + and − keys: the chosen slides last a frame more or less
@@ -168,6 +182,10 @@ public:
     std::function<QString(QWidget *parent, const QString &start)> askSound;
     // Asks for a volume in per cent (0 to 200), starting at `start`; -1 when the user gave none.
     std::function<int(QWidget *parent, int start)> askVolume;
+    // The microphone a voice is recorded from; null when the system has none. Tests give a made-up one.
+    std::function<std::unique_ptr<sound::Microphone>()> openMicrophone = sound::defaultMicrophone;
+    // Records a voice (the window " Записать голос"); empty when the person gave none. Tests answer in its place.
+    std::function<sound::Pcm(QWidget *parent)> askVoice;
     // How long adding waits before it shows its progress window: a folder read sooner shows none.
     int progressDelayMs = 300;
 
@@ -193,10 +211,12 @@ signals:
 protected:
     bool event(QEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void slidesChangedHere();
+    void playListened();
     // Moves the choice to slide n by the keyboard (Shift: extends it) and brings it into view.
     void moveTo(int n, bool extend);
     void scrollTo(int n);
@@ -210,6 +230,10 @@ private:
     int m_menuSlide = 0;              // the slide the context menu was opened at
     QMenu *m_menu;
     std::unique_ptr<sound::PcmCache> m_sounds;
+    sound::Player m_listen;
+    QTimer m_listenWait;              // "Прослушать" waits here for a sound still being decoded
+    slides::SlideSound m_listenTo;    // the sound it waits for
+    bool m_toldNoSound = false;       // a missing sound output is told once
     int m_canvasHeight;
     frmBar *m_bar = nullptr;
     QImage m_appended;                // the slide just recorded, until slidesChanged is out

@@ -15,7 +15,7 @@ namespace sound {
 // heard without a gap that restarting the sink would leave.
 class PcmFeed : public QIODevice {
 public:
-    PcmFeed(std::shared_ptr<const Pcm> pcm, qint64 from) : m_pcm(std::move(pcm))
+    PcmFeed(std::shared_ptr<const Pcm> pcm, qint64 from, bool loop) : m_pcm(std::move(pcm)), m_loop(loop)
     {
         const qint64 frames = m_pcm ? m_pcm->frames() : 0;
         m_cursor = frames > 0 ? std::clamp<qint64>(from, 0, frames - 1) : 0;
@@ -31,7 +31,8 @@ protected:
         const qint64 frames = m_pcm ? m_pcm->frames() : 0;
         qint64 done = 0;
         while (done < wanted) {
-            if (frames == 0) {
+            // Played once, silence follows the end until the player sees the last frame heard and stops.
+            if (frames == 0 || m_ended) {
                 std::memset(data, 0, size_t((wanted - done) * FrameBytes));
                 done = wanted;
                 break;
@@ -40,6 +41,7 @@ protected:
             std::memcpy(data + done * FrameBytes, m_pcm->samples.data() + m_cursor * Channels, size_t(n * FrameBytes));
             done += n;
             m_cursor = (m_cursor + n) % frames;
+            m_ended = !m_loop && m_cursor == 0;
         }
         return done * FrameBytes;
     }
@@ -48,9 +50,15 @@ protected:
 private:
     std::shared_ptr<const Pcm> m_pcm;
     qint64 m_cursor = 0;
+    bool m_loop = true;
+    bool m_ended = false;
 };
 
-Player::Player(QObject *parent) : QObject(parent) {}
+Player::Player(QObject *parent) : QObject(parent)
+{
+    m_endCheck.setInterval(40);
+    connect(&m_endCheck, &QTimer::timeout, this, &Player::checkEnd);
+}
 
 Player::~Player()
 {
@@ -62,7 +70,7 @@ bool Player::available()
     return !QMediaDevices::defaultAudioOutput().isNull();
 }
 
-void Player::play(std::shared_ptr<const Pcm> pcm, qint64 from)
+void Player::play(std::shared_ptr<const Pcm> pcm, qint64 from, bool loop)
 {
     stop();
     const QAudioDevice device = QMediaDevices::defaultAudioOutput();
@@ -72,7 +80,8 @@ void Player::play(std::shared_ptr<const Pcm> pcm, qint64 from)
     format.setSampleRate(Rate);
     format.setChannelCount(Channels);
     format.setSampleFormat(QAudioFormat::Int16);
-    m_feed = std::make_unique<PcmFeed>(std::move(pcm), from);
+    m_endFrames = loop ? -1 : std::max<qint64>(0, (pcm ? pcm->frames() : 0) - std::max<qint64>(0, from));
+    m_feed = std::make_unique<PcmFeed>(std::move(pcm), from, loop);
     m_feed->open(QIODevice::ReadOnly);
     m_sink = new QAudioSink(device, format, this);
     // The sink's own buffer size is kept: a much shorter one made PulseAudio's stream stall after its
@@ -81,10 +90,21 @@ void Player::play(std::shared_ptr<const Pcm> pcm, qint64 from)
     m_wall.start();
     m_offsetUs = std::numeric_limits<qint64>::min();
     m_lastUs = 0;
+    if (!loop)
+        m_endCheck.start();
+}
+
+void Player::checkEnd()
+{
+    if (!m_sink || failed() || heard() >= m_endFrames) {
+        stop();
+        emit finished();
+    }
 }
 
 void Player::stop()
 {
+    m_endCheck.stop();
     if (m_sink) {
         m_sink->stop();
         delete m_sink;

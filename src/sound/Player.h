@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QTimer>
 
 #include <memory>
 
@@ -27,8 +28,9 @@ public:
     static bool available();
 
     // Plays `pcm` from its frame `from`, going round to its beginning at its end (the preview plays the
-    // cartoon in a loop). Replaces whatever was playing.
-    void play(std::shared_ptr<const Pcm> pcm, qint64 from);
+    // cartoon in a loop). Replaces whatever was playing. Played once (`loop` false), it stops by itself
+    // when its last frame has been heard, and says so with finished().
+    void play(std::shared_ptr<const Pcm> pcm, qint64 from, bool loop = true);
     void stop();
     bool playing() const { return m_sink != nullptr; }
     // The output stopped by itself (the device went away or the server failed): nothing more will be heard.
@@ -39,7 +41,12 @@ public:
     // a whole buffer and then jump.
     qint64 heard() const;
 
+signals:
+    void finished();
+
 private:
+    void checkEnd();
+
     std::unique_ptr<PcmFeed> m_feed;
     QAudioSink *m_sink = nullptr;
     // The estimate of heard(), kept between calls.
@@ -47,6 +54,8 @@ private:
     mutable qint64 m_offsetUs = 0;   // the lead of the played time over m_wall
     mutable qint64 m_lastWallUs = 0;
     mutable qint64 m_lastUs = 0;     // never goes back
+    qint64 m_endFrames = -1;         // played once: the frames to be heard before it stops; -1 looping
+    QTimer m_endCheck;
 };
 
 } // namespace sound

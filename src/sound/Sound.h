@@ -56,3 +56,9 @@ constexpr qint64 FadeFrames = Rate / 4;
 Pcm mix(const std::vector<Placed> &sounds, qint64 length);
 
 } // namespace sound
+
+namespace sound {
+// A WAV file's bytes holding `pcm` (48 kHz, stereo, 16-bit): how a recorded voice is kept, like any sound
+// brought as a file.
+QByteArray wavBytes(const Pcm &pcm);
+} // namespace sound

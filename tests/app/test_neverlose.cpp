@@ -232,7 +232,8 @@ void NeverLoseTest::duplicatingFromTheContextMenu()
                                  QStringLiteral("Записывать после этого слайда"), QStringLiteral("Записывать в конец"),
                                  QStringLiteral("Заменить слайд"), QString(), QStringLiteral("Вырезать"),
                                  QStringLiteral("Копировать"), QStringLiteral("Вставить"), QString(),
-                                 QStringLiteral("Добавить звук…"), QStringLiteral("Громкость…"),
+                                 QStringLiteral("Добавить звук…"), QStringLiteral("Записать голос…"),
+                                 QStringLiteral("Прослушать"), QStringLiteral("Громкость…"),
                                  QStringLiteral("Убрать звук")}));
     menu->actions().at(1)->trigger();
     menu->hide();

@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include "Program.h"
+#include "TestCommon.h"
 #include "controls/Button.h"
 #include "controls/SpinControl.h"
 #include "preview/frmView.h"
@@ -48,7 +49,31 @@ private slots:
     void previewPlaysTheBufferModallyAndCloseGivesTheMainWindowBack();
     void closeBoxWhilePlayingEndsThePlaybackAndTheNextOpeningStartsAtSlideOne();
     void emptyBufferGivesTheMessageAndReturns();
+    void thePreviewHearsTheSoundsTheBufferDecodedAndKeepsItsMix();
 };
+
+void PreviewOpenTest::thePreviewHearsTheSoundsTheBufferDecodedAndKeepsItsMix()
+{
+    Program p(false);
+    for (int i = 0; i < 24; ++i)
+        p.main->Command2_Click();
+    frmBuffer *b = p.main->Buffer();
+    const auto clip = slides::SoundClip::make(testcommon::squareWav(sound::Rate * 3), QStringLiteral("a.wav"));
+    QVERIFY(b->slides().setSound(13, clip));
+    // Not decoded yet: the preview plays without it, never waiting for it.
+    const auto mix = [&](int rate) { return p.main->View()->soundForPreview(rate); };
+    QVERIFY(!mix(12));
+    QTRY_VERIFY(b->decodedSound(*clip));
+    const auto first = mix(12);
+    QVERIFY(first);
+    QCOMPARE(first->frames(), 2 * sound::Rate);                             // the cartoon's length
+    QCOMPARE(first->samples[size_t(sound::Rate - 1) * sound::Channels], 0); // slide 13 starts at 1 s
+    QVERIFY(first->samples[size_t(sound::Rate) * sound::Channels] != 0);
+    QCOMPARE(mix(12), first); // started again: mixed once
+    QVERIFY(b->slides().setVolume({13}, 50));
+    QVERIFY(mix(12) != first);
+    QCOMPARE(mix(24)->frames(), sound::Rate);
+}
 
 void PreviewOpenTest::previewPlaysTheBufferModallyAndCloseGivesTheMainWindowBack()
 {

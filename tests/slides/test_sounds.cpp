@@ -2,9 +2,12 @@
 // journal gives them back, bytes and volume, after a crash.
 
 #include <QAction>
+#include <QApplication>
+#include <QTimer>
 #include <QFile>
 #include <QMenu>
 #include <QMimeData>
+#include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
@@ -14,7 +17,11 @@
 #include "slides/SlideBuffer.h"
 #include "slides/ThumbLayout.h"
 #include "slides/frmBuffer.h"
+#include "controls/Button.h"
+#include "slides/frmVoice.h"
+#include "sound/Microphone.h"
 #include "sound/PcmCache.h"
+#include "sound/Player.h"
 
 using namespace slides;
 
@@ -43,7 +50,66 @@ private slots:
     void theJournalGivesTheSoundsBack();
     void theMenuAndADropGiveASoundAndMarkTheSlide();
     void decodedSoundsAreKeptWithinTheirBound();
+    void aRecordedVoiceBecomesTheSlidesSoundAndIsListenedTo();
 };
+
+// A microphone that hears a tenth of a second of a loud tone as soon as it starts.
+struct TenthOfASecond : sound::Microphone {
+    bool start(QString &) override
+    {
+        QTimer::singleShot(0, this, [this] { emit heard(QByteArray(sound::Rate / 10 * sound::Channels * 2, 'p')); });
+        return true;
+    }
+    void stop() override {}
+};
+
+void TestSounds::aRecordedVoiceBecomesTheSlidesSoundAndIsListenedTo()
+{
+    AppState state;
+    QStringList told;
+    state.message = [&](QWidget *, const controls::Message &m) { return told << m.text, controls::MsgResult::Ok; };
+    frmBuffer w(state);
+    for (int t = 0; t < 3; ++t)
+        QVERIFY(w.append(testcommon::stageSlide(t)));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.openMicrophone = [] { return std::make_unique<TenthOfASecond>(); };
+    const auto act = [&](const char *name) { w.contextMenu()->findChild<QAction *>(QLatin1String(name))->trigger(); };
+    // The window as the person uses it: "Запись", a moment of speaking, "Стоп", "ОК"; then "Отмена".
+    bool keep = true;
+    const auto speak = [&] {
+        auto *voice = qobject_cast<frmVoice *>(QApplication::activeModalWidget());
+        QVERIFY(voice);
+        voice->Command1->click();
+        QTRY_VERIFY(voice->take().frames() > 0);
+        QVERIFY(voice->Level->value() > 0); // the meter follows what is heard
+        voice->Command1->click();
+        QCOMPARE(voice->Level->value(), 0);
+        (keep ? voice->Command2 : voice->Command3)->click();
+    };
+    for (const auto &[n, kept] : {std::pair{2, true}, {3, true}, {3, false}}) {
+        w.choose(n, Qt::NoModifier);
+        keep = kept;
+        QTimer::singleShot(0, this, speak);
+        act("Voice");
+    }
+    // Named in turn; the third take was thrown away by "Отмена".
+    QCOMPARE(marks(w.slides()), QStringLiteral("- Голос 1.wav100 Голос 2.wav100"));
+    const sound::Decoded back = sound::decode(w.slides().store().sound(2).clip->bytes, "", sound::Rate);
+    QCOMPARE(back.pcm.frames(), sound::Rate / 10);
+    QVERIFY(w.slides().undo());
+    QCOMPARE(marks(w.slides()), QStringLiteral("- Голос 1.wav100 -"));
+
+    // Listening: stopped by a second "Прослушать" and by hiding the buffer; without a sound output, told once.
+    w.choose(2, Qt::NoModifier);
+    act("Listen");
+    act("Listen");
+    QVERIFY(!w.listening());
+    QCOMPARE(told.filter(QStringLiteral("Звук недоступен")).size(), sound::Player::available() ? 0 : 1);
+    act("Listen");
+    w.hide();
+    QVERIFY(!w.listening());
+}
 
 void TestSounds::decodedSoundsAreKeptWithinTheirBound()
 {

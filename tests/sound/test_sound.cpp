@@ -1,10 +1,14 @@
 // Sounds decoded into the program's one form from the files people bring, and mixed under a cartoon: placed at
 // their slides, added up, cut at the cartoon's end with a fade.
 #include <QFile>
+#include <QLabel>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "controls/Button.h"
+#include "slides/frmVoice.h"
+#include "sound/Microphone.h"
 #include "sound/Sound.h"
 
 using sound::Pcm;
@@ -33,6 +37,16 @@ QByteArray made(const QTemporaryDir &dir, const QString &file, const QStringList
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+// A microphone the system refuses.
+struct RefusedMicrophone : sound::Microphone {
+    bool start(QString &error) override
+    {
+        error = QStringLiteral("Не удалось включить микрофон: доступ запрещён.");
+        return false;
+    }
+    void stop() override {}
+};
+
 } // namespace
 
 class TestSound : public QObject {
@@ -41,6 +55,7 @@ private slots:
     void theMixAddsUpAndEndsWithTheCartoon();
     void soundFilesOfEveryKind_data();
     void soundFilesOfEveryKind();
+    void aTakeIsKeptAsAWavOfTheProgramsForm();
 };
 
 void TestSound::theMixAddsUpAndEndsWithTheCartoon()
@@ -76,27 +91,31 @@ void TestSound::soundFilesOfEveryKind_data()
     QTest::addColumn<qint64>("frames");      // expected at 48 kHz; 0 when refused
     QTest::addColumn<bool>("cut");
     QTest::addColumn<bool>("halved");        // only the first half of the file's bytes is given
+    QTest::addColumn<QString>("microphone"); // instead of a file: a voice recorded from "none" or a "refused" one
     const QStringList sine{"-f", "lavfi", "-i", "sine=frequency=440:duration=1"};
     QTest::newRow("WAV, 44.1 kHz stereo") << "a.wav" << sine + QStringList{"-ar", "44100", "-ac", "2"} << QByteArray()
-                                          << qint64(48000) << false << false;
+                                          << qint64(48000) << false << false << QString();
     QTest::newRow("WAV, 8-bit mono 8 kHz") << "b.wav" << sine + QStringList{"-ar", "8000", "-ac", "1", "-c:a", "pcm_u8"}
-                                           << QByteArray() << qint64(48000) << false << false;
+                                           << QByteArray() << qint64(48000) << false << false << QString();
     QTest::newRow("FLAC, 96 kHz 6 channels") << "c.flac" << sine + QStringList{"-ar", "96000", "-ac", "6"}
-                                             << QByteArray() << qint64(48000) << false << false;
-    QTest::newRow("MP3") << "d.mp3" << sine << QByteArray() << qint64(48000) << false << false;
+                                             << QByteArray() << qint64(48000) << false << false << QString();
+    QTest::newRow("MP3") << "d.mp3" << sine << QByteArray() << qint64(48000) << false << false << QString();
     QTest::newRow("a truncated MP3") << "t.mp3" << QStringList{"-f", "lavfi", "-i", "sine=frequency=440:duration=2"}
-                                     << QByteArray() << qint64(48000) << false << true;
+                                     << QByteArray() << qint64(48000) << false << true << QString();
     QTest::newRow("Ogg Opus") << "e.ogg" << sine + QStringList{"-c:a", "libopus"} << QByteArray() << qint64(48000)
-                              << false << false;
+                              << false << false << QString();
     QTest::newRow("a 3-hour sound, decoded no further than asked")
         << "f.flac" << QStringList{"-f", "lavfi", "-i", "anullsrc=r=8000:cl=mono", "-t", "10800"} << QByteArray()
-        << qint64(5 * sound::Rate) << true << false;
+        << qint64(5 * sound::Rate) << true << false << QString();
     QTest::newRow("a sound of zero length") << "g.wav" << sine + QStringList{"-t", "0"} << QByteArray() << qint64(0)
-                                            << false << false;
+                                            << false << false << QString();
     QTest::newRow("a picture") << "h.wav" << QStringList{"-f", "lavfi", "-i", "color=red:s=16x16", "-frames:v", "1",
                                                          "-f", "image2", "-c:v", "png"}
-                               << QByteArray() << qint64(0) << false << false;
-    QTest::newRow("random bytes") << "" << QStringList() << QByteArray(5000, '\x5a') << qint64(0) << false << false;
+                               << QByteArray() << qint64(0) << false << false << QString();
+    QTest::newRow("no microphone") << "" << QStringList() << QByteArray() << qint64(0) << false << false << "none";
+    QTest::newRow("a refused microphone") << "" << QStringList() << QByteArray() << qint64(0) << false << false
+                                          << "refused";
+    QTest::newRow("random bytes") << "" << QStringList() << QByteArray(5000, '\x5a') << qint64(0) << false << false << QString();
 }
 
 void TestSound::soundFilesOfEveryKind()
@@ -107,6 +126,17 @@ void TestSound::soundFilesOfEveryKind()
     QFETCH(qint64, frames);
     QFETCH(bool, cut);
     QFETCH(bool, halved);
+    QFETCH(QString, microphone);
+    if (!microphone.isEmpty()) {
+        // The voice window says what is wrong in itself, keeps nothing and offers no "ОК".
+        const bool none = microphone == QLatin1String("none");
+        frmVoice w(none ? nullptr : std::make_unique<RefusedMicrophone>());
+        w.Command1->click();
+        QVERIFY(!w.recording() && !w.Command2->isEnabled());
+        QCOMPARE(w.Command1->isEnabled(), !none);
+        QVERIFY(w.Label1->text().startsWith(none ? QStringLiteral("Микрофон не найден") : QStringLiteral("Не удалось")));
+        return;
+    }
     QTemporaryDir dir;
     if (!make.isEmpty()) {
         bytes = made(dir, file, make);
@@ -127,6 +157,34 @@ void TestSound::soundFilesOfEveryKind()
     // A sine is there, not silence (a file cut short gives what it holds).
     if (!cut)
         QVERIFY(*std::max_element(d.pcm.samples.begin(), d.pcm.samples.end()) > 1000);
+}
+
+void TestSound::aTakeIsKeptAsAWavOfTheProgramsForm()
+{
+    // A device of another form: mono floats at 24 kHz, given in pieces that split a frame.
+    QAudioFormat format;
+    format.setSampleRate(24000);
+    format.setChannelCount(1);
+    format.setSampleFormat(QAudioFormat::Float);
+    std::vector<float> input(2400);
+    for (size_t i = 0; i < input.size(); ++i)
+        input[i] = i % 2 ? 0.5f : -1.0f;
+    const QByteArray raw(reinterpret_cast<const char *>(input.data()), qsizetype(input.size() * sizeof(float)));
+    sound::InputConverter converter(format);
+    QByteArray out = converter.convert(raw.first(1001));
+    out += converter.convert(raw.sliced(1001));
+    Pcm heard;
+    heard.samples.resize(size_t(out.size()) / 2);
+    std::memcpy(heard.samples.data(), out.constData(), size_t(out.size()));
+    QCOMPARE(heard.frames(), qint64(4800)); // a tenth of a second at 48 kHz
+    QCOMPARE(heard.samples[0], qint16(-32767));
+    QCOMPARE(heard.samples[1], qint16(-32767)); // both sides
+    QCOMPARE(heard.samples[4], qint16(16384));  // each input frame twice
+
+    // Kept as a WAV file, it decodes back to the very samples.
+    const sound::Decoded back = sound::decode(sound::wavBytes(heard), QStringLiteral("Голос 1.wav"), sound::Rate);
+    QVERIFY(back.ok());
+    QVERIFY(back.pcm.samples == heard.samples);
 }
 
 QTEST_MAIN(TestSound)
