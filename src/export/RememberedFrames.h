@@ -20,9 +20,10 @@ namespace exporting {
 
 class RememberedFrames : public FrameSource {
 public:
-    // About 700 slides of a cartoon's changes: an export of many slides stays within a
-    // hundred megabytes or so, and the frames past it are read again.
-    static constexpr size_t DefaultBound = size_t(48) << 20;
+    // The changes of a typical cartoon's 1,000 slides fit; an export of 10,000
+    // slides then adds about 60 MB while it runs, and reads the slides past
+    // the bound twice.
+    static constexpr size_t DefaultBound = size_t(80) << 20;
 
     explicit RememberedFrames(FrameSource &source, size_t bound = DefaultBound);
     ~RememberedFrames() override;
