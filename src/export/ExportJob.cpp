@@ -56,9 +56,9 @@ Outcome runExport(FrameSource &given, std::unique_ptr<FrameWriter> writer, int f
                   Progress &progress, const QString &stateFolder)
 {
     const int passes = writer->wantsSurvey() ? 2 : 1;
-    // Two passes read the frames once: the second takes them from memory.
+    // Two passes over files read them once: the second takes them from memory.
     std::optional<RememberedFrames> remembered;
-    FrameSource &source = passes == 2 ? remembered.emplace(given) : given;
+    FrameSource &source = passes == 2 && given.costlyToReread() ? remembered.emplace(given) : given;
     const int count = source.count();
     if (count <= 0)
         return {Outcome::Failed, QStringLiteral("Нет слайдов для экспорта")};

@@ -47,7 +47,7 @@ void RememberedFrames::stop()
         std::lock_guard lock(m_mutex);
         m_stop = true;
     }
-    m_changed.notify_all();
+    m_room.notify_all();
     if (m_reader.joinable())
         m_reader.join();
     m_stop = false;
@@ -73,7 +73,7 @@ void RememberedFrames::readFrom(int first)
             m_failedAt = i;
             m_failure = why;
         }
-        m_changed.notify_all();
+        m_readable.notify_all();
     };
     // The frame before the first one read tells the source what the next
     // one is compared with; the writer has it already.
@@ -86,7 +86,12 @@ void RememberedFrames::readFrom(int first)
     for (int i = first; i <= count(); ++i) {
         {
             std::unique_lock lock(m_mutex);
-            m_changed.wait(lock, [&] { return m_stop || i - m_used <= Ahead; });
+            if (i - m_used > Ahead) {
+                // Woken once half the frames ahead are used, not for each.
+                m_resumeAt = i - Ahead / 2;
+                m_room.wait(lock, [&] { return m_stop || m_used >= m_resumeAt; });
+                m_resumeAt = 0;
+            }
             if (m_stop)
                 return;
         }
@@ -108,6 +113,7 @@ void RememberedFrames::readFrom(int first)
         for (int y = stored.kept.top(); y <= stored.kept.bottom(); ++y, out += rowBytes)
             std::memcpy(out, frame.bgr + y * frame.stride + qsizetype(stored.kept.left()) * 3, rowBytes);
         stored.ready = true;
+        bool wake;
         {
             std::lock_guard lock(m_mutex);
             if (m_remembering && m_keptBytes + stored.bytes.size() <= m_bound) {
@@ -119,8 +125,10 @@ void RememberedFrames::readFrom(int first)
                 m_firstUnkept = i;
             }
             m_frames[size_t(i - 1)] = std::move(stored);
+            wake = m_awaited;
         }
-        m_changed.notify_all();
+        if (wake)
+            m_readable.notify_all();
     }
 }
 
@@ -193,7 +201,9 @@ bool RememberedFrames::read(int i, Frame &frame, QString &error)
     bool held;
     {
         std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [&] { return stored->ready || (m_failedAt && m_failedAt <= i); });
+        m_awaited = true;
+        m_readable.wait(lock, [&] { return stored->ready || (m_failedAt && m_failedAt <= i); });
+        m_awaited = false;
         if (!stored->ready) {
             error = m_failure;
             return false;
@@ -205,11 +215,14 @@ bool RememberedFrames::read(int i, Frame &frame, QString &error)
         return false;
     if (!held)
         *stored = Stored();
+    bool wake;
     {
         std::lock_guard lock(m_mutex);
         m_used = i;
+        wake = m_resumeAt && m_used >= m_resumeAt;
     }
-    m_changed.notify_all();
+    if (wake)
+        m_room.notify_all();
     return true;
 }
 

@@ -5,7 +5,8 @@
 // in memory up to a bound; the second pass takes those frames from memory,
 // and reads the source again only for the frames past the bound. A folder's
 // slides are so read from disk once, and compared with the slide before
-// once.
+// once. The reader is woken when half the frames read ahead are used, not for
+// each frame.
 
 #include <QRect>
 
@@ -20,9 +21,9 @@ namespace exporting {
 
 class RememberedFrames : public FrameSource {
 public:
-    // The changes of a typical cartoon's 1,000 slides fit; an export of 10,000
-    // slides then adds about 60 MB while it runs, and reads the slides past
-    // the bound twice.
+    // The changes of a typical cartoon's 1,000 slides fit; an export of a
+    // folder of 10,000 slides then holds about 60 MB more while it runs, and
+    // reads the slides past the bound twice.
     static constexpr size_t DefaultBound = size_t(80) << 20;
 
     explicit RememberedFrames(FrameSource &source, size_t bound = DefaultBound);
@@ -58,7 +59,10 @@ private:
     bool m_direct = false;     // asked out of order: the source is read as it is
 
     mutable std::mutex m_mutex;
-    std::condition_variable m_changed;
+    std::condition_variable m_readable; // a frame is read, or reading failed
+    std::condition_variable m_room;     // the reader may read on
+    bool m_awaited = false;   // the writer waits for a frame
+    int m_resumeAt = 0;       // the reader waits until this many are used; 0 while it reads
     std::vector<Stored> m_frames;
     int m_used = 0;           // frames the writer has had in this pass
     int m_firstUnkept = 0;    // frames from this one on are not held; 0 while all are
