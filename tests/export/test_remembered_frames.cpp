@@ -4,8 +4,6 @@
 
 #include <QtTest>
 
-#include <cstring>
-
 #include "export/RememberedFrames.h"
 
 using namespace exporting;
@@ -14,8 +12,19 @@ namespace {
 
 constexpr int W = 40, H = 30;
 
-// Frames of a block moving over a gradient; what changed is found against
-// the frame read before, as the real sources do.
+std::vector<uchar> pixels(int i) // a block moving over a gradient
+{
+    std::vector<uchar> rows(size_t(W) * H * 3);
+    for (int at = 0; at < W * H; ++at) {
+        const int x = at % W, y = at / W;
+        const bool block = x >= i % 30 && x < i % 30 + 6 && y >= 10 && y < 16;
+        rows[size_t(at) * 3] = uchar(block ? 200 : x * 6);
+        rows[size_t(at) * 3 + 1] = uchar(block ? i : y * 8);
+    }
+    return rows;
+}
+
+// What changed is found against the frame read before, as a folder does.
 class Moving : public FrameSource {
 public:
     explicit Moving(int count, int failAt = 0) : m_count(count), m_failAt(failAt) {}
@@ -24,39 +33,21 @@ public:
     bool read(int i, Frame &frame, QString &error) override
     {
         ++reads;
-        if (i == m_failAt) {
-            error = QStringLiteral("broken %1").arg(i);
+        error = QStringLiteral("broken %1").arg(i);
+        if (i == m_failAt)
             return false;
-        }
-        const std::vector<uchar> before = m_rows;
-        m_rows = pixels(i);
-        frame.bgr = m_rows.data();
-        frame.stride = W * 3;
-        frame.size = QSize(W, H);
-        frame.changed = m_last == i - 1 && i > 1 ? differingRect(m_rows.data(), before.data(), W * 3, frame.size)
-                                                 : QRect(0, 0, W, H);
+        const std::vector<uchar> before = std::exchange(m_rows, pixels(i));
+        frame = {m_rows.data(), W * 3, QSize(W, H), QRect(0, 0, W, H)};
+        if (i > 1 && m_last == i - 1)
+            frame.changed = differingRect(m_rows.data(), before.data(), W * 3, frame.size);
         m_last = i;
         return true;
-    }
-    static std::vector<uchar> pixels(int i)
-    {
-        std::vector<uchar> rows(size_t(W) * H * 3);
-        for (int y = 0; y < H; ++y)
-            for (int x = 0; x < W; ++x) {
-                uchar *p = rows.data() + (y * W + x) * 3;
-                const bool block = x >= i % 30 && x < i % 30 + 6 && y >= 10 && y < 16;
-                p[0] = uchar(block ? 200 : x * 6);
-                p[1] = uchar(block ? 30 : y * 8);
-                p[2] = uchar(block ? i : 90);
-            }
-        return rows;
     }
     int reads = 0;
 
 private:
-    int m_count, m_failAt;
+    int m_count, m_failAt, m_last = 0;
     std::vector<uchar> m_rows;
-    int m_last = 0;
 };
 
 } // namespace
@@ -64,84 +55,62 @@ private:
 class TestRememberedFrames : public QObject {
     Q_OBJECT
 private slots:
-    void twoPassesSeeTheSourcesFrames_data();
-    void twoPassesSeeTheSourcesFrames();
-    void failuresAndOutOfOrderReads();
-};
-
-void TestRememberedFrames::twoPassesSeeTheSourcesFrames_data()
-{
-    QTest::addColumn<size_t>("bound");
-    QTest::addColumn<int>("kept");
-    QTest::addColumn<int>("reads"); // of the source, both passes together
-    const size_t whole = size_t(W) * H * 3, block = 7 * 6 * 3; // frame 1; a moved block's rectangle
-    QTest::newRow("all held") << RememberedFrames::DefaultBound << 40 << 40;
-    // Past the bound: frames from the first not held are read again, after
-    // the one before them, against which the source tells what changed.
-    QTest::newRow("some held") << whole + 10 * block << 11 << 40 + 1 + 29;
-    QTest::newRow("none held") << size_t(0) << 0 << 80;
-}
-
-void TestRememberedFrames::twoPassesSeeTheSourcesFrames()
-{
-    QFETCH(size_t, bound);
-    QFETCH(int, kept);
-    QFETCH(int, reads);
-    Moving source(40), reference(40);
-    RememberedFrames frames(source, bound);
-    QCOMPARE(frames.count(), 40);
-    for (int pass = 1; pass <= 2; ++pass) {
-        for (int i = 1; i <= 40; ++i) {
-            Frame got, want;
-            QString error;
-            QVERIFY2(frames.read(i, got, error), qPrintable(error));
-            QVERIFY(reference.read(i, want, error));
-            QCOMPARE(got.size, want.size);
-            QCOMPARE(got.changed, want.changed);
-            QCOMPARE(frames.duration(i), reference.duration(i));
-            for (int y = 0; y < H; ++y)
-                QVERIFY2(std::memcmp(got.bgr + y * got.stride, want.bgr + y * want.stride, W * 3) == 0,
-                         qPrintable(QStringLiteral("pass %1, frame %2, row %3").arg(pass).arg(i).arg(y)));
-        }
-        if (pass == 1)
-            QCOMPARE(frames.kept(), kept);
-    }
-    QCOMPARE(source.reads, reads);
-}
-
-void TestRememberedFrames::failuresAndOutOfOrderReads()
-{
-    // The source's own message, at the frame it failed, after the frames before it.
-    Moving broken(20, 6);
-    RememberedFrames failing(broken);
-    Frame frame;
-    QString error;
-    for (int i = 1; i <= 5; ++i)
-        QVERIFY(failing.read(i, frame, error));
-    QVERIFY(!failing.read(6, frame, error));
-    QCOMPARE(error, QStringLiteral("broken 6"));
-
-    // A frame asked out of turn comes whole from the source.
-    Moving source(20);
-    RememberedFrames frames(source);
-    QVERIFY(frames.read(1, frame, error));
-    QVERIFY(frames.read(2, frame, error));
-    QVERIFY(frames.read(9, frame, error));
-    QCOMPARE(frame.changed, QRect(0, 0, W, H));
-    QVERIFY(std::memcmp(frame.bgr, Moving::pixels(9).data(), size_t(W) * H * 3) == 0);
-    QVERIFY(!frames.read(21, frame, error));
-
-    // Left after a few frames, as a cancelled export leaves it: the reader,
-    // waiting for room ahead, ends with it.
-    Moving many(200);
+    void twoPassesSeeTheSourcesFrames_data()
     {
-        RememberedFrames cancelled(many);
-        for (int i = 1; i <= 3; ++i)
-            QVERIFY(cancelled.read(i, frame, error));
-        QTest::qWait(20);
+        QTest::addColumn<size_t>("bound");
+        QTest::addColumn<int>("kept");
+        QTest::addColumn<int>("reads"); // of the source, both passes together
+        const size_t whole = size_t(W) * H * 3, moved = 7 * 6 * 3;
+        QTest::newRow("all held") << RememberedFrames::DefaultBound << 40 << 40;
+        // Past the bound the frames are read again, after the one before
+        // them, against which the source tells what changed.
+        QTest::newRow("some held") << whole + 10 * moved << 11 << 40 + 1 + 29;
+        QTest::newRow("none held") << size_t(0) << 0 << 80;
     }
-    QVERIFY(many.reads < 200);
-}
+    void twoPassesSeeTheSourcesFrames()
+    {
+        QFETCH(size_t, bound);
+        QFETCH(int, kept);
+        QFETCH(int, reads);
+        Moving source(40), reference(40);
+        RememberedFrames frames(source, bound);
+        for (int pass = 1; pass <= 2; ++pass) {
+            for (int i = 1; i <= 40; ++i) {
+                Frame got, want;
+                QString error;
+                QVERIFY2(frames.read(i, got, error), qPrintable(error));
+                QVERIFY(reference.read(i, want, error));
+                QCOMPARE(got.changed, want.changed);
+                QCOMPARE(frames.duration(i), reference.duration(i));
+                QVERIFY2(std::equal(got.bgr, got.bgr + W * H * 3, want.bgr), qPrintable(QString::number(i)));
+            }
+            QCOMPARE(frames.kept(), kept);
+        }
+        QCOMPARE(source.reads, reads);
+    }
+    void failuresOutOfOrderReadsAndCancelling()
+    {
+        Moving broken(20, 6), source(20), many(200);
+        RememberedFrames failing(broken), frames(source);
+        Frame frame;
+        QString error;
+        for (int i = 1; i <= 5; ++i)
+            QVERIFY(failing.read(i, frame, error));
+        QVERIFY(!failing.read(6, frame, error));
+        QCOMPARE(error, QStringLiteral("broken 6"));
+        // Out of turn, a frame comes whole: the source has read ahead.
+        QVERIFY(frames.read(1, frame, error) && frames.read(2, frame, error) && frames.read(9, frame, error));
+        QCOMPARE(frame.changed, QRect(0, 0, W, H));
+        QVERIFY(std::equal(frame.bgr, frame.bgr + W * H * 3, pixels(9).data()));
+        {
+            // Left part way, as a cancelled export leaves it, the reader ends with it.
+            RememberedFrames cancelled(many);
+            QVERIFY(cancelled.read(1, frame, error));
+            QTest::qWait(20);
+        }
+        QVERIFY(many.reads < 200);
+    }
+};
 
 QTEST_MAIN(TestRememberedFrames)
 #include "test_remembered_frames.moc"
