@@ -5,6 +5,7 @@
 #include <QScopeGuard>
 
 #include "export/GifFileWriter.h"
+#include "export/RememberedFrames.h"
 #include "export/UnfinishedExports.h"
 #include "export/VideoFileWriter.h"
 
@@ -51,9 +52,13 @@ Outcome runExport(FrameSource &source, Format format, int fps, const QString &pa
     return runExport(source, makeWriter(format), fps, path, progress, stateFolder);
 }
 
-Outcome runExport(FrameSource &source, std::unique_ptr<FrameWriter> writer, int fps, const QString &path,
+Outcome runExport(FrameSource &given, std::unique_ptr<FrameWriter> writer, int fps, const QString &path,
                   Progress &progress, const QString &stateFolder)
 {
+    const int passes = writer->wantsSurvey() ? 2 : 1;
+    // Two passes over files read them once: the second takes them from memory.
+    std::optional<RememberedFrames> remembered;
+    FrameSource &source = passes == 2 && given.costlyToReread() ? remembered.emplace(given) : given;
     const int count = source.count();
     if (count <= 0)
         return {Outcome::Failed, QStringLiteral("Нет слайдов для экспорта")};
@@ -64,7 +69,6 @@ Outcome runExport(FrameSource &source, std::unique_ptr<FrameWriter> writer, int 
         return Outcome{Outcome::Failed, QStringLiteral("Не удалось записать файл «%1»: %2").arg(shown, why)};
     };
 
-    const int passes = writer->wantsSurvey() ? 2 : 1;
     const int total = count * passes;
     int done = 0;
     progress.report(0, total);

@@ -27,6 +27,11 @@ public:
     virtual bool read(int i, Frame &frame, QString &error) = 0;
     // How many frame times frame i lasts.
     virtual int duration(int) const { return 1; }
+    // Whether reading the frames again costs what reading them did (files
+    // read and compared anew): a writer that goes over them twice then keeps
+    // them from the first time. Frames unpacked from memory are cheaper read
+    // again than kept.
+    virtual bool costlyToReread() const { return false; }
 };
 
 // The slides of the buffer, unpacked one after the other into one slide's
@@ -52,6 +57,7 @@ public:
     bool open(const QString &folder, QString &error);
     int count() const override { return int(m_files.size()); }
     bool read(int i, Frame &frame, QString &error) override;
+    bool costlyToReread() const override { return true; }
 
     // The first number missing from 1 .. the last one; 0 when none is.
     int firstGap() const { return m_firstGap; }

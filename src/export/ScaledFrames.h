@@ -21,6 +21,7 @@ public:
     int count() const override { return m_inner.count(); }
     bool read(int i, Frame &frame, QString &error) override;
     int duration(int i) const override { return m_inner.duration(i); }
+    bool costlyToReread() const override { return m_inner.costlyToReread(); }
 
 private:
     FrameSource &m_inner;
