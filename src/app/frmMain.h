@@ -246,4 +246,5 @@ private:
     frmView *m_view = nullptr;
     project::Document *m_document = nullptr;
     QString m_importFolder;  // where the import dialog last was
+    bool m_storingSlide = false; // a recording is handing its slide to the buffer: the counter waits for it
 };
