@@ -492,7 +492,8 @@ void SlideStore::prepareAhead(char *block, qint64 from, qint64 to)
     // tens of microseconds a page). When the slides enter the next stretch of a block, a worker has the
     // kernel make the stretch after it ready for writing; that changes no byte, so it may run while slides
     // are written, and a stretch that is no longer there when it runs is simply refused.
-    constexpr qint64 Stretch = qint64(2) << 20;
+    // A stretch of 1 MB: what is made ready ahead is memory held before any slide needs it.
+    constexpr qint64 Stretch = qint64(1) << 20;
     const qint64 entered = to / Stretch;
     if (from != 0 && from / Stretch == entered)
         return;
