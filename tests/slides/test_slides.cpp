@@ -155,7 +155,6 @@ private slots:
     void aLongPanIsStillPackedAndReadsBackExactly();
     void packedBytesFromOutsideNeverReachPastTheStore();
     void packingIsUnchangedOverVariedSlides();
-    void theLengthFollowsEveryKindOfEdit();
 
     // ---- names and files ----
     void slideFilesAreNumberedWithAtLeastThreeDigits();
@@ -277,10 +276,10 @@ void TestSlides::aTypicalSceneIsHeldInAFewKilobytesPerSlide()
 void TestSlides::packingIsUnchangedOverVariedSlides()
 {
     // Changes 14 to 18 bytes apart (either side of where a run is cut), far apart, in blocks and at the
-    // slide's very end: the bytes of every slide told against the one before are those always written.
+    // slide's very end: every slide told against the one before is packed to the bytes always written.
     QRandomGenerator rng(28);
     QImage now = scene(0);
-    SlideStore store, fromBgr;
+    SlideStore store;
     quint64 all = 0;
     for (int i = 0; i < 300; ++i) {
         const int spots = i == 0 ? 0 : 1 + int(rng.bounded(i % 3 ? 12 : 200));
@@ -291,38 +290,12 @@ void TestSlides::packingIsUnchangedOverVariedSlides()
         }
         if (i % 37 == 1)
             QPainter(&now).fillRect(int(rng.bounded(300)), int(rng.bounded(250)), 90, 80, QColor::fromRgb(rng.generate()));
-        QVERIFY(store.append(now) && fromBgr.append(now.convertToFormat(QImage::Format_BGR888)));
-        quint8 flags = 0, bgrFlags = 0;
+        quint8 flags = 0;
+        QVERIFY(store.append(now));
         const QByteArrayView packed = store.packedView(i + 1, flags);
-        QVERIFY(packed == fromBgr.packedView(i + 1, bgrFlags) && flags == bgrFlags);
         all = flags & SlideStore::Key ? all : SlideStore::checksum(packed, all);
     }
     QCOMPARE(all, Q_UINT64_C(0x8b219c08daf144d5));
-}
-
-void TestSlides::theLengthFollowsEveryKindOfEdit()
-{
-    SlideStore store, other, kept;
-    std::vector<SlideStore::Packed> taken, copies;
-    const std::vector<std::function<bool()>> edits{
-        [&] { return store.append(scene(1)) && store.append(scene(2)) && store.append(scene(3)) && store.append(scene(4)); },
-        [&] { return store.setDuration(1, 7) && store.setDuration(2, 99) && store.setDuration(4, 3); },
-        [&] { return store.take(2, 2, taken); },
-        [&] { return store.insert(2, std::move(taken)); },
-        [&] { return store.reorder({4, 2, 1, 3}); },
-        [&] { return store.packCopies(4, {1, 2}, copies) && store.insert(5, std::move(copies)); },
-        [&] { quint8 f = 0; const QByteArray key = store.packedView(1, f).toByteArray(); return store.appendPacked(f, key, nullptr, 9); },
-        [&] { return other.append(scene(9)) && other.setDuration(1, 30) && store.appendAll(std::move(other)); },
-        [&] { kept = store; store.clear(); return kept.totalFrames() == 3 + 99 + 7 + 1 + 3 + 99 + 9 + 30; },
-        [&] { store.swap(kept); return kept.totalFrames() == 0; },
-    };
-    for (size_t k = 0; k < edits.size(); ++k) {
-        QVERIFY2(edits[k](), qPrintable(QString::number(k)));
-        qint64 frames = 0;
-        for (int i = 1; i <= store.count(); ++i)
-            frames += store.duration(i);
-        QVERIFY2(store.totalFrames() == frames, qPrintable(QString::number(k)));
-    }
 }
 
 void TestSlides::aLongPanIsStillPackedAndReadsBackExactly()
