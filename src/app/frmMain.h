@@ -291,4 +291,5 @@ private:
     QString m_importFolder;  // where the import dialog last was
     std::optional<text::TitleCard> m_titleCard;
     CoveredBackground m_covered;
+    bool m_storingSlide = false; // a recording is handing its slide to the buffer: the counter waits for it
 };

@@ -3,6 +3,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QLabel>
+#include <QScopedValueRollback>
 
 #include "app/frmMain.h"
 #include "controls/Events.h"
@@ -33,8 +34,15 @@ bool frmMain::SaveBuffer()
 
     ++SlideCount;
     // Appending lets pending repaints and timers run: the count is raised first so that whatever runs
-    // there meets a count that agrees with the buffer.
-    if (!Buffer()->append(shot)) {
+    // there meets a count that agrees with the buffer. The counter's caption is set after that turn, as
+    // the last step of a recording, and painted with the rest of the window once the recording is over:
+    // painting it in between would cost every recording a repaint of its own.
+    bool stored = false;
+    {
+        const QScopedValueRollback<bool> storing(m_storingSlide, true);
+        stored = Buffer()->append(shot);
+    }
+    if (!stored) {
         // The slides already held stay as they were; the count only moves with a stored slide.
         --SlideCount;
         m_state.message(this, {QStringLiteral("Не удалось сохранить слайд: недостаточно памяти."), QString(),
@@ -91,6 +99,8 @@ frmBuffer *frmMain::Buffer()
 
 void frmMain::showSlideCount()
 {
+    if (m_storingSlide)
+        return;
     SlideCount = m_buffer->slideCount();
     Label3.at(1)->setText(numfmt::count3(SlideCount));
     Command1->setEnabled(SlideCount > 0);

@@ -211,8 +211,10 @@ private:
     std::vector<quint8> m_unsaved;            // per slide: added since the last completed save
     // Per slide: null until first painted. A slide just recorded holds its whole picture here until its
     // thumbnail is made, shortly after and off the recording's path; at most WaitingThumbs wait at once.
+    // Each waiting picture is half a megabyte held; with two, every other recording of a quick run would
+    // pay for making thumbnails, with three it is one in three.
     mutable std::vector<QImage> m_thumbs;
-    static constexpr int WaitingThumbs = 4;
+    static constexpr int WaitingThumbs = 3;
     mutable int m_waitingThumbs = 0;
     QTimer *m_thumbTimer = nullptr;
     QUndoStack m_history;

@@ -159,7 +159,7 @@ public:
     int duration(int i) const { return i < 1 || i > count() ? 0 : m_entries[size_t(i - 1)].duration; }
     // False, with nothing changed, when i or `frames` is out of range.
     bool setDuration(int i, int frames);
-    // The cartoon's length in frame times: the sum of every slide's duration.
+    // The cartoon's length in frame times: the sum of every slide's duration, at no cost.
     qint64 totalFrames() const;
     static constexpr int MaxDuration = 99;
 
@@ -254,6 +254,9 @@ private:
     std::vector<Entry> m_entries;
     qint64 m_packedBytes = 0;
     int m_keys = 0;
+    // What the slides last beyond one frame time each, kept as they change: the buffer window shows the
+    // cartoon's length after every recording, which must not cost a pass over every slide.
+    qint64 m_extraFrames = 0;
     qint64 m_byteLimit = -1;
     qint64 m_garbage = 0;      // bytes in the blocks that no slide uses any more
     // Kept from append to append: allocating and freeing three buffers of

@@ -7,6 +7,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QTest>
+
+#include <numeric>
 extern "C" {
 #include <libavformat/avformat.h>
 }
@@ -28,12 +30,13 @@ using namespace exporting;
 using namespace slides;
 using Frames = std::vector<int>;
 
+// Each slide's duration; none when the length the store keeps is not their sum.
 Frames durations(const SlideBuffer &b)
 {
     Frames out;
     for (int i = 1; i <= b.count(); ++i)
         out.push_back(b.store().duration(i));
-    return out;
+    return b.store().totalFrames() == std::accumulate(out.begin(), out.end(), qint64(0)) ? out : Frames{};
 }
 
 // What a program started after `b` crashed brings back from its journal.
@@ -80,6 +83,8 @@ private slots:
         QCOMPARE(replayed(b), (Frames{1, 5, 6, 2, 1, 1, 1}));
         b.saved(); // a slide saved already is unsaved again once its duration changes
         QVERIFY(b.setDuration({7}, 2) && b.unsavedCount() == 1);
+        QVERIFY(b.move({1}, 8) && durations(b) == (Frames{5, 6, 2, 1, 1, 2, 1}));
+        QVERIFY(b.clear() && b.store().totalFrames() == 0 && b.undo() && durations(b).size() == 7);
     }
     void aTypedDurationOutOfRangeIsRefused_data()
     {
