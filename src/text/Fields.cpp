@@ -3,14 +3,17 @@
 #include <QColorDialog>
 #include <QComboBox>
 #include <QFormLayout>
+#include <QDialog>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QShortcut>
 #include <QSpinBox>
+#include <QVBoxLayout>
 
 #include "controls/Fonts.h"
+#include "controls/Widgets.h"
 
 namespace text {
 
@@ -115,9 +118,19 @@ Lettering LetteringFields::value() const
     return l;
 }
 
-void addButtons(QDialog *window, QBoxLayout *layout, controls::Button *&ok, controls::Button *&cancel,
-                const std::function<void()> &accept)
+QLabel *layOutWindow(QDialog *window, QFormLayout *form, QSize box, const QString &spoken, controls::Button *&ok,
+                     controls::Button *&cancel, const std::function<void()> &accept)
 {
+    auto *preview = new QLabel(window);
+    preview->setObjectName(QStringLiteral("preview"));
+    preview->setFixedSize(box);
+    preview->setAccessibleName(spoken);
+    auto *columns = new QHBoxLayout;
+    columns->addLayout(form, 1);
+    columns->addWidget(preview, 0, Qt::AlignTop);
+    auto *layout = new QVBoxLayout(window);
+    layout->addLayout(columns);
+
     ok = new controls::Button(QStringLiteral("ОК"), window);
     ok->setObjectName(QStringLiteral("ok"));
     ok->setDefault(true);
@@ -135,6 +148,16 @@ void addButtons(QDialog *window, QBoxLayout *layout, controls::Button *&ok, cont
     // Enter alone starts a new line in the text box, so the control key accepts from there.
     for (const QKeySequence &keys : {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)})
         QObject::connect(new QShortcut(keys, window), &QShortcut::activated, window, accept);
+    return preview;
+}
+
+void showReady(QDialog *window, LetteringFields *letters)
+{
+    letters->text->setFocus();
+    letters->text->selectAll();
+    window->adjustSize();
+    window->setFixedSize(window->size());
+    controls::centreOnScreen(window);
 }
 
 bool hasText(QWidget *window, const controls::MessageFn &message, QPlainTextEdit *text, const QString &ask)

@@ -16,6 +16,7 @@ class QBoxLayout;
 class QComboBox;
 class QDialog;
 class QFormLayout;
+class QLabel;
 class QPlainTextEdit;
 class QSpinBox;
 
@@ -56,10 +57,13 @@ signals:
     void changed();
 };
 
-// "ОК" (the default) and "Отмена" at the bottom right of `layout`; "ОК", Ctrl+Enter and Ctrl+Return (from
-// any control of the window, the text box too) call `accept`.
-void addButtons(QDialog *window, QBoxLayout *layout, controls::Button *&ok, controls::Button *&cancel,
-                const std::function<void()> &accept);
+// The window's layout: `form` on the left, a preview of `box`'s size on the right (named "preview", read
+// out as `spoken`), and "ОК" (the default) and "Отмена" at the bottom right. "ОК", Ctrl+Enter and
+// Ctrl+Return (from any control of the window, the text box too) call `accept`. Returns the preview.
+QLabel *layOutWindow(QDialog *window, QFormLayout *form, QSize box, const QString &spoken, controls::Button *&ok,
+                     controls::Button *&cancel, const std::function<void()> &accept);
+// The text box has the focus with all of it chosen, and the window keeps its size in the middle of the screen.
+void showReady(QDialog *window, LetteringFields *letters);
 
 // False, after asking for it with `ask`, when the text has nothing but spaces; the text box then has the focus.
 bool hasText(QWidget *window, const controls::MessageFn &message, QPlainTextEdit *text, const QString &ask);

@@ -6,10 +6,8 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QTimer>
-#include <QVBoxLayout>
 
 #include "controls/Fonts.h"
-#include "controls/Widgets.h"
 #include "text/Fields.h"
 
 namespace text {
@@ -66,18 +64,9 @@ frmCaption::frmCaption(const controls::MessageFn &message, const Caption &start,
     shapeColours->addStretch();
     form->addRow(QStringLiteral("Фон:"), shapeColours);
 
-    preview = new QLabel(this);
-    preview->setObjectName(QStringLiteral("preview"));
-    preview->setFixedSize(PreviewBox);
+    preview = layOutWindow(this, form, PreviewBox, QStringLiteral("Как надпись будет выглядеть"), ok, cancel,
+                           [this] { tryAccept(); });
     preview->setFrameShape(QFrame::StyledPanel);
-    preview->setAccessibleName(QStringLiteral("Как надпись будет выглядеть"));
-
-    auto *columns = new QHBoxLayout;
-    columns->addLayout(form, 1);
-    columns->addWidget(preview, 0, Qt::AlignTop);
-    auto *layout = new QVBoxLayout(this);
-    layout->addLayout(columns);
-    addButtons(this, layout, ok, cancel, [this] { tryAccept(); });
 
     // Changes gathered within one pass of the event loop draw once.
     m_redraw->setSingleShot(true);
@@ -91,11 +80,7 @@ frmCaption::frmCaption(const controls::MessageFn &message, const Caption &start,
     connect(border, &ColourButton::colourChanged, this, redraw);
     showPreview();
 
-    letters->text->setFocus();
-    letters->text->selectAll();
-    adjustSize();
-    setFixedSize(size());
-    controls::centreOnScreen(this);
+    showReady(this, letters);
 }
 
 Caption frmCaption::caption() const

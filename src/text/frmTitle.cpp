@@ -5,10 +5,8 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QTimer>
-#include <QVBoxLayout>
 
 #include "controls/Fonts.h"
-#include "controls/Widgets.h"
 #include "text/Fields.h"
 
 namespace text {
@@ -44,18 +42,9 @@ frmTitle::frmTitle(const controls::MessageFn &message, const TitleCard &start, Q
     hint->setWordWrap(true);
     form->addRow(QString(), hint);
 
-    preview = new QLabel(this);
-    preview->setObjectName(QStringLiteral("preview"));
-    preview->setFixedSize(PreviewBox);
+    preview = layOutWindow(this, form, PreviewBox, QStringLiteral("Как титр будет выглядеть"), ok, cancel,
+                           [this] { tryAccept(); });
     preview->setAlignment(Qt::AlignCenter);
-    preview->setAccessibleName(QStringLiteral("Как титр будет выглядеть"));
-
-    auto *columns = new QHBoxLayout;
-    columns->addLayout(form, 1);
-    columns->addWidget(preview, 0, Qt::AlignTop);
-    auto *layout = new QVBoxLayout(this);
-    layout->addLayout(columns);
-    addButtons(this, layout, ok, cancel, [this] { tryAccept(); });
 
     m_redraw->setSingleShot(true);
     m_redraw->setInterval(0);
@@ -66,11 +55,7 @@ frmTitle::frmTitle(const controls::MessageFn &message, const TitleCard &start, Q
     connect(bottom, &ColourButton::colourChanged, this, redraw);
     showPreview();
 
-    letters->text->setFocus();
-    letters->text->selectAll();
-    adjustSize();
-    setFixedSize(size());
-    controls::centreOnScreen(this);
+    showReady(this, letters);
 }
 
 TitleCard frmTitle::card() const
