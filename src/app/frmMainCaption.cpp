@@ -43,7 +43,7 @@ void frmMain::buildCaptions()
         return text::editTitleCard(parent, m_state.message, card, stageSize(Picture7));
     };
     // A double click on a caption or Enter on its entry opens it again.
-    connect(List1, &QListWidget::itemActivated, this, [this](QListWidgetItem *item) {
+    connect(List1, &controls::ListBox::entered, this, [this](QListWidgetItem *item) {
         if (picker::entryKind(item->text()) != picker::EntryKind::Prop)
             return;
         if (const std::optional<qint16> n = picker::entryNumber(item->text()); n && Captions.contains(*n))

@@ -1,5 +1,6 @@
 #include "controls/ListBox.h"
 
+#include <QKeyEvent>
 #include <QSignalBlocker>
 
 namespace controls {
@@ -53,6 +54,14 @@ void ListBox::keepChoice()
         selectionModel()->setCurrentIndex(m_chosen, QItemSelectionModel::ClearAndSelect);
     }
     m_restoring = false;
+}
+
+void ListBox::keyPressEvent(QKeyEvent *event)
+{
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && !(event->modifiers() & ~Qt::KeypadModifier) && currentItem())
+        emit entered(currentItem());
+    QListWidget::keyPressEvent(event);
 }
 
 } // namespace controls

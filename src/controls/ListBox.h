@@ -19,8 +19,12 @@ public:
 signals:
     // Another entry has been chosen, by the user or the program.
     void choiceChanged();
+    // Enter or Return on the current entry. Unlike the list's activation, a click never sends it, whatever
+    // the desktop's setting for opening things with one click.
+    void entered(QListWidgetItem *item);
 
 protected:
+    void keyPressEvent(QKeyEvent *event) override;
     QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex &index,
                                                          const QEvent *event = nullptr) const override;
 

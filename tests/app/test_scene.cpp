@@ -2,6 +2,7 @@
 // numbers never reused, selection filling the object controls, deletion.
 #include <QLabel>
 #include <QListWidget>
+#include <QProxyStyle>
 #include <QStandardPaths>
 #include <QTest>
 
@@ -343,6 +344,13 @@ void TestScene::theChosenEntryStaysChosenWhateverTheUserPresses()
 
 void TestScene::aCaptionIsPlacedEditedInPlaceAndDeletedAsAProp()
 {
+    // A desktop set to open things with one click; the list uses it below.
+    struct OneClick : QProxyStyle {
+        int styleHint(StyleHint hint, const QStyleOption *o, const QWidget *w, QStyleHintReturn *r) const override
+        {
+            return hint == SH_ItemView_ActivateItemOnSingleClick ? 1 : QProxyStyle::styleHint(hint, o, w, r);
+        }
+    } oneClick;
     Scene s;
     frmMain &m = s.m();
     s.prop();
@@ -359,7 +367,12 @@ void TestScene::aCaptionIsPlacedEditedInPlaceAndDeletedAsAProp()
     QCOMPARE(s.given, "Ой!");
     QVERIFY((twips::geometry(c).center() - centre).manhattanLength() <= 15);
     QVERIFY(s.entries()[1].startsWith("надпись (Ой, какой") && s.entries()[1].endsWith("индекс > 2"));
-    // Enter on its entry opens it too; "Удалить объект" then takes it away with its text.
+    // A click on its entry only chooses it, even where one click opens things; Enter opens it too, and
+    // "Удалить объект" then takes it away with its text.
+    m.List1->setStyle(&oneClick);
+    s.given.clear();
+    QTest::mouseClick(m.List1->viewport(), Qt::LeftButton, {}, m.List1->visualItemRect(m.List1->item(1)).center());
+    QVERIFY(s.given.isEmpty());
     s.select(1);
     QTest::keyClick(m.List1, Qt::Key_Return);
     QCOMPARE(s.given, "Ой, какой длинный-предлинный день");
