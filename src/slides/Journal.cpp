@@ -67,6 +67,21 @@ QByteArray record(Type type, quint8 flags, QByteArrayView bytes)
     });
 }
 
+qsizetype appendRecord(QByteArray &out, Type type, quint8 flags, QByteArrayView bytes)
+{
+    const qsizetype size = 1 + bytes.size();
+    const qsizetype at = out.size();
+    out.resize(at + FrameBytes + size);
+    char *p = out.data() + at;
+    putU32(p, quint32(size));
+    p[4] = char(type);
+    p[5] = char(flags);
+    if (!bytes.isEmpty())
+        std::memcpy(p + 6, bytes.data(), size_t(bytes.size()));
+    qToLittleEndian(checksum(p + 4, 1 + size, quint64(size)), p + 5 + size);
+    return FrameBytes + size;
+}
+
 QByteArray numbers(const std::vector<int> &ascending)
 {
     QByteArray out(qsizetype(ascending.size()) * 4, Qt::Uninitialized);

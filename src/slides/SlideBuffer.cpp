@@ -50,7 +50,7 @@ public:
             m_first = false;
             quint8 flags = 0;
             const QByteArrayView bytes = m_b.store().packedView(m_b.count(), flags);
-            m_b.journalRecord(journal::record(journal::Type::Append, flags, bytes));
+            m_b.journalRecord(journal::Type::Append, flags, bytes);
             return;
         }
         m_b.put(m_b.count() + 1, std::move(m_taken));

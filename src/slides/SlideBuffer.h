@@ -169,6 +169,7 @@ public:
     struct Everything;
     void swapAll(Everything &other);
     void journalRecord(const QByteArray &record);
+    void journalRecord(journal::Type type, quint8 flags, QByteArrayView bytes);
     // Queues records that the journal's thread makes, as journal::Writer::writeFrom does.
     void journalFrom(std::function<bool(QByteArray &record)> next);
     bool journalling() const;
@@ -197,7 +198,8 @@ private:
     bool startJournal();
     // Does a slide change as one step of the history, journaled.
     void pushStep(QUndoCommand *command);
-    void checkJournal();
+    // Tells a failed journal once; with `name`, also writes the journal anew when its file is gone.
+    void checkJournal(bool name = false);
     void watchJournal();
 
     // Pushes the step `make` gives for a slide packed to go at `number`; whether its first doing worked.

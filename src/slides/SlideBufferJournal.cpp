@@ -53,7 +53,7 @@ void SlideBuffer::saveBegins()
     m_writer->write(journal::record(journal::Type::SaveBegun, QByteArrayView()));
     // Bounded: a disk that hangs must not hang the save; the record still goes out when it can.
     m_writer->sync(SaveBeginWaitMs);
-    checkJournal();
+    checkJournal(true);
 }
 
 void SlideBuffer::saved()
@@ -218,7 +218,9 @@ void SlideBuffer::watchJournal()
         return;
     auto *poll = new QTimer(this);
     poll->setObjectName(QStringLiteral("journalCheck"));
-    connect(poll, &QTimer::timeout, this, &SlideBuffer::checkJournal);
+    // Whether the file is still there is asked here only: a look at the disk on every recording would
+    // cost more than the recording's own work, and what was written meanwhile is copied all the same.
+    connect(poll, &QTimer::timeout, this, [this] { checkJournal(true); });
     poll->start(500);
 }
 
@@ -226,6 +228,12 @@ void SlideBuffer::journalRecord(const QByteArray &record)
 {
     if (journalling())
         m_writer->write(record);
+}
+
+void SlideBuffer::journalRecord(journal::Type type, quint8 flags, QByteArrayView bytes)
+{
+    if (journalling())
+        m_writer->write(type, flags, bytes);
 }
 
 bool SlideBuffer::journalling() const { return m_writer && !m_replaying && !m_journalOff; }
@@ -236,7 +244,7 @@ void SlideBuffer::journalFrom(std::function<bool(QByteArray &record)> next)
         m_writer->writeFrom(std::move(next));
 }
 
-void SlideBuffer::checkJournal()
+void SlideBuffer::checkJournal(bool name)
 {
     if (!m_writer || m_journalOff)
         return;
@@ -249,7 +257,7 @@ void SlideBuffer::checkJournal()
     }
     // Removed or replaced by another program: what was written is copied to a journal of this
     // program's own, while the file it was written to is still open here.
-    if (!m_writer->named())
+    if (name && !m_writer->named())
         m_writer->renew();
 }
 

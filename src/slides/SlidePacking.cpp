@@ -206,8 +206,7 @@ bool extendRun(const char *now, const char *before, qsizetype from, qsizetype ro
 // bottom-up rows, as a BMP file holds them); those of `before` back to back.
 void encodeDifference(const char *now, qsizetype nowStride, const char *before, QByteArray &out)
 {
-    // Equal stretches shorter than this stay inside a run: two counts cost more than a few zeros.
-    constexpr qsizetype Gap = 16;
+    constexpr qsizetype Gap = DifferenceGap;
     static_assert(Gap >= 8, "differences inside one word must never split a run");
     constexpr qsizetype Row = SlideStore::RowBytes;
     constexpr qsizetype N = SlideStore::RawBytes;
@@ -291,6 +290,154 @@ bool applyDifference(char *first, qsizetype stride, const QByteArray &runs)
         }
     }
     return true;
+}
+
+namespace {
+
+// Which colour bytes of four pixels differ, one bit per byte as the pixels lie in memory: blue, green,
+// red, alpha, the order of a slide's bytes. The bits for alpha, which a slide does not keep, are never set.
+unsigned differingColours4(const QRgb *now, const QRgb *before)
+{
+#if defined(__SSE2__) && defined(__x86_64__) && defined(__GNUC__)
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(now));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(before));
+    return ~unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b))) & 0x7777u;
+#else
+    unsigned m = 0;
+    for (int i = 0; i < 4; ++i) {
+        const QRgb d = now[i] ^ before[i];
+        m |= ((d & 0xffu ? 1u : 0u) | (d & 0xff00u ? 2u : 0u) | (d & 0xff0000u ? 4u : 0u)) << (4 * i);
+    }
+    return m;
+#endif
+}
+
+// Where, from x on in steps of sixteen, the first sixteen pixels lie that differ in any byte; `end` when
+// none do before it. Most of a slide is passed here, 64 bytes of each picture in a few instructions.
+using SameUntil = qsizetype (*)(const QRgb *now, const QRgb *before, qsizetype x, qsizetype end);
+
+qsizetype sameUntil(const QRgb *now, const QRgb *before, qsizetype x, qsizetype end)
+{
+    for (; x + 16 <= end; x += 16) {
+#if defined(__SSE2__) && defined(__x86_64__) && defined(__GNUC__)
+        const auto equal = [&](int at) {
+            return _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(now + x + at)),
+                                  _mm_loadu_si128(reinterpret_cast<const __m128i *>(before + x + at)));
+        };
+        if (_mm_movemask_epi8(_mm_and_si128(_mm_and_si128(equal(0), equal(4)), _mm_and_si128(equal(8), equal(12)))) !=
+            0xffff)
+            return x;
+#else
+        if (std::memcmp(now + x, before + x, 16 * sizeof(QRgb)) != 0)
+            return x;
+#endif
+    }
+    return x;
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+__attribute__((target("avx2"))) qsizetype sameUntilAvx2(const QRgb *now, const QRgb *before, qsizetype x,
+                                                        qsizetype end)
+{
+    for (; x + 16 <= end; x += 16) {
+        const __m256i a0 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(now + x));
+        const __m256i b0 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(before + x));
+        const __m256i a1 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(now + x + 8));
+        const __m256i b1 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(before + x + 8));
+        if (_mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(a0, b0), _mm256_cmpeq_epi8(a1, b1))) != -1)
+            return x;
+    }
+    return x;
+}
+#endif
+
+// The runs of encodeDifference over the slides' bytes, told from their pixels: a run takes in every
+// changed byte that follows the one before it within the gap. Four pixels are twelve of those bytes,
+// closer than the gap, so the first and the last changed byte of four pixels decide for all of them.
+bool pictureRuns(SameUntil same, const QRgb *now, qsizetype nowStride, const QRgb *before, qsizetype beforeStride,
+                 QByteArray &out, qsizetype limit)
+{
+    constexpr qsizetype Gap = DifferenceGap;
+    static_assert(Gap >= 12, "differences inside four pixels must never split a run");
+    static_assert(SlideWidth % 4 == 0, "rows are taken four pixels at a time");
+    constexpr qsizetype Row = SlideStore::RowBytes;
+    out.resize(0);
+    qsizetype pos = 0, start = 0, last = -1;
+    bool inRun = false;
+    const auto endRun = [&] {
+        const qsizetype end = last + 1;
+        putCount(out, quint64(start - pos));
+        putCount(out, quint64(end - start));
+        const qsizetype at = out.size();
+        if (at + (end - start) > limit)
+            return false;
+        out.resize(at + (end - start));
+        char *o = out.data() + at;
+        for (qsizetype p = start; p < end;) {
+            const qsizetype y = p / Row, column = p % Row;
+            const QRgb *n = now + y * nowStride, *b = before + y * beforeStride;
+            const qsizetype stop = std::min(end - y * Row, Row);
+            qsizetype x = column / 3, c = column;
+            // The first pixel from the run's first byte, the whole ones, then the last one's first bytes.
+            for (int channel = int(column % 3); channel < 3 && c < stop; ++channel, ++c)
+                *o++ = char((n[x] ^ b[x]) >> (8 * channel));
+            for (++x; c + 3 <= stop; ++x, c += 3, o += 3) {
+                const QRgb d = n[x] ^ b[x];
+                o[0] = char(d);
+                o[1] = char(d >> 8);
+                o[2] = char(d >> 16);
+            }
+            for (int channel = 0; c < stop; ++channel, ++c)
+                *o++ = char((n[x] ^ b[x]) >> (8 * channel));
+            p = y * Row + stop;
+        }
+        pos = end;
+        inRun = false;
+        return true;
+    };
+    // Four pixels from x with changed bytes `m`.
+    const auto take = [&](qsizetype rowAt, qsizetype x, unsigned m) {
+        const int low = int(qCountTrailingZeroBits(m)), high = 31 - int(qCountLeadingZeroBits(m));
+        const qsizetype first = rowAt + 3 * (x + low / 4) + low % 4;
+        if (inRun && first - last > Gap && !endRun())
+            return false;
+        if (!inRun) {
+            start = first;
+            inRun = true;
+        }
+        last = rowAt + 3 * (x + high / 4) + high % 4;
+        return true;
+    };
+    for (qsizetype y = 0; y < SlideHeight; ++y) {
+        const QRgb *n = now + y * nowStride, *b = before + y * beforeStride;
+        const qsizetype rowAt = y * Row;
+        qsizetype x = 0;
+        for (;;) {
+            x = same(n, b, x, SlideWidth - SlideWidth % 16);
+            if (x + 16 > SlideWidth)
+                break;
+            for (const qsizetype to = x + 16; x < to; x += 4)
+                if (const unsigned four = differingColours4(n + x, b + x); four && !take(rowAt, x, four))
+                    return false;
+        }
+        for (; x < SlideWidth; x += 4)
+            if (const unsigned four = differingColours4(n + x, b + x); four && !take(rowAt, x, four))
+                return false;
+    }
+    return !inRun || endRun();
+}
+
+} // namespace
+
+bool encodePictureDifference(const QRgb *now, qsizetype nowStride, const QRgb *before, qsizetype beforeStride,
+                             QByteArray &out, qsizetype limit)
+{
+#if defined(__x86_64__) && defined(__GNUC__)
+    static const SameUntil same = __builtin_cpu_supports("avx2") ? sameUntilAvx2 : sameUntil;
+#else
+    constexpr SameUntil same = sameUntil;
+#endif
+    return pictureRuns(same, now, nowStride, before, beforeStride, out, limit);
 }
 
 // Four pixels at a time with one byte shuffle where the processor has it (every x86-64 since about

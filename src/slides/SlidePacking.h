@@ -27,6 +27,14 @@ quint64 load8(const char *p);
 // The difference between two slides as runs over their bytes taken row after row: bytes to skip, then
 // bytes to XOR in. The rows of `now` lie `nowStride` bytes apart; those of `before` back to back.
 void encodeDifference(const char *now, qsizetype nowStride, const char *before, QByteArray &out);
+// Equal stretches shorter than this stay inside a run: two counts cost more than a few zeros.
+constexpr qsizetype DifferenceGap = 16;
+// The same runs told from two slides' 32-bit pixels (RGB32 or ARGB32, rows `nowStride` and
+// `beforeStride` pixels apart, alpha ignored as the slide's bytes drop it), without converting either:
+// a recording compares its picture with the one before. False, with `out` unfinished, once the runs
+// would pass `limit` bytes.
+bool encodePictureDifference(const QRgb *now, qsizetype nowStride, const QRgb *before, qsizetype beforeStride,
+                             QByteArray &out, qsizetype limit);
 // Applies such a difference to a slide whose rows lie `stride` bytes apart; false when the runs are damaged.
 bool applyDifference(char *first, qsizetype stride, const QByteArray &runs);
 

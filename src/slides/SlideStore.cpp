@@ -38,7 +38,9 @@ SlideStore::SlideStore(const SlideStore &other)
       m_byteLimit(other.m_byteLimit),
       m_garbage(other.m_garbage),
       m_prevRaw(other.m_prevRaw),
-      m_prevValid(other.m_prevValid)
+      m_prevValid(other.m_prevValid),
+      m_prevPicture(other.m_prevPicture),
+      m_prevRawBehind(other.m_prevRawBehind)
 {
 }
 
@@ -270,17 +272,57 @@ SlideStore::Packed SlideStore::encode(const char *raw, const char *before, int c
     return packKey(raw, mayTell);
 }
 
+namespace {
+
+// A slide in the capture's own 32-bit form, which is compared with the one before without converting.
+bool isPicture(const QImage &image)
+{
+    return image.width() == SlideWidth && image.height() == SlideHeight &&
+           (image.format() == QImage::Format_RGB32 || image.format() == QImage::Format_ARGB32);
+}
+
+const QRgb *pixels(const QImage &image) { return reinterpret_cast<const QRgb *>(image.constBits()); }
+
+} // namespace
+
 bool SlideStore::append(const QImage &image)
 {
+    const bool picture = isPicture(image);
     try {
         if (m_raw.size() != RawBytes)
             m_raw.resize(RawBytes);
+        const int index = count();
+        if (picture && index > 0 && m_prevValid && !m_prevPicture.isNull()) {
+            // Recording: the picture is told against the one before as it is, and converted to the
+            // slide's bytes only when it becomes a key.
+            const bool mayTell = index - newestKey() < KeyInterval;
+            if (mayTell && encodePictureDifference(pixels(image), image.bytesPerLine() / 4, pixels(m_prevPicture),
+                                                   m_prevPicture.bytesPerLine() / 4, m_diff, RawBytes / 4)) {
+                if (!keep(Packed{0, m_diff}))
+                    return false;
+                m_prevPicture = image;
+                m_prevRawBehind = true;
+                return true;
+            }
+            toRaw(image, m_raw.data());
+            Packed key = packKey(m_raw.constData(), mayTell);
+            if (key.bytes.isEmpty() || !keep(std::move(key)))
+                return false;
+            m_prevRaw.swap(m_raw);
+            m_prevRawBehind = false;
+            m_prevPicture = image;
+            return true;
+        }
         if (!toRaw(image, m_raw.data()))
             return false;
     } catch (const std::bad_alloc &) {
         return false;
     }
-    return appendRows(m_raw.constData(), RowBytes);
+    if (!appendRows(m_raw.constData(), RowBytes))
+        return false;
+    if (picture)
+        m_prevPicture = image;
+    return true;
 }
 
 bool SlideStore::appendAll(SlideStore &&other)
@@ -315,6 +357,8 @@ bool SlideStore::appendAll(SlideStore &&other)
     // The newest slide is now the other store's, whose pixels it may still hold.
     m_prevRaw.swap(other.m_prevRaw);
     m_prevValid = other.m_prevValid;
+    m_prevPicture.swap(other.m_prevPicture);
+    m_prevRawBehind = other.m_prevRawBehind;
     other.clear();
     return true;
 }
@@ -328,9 +372,16 @@ bool SlideStore::appendRows(const char *first, qsizetype stride)
             m_raw.resize(RawBytes);
         const bool own = first == m_raw.constData(); // the rows are m_raw itself, back to back
         const int index = count();
-        // After slides were taken or put back, the newest one is read once to tell the next against.
-        if (index > 0 && !m_prevValid && !readRaw(index, m_prevRaw.data()))
-            return false;
+        // After slides were taken or put back, the newest one is read once to tell the next against; one
+        // recorded as a picture is converted now.
+        if (index > 0 && !m_prevValid) {
+            if (!readRaw(index, m_prevRaw.data()))
+                return false;
+            m_prevRawBehind = false;
+        } else if (index > 0 && m_prevRawBehind) {
+            toRaw(m_prevPicture, m_prevRaw.data());
+            m_prevRawBehind = false;
+        }
         const int chain = index - newestKey();
         const bool mayTell = index > 0 && chain < KeyInterval;
         const bool told = mayTell && tellDifference(first, stride, m_prevRaw.constData(), m_diff);
@@ -339,18 +390,9 @@ bool SlideStore::appendRows(const char *first, qsizetype stride)
         Packed packed = told ? Packed{0, m_diff} : packKey(m_raw.constData(), mayTell);
         if (packed.bytes.isEmpty() && (packed.flags & Key))
             return false;
-        Entry entry{0, 0, index, bool(packed.flags & Compressed), bool(packed.flags & Key)};
-        if (!entry.isKey)
-            entry.key = newestKey();
-        if (m_byteLimit >= 0 && m_packedBytes + packed.bytes.size() > m_byteLimit)
+        if (!keep(std::move(packed)))
             return false;
-        if (m_entries.size() == m_entries.capacity())
-            m_entries.reserve(std::max<size_t>(64, m_entries.capacity() * 2));
-        if (!storePacked(packed.bytes, entry))
-            return false;
-        // Nothing below can throw: the room for the entry is reserved.
-        m_entries.push_back(entry);
-        m_packedBytes += entry.size;
+        m_prevPicture = QImage();
         // The newest slide's pixels, that the next one is told against. Rows from elsewhere are not
         // copied: the slide before them changes where the difference says, which is little.
         if (told && !own)
@@ -358,13 +400,30 @@ bool SlideStore::appendRows(const char *first, qsizetype stride)
         else
             m_prevRaw.swap(m_raw);
         m_prevValid = true;
-        if (entry.isKey)
-            ++m_keys;
         return true;
     } catch (const std::bad_alloc &) {
         // Nothing is committed before the last steps, which cannot fail.
         return false;
     }
+}
+
+bool SlideStore::keep(Packed &&packed)
+{
+    Entry entry{0, 0, count(), bool(packed.flags & Compressed), bool(packed.flags & Key)};
+    if (!entry.isKey)
+        entry.key = newestKey();
+    if (m_byteLimit >= 0 && m_packedBytes + packed.bytes.size() > m_byteLimit)
+        return false;
+    if (m_entries.size() == m_entries.capacity())
+        m_entries.reserve(std::max<size_t>(64, m_entries.capacity() * 2));
+    if (!storePacked(packed.bytes, entry))
+        return false;
+    // Nothing below can throw: the room for the entry is reserved.
+    m_entries.push_back(entry);
+    m_packedBytes += entry.size;
+    if (entry.isKey)
+        ++m_keys;
+    return true;
 }
 
 QByteArrayView SlideStore::packedView(int i, quint8 &flags) const
@@ -882,6 +941,8 @@ void SlideStore::clear()
     m_diff = QByteArray();
     m_prevRaw = QByteArray();
     m_prevValid = false;
+    m_prevPicture = QImage();
+    m_prevRawBehind = false;
     m_garbage = 0;
     m_readRaw = QByteArray();
     m_readIndex = 0;
@@ -900,6 +961,8 @@ void SlideStore::swap(SlideStore &other) noexcept
     m_diff.swap(other.m_diff);
     m_prevRaw.swap(other.m_prevRaw);
     std::swap(m_prevValid, other.m_prevValid);
+    m_prevPicture.swap(other.m_prevPicture);
+    std::swap(m_prevRawBehind, other.m_prevRawBehind);
     m_readRaw.swap(other.m_readRaw);
     std::swap(m_readIndex, other.m_readIndex);
     // The byte limit belongs to the place, not to the slides.

@@ -240,6 +240,8 @@ private:
     QByteArray unpack(const Entry &e) const;
     const char *packedData(const Entry &e) const;
     bool storePacked(const QByteArray &packed, Entry &e);
+    // Stores `packed` as the slide after the newest; false, with nothing changed, when it cannot.
+    bool keep(Packed &&packed);
 
     // The packed slides lie back to back in large blocks: thousands of small
     // allocations of odd sizes would leave the heap full of holes that the
@@ -264,7 +266,13 @@ private:
     QByteArray m_raw;
     QByteArray m_diff;         // the runs of the newest difference, before packing
     QByteArray m_prevRaw;      // pixels of the newest slide, that the next one is told against
-    bool m_prevValid = false;  // m_prevRaw holds the newest slide; false after taking or inserting
+    // The newest slide is at hand, in m_prevRaw or, while m_prevRawBehind, in m_prevPicture; false after
+    // taking or inserting.
+    bool m_prevValid = false;
+    // The newest slide as recorded, when it came as a 32-bit picture (shared, not copied); while
+    // m_prevRawBehind, m_prevRaw has not been brought up to it.
+    QImage m_prevPicture;
+    bool m_prevRawBehind = false;
     mutable QByteArray m_readRaw; // the slide that the last read unpacked: reading on from it is cheap
     mutable int m_readIndex = 0;
 };

@@ -261,7 +261,10 @@ void frmBuffer::slidesChangedHere()
         m_anchor = 0;
         m_current = 0;
     }
-    Form_Activate();
+    // A hidden window's totals are written when it is shown: recording with the window closed must not
+    // pay for text nobody sees.
+    if (isVisible())
+        Form_Activate();
     const int height = lay::canvasHeightFor(m_canvasHeight, std::max(slideCount(), 1));
     if (height != m_canvasHeight) {
         m_canvasHeight = height;

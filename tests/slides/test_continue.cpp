@@ -105,6 +105,7 @@ void TestContinue::numberedSlidesComeInNumericOrderWhateverTheirFormat()
     QVERIFY(samePixels(b.buffer->slide(1), scene(40)));
     for (int k = 0; k < order.size(); ++k)
         QVERIFY2(samePixels(b.buffer->slide(k + 2), QImage(d + order[k])), qPrintable(order[k]));
+    b.buffer->show();
     QCOMPARE(b.buffer->Label1->text(), QStringLiteral("Всего слайдов: 6"));
     QVERIFY(b.state.SlidesUnsaved);
     QVERIFY(samePixels(b.buffer->lastSlide(), QImage(d + "1000.jpg")));
