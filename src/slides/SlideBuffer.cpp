@@ -1,10 +1,12 @@
 #include "slides/SlideBuffer.h"
 #include "slides/SlideBufferParts.h"
 
+#include <QThreadPool>
 #include <QUndoCommand>
 
 #include <algorithm>
 #include <cstdlib>
+#include <mutex>
 #include <utility>
 
 namespace slides {
@@ -425,13 +427,25 @@ private:
 
 } // namespace
 
-SlideBuffer::SlideBuffer(QObject *parent) : QObject(parent), m_thumbTimer(new QTimer(this))
+struct SlideBuffer::MadeThumbs {
+    std::mutex mutex;
+    std::vector<std::pair<qint64, QImage>> made; // the picture's cache key, its thumbnail
+};
+
+SlideBuffer::SlideBuffer(QObject *parent)
+    : QObject(parent), m_made(std::make_shared<MadeThumbs>()), m_thumbTimer(new QTimer(this))
 {
     m_history.setUndoLimit(HistoryLimit);
     // Not a zero delay: recording lets events run, and the thumbnails are to be made between recordings.
+    // Those sent are looked for again until all have come back.
     m_thumbTimer->setSingleShot(true);
     m_thumbTimer->setInterval(5);
-    connect(m_thumbTimer, &QTimer::timeout, this, [this] { makeWaitingThumbs(); });
+    connect(m_thumbTimer, &QTimer::timeout, this, [this] {
+        takeMadeThumbs();
+        sendWaitingThumbs();
+        if (m_sentThumbs > 0)
+            m_thumbTimer->start();
+    });
 }
 
 SlideBuffer::~SlideBuffer()
@@ -451,6 +465,7 @@ QImage SlideBuffer::thumb(int i) const
 {
     if (i < 1 || i > count())
         return QImage();
+    takeMadeThumbs();
     QImage &t = m_thumbs[size_t(i - 1)];
     if (t.isNull())
         t = thumbnailOf(m_store.slide(i));
@@ -461,14 +476,52 @@ QImage SlideBuffer::thumb(int i) const
 
 void SlideBuffer::makeWaitingThumbs() const
 {
-    if (m_waitingThumbs == 0)
+    takeMadeThumbs();
+    if (m_waitingThumbs == 0 && m_sentThumbs == 0)
         return;
     m_waitingThumbs = 0;
+    m_unsent.clear();
     m_thumbTimer->stop();
     // Edits since they were recorded may have moved them anywhere; a look at every slide costs microseconds.
+    // Those still on their way are made here too; what comes back for them later finds no picture to replace.
     for (QImage &t : m_thumbs) {
         if (t.width() == SlideWidth)
             t = thumbnailOf(t);
+    }
+}
+
+void SlideBuffer::sendWaitingThumbs() const
+{
+    if (m_unsent.empty())
+        return;
+    m_sentThumbs += int(m_unsent.size());
+    m_waitingThumbs = 0;
+    QThreadPool::globalInstance()->start([made = m_made, pictures = std::exchange(m_unsent, {})] {
+        for (const QImage &picture : pictures) {
+            QImage thumb = thumbnailOf(picture);
+            const std::lock_guard lock(made->mutex);
+            made->made.emplace_back(picture.cacheKey(), std::move(thumb));
+        }
+    });
+}
+
+void SlideBuffer::takeMadeThumbs() const
+{
+    if (m_sentThumbs == 0)
+        return;
+    std::vector<std::pair<qint64, QImage>> made;
+    {
+        const std::lock_guard lock(m_made->mutex);
+        made.swap(m_made->made);
+    }
+    for (auto &[key, thumb] : made) {
+        --m_sentThumbs;
+        // Most likely among the newest slides; one taken away meanwhile is not found.
+        for (auto t = m_thumbs.rbegin(); t != m_thumbs.rend(); ++t)
+            if (t->width() == SlideWidth && t->cacheKey() == key) {
+                *t = std::move(thumb);
+                break;
+            }
     }
 }
 
@@ -490,13 +543,19 @@ bool SlideBuffer::record(const QImage &image)
     } catch (const std::bad_alloc &) {
         return false;
     }
-    if (m_waitingThumbs >= WaitingThumbs)
+    takeMadeThumbs();
+    if (m_waitingThumbs + m_sentThumbs >= ThumbsAtMost)
         makeWaitingThumbs();
+    else if (m_waitingThumbs >= WaitingThumbs)
+        sendWaitingThumbs();
     if (!m_store.append(image))
         return false;
     m_unsaved.push_back(1);
     m_thumbs.push_back(image.width() == SlideWidth ? image : thumbnailOf(image));
-    ++m_waitingThumbs;
+    if (image.width() == SlideWidth) {
+        m_unsent.push_back(image);
+        ++m_waitingThumbs;
+    }
     if (!m_thumbTimer->isActive())
         m_thumbTimer->start();
     m_history.push(new RecordCommand(*this));

@@ -212,12 +212,21 @@ private:
     int m_after = 0;                          // insertionPoint()
     std::vector<quint8> m_unsaved;            // per slide: added since the last completed save
     // Per slide: null until first painted. A slide just recorded holds its whole picture here until its
-    // thumbnail is made, shortly after and off the recording's path; at most WaitingThumbs wait at once.
-    // Each waiting picture is half a megabyte held; with two, every other recording of a quick run would
-    // pay for making thumbnails, with three it is one in three.
+    // thumbnail is made, off the recording's path: WaitingThumbs at a time on a thread of Qt's pool, or
+    // here once the recordings pause. Each picture held is half a megabyte: when more than
+    // ThumbsAtMost wait or are on their way, the thumbnails are made at once.
     mutable std::vector<QImage> m_thumbs;
     static constexpr int WaitingThumbs = 3;
+    static constexpr int ThumbsAtMost = 12;
     mutable int m_waitingThumbs = 0;
+    mutable std::vector<QImage> m_unsent; // recorded pictures whose thumbnails are not asked for yet
+    mutable int m_sentThumbs = 0;         // asked for on the pool's thread, not come back
+    struct MadeThumbs;                    // what comes back, shared with that thread
+    std::shared_ptr<MadeThumbs> m_made;
+    // Sends the waiting pictures to be made into thumbnails on the pool's thread.
+    void sendWaitingThumbs() const;
+    // Puts the thumbnails made there in their slides' places.
+    void takeMadeThumbs() const;
     QTimer *m_thumbTimer = nullptr;
     QUndoStack m_history;
 
