@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <utility>
 
@@ -31,9 +32,11 @@ std::vector<std::pair<int, int>> runsOf(const std::vector<int> &ascending)
     return runs;
 }
 
+constexpr QSize ThumbSize(75, 63);
+
 QImage thumbnailOf(const QImage &slide)
 {
-    return slide.scaled(75, 63, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).convertToFormat(QImage::Format_RGB888);
+    return slide.scaled(ThumbSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).convertToFormat(QImage::Format_RGB888);
 }
 
 void normalise(std::vector<int> &numbers)
@@ -496,13 +499,22 @@ void SlideBuffer::sendWaitingThumbs() const
         return;
     m_sentThumbs += int(m_unsent.size());
     m_waitingThumbs = 0;
-    QThreadPool::globalInstance()->start([made = m_made, pictures = std::exchange(m_unsent, {})] {
-        for (const QImage &picture : pictures) {
-            QImage thumb = thumbnailOf(picture);
-            const std::lock_guard lock(made->mutex);
-            made->made.emplace_back(picture.cacheKey(), std::move(thumb));
-        }
-    });
+    // The thumbnails' memory is taken here: taken on the pool's thread, ten thousand of them would stay
+    // in that thread's own heap, megabytes apart from the rest.
+    std::vector<QImage> thumbs;
+    thumbs.reserve(m_unsent.size());
+    for (size_t k = 0; k < m_unsent.size(); ++k)
+        thumbs.emplace_back(ThumbSize, QImage::Format_RGB888);
+    QThreadPool::globalInstance()->start(
+        [made = m_made, pictures = std::exchange(m_unsent, {}), thumbs = std::move(thumbs)]() mutable {
+            for (size_t k = 0; k < pictures.size(); ++k) {
+                const QImage thumb = thumbnailOf(pictures[k]);
+                for (int y = 0; y < thumb.height(); ++y)
+                    std::memcpy(thumbs[k].scanLine(y), thumb.constScanLine(y), size_t(thumb.bytesPerLine()));
+                const std::lock_guard lock(made->mutex);
+                made->made.emplace_back(pictures[k].cacheKey(), std::move(thumbs[k]));
+            }
+        });
 }
 
 void SlideBuffer::takeMadeThumbs() const

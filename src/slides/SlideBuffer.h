@@ -217,7 +217,7 @@ private:
     // ThumbsAtMost wait or are on their way, the thumbnails are made at once.
     mutable std::vector<QImage> m_thumbs;
     static constexpr int WaitingThumbs = 3;
-    static constexpr int ThumbsAtMost = 12;
+    static constexpr int ThumbsAtMost = 8;
     mutable int m_waitingThumbs = 0;
     mutable std::vector<QImage> m_unsent; // recorded pictures whose thumbnails are not asked for yet
     mutable int m_sentThumbs = 0;         // asked for on the pool's thread, not come back
