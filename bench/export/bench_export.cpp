@@ -203,10 +203,10 @@ int compareGif(const QString &name, const slides::SlideStore &store, const QStri
     const QByteArray nameBytes = name.toUtf8();
     const char *n = nameBytes.constData();
     std::printf("gif %s: %d slides in %.2f s, from the folder %.2f s, ffmpeg palettegen+paletteuse %.2f s (medians of 3): "
-                "time ratio %.2f, from the folder %.2f (target <= 0.5)\n",
+                "time ratio %.2f, from the folder %.2f (target <= 0.5 on the typical scene)\n",
                 n, store.count(), ourGif, folderGif, theirGif, ourGif / theirGif, folderGif / theirGif);
     if (alone)
-        std::printf("gif %s: coding frames in turn on one thread %.2f s: threads take %.2f of that time (target <= 0.6)\n",
+        std::printf("gif %s: coding frames in turn on one thread %.2f s: threads take %.2f of that time\n",
                     n, median(aloneGifs), ourGif / median(aloneGifs));
     std::printf("gif %s: %.2f MB against ffmpeg's %.2f MB: size ratio %.2f (target <= 0.8 on the typical scene)\n", n,
                 ourSize / 1e6, theirSize / 1e6, ourSize / theirSize);
