@@ -112,6 +112,7 @@ private slots:
     {
         AppState state;
         frmBuffer w(state);
+        w.show();
         for (int t = 0; t < 3; ++t)
             QVERIFY(w.append(testcommon::stageSlide(t)));
         w.choose(2, Qt::NoModifier);
