@@ -324,6 +324,17 @@ void TestSlides::packingIsUnchangedOverVariedSlides()
         QCOMPARE(slides::packing::encodePictureDifference(px(b), SlideWidth, px(a), SlideWidth, told, runs.size() - 1),
                  runs.isEmpty());
     }
+
+    // Rows given after slides recorded as pictures are told against the newest picture.
+    SlideStore mixed;
+    QImage a = scene(3), b = a.copy(), c;
+    QPainter(&b).fillRect(10, 10, 30, 30, Qt::red);
+    c = b.copy();
+    QPainter(&c).fillRect(200, 100, 20, 20, Qt::blue);
+    const QImage rows = c.convertToFormat(QImage::Format_BGR888);
+    QVERIFY(mixed.append(a) && mixed.append(b) &&
+            mixed.appendRows(reinterpret_cast<const char *>(rows.constBits()), rows.bytesPerLine()));
+    QVERIFY(samePixels(mixed.slide(2), b) && samePixels(mixed.slide(3), c));
 }
 
 void TestSlides::aLongPanIsStillPackedAndReadsBackExactly()
