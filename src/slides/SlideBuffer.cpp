@@ -508,9 +508,13 @@ void SlideBuffer::sendWaitingThumbs() const
     QThreadPool::globalInstance()->start(
         [made = m_made, pictures = std::exchange(m_unsent, {}), thumbs = std::move(thumbs)]() mutable {
             for (size_t k = 0; k < pictures.size(); ++k) {
+                // Short of memory, a null one comes back: the slide's thumbnail is then made when painted.
                 const QImage thumb = thumbnailOf(pictures[k]);
-                for (int y = 0; y < thumb.height(); ++y)
-                    std::memcpy(thumbs[k].scanLine(y), thumb.constScanLine(y), size_t(thumb.bytesPerLine()));
+                if (thumb.size() != thumbs[k].size() || thumb.format() != thumbs[k].format())
+                    thumbs[k] = QImage();
+                else
+                    for (int y = 0; y < thumb.height(); ++y)
+                        std::memcpy(thumbs[k].scanLine(y), thumb.constScanLine(y), size_t(thumb.bytesPerLine()));
                 const std::lock_guard lock(made->mutex);
                 made->made.emplace_back(pictures[k].cacheKey(), std::move(thumbs[k]));
             }
@@ -528,6 +532,8 @@ void SlideBuffer::takeMadeThumbs() const
     }
     for (auto &[key, thumb] : made) {
         --m_sentThumbs;
+        if (thumb.isNull())
+            continue;
         // Most likely among the newest slides; one taken away meanwhile is not found.
         for (auto t = m_thumbs.rbegin(); t != m_thumbs.rend(); ++t)
             if (t->width() == SlideWidth && t->cacheKey() == key) {
