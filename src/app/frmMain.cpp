@@ -23,6 +23,10 @@
 #include "export/UnfinishedExports.h"
 #include "project/Document.h"
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 using controls::button;
 using controls::panel;
 using controls::square;
@@ -85,10 +89,27 @@ QCheckBox *checkBox(QWidget *parent, const char *name, const QString &caption, d
     return c;
 }
 
+// Every recording draws the stage into a picture of half a megabyte that is held for a few recordings
+// (its thumbnail, the capture box) and then freed. The C library would hand such blocks to the system
+// and back, and every recording would then wait for the kernel to fault fresh pages in: they are kept
+// in the heap instead, with up to 8 MB of freed memory held for the next ones.
+void keepSlidePicturesInTheHeap()
+{
+#ifdef __GLIBC__
+    static const bool once = [] {
+        ::mallopt(M_MMAP_THRESHOLD, 1 << 20);
+        ::mallopt(M_TRIM_THRESHOLD, 8 << 20);
+        return true;
+    }();
+    Q_UNUSED(once);
+#endif
+}
+
 } // namespace
 
 frmMain::frmMain(AppState &state, QWidget *parent) : QWidget(parent), m_state(state)
 {
+    keepSlidePicturesInTheHeap();
     if (!m_state.endProgram)
         m_state.endProgram = [] { QCoreApplication::exit(0); };
     setObjectName(QStringLiteral("frmMain"));

@@ -8,7 +8,6 @@
 #include <QHash>
 #include <QWidget>
 
-#include <array>
 #include <functional>
 #include <optional>
 
@@ -219,8 +218,6 @@ public:
     // ==== Slides (frmMainSlides.cpp) ====
     bool SaveBuffer();       // record one slide; false when it could not be stored
     QImage captureSlide();   // the stage drawn as a slide, shown in the capture box
-    // Images recent slides were drawn into; one that nothing holds any more takes the next slide.
-    std::array<QImage, 4> m_spareShots;
     void Command2_Click();   // "ЗАПИСЬ"
     void Command15_Click();  // "Сохранение"
     void Command1_Click();   // "Очистка"

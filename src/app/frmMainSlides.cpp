@@ -23,7 +23,7 @@ QImage frmMain::captureSlide()
     twips::resize(Picture4, twips::fromPixels(398), twips::fromPixels(348));
     // The stage must show its latest state before it is drawn into the slide.
     controls::doEvents();
-    const QImage shot = slides::captureStage(Picture7->client(), m_spareShots);
+    const QImage shot = slides::captureStage(Picture7->client());
     Picture4->setPicture(shot);
     return shot;
 }

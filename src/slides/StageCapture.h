@@ -6,8 +6,6 @@
 
 #include <QImage>
 
-#include <span>
-
 class QWidget;
 
 namespace slides {
@@ -16,10 +14,5 @@ namespace slides {
 // at scale 1, as Format_RGB32. Parts of the image that `area` does not
 // cover stay black.
 QImage captureStage(QWidget *area);
-
-// The same, drawn into one of `spare`'s images that nobody else holds any more, so that a run of
-// recordings reuses a few images' memory instead of taking fresh pages for every slide. A new image
-// takes a free place in `spare` (or none, when all are held).
-QImage captureStage(QWidget *area, std::span<QImage> spare);
 
 } // namespace slides
