@@ -77,8 +77,8 @@ void TestRecording::aSlideIsTheStageExactlyAsShown()
     p.main->SaveBuffer();
     QCOMPARE(QColor(p.main->Buffer()->slide(1).pixel(200, 170)), QColor(12, 200, 90));
     QCOMPARE(QColor(p.main->Buffer()->slide(2).pixel(200, 170)), QColor(250, 10, 10));
-    // A quick run reuses the pictures of earlier captures that nothing holds any more: never one whose
-    // thumbnail is still to be made, nor one shown in the capture box.
+    // A quick run: every slide, its thumbnail (made later, off the window's thread) and the capture box
+    // keep their own picture.
     for (int k = 0; k < 10; ++k) {
         back.fill(qRgb(20 * k, 255 - 20 * k, 7));
         p.main->Picture3->setPicture(back);
