@@ -57,12 +57,8 @@ inline int distance(const uchar *bgr, QRgb c)
 
 } // namespace
 
-// libimagequant's state: the histogram the survey fills, then the palette.
-// The rectangles go into the histogram on a thread of their own, in the
-// order given, while the survey reads the next frames.
+// libimagequant's state: the palette chosen from the colours counted.
 struct GifFileWriter::Quantiser {
-    enum Failure { None, Memory, Colours };
-
     liq_attr *attr = nullptr;
     liq_histogram *histogram = nullptr;
     liq_result *result = nullptr;
@@ -75,22 +71,9 @@ struct GifFileWriter::Quantiser {
             liq_set_max_colors(attr, 255);
             histogram = liq_histogram_create(attr);
         }
-        try {
-            m_worker = std::thread([this] { work(); });
-        } catch (const std::system_error &) {
-            // Without a thread each rectangle goes in as it comes.
-        }
     }
     ~Quantiser()
     {
-        if (m_worker.joinable()) {
-            {
-                std::lock_guard lock(m_mutex);
-                m_stop = true;
-            }
-            m_changed.notify_all();
-            m_worker.join();
-        }
         if (result)
             liq_result_destroy(result);
         if (histogram)
@@ -99,86 +82,126 @@ struct GifFileWriter::Quantiser {
             liq_attr_destroy(attr);
     }
     bool ok() const { return attr && histogram; }
+};
 
-    // A buffer for the next rectangle's pixels, one given back where there is one.
-    std::vector<uchar> buffer()
+// How often each colour occurs in the rectangles counted, for libimagequant
+// to choose a palette from: open addressing on the colour, a slot holding
+// the colour above its count. Past a million colours (the noise of a photo)
+// each channel drops its lowest bit, as libimagequant would itself, which
+// bounds the table at 16 MB.
+class GifFileWriter::ColourCounts {
+public:
+    ColourCounts() { m_slots.resize(size_t(1) << 16); }
+
+    bool add(const uchar *bgr, qsizetype stride, const QRect &r)
     {
-        std::lock_guard lock(m_mutex);
-        if (m_spare.empty())
-            return {};
-        std::vector<uchar> b = std::move(m_spare.back());
-        m_spare.pop_back();
-        return b;
-    }
-    // Hands over a rectangle of RGBA pixels; false when one before failed.
-    bool add(std::vector<uchar> rgba, QSize size)
-    {
-        if (!m_worker.joinable()) {
-            m_failure = addNow(rgba.data(), size);
-            return m_failure == None;
+        uint32_t lastKey = 0;
+        size_t last = 0;
+        for (int y = r.top(); y <= r.bottom(); ++y) {
+            const uchar *p = bgr + y * stride + r.left() * 3;
+            for (int x = 0; x < r.width(); ++x, p += 3) {
+                const uint32_t key = keyAt(p) & m_keep;
+                uint32_t weight = RunWeight;
+                if (key != lastKey) {
+                    weight = 1;
+                    last = find(key);
+                    if (m_slots[last] == 0) {
+                        if (!makeRoom())
+                            return false;
+                        last = find(key);
+                        m_slots[last] = uint64_t(key) << 32;
+                        ++m_used;
+                    }
+                    lastKey = key;
+                }
+                if (uint32_t(m_slots[last]) <= UINT32_MAX - RunWeight)
+                    m_slots[last] += weight;
+            }
         }
-        std::unique_lock lock(m_mutex);
-        // A few waiting are enough to keep the thread busy.
-        m_changed.wait(lock, [&] { return m_queue.size() < 8 || m_failure != None; });
-        if (m_failure != None)
-            return false;
-        m_queue.push_back({std::move(rgba), size});
-        lock.unlock();
-        m_changed.notify_all();
         return true;
     }
-    // Waits until every rectangle given is in the histogram.
-    Failure drain()
+
+    std::vector<liq_histogram_entry> entries() const
     {
-        std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [&] { return (m_queue.empty() && !m_busy) || m_failure != None; });
-        return m_failure;
+        // A colour that lost bits stands for the middle of the colours it gathers.
+        const uint32_t middle = 0x010101u * ((1u << m_dropped) >> 1);
+        std::vector<liq_histogram_entry> out;
+        out.reserve(m_used);
+        for (const uint64_t slot : m_slots) {
+            if (slot == 0)
+                continue;
+            const uint32_t c = uint32_t(slot >> 32) | middle;
+            out.push_back({{uchar(c >> 16), uchar(c >> 8), uchar(c), 255}, uint32_t(slot)});
+        }
+        return out;
     }
 
 private:
-    struct Rect {
-        std::vector<uchar> rgba;
-        QSize size;
-    };
-    Failure addNow(const uchar *rgba, QSize size)
+    static constexpr size_t MostColours = size_t(1) << 20;
+    // A pixel the colour of the one on its left counts this many times: flat
+    // areas (figures, drawn props) get colours of their own, which keeps them
+    // clean and their runs long for the LZW codes, while a photo's noise
+    // takes less of the palette.
+    static constexpr uint32_t RunWeight = 4;
+
+    size_t find(uint32_t key) const
     {
-        liq_image *image = liq_image_create_rgba(attr, rgba, size.width(), size.height(), 0);
-        if (!image)
-            return Memory;
-        const liq_error added = liq_histogram_add_image(histogram, attr, image);
-        liq_image_destroy(image);
-        return added == LIQ_OK ? None : Colours;
+        const size_t mask = m_slots.size() - 1;
+        size_t s = size_t((uint64_t(key) * 0x9e3779b97f4a7c15ull) >> 40) & mask;
+        while (m_slots[s] != 0 && uint32_t(m_slots[s] >> 32) != key)
+            s = (s + 1) & mask;
+        return s;
     }
-    void work()
+    // Room for one more colour: a table kept at most half full, or coarser colours.
+    bool makeRoom()
     {
-        std::unique_lock lock(m_mutex);
-        for (;;) {
-            m_changed.wait(lock, [&] { return m_stop || !m_queue.empty(); });
-            if (m_stop)
-                return;
-            Rect next = std::move(m_queue.front());
-            m_queue.pop_front();
-            m_busy = true;
-            lock.unlock();
-            const Failure failure = addNow(next.rgba.data(), next.size);
-            lock.lock();
-            m_busy = false;
-            if (failure != None)
-                m_failure = failure;
-            m_spare.push_back(std::move(next.rgba));
-            m_changed.notify_all();
+        if ((m_used + 1) * 2 <= m_slots.size())
+            return true;
+        std::vector<uint64_t> old;
+        try {
+            if (m_slots.size() < MostColours * 2) {
+                old.swap(m_slots);
+                m_slots.resize(old.size() * 2);
+            } else {
+                old = m_slots;
+                ++m_dropped;
+                m_keep = 0xff000000u | 0x010101u * (0xffu << m_dropped & 0xffu);
+            }
+        } catch (const std::bad_alloc &) {
+            if (m_slots.empty())
+                m_slots.swap(old);
+            return false;
         }
+        std::fill(m_slots.begin(), m_slots.end(), 0);
+        m_used = 0;
+        for (const uint64_t slot : old) {
+            if (slot == 0)
+                continue;
+            const uint32_t key = uint32_t(slot >> 32) & m_keep;
+            const size_t s = find(key);
+            if (m_slots[s] == 0) {
+                m_slots[s] = uint64_t(key) << 32;
+                ++m_used;
+            }
+            const uint64_t sum = (m_slots[s] & UINT32_MAX) + (slot & UINT32_MAX);
+            m_slots[s] = uint64_t(key) << 32 | std::min<uint64_t>(sum, UINT32_MAX - RunWeight);
+        }
+        return (m_used + 1) * 2 <= m_slots.size() || makeRoom();
     }
 
-    std::thread m_worker;
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::deque<Rect> m_queue;
-    std::vector<std::vector<uchar>> m_spare;
-    bool m_stop = false;
-    bool m_busy = false;
-    Failure m_failure = None;
+    std::vector<uint64_t> m_slots;
+    size_t m_used = 0;
+    int m_dropped = 0;            // low bits of each channel not counted
+    uint32_t m_keep = 0xffffffff; // the bits of a colour counted
 };
+
+const std::array<uint32_t, 256> GifFileWriter::Spread = [] {
+    std::array<uint32_t, 256> spread{};
+    for (uint32_t v = 0; v < 256; ++v)
+        for (int bit = 0; bit < 8; ++bit)
+            spread[v] |= (v >> bit & 1u) << (3 * bit);
+    return spread;
+}();
 
 GifFileWriter::GifFileWriter(int codingThreads) : m_codingThreads(codingThreads) {}
 
@@ -211,12 +234,6 @@ bool GifFileWriter::begin(const QString &path, QSize size, int fps, int frameCou
     // A palette needs no more than a few hundred frames' worth of colours.
     m_surveyStep = std::max(1, frameCount / 250);
     m_distinct = 0;
-    m_deferring = true;
-    m_pending.clear();
-    m_pendingSizes.clear();
-    m_pendingColours.clear();
-    m_lookupKeys.assign(1024, 0);
-    m_lookupValues.assign(1024, 0);
     m_palette.clear();
     m_transparent = -1;
     if (size.isEmpty() || size.width() > 0xffff || size.height() > 0xffff)
@@ -227,6 +244,7 @@ bool GifFileWriter::begin(const QString &path, QSize size, int fps, int frameCou
         m_canvas.assign(pixels, 0);
         m_previous.assign(pixels * 3, 0);
         m_indexes.resize(pixels);
+        m_counts = std::make_unique<ColourCounts>();
         m_quant = std::make_unique<Quantiser>();
     } catch (const std::bad_alloc &) {
         return fail(QStringLiteral("Недостаточно памяти"));
@@ -245,135 +263,24 @@ bool GifFileWriter::survey(const Frame &frame)
     ++m_surveyed;
     if (r.isEmpty())
         return true;
-    // Kept back rectangles stop at a bound, past which they go on to the histogram.
-    constexpr size_t MaxPending = size_t(32) << 20;
-    const size_t pixels = size_t(r.width()) * size_t(r.height());
-    if (sampled && m_deferring && m_pending.size() + pixels > MaxPending && !addPendingToHistogram())
-        return false;
-    const bool defer = sampled && m_deferring;
-    const size_t pendingAt = m_pending.size();
     // Counting stops mattering once there are more colours than a table holds.
-    if (m_distinct <= 256) {
-        uchar *pending = nullptr;
-        if (defer) {
-            try {
-                m_pending.resize(pendingAt + pixels);
-            } catch (const std::bad_alloc &) {
-                return fail(QStringLiteral("Недостаточно памяти"));
-            }
-            pending = m_pending.data() + pendingAt;
-        }
-        const size_t mask = m_lookupKeys.size() - 1;
-        uint32_t lastKey = 0;
-        uchar last = 0;
-        for (int y = r.top(); y <= r.bottom(); ++y) {
-            const uchar *p = frame.bgr + y * frame.stride + r.left() * 3;
-            for (int x = 0; x < r.width(); ++x, p += 3) {
-                const uint32_t key = keyAt(p);
-                const uint32_t c = key & 0xffffff;
-                quint64 &word = m_seen[c >> 6];
-                const quint64 bit = quint64(1) << (c & 63);
-                if (!(word & bit)) {
-                    word |= bit;
-                    ++m_distinct;
-                    if (m_distinct <= 256) {
-                        uint32_t s = slotOf(key, mask);
-                        while (m_lookupKeys[s])
-                            s = (s + 1) & uint32_t(mask);
-                        m_lookupKeys[s] = key;
-                        m_lookupValues[s] = uchar(m_pendingColours.size());
-                        m_pendingColours.push_back(key);
-                    } else {
-                        pending = nullptr;
-                    }
-                }
-                if (pending) {
-                    if (key != lastKey) {
-                        uint32_t s = slotOf(key, mask);
-                        while (m_lookupKeys[s] != key)
-                            s = (s + 1) & uint32_t(mask);
-                        lastKey = key;
-                        last = m_lookupValues[s];
-                    }
-                    *pending++ = last;
-                }
+    for (int y = r.top(); y <= r.bottom() && m_distinct <= 256; ++y) {
+        const uchar *p = frame.bgr + y * frame.stride + r.left() * 3;
+        for (int x = 0; x < r.width(); ++x, p += 3) {
+            const uint32_t c = keyAt(p) & 0xffffff;
+            quint64 &word = m_seen[c >> 6];
+            const quint64 bit = quint64(1) << (c & 63);
+            if (!(word & bit)) {
+                word |= bit;
+                ++m_distinct;
             }
         }
     }
-    if (m_deferring && m_distinct <= 256) {
-        if (defer)
-            m_pendingSizes.push_back(r.size());
-        return true;
-    }
-    if (m_deferring) {
-        // This frame brought the colours past a table: the rectangles held
-        // back go first, then this one, as if none had waited.
-        m_pending.resize(defer ? pendingAt : m_pending.size());
-        if (!addPendingToHistogram())
-            return false;
-    }
-    if (!sampled)
-        return true;
     // The changed rectangles count as often as they change, so the moving
     // figures and what lies around them get the colours they need.
-    std::vector<uchar> rgba = m_quant->buffer();
-    try {
-        rgba.resize(size_t(r.width()) * size_t(r.height()) * 4);
-    } catch (const std::bad_alloc &) {
+    if (sampled && !m_counts->add(frame.bgr, frame.stride, r))
         return fail(QStringLiteral("Недостаточно памяти"));
-    }
-    uchar *out = rgba.data();
-    for (int y = r.top(); y <= r.bottom(); ++y) {
-        const uchar *p = frame.bgr + y * frame.stride + r.left() * 3;
-        for (int x = 0; x < r.width(); ++x, p += 3, out += 4) {
-            out[0] = p[2];
-            out[1] = p[1];
-            out[2] = p[0];
-            out[3] = 255;
-        }
-    }
-    return addToHistogram(std::move(rgba), r.size());
-}
-
-bool GifFileWriter::addPendingToHistogram()
-{
-    m_deferring = false;
-    const uchar *in = m_pending.data();
-    for (const QSize &size : m_pendingSizes) {
-        const qsizetype n = qsizetype(size.width()) * size.height();
-        std::vector<uchar> rgba = m_quant->buffer();
-        try {
-            rgba.resize(size_t(n) * 4);
-        } catch (const std::bad_alloc &) {
-            return fail(QStringLiteral("Недостаточно памяти"));
-        }
-        uchar *out = rgba.data();
-        for (qsizetype i = 0; i < n; ++i, out += 4) {
-            const QRgb c = m_pendingColours[*in++];
-            out[0] = uchar(qRed(c));
-            out[1] = uchar(qGreen(c));
-            out[2] = uchar(qBlue(c));
-            out[3] = 255;
-        }
-        if (!addToHistogram(std::move(rgba), size))
-            return false;
-    }
-    std::vector<uchar>().swap(m_pending);
-    std::vector<QSize>().swap(m_pendingSizes);
     return true;
-}
-
-bool GifFileWriter::addToHistogram(std::vector<uchar> rgba, QSize size)
-{
-    if (m_quant->add(std::move(rgba), size))
-        return true;
-    return histogramFailed(m_quant->drain());
-}
-
-bool GifFileWriter::histogramFailed(int failure)
-{
-    return fail(failure == Quantiser::Memory ? QStringLiteral("Недостаточно памяти")
-                                             : QStringLiteral("Не удалось подобрать цвета"));
 }
 
 bool GifFileWriter::choosePalette()
@@ -401,12 +308,18 @@ bool GifFileWriter::choosePalette()
             m_lookupValues[s] = uchar(i);
         }
         std::vector<quint64>().swap(m_seen);
-        std::vector<uchar>().swap(m_pending);
-        std::vector<QSize>().swap(m_pendingSizes);
+        m_counts.reset();
         return true;
     }
-    if (const Quantiser::Failure failure = m_quant->drain(); failure != Quantiser::None)
-        return histogramFailed(failure);
+    try {
+        const std::vector<liq_histogram_entry> entries = m_counts->entries();
+        m_counts.reset();
+        if (liq_histogram_add_colors(m_quant->histogram, m_quant->attr, entries.data(), int(entries.size()), 0) !=
+            LIQ_OK)
+            return fail(QStringLiteral("Не удалось подобрать цвета"));
+    } catch (const std::bad_alloc &) {
+        return fail(QStringLiteral("Недостаточно памяти"));
+    }
     if (liq_histogram_quantize(m_quant->histogram, m_quant->attr, &m_quant->result) != LIQ_OK)
         return fail(QStringLiteral("Не удалось подобрать цвета"));
     const liq_palette *pal = liq_get_palette(m_quant->result);
@@ -414,17 +327,17 @@ bool GifFileWriter::choosePalette()
         m_palette.push_back(qRgb(pal->entries[i].r, pal->entries[i].g, pal->entries[i].b));
     m_transparent = int(m_palette.size());
     m_palette.push_back(qRgb(0, 0, 0));
+    std::vector<quint64>().swap(m_seen);
     // m_nearest holds one more than the nearest palette entry of each colour
     // met so far, 0 for one not met: a single look-up, and untouched pages
     // of it cost no memory.
-    std::vector<quint64>().swap(m_seen);
     m_nearest.reset(static_cast<uchar *>(std::calloc(size_t(1) << 24, 1)));
     if (!m_nearest)
         return fail(QStringLiteral("Недостаточно памяти"));
     return true;
 }
 
-uchar GifFileWriter::nearestUnknown(uint32_t c)
+uchar GifFileWriter::nearestUnknown(uint32_t c, uint32_t at)
 {
     const int r = int(c >> 16), g = int((c >> 8) & 0xff), b = int(c & 0xff);
     int best = 0, bestDistance = INT_MAX;
@@ -440,7 +353,7 @@ uchar GifFileWriter::nearestUnknown(uint32_t c)
         }
     }
     // At most 255 chosen colours: one more than the last still fits a byte.
-    m_nearest[c] = uchar(best + 1);
+    m_nearest[at] = uchar(best + 1);
     return uchar(best);
 }
 
@@ -678,6 +591,7 @@ void GifFileWriter::abort()
     m_coders.reset();
     m_file.discard();
     m_quant.reset();
+    m_counts.reset();
 }
 
 } // namespace exporting

@@ -10,6 +10,7 @@
 
 #include <QRgb>
 
+#include <array>
 #include <cstdlib>
 #include <memory>
 #include <vector>
@@ -49,23 +50,30 @@ public:
 
 private:
     struct Quantiser;
+    class ColourCounts;
 
     bool fail(const QString &why);
     QString writeError() const;
     bool choosePalette();
-    bool addToHistogram(std::vector<uchar> rgba, QSize size);
-    bool histogramFailed(int failure);
-    bool addPendingToHistogram();
     bool writeHeader();
     void indexRect(const Frame &frame, const QRect &r);
     void ditherRect(const Frame &frame, const QRect &r, uchar *out);
     // The palette entry nearest to a 24-bit colour, remembered.
     uchar nearest(uint32_t colour)
     {
-        const uchar known = m_nearest[colour & 0xffffff];
-        return known ? uchar(known - 1) : nearestUnknown(colour & 0xffffff);
+        const uint32_t at = nearestAt(colour);
+        const uchar known = m_nearest[at];
+        return known ? uchar(known - 1) : nearestUnknown(colour & 0xffffff, at);
     }
-    uchar nearestUnknown(uint32_t colour); // searched for the first time
+    // Where a colour's nearest entry is remembered: the bits of its channels
+    // interleaved, so that colours close to each other, as a dither's are,
+    // share cache lines and pages.
+    static uint32_t nearestAt(uint32_t colour)
+    {
+        return Spread[colour >> 16 & 0xff] << 2 | Spread[colour >> 8 & 0xff] << 1 | Spread[colour & 0xff];
+    }
+    static const std::array<uint32_t, 256> Spread; // a byte's bits, each moved to every third place
+    uchar nearestUnknown(uint32_t colour, uint32_t at); // searched for the first time
     bool queueImage(giflzw::FrameJob job);
     bool writeRecords(bool all); // the coded records that are ready, or all of them
 
@@ -84,18 +92,12 @@ private:
     // The survey: a bit per 24-bit colour until there are too many to keep.
     std::vector<quint64> m_seen;
     int m_distinct = 0;
+    std::unique_ptr<ColourCounts> m_counts; // of the sampled rectangles, for a palette of chosen colours
     std::unique_ptr<Quantiser> m_quant;
-    // While the colours seen still fit a table, the histogram would go unused:
-    // the sampled rectangles wait here as indexes into m_pendingColours, and
-    // go to libimagequant in their order only once a 257th colour turns up.
-    bool m_deferring = true;
-    std::vector<uchar> m_pending;
-    std::vector<QSize> m_pendingSizes;
-    std::vector<QRgb> m_pendingColours;
 
     std::vector<QRgb> m_palette;
     int m_transparent = -1;
-    std::vector<uint32_t> m_lookupKeys; // open addressing: colour key -> index, exact colours only (in the survey, -> pending index)
+    std::vector<uint32_t> m_lookupKeys; // open addressing: colour key -> index, exact colours only
     std::vector<uchar> m_lookupValues;
 
     std::vector<uchar> m_canvas;   // palette indexes as a player shows them after the last frame
@@ -104,7 +106,7 @@ private:
     struct FreeDeleter {
         void operator()(uchar *p) const { std::free(p); }
     };
-    std::unique_ptr<uchar[], FreeDeleter> m_nearest; // per 24-bit colour: 1 + its nearest entry, 0 until met
+    std::unique_ptr<uchar[], FreeDeleter> m_nearest; // per colour, at nearestAt(): 1 + its nearest entry, 0 until met
     std::vector<int> m_errors;     // two rows of dithering errors, in sixteenths
 };
 
