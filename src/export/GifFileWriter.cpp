@@ -374,6 +374,14 @@ void GifFileWriter::ditherRect(const Frame &frame, const QRect &r, uchar *out)
         const uchar *before = m_previous.data() + (qsizetype(y) * canvasWidth + r.left()) * 3;
         const uchar *held = m_canvas.data() + qsizetype(y) * canvasWidth + r.left();
         for (int x = 0; x < w; ++x, p += 3) {
+            // Most of a changed rectangle stayed as it was: eight pixels at a time.
+            if (later && x + 8 <= w && std::memcmp(p, before + 3 * x, 24) == 0) {
+                std::memcpy(out, held + x, 8);
+                out += 8;
+                x += 7;
+                p += 21;
+                continue;
+            }
             if (later && std::memcmp(p, before + 3 * x, 3) == 0) {
                 *out++ = held[x];
                 continue;
@@ -424,8 +432,11 @@ bool GifFileWriter::writeHeader()
     if (!m_file.write(head.data(), qsizetype(head.size())))
         return fail(writeError());
     try {
-        const int threads = m_codingThreads >= 0 ? m_codingThreads
-                                                 : int(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
+        // One core is this thread's, which also codes frames while it would
+        // wait; more workers than the other cores would only take turns.
+        const int threads = m_codingThreads >= 0
+                                ? m_codingThreads
+                                : int(std::clamp(std::thread::hardware_concurrency(), 1u, 9u)) - 1;
         m_coders = std::make_unique<giflzw::Coders>(threads);
     } catch (const std::exception &) {
         return fail(QStringLiteral("Недостаточно памяти"));
@@ -542,6 +553,9 @@ bool GifFileWriter::addFrame(const Frame &frame, int duration)
     // of a pan streak sideways where each pixel copies the one on its left.
     // Exact colours are never bent.
     const bool bend = !exactColours();
+    // Plain pointers: this runs over every changed pixel of every frame.
+    const QRgb *palette = m_palette.data();
+    uchar *indexes = job.indexes.data(), *shows = job.showsAlready.data();
     size_t at = 0;
     for (int y = r.top(); y <= r.bottom(); ++y) {
         const uchar *in = m_indexes.data() + qsizetype(y - changed.top()) * changed.width() + (r.left() - changed.left());
@@ -549,17 +563,28 @@ bool GifFileWriter::addFrame(const Frame &frame, int duration)
         const uchar *src = frame.bgr + y * frame.stride + r.left() * 3;
         int left = -1;
         for (int x = 0; x < r.width(); ++x, src += 3, ++at) {
+            // Most pixels show what they showed: eight at a time.
+            if (x + 8 <= r.width() && std::memcmp(in + x, held + x, 8) == 0) {
+                std::memcpy(indexes + at, in + x, 8);
+                if (transparent)
+                    std::memset(shows + at, 1, 8);
+                left = in[x + 7];
+                x += 7;
+                src += 21;
+                at += 7;
+                continue;
+            }
             uchar v = in[x];
             if (bend && v != held[x]) {
-                const int wantV = distance(src, m_palette[v]);
-                if (distance(src, m_palette[held[x]]) <= wantV)
+                const int wantV = distance(src, palette[v]);
+                if (distance(src, palette[held[x]]) <= wantV)
                     v = held[x];
-                else if (left >= 0 && distance(src, m_palette[size_t(left)]) <= wantV)
+                else if (left >= 0 && distance(src, palette[left]) <= wantV)
                     v = uchar(left);
             }
-            job.indexes[at] = v;
+            indexes[at] = v;
             if (transparent)
-                job.showsAlready[at] = v == held[x];
+                shows[at] = v == held[x];
             held[x] = v;
             left = v;
         }

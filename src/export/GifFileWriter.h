@@ -28,7 +28,8 @@ struct FrameJob;
 class GifFileWriter : public FrameWriter {
 public:
     // `codingThreads`: how many threads code frames while the next ones are
-    // prepared; -1 for one a core, 0 to code each frame in turn.
+    // prepared; -1 for one for each core but this thread's, 0 to code each
+    // frame in turn.
     explicit GifFileWriter(int codingThreads = -1);
     ~GifFileWriter() override;
 

@@ -61,51 +61,57 @@ private:
 
 // The string table: (prefix code, next index) -> code, open addressing. A
 // slot holds the 20-bit key and the 12-bit code in one word, so a look-up
-// reads one place; 0 is an empty slot. Every index is in range by
-// construction (codes are 12 bits, slots masked), so the hot paths read
-// through plain pointers.
+// reads one place; 0 is an empty slot.
 class Table {
 public:
     static constexpr uint32_t Slots = 16384;
-    Table() : m_slotStore(Slots), m_lastChildStore(MaxCode + 1) {}
+    Table() : m_slots(Slots), m_lastChild(MaxCode + 1) {}
     void clear()
     {
-        std::fill(m_slotStore.begin(), m_slotStore.end(), 0u);
-        std::fill(m_lastChildStore.begin(), m_lastChildStore.end(), 0u);
+        std::fill(m_slots.begin(), m_slots.end(), 0u);
+        std::fill(m_lastChild.begin(), m_lastChild.end(), 0u);
     }
-    // The code of prefix + index, or -1; `free` is where it would go.
-    int find(int prefix, int index, uint32_t &free) const
-    {
-        // Runs repeat the string last made from a prefix: a small table
-        // answers those without the search.
-        const uint32_t child = m_lastChild[size_t(prefix)];
-        if ((child >> 12) == (uint32_t(index) | 0x100u))
-            return int(child & 0xfff);
-        const uint32_t key = key_(prefix, index);
-        for (uint32_t s = slot(key);; s = (s + 1) & (Slots - 1)) {
-            const uint32_t entry = m_slots[s];
-            if (entry >> 12 == key)
-                return int(entry & 0xfff);
-            if (entry == 0) {
-                free = s;
-                return -1;
+
+    // Look-ups and additions through plain pointers, copied into the coding
+    // loop so that they stay in registers: the loop's byte stores could
+    // otherwise alias the table's own fields and have them read again for
+    // every pixel. Every index is in range by construction (codes are 12
+    // bits, slots masked).
+    struct Strings {
+        uint32_t *entries, *latest; // the slots, and the last child of each prefix
+        // The code of prefix + index, or -1; `free` is where it would go.
+        int find(int prefix, int index, uint32_t &free) const
+        {
+            // Runs repeat the string last made from a prefix: a small table
+            // answers those without the search.
+            const uint32_t child = latest[prefix];
+            if ((child >> 12) == (uint32_t(index) | 0x100u))
+                return int(child & 0xfff);
+            const uint32_t key = key_(prefix, index);
+            for (uint32_t s = slot(key);; s = (s + 1) & (Slots - 1)) {
+                const uint32_t entry = entries[s];
+                if (entry >> 12 == key)
+                    return int(entry & 0xfff);
+                if (entry == 0) {
+                    free = s;
+                    return -1;
+                }
             }
         }
-    }
-    // Adds at the slot find() gave for the same prefix + index.
-    void add(int prefix, int index, int code, uint32_t free)
-    {
-        m_slots[free] = key_(prefix, index) << 12 | uint32_t(code);
-        m_lastChild[size_t(prefix)] = (uint32_t(index) | 0x100u) << 12 | uint32_t(code);
-    }
+        // Adds at the slot find() gave for the same prefix + index.
+        void add(int prefix, int index, int code, uint32_t free) const
+        {
+            entries[free] = key_(prefix, index) << 12 | uint32_t(code);
+            latest[prefix] = (uint32_t(index) | 0x100u) << 12 | uint32_t(code);
+        }
+    };
+    Strings strings() { return {m_slots.data(), m_lastChild.data()}; }
 
 private:
     static uint32_t key_(int prefix, int index) { return (uint32_t(prefix) << 8 | uint32_t(index)) + 1; }
     static uint32_t slot(uint32_t key) { return (key * 2654435761u >> 12) & (Slots - 1); }
-    std::vector<uint32_t> m_slotStore;
-    std::vector<uint32_t> m_lastChildStore; // per prefix code: (0x100 | index) << 12 | code of the string added last
-    uint32_t *const m_slots = m_slotStore.data();
-    uint32_t *const m_lastChild = m_lastChildStore.data();
+    std::vector<uint32_t> m_slots;
+    std::vector<uint32_t> m_lastChild; // per prefix code: (0x100 | index) << 12 | code of the string added last
 };
 
 void put16(std::vector<uint8_t> &out, int v)
@@ -126,9 +132,9 @@ struct Pace {
 };
 
 // Codes `n` palette indexes; false, with `out` left as it was, as soon as the
-// data would grow past `limit` bytes, or, from a quarter of the way on, past
-// the `leader`'s length at the same point by more than it could be expected
-// to make up. `own` gets this coding's pace.
+// data would grow past `limit` bytes, or, at each eighth of the way, past the
+// `leader`'s length at the same point by more than it could be expected to
+// make up. `own` gets this coding's pace.
 bool encodePixels(const uint8_t *pixels, size_t n, int minCodeSize, size_t limit, Table &table,
                   std::vector<uint8_t> &out, Pace *own = nullptr, const Pace *leader = nullptr)
 {
@@ -145,6 +151,7 @@ bool encodePixels(const uint8_t *pixels, size_t n, int minCodeSize, size_t limit
         return true;
     }
     table.clear();
+    const Table::Strings strings = table.strings();
     if (own)
         std::fill(own->length, own->length + Pace::Marks, SIZE_MAX);
     const size_t step = n / Pace::Marks + 1;
@@ -155,7 +162,7 @@ bool encodePixels(const uint8_t *pixels, size_t n, int minCodeSize, size_t limit
     for (size_t i = 1; i < n; ++i) {
         const int next = pixels[i];
         uint32_t free = 0;
-        const int code = table.find(prefix, next, free);
+        const int code = strings.find(prefix, next, free);
         if (code >= 0) {
             prefix = code;
             continue;
@@ -171,14 +178,14 @@ bool encodePixels(const uint8_t *pixels, size_t n, int minCodeSize, size_t limit
                 own->length[mark] = length;
             // A try this far behind seldom catches up: on the scenes
             // measured, giving up cost at most 0.4 % of a file.
-            const size_t ahead = leader && mark >= 1 ? leader->length[mark] : SIZE_MAX;
+            const size_t ahead = leader ? leader->length[mark] : SIZE_MAX;
             if (ahead != SIZE_MAX && length > ahead + ahead / 32 + 32) {
                 out.resize(at);
                 return false;
             }
         }
         if (last < MaxCode) {
-            table.add(prefix, next, ++last, free);
+            strings.add(prefix, next, ++last, free);
             if (last >= (1 << codeSize) && codeSize < 12)
                 ++codeSize;
         } else {
@@ -201,29 +208,31 @@ bool encodePixels(const uint8_t *pixels, size_t n, int minCodeSize, size_t limit
 // pixels turns transparent, with all showing pixels after it up to the next
 // changed one, once it holds two colours. A stretch of one colour keeps it,
 // so it can run on into a changed pixel of that colour.
-void transparentStretches(const FrameJob &job, std::vector<uint8_t> &out)
+void transparentStretches(const FrameJob &job, std::vector<uint8_t> &into)
 {
     const size_t n = job.indexes.size();
     const uint8_t clear = uint8_t(job.transparent);
-    bool needed[256] = {};
+    // Plain pointers: these loops run over every pixel of every frame.
+    const uint8_t *indexes = job.indexes.data(), *shows = job.showsAlready.data();
+    // One more place, where showing pixels mark: plain stores, no branch.
+    bool needed[257] = {};
     for (size_t i = 0; i < n; ++i)
-        if (!job.showsAlready[i])
-            needed[job.indexes[i]] = true;
-    out.resize(n);
+        needed[shows[i] ? 256 : indexes[i]] = true;
+    into.resize(n);
+    uint8_t *out = into.data();
     size_t start = 0; // where the current stretch of showing pixels of one colour began
     for (size_t i = 0; i < n; ++i) {
-        const bool shows = job.showsAlready[i];
-        const uint8_t v = shows && !needed[job.indexes[i]] ? clear : job.indexes[i];
-        if (!shows) {
+        const uint8_t v = shows[i] && !needed[indexes[i]] ? clear : indexes[i];
+        if (!shows[i]) {
             out[i] = v;
             start = i + 1;
             continue;
         }
         if (v == clear || (start < i && out[start] != v)) {
             // Transparent from the stretch's start up to the next changed pixel.
-            const void *changed = std::memchr(job.showsAlready.data() + i, 0, n - i);
-            const size_t upTo = changed ? size_t(static_cast<const uint8_t *>(changed) - job.showsAlready.data()) : n;
-            std::fill(out.begin() + ptrdiff_t(start), out.begin() + ptrdiff_t(upTo), clear);
+            const void *changed = std::memchr(shows + i, 0, n - i);
+            const size_t upTo = changed ? size_t(static_cast<const uint8_t *>(changed) - shows) : n;
+            std::fill(out + start, out + upTo, clear);
             i = upTo - 1;
             start = upTo;
             continue;
@@ -261,9 +270,13 @@ void encodeImage(const FrameJob &job, std::vector<uint8_t> &out)
     encodePixels(stretches.data(), n, job.minCodeSize, SIZE_MAX, table, best, &bestPace);
     pixels.resize(n);
     const uint8_t clear = uint8_t(job.transparent);
-    for (size_t i = 0; i < n; ++i)
-        pixels[i] = job.showsAlready[i] ? clear : job.indexes[i];
-    if (pixels != stretches &&
+    {
+        const uint8_t *indexes = job.indexes.data(), *shows = job.showsAlready.data();
+        uint8_t *out = pixels.data();
+        for (size_t i = 0; i < n; ++i)
+            out[i] = shows[i] ? clear : indexes[i];
+    }
+    if (n > 0 && std::memcmp(pixels.data(), stretches.data(), n) != 0 &&
         encodePixels(pixels.data(), n, job.minCodeSize, best.size(), table, tried, &triedPace, &bestPace) &&
         tried.size() < best.size()) {
         best.swap(tried);
@@ -346,6 +359,15 @@ bool Coders::take(std::vector<uint8_t> &record, bool wait, bool &failed)
     if (!front->done) {
         if (!wait)
             return false;
+        // Rather than wait, the caller codes frames not yet started itself:
+        // its core would otherwise idle while the workers catch up.
+        while (!front->done && !m_queue.empty()) {
+            const std::shared_ptr<Slot> slot = m_queue.front();
+            m_queue.pop_front();
+            lock.unlock();
+            code(*slot);
+            lock.lock();
+        }
         m_finished.wait(lock, [&] { return front->done; });
     }
     m_order.pop_front();
@@ -382,8 +404,8 @@ int Coders::waiting() const
 
 void Coders::work()
 {
-    // The thread that prepares frames is the one all wait for: with no more
-    // cores than threads, coding gives way to it and catches up while it waits.
+    // The thread that prepares frames is the one all wait for: coding gives
+    // way to it, and it codes frames itself when it would wait.
     const pid_t self = gettid();
     errno = 0;
     const int nice = getpriority(PRIO_PROCESS, id_t(self));
@@ -399,22 +421,27 @@ void Coders::work()
             slot = m_queue.front();
             m_queue.pop_front();
         }
-        std::vector<uint8_t> record;
-        bool failed = false;
-        try {
-            record = frameRecord(slot->job);
-        } catch (const std::bad_alloc &) {
-            failed = true;
-        }
-        {
-            std::lock_guard lock(m_mutex);
-            giveBack(slot->job);
-            slot->record = std::move(record);
-            slot->failed = failed;
-            slot->done = true;
-        }
-        m_finished.notify_all();
+        code(*slot);
     }
+}
+
+void Coders::code(Slot &slot)
+{
+    std::vector<uint8_t> record;
+    bool failed = false;
+    try {
+        record = frameRecord(slot.job);
+    } catch (const std::bad_alloc &) {
+        failed = true;
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        giveBack(slot.job);
+        slot.record = std::move(record);
+        slot.failed = failed;
+        slot.done = true;
+    }
+    m_finished.notify_all();
 }
 
 } // namespace exporting::giflzw

@@ -58,6 +58,7 @@ private:
         bool failed = false;
     };
     void work();
+    void code(Slot &slot); // without m_mutex held
     void giveBack(FrameJob &job); // with m_mutex held
 
     mutable std::mutex m_mutex;
