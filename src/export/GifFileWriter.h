@@ -1,12 +1,13 @@
 #pragma once
 // Animated GIF export with giflib. A survey of every frame decides the
 // colours: a cartoon of at most 256 colours keeps them exactly, pixel for
-// pixel; one with more (a photo background) gets a palette from
-// libimagequant and is dithered. After the first frame only the rectangle
+// pixel; one with more (a photo background) gets a palette that
+// libimagequant chooses from the colours counted, and is dithered. After the first frame only the rectangle
 // that changed is stored, pixels that stay as they were made transparent,
 // and the frame delays are whole centiseconds that add up to the true
 // running time. The file loops forever. Frames are LZW-coded on worker
-// threads while the next ones are quantised.
+// threads while the next ones are quantised, and by the exporting thread
+// when it would otherwise wait for them.
 
 #include <QRgb>
 
