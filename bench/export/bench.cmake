@@ -5,5 +5,6 @@
 # a song under it against without), the
 # memory an export of 10,000 slides adds, and the longest stall of the
 # window's event loop during an export. VELLUMO_BENCH_SLIDES lowers the 10,000;
-# VELLUMO_BENCH_GIF_ONLY stops after the GIF figures.
+# VELLUMO_BENCH_GIF_ONLY stops after the GIF figures; VELLUMO_BENCH_GIF_TIMES=N
+# only times the typical GIF N times, which against.sh runs for two builds.
 vellumo_bench(bench_export vellumo_app vellumo_testcommon)

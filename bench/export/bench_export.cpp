@@ -265,6 +265,19 @@ int main(int argc, char *argv[])
     const QStringList input{"-framerate", "12", "-i", bmps + "/%03d.bmp"};
     int failures = 0;
 
+    // VELLUMO_BENCH_GIF_TIMES=N: only the typical scene's GIF from the
+    // buffer, N times, to compare builds in turns (bench/export/against.sh).
+    if (qEnvironmentVariableIsSet("VELLUMO_BENCH_GIF_TIMES")) {
+        std::vector<double> times;
+        for (int i = 0; i < qEnvironmentVariableIntValue("VELLUMO_BENCH_GIF_TIMES"); ++i)
+            times.push_back(timed([&] {
+                StoreFrames frames(store);
+                Quiet quiet;
+                runExport(frames, Format::Gif, 12, out + "/times.gif", quiet);
+            }));
+        std::printf("gif times: median %.3f s of %zu\n", median(times), times.size());
+        return 0;
+    }
     // ---- GIF: the typical scene, a pan of a photo, flat colours ----
     failures += compareGif(QStringLiteral("typical"), store, bmps, out, true);
     for (const auto &[name, make, slides] :
