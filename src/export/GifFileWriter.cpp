@@ -4,11 +4,7 @@
 
 #include <algorithm>
 #include <bit>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
-#include <mutex>
-#include <system_error>
 #include <new>
 #include <thread>
 
