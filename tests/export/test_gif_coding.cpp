@@ -32,6 +32,7 @@ private slots:
     void framesThatPartlyShowReadBackExactly_data();
     void framesThatPartlyShowReadBackExactly();
     void gifsicleFindsLittleToTakeOff();
+    void recordsComeBackInOrder();
 };
 
 void TestGifCoding::framesThatPartlyShowReadBackExactly_data()
@@ -127,6 +128,31 @@ void TestGifCoding::gifsicleFindsLittleToTakeOff()
     QCOMPARE(QProcess::execute(QStringLiteral("gifsicle"), {QStringLiteral("-O3"), ours, QStringLiteral("-o"), theirs}), 0);
     const double shrink = 1 - double(QFileInfo(theirs).size()) / double(QFileInfo(ours).size());
     QVERIFY2(shrink <= 0.02, qPrintable(QStringLiteral("gifsicle -O3 takes off %1 %").arg(shrink * 100, 0, 'f', 1)));
+}
+
+// Records come back in the order the frames were given, whether the worker
+// or the caller, waiting for the oldest, coded them.
+void TestGifCoding::recordsComeBackInOrder()
+{
+    std::mt19937 random(7);
+    std::vector<giflzw::FrameJob> jobs(40);
+    for (size_t k = 0; k < jobs.size(); ++k) {
+        jobs[k].rect = QRect(0, 0, 60 + int(k % 7) * 40, 50);
+        jobs[k].indexes.resize(size_t(jobs[k].rect.width()) * 50);
+        for (uint8_t &v : jobs[k].indexes)
+            v = uint8_t(random() % (k % 3 ? 200 : 4));
+    }
+    giflzw::Coders coders(1);
+    for (const giflzw::FrameJob &job : jobs)
+        coders.submit(job);
+    std::vector<uint8_t> record;
+    bool failed = true;
+    for (size_t k = 0; k < jobs.size(); ++k) {
+        QVERIFY(coders.take(record, true, failed));
+        QVERIFY(!failed);
+        QVERIFY2(record == giflzw::frameRecord(jobs[k]), qPrintable(QStringLiteral("frame %1").arg(k + 1)));
+    }
+    QVERIFY(!coders.take(record, true, failed));
 }
 
 QTEST_MAIN(TestGifCoding)
