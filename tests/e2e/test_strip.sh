@@ -5,8 +5,11 @@
 source "$(dirname "$0")/lib.sh"
 begin_test "$1"
 
-# Each slide with the background panned a step further, so that every slide differs.
-record() { click_at "$win" 26 449; click_at "$win" $RECORD; }
+# The start scene's prop is animated, so the slides differ by its frame; the
+# background's arrows do not move the start background. The slide recorded
+# in place may therefore show a frame an earlier slide showed: which slide is
+# new is told by where the old ones went, not by its pixels.
+record() { click_at "$win" $RECORD; }
 
 start_x
 start_program "$exe"
@@ -32,7 +35,8 @@ press_key Return    # "Все слайды сохранены"
 for pair in 001:001 002:003 003:004; do
     cmp -s "$work/${pair%:*}.bmp" "$anim/${pair#*:}.bmp" || fail "slide ${pair%:*} is not file ${pair#*:}.bmp now"
 done
-! cmp -s "$work/002.bmp" "$anim/002.bmp" && ! cmp -s "$work/001.bmp" "$work/002.bmp" || fail "no new slide second"
+[ ! -f "$anim/005.bmp" ] && ! cmp -s "$work/001.bmp" "$work/002.bmp" && ! cmp -s "$work/002.bmp" "$work/003.bmp" ||
+    fail "not four slides, the new one second"
 
 # The third slide dragged to the front, then lasting a frame more by +: saved in the new order, it twice.
 cp "$anim"/00?.bmp "$work/"
