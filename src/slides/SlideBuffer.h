@@ -188,9 +188,8 @@ signals:
     void insertionPointMoved();
 
 private:
-    // Pushes a command that works on the slides `numbers`.
-    template<typename Command>
-    bool onSlides(std::vector<int> numbers);
+    // Pushes the step `make` gives for the slides `numbers`.
+    bool onSlides(std::vector<int> numbers, QUndoCommand *(*make)(SlideBuffer &, std::vector<int>, bool *));
     bool step(bool back);  // an undo (back) or a redo
     bool durationStep(std::vector<int> numbers, bool relative, int frames);
     // Gives the slides `numbers` the sounds `sounds` as one step; false when that changes nothing.

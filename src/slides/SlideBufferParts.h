@@ -1,5 +1,5 @@
 #pragma once
-// What the slide buffer's two source files share: the buffer's own business,
+// What the slide buffer's source files share: the buffer's own business,
 // not for other parts of the program.
 
 #include <algorithm>
@@ -28,5 +28,20 @@ QUndoCommand *recordCommand(SlideBuffer &buffer);
 // slide before that place; `ok` is told whether the first doing worked.
 QUndoCommand *recordAtCommand(SlideBuffer &buffer, int at, SlideStore::Packed &&slide, bool *ok);
 QUndoCommand *replaceCommand(SlideBuffer &buffer, int n, SlideStore::Packed &&slide, bool *ok);
+// The steps for the other changes, each done at once when pushed; `ok` is
+// told whether that worked. `numbers` are ascending, without repeats.
+QUndoCommand *removeCommand(SlideBuffer &buffer, std::vector<int> numbers, bool *ok);
+QUndoCommand *duplicateCommand(SlideBuffer &buffer, std::vector<int> numbers, bool *ok);
+QUndoCommand *clearCommand(SlideBuffer &buffer);
+// The slides' order after moving `numbers` before slide `before`; empty when nothing would move.
+std::vector<int> moveOrder(int count, const std::vector<int> &numbers, int before);
+QUndoCommand *moveCommand(SlideBuffer &buffer, std::vector<int> numbers, int before, bool *ok);
+QUndoCommand *addSeriesCommand(SlideBuffer &buffer, SlideStore &&slides, int at, bool *ok);
+// Durations and sounds of the slides `numbers`, from `before` to `after`; the
+// duration's journal `record` is written at the first doing.
+QUndoCommand *durationCommand(SlideBuffer &buffer, std::vector<int> numbers, std::vector<quint8> before,
+                              std::vector<quint8> after, QByteArray record);
+QUndoCommand *soundCommand(SlideBuffer &buffer, std::vector<int> numbers, std::vector<SlideSound> before,
+                           std::vector<SlideSound> after);
 
 } // namespace slides
