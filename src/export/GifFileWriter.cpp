@@ -92,7 +92,7 @@ public:
     bool add(const uchar *bgr, qsizetype stride, const QRect &r)
     {
         uint32_t lastKey = 0;
-        size_t last = 0;
+        uint64_t *last = nullptr;
         for (int y = r.top(); y <= r.bottom(); ++y) {
             const uchar *p = bgr + y * stride + r.left() * 3;
             for (int x = 0; x < r.width(); ++x, p += 3) {
@@ -101,17 +101,17 @@ public:
                 if (key != lastKey) {
                     weight = 1;
                     last = find(key);
-                    if (m_slots[last] == 0) {
+                    if (*last == 0) {
                         if (!makeRoom())
                             return false;
                         last = find(key);
-                        m_slots[last] = uint64_t(key) << 32;
+                        *last = uint64_t(key) << 32;
                         ++m_used;
                     }
                     lastKey = key;
                 }
-                if (uint32_t(m_slots[last]) <= UINT32_MAX - RunWeight)
-                    m_slots[last] += weight;
+                if (uint32_t(*last) <= UINT32_MAX - RunWeight)
+                    *last += weight;
             }
         }
         return true;
@@ -140,13 +140,16 @@ private:
     // takes less of the palette.
     static constexpr uint32_t RunWeight = 4;
 
-    size_t find(uint32_t key) const
+    // The slot holding `key`, or the empty one where it would go. Through
+    // a plain pointer: this runs for most pixels of the survey.
+    uint64_t *find(uint32_t key)
     {
+        uint64_t *const table = m_slots.data();
         const size_t mask = m_slots.size() - 1;
         size_t s = size_t((uint64_t(key) * 0x9e3779b97f4a7c15ull) >> 40) & mask;
-        while (m_slots[s] != 0 && uint32_t(m_slots[s] >> 32) != key)
+        while (table[s] != 0 && uint32_t(table[s] >> 32) != key)
             s = (s + 1) & mask;
-        return s;
+        return table + s;
     }
     // Room for one more colour: a table kept at most half full, or coarser colours.
     bool makeRoom()
@@ -174,13 +177,11 @@ private:
             if (slot == 0)
                 continue;
             const uint32_t key = uint32_t(slot >> 32) & m_keep;
-            const size_t s = find(key);
-            if (m_slots[s] == 0) {
-                m_slots[s] = uint64_t(key) << 32;
+            uint64_t *const at = find(key);
+            if (*at == 0)
                 ++m_used;
-            }
-            const uint64_t sum = (m_slots[s] & UINT32_MAX) + (slot & UINT32_MAX);
-            m_slots[s] = uint64_t(key) << 32 | std::min<uint64_t>(sum, UINT32_MAX - RunWeight);
+            const uint64_t sum = (*at & UINT32_MAX) + (slot & UINT32_MAX);
+            *at = uint64_t(key) << 32 | std::min<uint64_t>(sum, UINT32_MAX - RunWeight);
         }
         return (m_used + 1) * 2 <= m_slots.size() || makeRoom();
     }
