@@ -27,6 +27,21 @@ xcb_connection_t *x11Connection()
 }
 #endif
 
+// The window's own handle, made now if it has none yet. QWidget::winId() would also mark the window
+// native, and Qt answers that by making every child of its parent window a native window of its own:
+// the main window's menu bar and client area then took each click through a window of their own,
+// which asks the X server for the keyboard focus on every press.
+QWindow *handleOf(QWidget *window)
+{
+    // QWidget::create() is protected; a pointer to it taken through a subclass may be called on any widget.
+    struct Creates : QWidget {
+        using QWidget::create;
+    };
+    if (!window->testAttribute(Qt::WA_WState_Created))
+        (window->*&Creates::create)(0, true, true);
+    return window->windowHandle();
+}
+
 } // namespace
 
 void setBorderOnlyFrame(QWidget *window)
@@ -35,7 +50,10 @@ void setBorderOnlyFrame(QWidget *window)
     xcb_connection_t *c = x11Connection();
     if (!c)
         return;
-    const xcb_window_t id = xcb_window_t(window->winId());
+    const QWindow *handle = handleOf(window);
+    if (!handle)
+        return;
+    const xcb_window_t id = xcb_window_t(handle->winId());
     static const char name[] = "_MOTIF_WM_HINTS";
     xcb_intern_atom_reply_t *atom =
         xcb_intern_atom_reply(c, xcb_intern_atom(c, false, sizeof name - 1, name), nullptr);
@@ -163,8 +181,7 @@ void keepFixedWindowsUnmaximised()
 
 void clearWindowIcon(QWidget *window)
 {
-    window->winId();
-    if (QWindow *handle = window->windowHandle())
+    if (QWindow *handle = handleOf(window))
         handle->setIcon(QIcon());
 }
 

@@ -21,6 +21,7 @@
 #include "controls/ProgressBar.h"
 #include "controls/SpinControl.h"
 #include "controls/Twips.h"
+#include "controls/WindowFrame.h"
 
 using controls::SpinControl;
 
@@ -46,6 +47,7 @@ private slots:
     void messageBoxesAnswerInRussianAndEscapeCancels();
     void enterPressesTheFocusedButtonAsSpaceDoes();
     void progressBarFillsFromTheLeft();
+    void aChildWindowsHandleLeavesItsParentsWidgetsPlain();
 };
 
 void ControlsTest::numberPatternsPadAndKeepTheSignInFront()
@@ -391,6 +393,21 @@ void ControlsTest::progressBarFillsFromTheLeft()
         QVERIFY2(filled(20, y), qPrintable(QString::number(y)));
         QVERIFY2(!filled(120, y) && !filled(300, y), qPrintable(QString::number(y)));
     }
+}
+
+void ControlsTest::aChildWindowsHandleLeavesItsParentsWidgetsPlain()
+{
+    // A native sibling would take its clicks through a window of its own (and, on X11, ask for the
+    // keyboard focus on every press); only the child window itself gets a handle.
+    QWidget main;
+    auto *client = new QWidget(&main);
+    main.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&main));
+    auto *dialog = new QDialog(&main);
+    controls::clearWindowIcon(dialog);
+    QVERIFY(dialog->windowHandle());
+    QVERIFY(!client->internalWinId());
+    QVERIFY(!client->testAttribute(Qt::WA_NativeWindow));
 }
 
 QTEST_MAIN(ControlsTest)
