@@ -56,6 +56,7 @@ pick_first() {
 
 # The server picks a free display itself and writes its number once it
 # answers (-displayfd), so no probing can meet a server that is going away.
+# The window manager reads OPENBOX_CONFIG when it is set, its own defaults otherwise.
 start_x() {
     local fifo dir n=""
     dir=$(mktemp -d)
@@ -74,7 +75,7 @@ start_x() {
     # that has not answered in ten seconds is started again, once.
     local try
     for try in 1 2; do
-        openbox --sm-disable >>"$E2E_OUT/openbox.log" 2>&1 &
+        openbox --sm-disable ${OPENBOX_CONFIG:+--config-file "$OPENBOX_CONFIG"} >>"$E2E_OUT/openbox.log" 2>&1 &
         WM_PID=$!
         for _ in $(seq 100); do wmctrl -m >/dev/null 2>&1 && break 2; sleep 0.1; done
         echo "-- the window manager did not answer (try $try); its log: $(tail -3 "$E2E_OUT/openbox.log")" >&2

@@ -8,6 +8,13 @@ begin_test "$1"
 BACKGROUND_LEFT="26 449"; SYNCHRO_RECORD="454 369"; SYNCHRO_FRAME="298 461"
 CLICKS=200
 
+# Openbox raises and focuses a window on every press inside it: it grabs the press and hands it on
+# afterwards. At 250 clicks a second it loses one now and then before the program sees it (xev under
+# the same openbox gets them all, and so does the program when openbox has no such binding). No
+# person clicks that fast, so this window manager is given its defaults without those bindings.
+sed '/<context name="Client">/,/<\/context>/{/<mousebind/,/<\/mousebind>/d}' /etc/xdg/openbox/rc.xml >"$work/rc.xml"
+grep -q '<context name="Client">' "$work/rc.xml" || fail "openbox's own configuration was not found"
+export OPENBOX_CONFIG=$work/rc.xml
 start_x
 start_program "$exe"
 win=$(wait_window " Vellumo") || fail "the main window did not appear"
