@@ -88,8 +88,7 @@ void Player::play(std::shared_ptr<const Pcm> pcm, qint64 from, bool loop)
     // first fill.
     m_sink->start(m_feed.get());
     m_wall.start();
-    m_offsetUs = std::numeric_limits<qint64>::min();
-    m_lastUs = 0;
+    m_played = PlayedClock();
     if (!loop)
         m_endCheck.start();
 }
@@ -122,22 +121,23 @@ qint64 Player::heard() const
 {
     if (!m_sink)
         return 0;
-    // The server reports what was played in steps of its period (tens of milliseconds). The sound moves on
-    // at a steady rate between them, so the best guess is the monotonic clock plus the largest lead the
-    // reports have shown over it; the lead is let go slowly (1 ms a second) so that a sound card running
-    // slower than the clock is followed too.
     const qint64 processed = m_sink->processedUSecs();
-    const qint64 wallUs = m_wall.nsecsElapsed() / 1000;
     if (processed <= 0)
         return 0;
-    const qint64 lead = processed - wallUs;
-    if (m_offsetUs == std::numeric_limits<qint64>::min() || lead > m_offsetUs)
-        m_offsetUs = lead;
-    else
-        m_offsetUs -= (wallUs - m_lastWallUs) / 1000;
-    m_lastWallUs = wallUs;
-    m_lastUs = std::max({m_lastUs, processed, wallUs + m_offsetUs});
-    return m_lastUs * Rate / 1000000;
+    return m_played.at(processed, m_wall.nsecsElapsed() / 1000) * Rate / 1000000;
+}
+
+qint64 PlayedClock::at(qint64 processedUs, qint64 wallUs)
+{
+    // The leads kept fall from the oldest to the newest, so the oldest one in the window is the largest.
+    const qint64 lead = processedUs - wallUs;
+    while (!m_leads.empty() && m_leads.back().second <= lead)
+        m_leads.pop_back();
+    m_leads.emplace_back(wallUs, lead);
+    while (m_leads.front().first < wallUs - WindowUs)
+        m_leads.pop_front();
+    m_lastUs = std::max({m_lastUs, processedUs, wallUs + m_leads.front().second});
+    return m_lastUs;
 }
 
 } // namespace sound

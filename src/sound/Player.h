@@ -7,7 +7,9 @@
 #include <QObject>
 #include <QTimer>
 
+#include <deque>
 #include <memory>
+#include <utility>
 
 #include "sound/Sound.h"
 
@@ -17,6 +19,23 @@ class QIODevice;
 namespace sound {
 
 class PcmFeed;
+
+// The played time of a stream, from the sound server's reports of it read against a monotonic clock.
+// Reports may come in steps and lag now and then, while the sound moves on at the clock's rate; so the
+// guess is the clock plus the largest lead the reports have had over it within the last quarter second.
+// A single lagging report is not followed, but a stream that really stood still (the server stalled or
+// the card ran short, as PulseAudio's null sink did for 57 ms after 87 s of playing in the tests) is:
+// within a quarter second the guess stands still until the sound has caught up, and the slides wait.
+class PlayedClock {
+public:
+    static constexpr qint64 WindowUs = 250000;
+    // Played microseconds as the server reports them at `wallUs`; gives the guess, which never goes back.
+    qint64 at(qint64 processedUs, qint64 wallUs);
+
+private:
+    std::deque<std::pair<qint64, qint64>> m_leads;   // (clock, lead) in the window, leads falling
+    qint64 m_lastUs = 0;
+};
 
 class Player : public QObject {
     Q_OBJECT
@@ -51,9 +70,7 @@ private:
     QAudioSink *m_sink = nullptr;
     // The estimate of heard(), kept between calls.
     QElapsedTimer m_wall;
-    mutable qint64 m_offsetUs = 0;   // the lead of the played time over m_wall
-    mutable qint64 m_lastWallUs = 0;
-    mutable qint64 m_lastUs = 0;     // never goes back
+    mutable PlayedClock m_played;
     qint64 m_endFrames = -1;         // played once: the frames to be heard before it stops; -1 looping
     QTimer m_endCheck;
 };

@@ -17,11 +17,9 @@
 namespace {
 
 constexpr int Slides = 48, Every = 24, Rate = 12;  // slides 1 and 25 white, with a click
-// 80 seconds of preview. Longer runs here met a jump of one slide's time, once or twice, at 87 and 175 s
-// of sound (2^24 and 2^25 bytes of the played stream, 2^23 and 2^24 of the recorded one) whatever the
-// pieces or buffer sizes; the program counts no such sizes, and until the jump is explained it is kept
-// out of what this test holds the preview to.
-constexpr int PlayMs = 80 * 1000;
+// 95 seconds of preview: the null sink here stands still for tens of milliseconds once its stream has
+// played 2^24 bytes (87 s), and the slides must wait for the sound then too.
+constexpr int PlayMs = 95 * 1000;
 QElapsedTimer wall;
 
 struct FlashSlides : slides::SlideSource {
@@ -111,8 +109,8 @@ private slots:
         QVERIFY(white.size() + 1 >= PlayMs / 1000 * Rate / Every && clickAt.size() + 1 >= white.size() && clickAt.size() <= white.size() + 1);
 
         // Every click keeps the usual distance from its white slide (the sound's way out to the sink, the
-        // median over all of them) within a slide's time, and the distance does not creep from the first
-        // half to the second; the first is heard within a slide too.
+        // median over all of them) within a slide's time, all but one within a third of it, and the distance
+        // does not creep from the first half to the second; the first is heard within a slide too.
         const size_t pairs = std::min(clickAt.size(), white.size());
         std::vector<qint64> distances;
         for (size_t k = 0; k < pairs; ++k)
@@ -121,12 +119,16 @@ private slots:
         const qint64 slideUs = 1000000 / Rate, base = distances[distances.size() / 2];
         qint64 worst = 0;
         double creep = 0;
+        int late = 0;  // after the first, a third of a slide off: only the one met by a stall of the sound
         for (size_t k = 0; k < pairs; ++k) {
             worst = std::max(worst, std::abs(clickAt[k] - white[k] - base));
             creep += double(clickAt[k] - white[k] - base) * (k < pairs / 2 ? -1 : 1) / double(pairs / 2);
+            late += k > 0 && std::abs(clickAt[k] - white[k] - base) > slideUs / 3;
         }
-        qInfo("%zu clicks, worst %lld ms off, creep %.1f ms", pairs, worst / 1000, creep / 1000);
+        qInfo("%zu clicks, worst %lld ms off, %d a third of a slide off, creep %.1f ms", pairs, worst / 1000, late,
+              creep / 1000);
         QVERIFY(worst < slideUs);
+        QVERIFY(late <= 1);
         QVERIFY(std::abs(creep) < slideUs / 4.0);
         QVERIFY(std::abs(clickAt[0] - (white[0] - recordingAt)) < slideUs + 100000);
     }

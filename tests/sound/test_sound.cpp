@@ -9,6 +9,7 @@
 #include "controls/Button.h"
 #include "slides/frmVoice.h"
 #include "sound/Microphone.h"
+#include "sound/Player.h"
 #include "sound/Sound.h"
 
 using sound::Pcm;
@@ -56,6 +57,7 @@ private slots:
     void soundFilesOfEveryKind_data();
     void soundFilesOfEveryKind();
     void aTakeIsKeptAsAWavOfTheProgramsForm();
+    void thePlayedClockFollowsAStallButNotALaggingReport();
 };
 
 void TestSound::theMixAddsUpAndEndsWithTheCartoon()
@@ -185,6 +187,21 @@ void TestSound::aTakeIsKeptAsAWavOfTheProgramsForm()
     const sound::Decoded back = sound::decode(sound::wavBytes(heard), QStringLiteral("Голос 1.wav"), sound::Rate);
     QVERIFY(back.ok());
     QVERIFY(back.pcm.samples == heard.samples);
+}
+
+void TestSound::thePlayedClockFollowsAStallButNotALaggingReport()
+{
+    sound::PlayedClock clock;
+    qint64 last = 0;
+    for (qint64 t = 100000; t < 2000000; t += 10000) {
+        // Played 20 ms behind the clock, every third report lagging 15 ms more; at 1 s the sound stands still for 60 ms.
+        const qint64 played = t < 1000000 ? t - 20000 : std::max<qint64>(980000, t - 80000);
+        const qint64 guess = clock.at(played - (t % 30000 ? 0 : 15000), t);
+        QVERIFY(guess >= last);
+        last = guess;
+        if (t < 1000000 || t >= 1060000 + sound::PlayedClock::WindowUs)
+            QCOMPARE(guess, played);
+    }
 }
 
 QTEST_MAIN(TestSound)
