@@ -14,6 +14,7 @@ namespace {
 constexpr char Magic[8] = {'V', 'E', 'L', 'L', 'U', 'M', 'O', 'J'};
 constexpr qsizetype HeaderBytes = HeaderSize;
 constexpr qsizetype FrameBytes = 4 + 1 + 8; // length, type, checksum
+static_assert(FrameBytes + 1 == AppendedAround, "a record's flags byte comes before the bytes given");
 constexpr quint32 MaxPayload = 64u << 20;
 
 

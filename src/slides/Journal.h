@@ -113,8 +113,10 @@ bool readPicture(QByteArrayView payload, QByteArrayView &key, QByteArrayView &by
 QByteArray header(quint32 version = FormatVersion);
 QByteArray record(Type type, QByteArrayView payload);
 QByteArray record(Type type, quint8 flags, QByteArrayView bytes);
-// The same record appended to `out`, which keeps its room from record to record; its size in bytes.
+// The same record appended to `out`, which keeps its room from record to record; its size in bytes,
+// which is the size of `bytes` and AppendedAround more (length, type, flags, checksum).
 qsizetype appendRecord(QByteArray &out, Type type, quint8 flags, QByteArrayView bytes);
+constexpr qsizetype AppendedAround = 4 + 1 + 1 + 8;
 QByteArray numbers(const std::vector<int> &ascending);
 // Slide numbers from a Remove or Duplicate payload; empty when it is not one.
 std::vector<int> readNumbers(QByteArrayView payload);

@@ -404,7 +404,7 @@ void Writer::write(Type type, quint8 flags, QByteArrayView bytes)
     Shared &s = *m_shared;
     if (s.removed || s.error.load())
         return;
-    if (s.queued + bytes.size() + 14 > MaxQueued) {
+    if (s.queued + bytes.size() + AppendedAround > MaxQueued) {
         s.error.store(ErrBacklog);
         s.queue.clear();
         return;
