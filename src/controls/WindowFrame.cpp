@@ -29,8 +29,8 @@ xcb_connection_t *x11Connection()
 
 // The window's own handle, made now if it has none yet. QWidget::winId() would also mark the window
 // native, and Qt answers that by making every child of its parent window a native window of its own:
-// the main window's menu bar and client area then took each click through a window of their own,
-// which asks the X server for the keyboard focus on every press.
+// the main window's menu bar and client area would take their clicks through windows of their own,
+// and on X11 every press there asks the server for the keyboard focus and waits for its answer.
 QWindow *handleOf(QWidget *window)
 {
     // QWidget::create() is protected; a pointer to it taken through a subclass may be called on any widget.
